@@ -1,0 +1,14 @@
+// The command-target base of the run objects. Of the classic framework's base only the
+// wait-cursor pair is used, so that is all this one offers.
+#pragma once
+
+class CCmdTarget {
+ public:
+  CCmdTarget() = default;
+  virtual ~CCmdTarget() = default;
+  CCmdTarget(const CCmdTarget&) = delete;
+  CCmdTarget& operator=(const CCmdTarget&) = delete;
+
+  void BeginWaitCursor();
+  void EndWaitCursor();
+};

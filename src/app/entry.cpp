@@ -1,0 +1,3 @@
+#include "app/entry.h"
+
+int RunPatchUpdate() { return 0; }

@@ -1,0 +1,14 @@
+// Whether the patch applies and whether it is applied already; the installed-update record.
+#pragma once
+
+#include <string>
+
+inline constexpr wchar_t kInstalledRecordFileName[] = L"installedupdates.dat";
+
+// The value of the text's leading decimal digits, after optional white space and sign; 0 without digits.
+// Saturates instead of overflowing.
+int ReadLeadingInteger(const std::wstring& text);
+
+// True when the record shows the patch as applied already.
+bool IsUpdateRecorded(const std::wstring& recordText, const std::wstring& patchInfo, int installedRevision,
+                      int patchRevision);

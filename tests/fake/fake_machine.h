@@ -1,0 +1,105 @@
+// An in-memory Windows machine for the unit tests: the platform headers' second implementation.
+// A test sets up state and failure switches, runs the code, then inspects what was asked of it.
+// Every test starts from a fresh machine (see FakeMachineTest).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/clock.h"
+#include "platform/version_resource.h"
+
+namespace fake {
+
+// What ClearConsoleScreen leaves in the console transcript.
+inline constexpr wchar_t kClearScreenMark[] = L"<CLS>";
+
+struct RegistryKeyState {
+  std::map<std::wstring, std::vector<std::uint8_t>> values;  // name -> raw data
+  std::map<std::wstring, std::int32_t> queryErrors;          // name -> code the query fails with
+};
+
+struct FileState {
+  std::vector<std::uint8_t> bytes;
+  bool isFolder = false;
+  bool locked = false;      // held open by another process: opens fail with 32
+  bool readOnly = false;    // writes fail with 5
+  bool readFails = false;   // opens, but the read fails with 30 (ERROR_READ_FAULT)
+  std::optional<platform::FileVersionWords> version;  // the version resource, if any
+};
+
+struct Launch {
+  std::wstring file;
+  std::wstring parameters;
+  std::wstring directory;
+};
+
+struct Machine {
+  // Start-up.
+  bool hasModuleHandle = true;
+  bool initializeSucceeds = true;
+  std::wstring modulePath = L"C:\\Patch\\PatchUpdate.exe";
+
+  // Processes: nullopt makes the snapshot fail.
+  std::optional<std::vector<std::wstring>> processes = std::vector<std::wstring>{};
+
+  // Registry under HKEY_LOCAL_MACHINE, keyed by exact path.
+  std::map<std::wstring, RegistryKeyState> registry;
+  std::map<std::wstring, std::int32_t> openErrors;  // path -> code the open fails with (beats presence)
+  std::vector<std::wstring> openedKeys;             // every successful open, in order
+  int openKeyCount = 0;                             // keys open right now
+
+  // Files, keyed by exact path (case-sensitive, so Vdt.exe and vdt.exe can be told apart).
+  std::map<std::wstring, FileState> files;
+  std::vector<std::wstring> existenceChecks;  // every PathExists, in order
+  // Fails the next atomic replace of this path part-way; the old file stays.
+  std::map<std::wstring, std::uint32_t> replaceErrors;
+  std::uint32_t ansiReplacements = 0;  // characters WideToAnsi couldn't hold
+
+  // Launches.
+  std::vector<Launch> launches;
+  std::uint32_t launchError = 0;        // non-zero: the launch fails with it
+  bool launchGivesProcess = true;       // a launch hands back a process handle
+  std::function<void(Machine&)> installer;  // what the installer does before its process ends
+  int waits = 0;
+  int openProcessHandles = 0;
+
+  // Console and the rest.
+  std::wstring console;
+  std::vector<std::uint32_t> deletedMenuItems;
+  std::vector<std::uint32_t> pauses;
+  std::optional<platform::LocalTime> now = platform::LocalTime{2026, 12, 7, 1, 14, 5};
+
+  // Ordered trace of the effects whose order matters: "pause 7000", "write <path>", "launch <file>",
+  // "wait", "cursor on", "cursor off", "replace <path>".
+  std::vector<std::wstring> trace;
+
+  // --- set-up helpers ---
+  void SetRegistryString(const std::wstring& key, const std::wstring& name, const std::wstring& text);
+  void AddKey(const std::wstring& key);
+  void AddFile(const std::wstring& path, const std::string& bytes);
+  void AddExecutable(const std::wstring& path, std::uint16_t major, std::uint16_t minor, std::uint16_t build,
+                     std::uint16_t revision);
+  std::string FileText(const std::wstring& path) const;  // bytes as a narrow string; "" when absent
+};
+
+Machine& TheMachine();
+void ResetMachine();
+
+// Base fixture: every test gets a fresh machine.
+class FakeMachineTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetMachine(); }
+  Machine& machine() { return TheMachine(); }
+};
+
+// UTF-16LE bytes of a text, with its terminating NUL (as REG_SZ stores it).
+std::vector<std::uint8_t> Utf16Bytes(const std::wstring& text, bool withNul = true);
+
+}  // namespace fake

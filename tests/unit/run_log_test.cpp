@@ -1,0 +1,1 @@
+#include "fake/fake_machine.h"
