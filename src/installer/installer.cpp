@@ -3,6 +3,7 @@
 #include "installer/installer.h"
 
 #include <cwctype>
+#include <new>
 
 #include "app/patch_execute.h"
 #include "platform/console.h"
@@ -12,7 +13,8 @@
 
 namespace {
 
-constexpr wchar_t kInProgressConsole[] = L"Patch update status: Installation in-progress.\nPlease wait to complete...\n";
+constexpr wchar_t kInProgressConsole[] =
+    L"Patch update status: Installation in-progress.\nPlease wait to complete...\n";
 constexpr wchar_t kCloseConsole[] = L"Please wait to close the application...\n";
 // Every attempt ends with this pause, so the operator can read the console.
 constexpr std::uint32_t kClosingPauseMs = 10000;
@@ -36,7 +38,8 @@ constexpr wchar_t kLaunchDdeFail[] =
 constexpr wchar_t kLaunchNoAssociation[] =
     L"Execute patch process silent error: There is no application associated with the specified file name "
     L"extension.";
-constexpr wchar_t kLaunchAccessDenied[] = L"Execute patch process silent error: Access to the specified file is denied.";
+constexpr wchar_t kLaunchAccessDenied[] =
+    L"Execute patch process silent error: Access to the specified file is denied.";
 constexpr wchar_t kLaunchDllNotFound[] =
     L"Execute patch process silent error: One of the library files necessary to run the application can't be "
     L"found.";
@@ -90,6 +93,32 @@ void VerifyInstall(CPatchExecute& run) {
   platform::WriteConsoleText(kCloseConsole);
 }
 
+// Prints the in-progress lines, launches, waits, verifies; every failure is logged here.
+void AttemptInstall(CPatchExecute& run) {
+  // The full path of the very file the descriptor read found beside the utility; a bare name would let
+  // the shell pick another file of that name.
+  const std::wstring file = run.m_strPatchFolder + L"\\" + run.m_strPatchFile;
+  const std::wstring parameters = run.GetInstallParameters();
+  const std::wstring& directory = run.m_strPatchFolder;
+
+  platform::WriteConsoleText(kInProgressConsole);
+
+  if (run.m_strInstallPath.find(L'"') != std::wstring::npos) {
+    run.AppendLog(kQuoteInInstallPath);
+    return;
+  }
+  platform::LaunchResult launch = platform::LaunchHidden(file, parameters, directory);
+  if (launch.error != platform::kErrorSuccess) {
+    run.AppendLog(LaunchErrorMessage(launch.error));
+    return;
+  }
+  if (launch.process.IsValid()) {
+    platform::WaitForProcessEnd(launch.process);
+    launch.process.Close();
+  }
+  VerifyInstall(run);
+}
+
 }  // namespace
 
 std::wstring LaunchErrorMessage(std::uint32_t code) {
@@ -128,30 +157,15 @@ std::wstring CPatchExecute::GetInstallParameters() const {
 
 void CPatchExecute::InstallPatch() {
   BeginWaitCursor();
-
-  // The full path of the very file the descriptor read found beside the utility; a bare name would let
-  // the shell pick another file of that name.
-  const std::wstring file = m_strPatchFolder + L"\\" + m_strPatchFile;
-  const std::wstring parameters = GetInstallParameters();
-  const std::wstring& directory = m_strPatchFolder;
-
-  platform::WriteConsoleText(kInProgressConsole);
-
-  if (m_strInstallPath.find(L'"') != std::wstring::npos) {
-    AppendLog(kQuoteInInstallPath);
-  } else {
-    platform::LaunchResult launch = platform::LaunchHidden(file, parameters, directory);
-    if (launch.error != platform::kErrorSuccess) {
-      AppendLog(LaunchErrorMessage(launch.error));
-    } else {
-      if (launch.process.IsValid()) {
-        platform::WaitForProcessEnd(launch.process);
-        launch.process.Close();
-      }
-      VerifyInstall(*this);
+  try {
+    AttemptInstall(*this);
+  } catch (const std::bad_alloc&) {
+    // Out of memory part-way: say so if the log still can, and close the attempt as any other.
+    try {
+      AppendLog(kLaunchNotEnoughMemory);
+    } catch (const std::bad_alloc&) {
     }
   }
-
   platform::Pause(kClosingPauseMs);
   EndWaitCursor();
 }

@@ -195,7 +195,8 @@ TEST_F(ApplicabilityTest, DecideApplicability_EveryOutcome_LogsPrintsAndSetsFlag
     bool updateNeeded;
   } kCases[] = {
       // Executable already at PatchVersion: decided before any record lookup.
-      {"exe at patch version", ExeVersion{14, 0, 0, 200}, L"14.0.0.200", L"200", {L"14.0.0.100"}, "Veldorant 14.0 Update 1",
+      {"exe at patch version", ExeVersion{14, 0, 0, 200}, L"14.0.0.200", L"200", {L"14.0.0.100"},
+       "Veldorant 14.0 Update 1",
        {L"Update details not found: Exit code 3.", L"This patch update has been already applied."},
        kAlreadyAppliedConsole, false},
       // Not among the previous versions.
@@ -215,8 +216,9 @@ TEST_F(ApplicabilityTest, DecideApplicability_EveryOutcome_LogsPrintsAndSetsFlag
       {"record holds another patch, lower revision", ExeVersion{14, 0, 0, 150}, L"14.0.0.200", L"200",
        {L"14.0.0.100", L"14.0.0.150"}, "Veldorant 14.0 Update 1", {exists, read, L"Update details found: Exit code 1."},
        L"", true},
-      {"record names the product twice, lower revision", ExeVersion{14, 0, 0, 100}, L"14.0.0.200", L"200", {L"14.0.0.100"},
-       "Veldorant Veldorant 14.0 Update 2", {exists, read, L"Update details found: Exit code 1."}, L"", true},
+      {"record names the product twice, lower revision", ExeVersion{14, 0, 0, 100}, L"14.0.0.200", L"200",
+       {L"14.0.0.100"}, "Veldorant Veldorant 14.0 Update 2", {exists, read, L"Update details found: Exit code 1."},
+       L"", true},
       {"record holds another patch, higher revision", ExeVersion{14, 0, 1, 300}, L"14.0.0.200", L"200", {L"14.0.1.300"},
        "Veldorant 14.0 Update 1", {exists, read, L"Update details not found.Exit code 1.", status},
        kAlreadyAppliedConsole, false},
@@ -231,8 +233,8 @@ TEST_F(ApplicabilityTest, DecideApplicability_EveryOutcome_LogsPrintsAndSetsFlag
        {L"Update details not found: Exit code 2.", status}, kAlreadyAppliedConsole, false},
       {"no record, patch version without a dot", ExeVersion{14, 0, 0, 100}, L"14", L"", {L"14.0.0.100"}, std::nullopt,
        {L"Update details not found: Exit code 2.", status}, kAlreadyAppliedConsole, false},
-      {"no record, huge patch revision", ExeVersion{14, 0, 0, 65535}, L"14.0.0.99999999999", L"99999999999", {L"14.0.0.65535"},
-       std::nullopt, {L"Update details found: Exit code 2."}, L"", true},
+      {"no record, huge patch revision", ExeVersion{14, 0, 0, 65535}, L"14.0.0.99999999999", L"99999999999",
+       {L"14.0.0.65535"}, std::nullopt, {L"Update details found: Exit code 2."}, L"", true},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
