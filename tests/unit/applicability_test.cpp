@@ -351,7 +351,7 @@ TEST_F(ApplicabilityTest, RecordInstalledUpdate_WriteFails_OneEntryAndOldRecordI
   }
 }
 
-TEST_F(ApplicabilityTest, RecordInstalledUpdate_LongErrorDescription_CutTo1023Characters) {
+TEST_F(ApplicabilityTest, RecordInstalledUpdate_VeryLongPath_OneEntryWithBoundedDescription) {
   const std::wstring folder = L"C:\\" + std::wstring(1500, L'a');
   const std::wstring recordPath = folder + L"\\installedupdates.dat";
   machine().replaceErrors[recordPath] = platform::kErrorAccessDenied;
@@ -359,9 +359,12 @@ TEST_F(ApplicabilityTest, RecordInstalledUpdate_LongErrorDescription_CutTo1023Ch
 
   EXPECT_FALSE(run().RecordInstalledUpdate());
 
-  const std::wstring full = DescribeFileError(platform::kErrorAccessDenied, recordPath);
-  ASSERT_GT(full.size(), 1023u);
-  EXPECT_EQ(Entries(run().m_strLog), std::vector<std::wstring>{L"Installedupdates failed." + full.substr(0, 1023)});
+  const std::wstring prefix = L"Installedupdates failed.";
+  const auto entries = Entries(run().m_strLog);
+  ASSERT_EQ(entries.size(), 1u);
+  ASSERT_EQ(entries[0].rfind(prefix, 0), 0u);
+  EXPECT_LE(entries[0].size() - prefix.size(), 1023u);
+  EXPECT_EQ(entries[0], prefix + DescribeFileError(platform::kErrorAccessDenied, recordPath).substr(0, 1023));
 }
 
 }  // namespace
