@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/files.h"
+#include "platform/win32/long_path.h"
 #include "platform/win32/scoped_handle.h"
 
 namespace platform {
@@ -33,6 +34,7 @@ DWORD WriteAll(HANDLE file, const std::vector<std::uint8_t>& bytes) {
 
 // Why the destination can't be replaced, found before anything is written: a folder, a read-only
 // file, or a file another process holds open without delete sharing. 0 when nothing stands in the way.
+// `path` is already in the file functions' form.
 DWORD ReplaceObstacle(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -58,12 +60,17 @@ std::wstring TemporaryNameBeside(const std::wstring& path, unsigned attempt) {
 
 }  // namespace
 
-bool PathExists(const std::wstring& path) { return ::PathFileExistsW(path.c_str()) != FALSE; }
+bool PathExists(const std::wstring& path) {
+  const std::wstring target = win32::ForFileApi(path);
+  if (target == path) return ::PathFileExistsW(path.c_str()) != FALSE;
+  return ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES;  // shell helpers stop at MAX_PATH
+}
 
 FileReadResult ReadFileExclusive(const std::wstring& path) {
   FileReadResult result;
+  const std::wstring target = win32::ForFileApi(path);
   const win32::ScopedHandle file(
-      ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      ::CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid()) {
     result.status = FileReadStatus::kOpenFailed;
     result.error = ::GetLastError();
@@ -106,8 +113,9 @@ FileReadResult ReadFileExclusive(const std::wstring& path) {
 }
 
 std::uint32_t WriteFileExclusive(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
+  const std::wstring target = win32::ForFileApi(path);
   win32::ScopedHandle file(
-      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+      ::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid()) return ::GetLastError();
   const DWORD error = WriteAll(file.Get(), bytes);
   if (error != ERROR_SUCCESS) return error;
@@ -115,12 +123,13 @@ std::uint32_t WriteFileExclusive(const std::wstring& path, const std::vector<std
 }
 
 std::uint32_t ReplaceFileAtomically(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
-  if (const DWORD obstacle = ReplaceObstacle(path); obstacle != ERROR_SUCCESS) return obstacle;
+  const std::wstring target = win32::ForFileApi(path);
+  if (const DWORD obstacle = ReplaceObstacle(target); obstacle != ERROR_SUCCESS) return obstacle;
 
   std::wstring temporary;
   win32::ScopedHandle file;
   for (unsigned attempt = 0;; ++attempt) {
-    temporary = TemporaryNameBeside(path, attempt);
+    temporary = win32::ForFileApi(TemporaryNameBeside(path, attempt));
     file = win32::ScopedHandle(
         ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.IsValid()) break;
@@ -132,7 +141,7 @@ std::uint32_t ReplaceFileAtomically(const std::wstring& path, const std::vector<
   if (error == ERROR_SUCCESS && !::FlushFileBuffers(file.Get())) error = ::GetLastError();
   if (!file.Close() && error == ERROR_SUCCESS) error = ::GetLastError();
   if (error == ERROR_SUCCESS &&
-      !::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      !::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     error = ::GetLastError();
   }
   if (error != ERROR_SUCCESS) ::DeleteFileW(temporary.c_str());

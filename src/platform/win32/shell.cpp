@@ -2,6 +2,7 @@
 #include <shellapi.h>
 
 #include "platform/shell.h"
+#include "platform/win32/long_path.h"
 
 namespace platform {
 namespace {
@@ -36,6 +37,10 @@ void ProcessHandle::Close() noexcept {
 }
 
 LaunchResult LaunchHidden(const std::wstring& file, const std::wstring& parameters, const std::wstring& directory) {
+  // Process creation can't start from a folder of MAX_PATH characters or more.
+  const std::wstring launchFile = win32::ShortEnough(file);
+  const std::wstring launchDirectory = win32::ShortEnough(directory);
+
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
   // No dialog of any kind: a failed launch would raise a modal error box and an installer from
@@ -43,9 +48,9 @@ LaunchResult LaunchHidden(const std::wstring& file, const std::wstring& paramete
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS | SEE_MASK_NOASYNC;
   info.hwnd = nullptr;
   info.lpVerb = L"open";
-  info.lpFile = file.c_str();
+  info.lpFile = launchFile.c_str();
   info.lpParameters = parameters.c_str();
-  info.lpDirectory = directory.c_str();
+  info.lpDirectory = launchDirectory.c_str();
   info.nShow = SW_HIDE;
 
   LaunchResult result;

@@ -5,10 +5,12 @@
 #include <vector>
 
 #include "platform/version_resource.h"
+#include "platform/win32/long_path.h"
 
 namespace platform {
 
-std::optional<FileVersionWords> ReadFileVersionWords(const std::wstring& path) {
+std::optional<FileVersionWords> ReadFileVersionWords(const std::wstring& fullPath) {
+  const std::wstring path = win32::ShortEnough(fullPath);  // the resource loader stops at MAX_PATH
   DWORD ignored = 0;
   const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
   if (size == 0) return std::nullopt;
