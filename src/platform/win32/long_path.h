@@ -1,0 +1,51 @@
+// Paths of MAX_PATH characters or more (a patch package unpacked deep in a deployment cache).
+// The file functions take them only in the extended-length form "\\?\"; process creation and
+// version resources take them not at all, so those get the short (8.3) form when there is one.
+// Shorter paths pass through unchanged, so their meaning (relative, drive root) stays the system's.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace platform::win32 {
+
+// Below this the plain form works everywhere (folders are limited to MAX_PATH - 12).
+inline constexpr std::size_t kPlainPathLimit = MAX_PATH - 12;
+
+// The path as the file functions (CreateFileW, GetFileAttributesW, MoveFileExW, DeleteFileW) need it.
+inline std::wstring ForFileApi(const std::wstring& path) {
+  if (path.size() < kPlainPathLimit || path.rfind(L"\\\\?\\", 0) == 0) return path;
+  // The extended form skips the system's normalisation ("..", "/"), so normalise first.
+  const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return path;
+  std::vector<wchar_t> buffer(needed);
+  const DWORD length = ::GetFullPathNameW(path.c_str(), needed, buffer.data(), nullptr);
+  if (length == 0 || length >= needed) return path;
+  const std::wstring full(buffer.data(), length);
+  if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return L"\\\\?\\" + full;
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return path;
+}
+
+// The path in a form short enough for CreateProcess and LoadLibrary; unchanged when it already is,
+// or when the volume keeps no short names.
+inline std::wstring ShortEnough(const std::wstring& path) {
+  if (path.size() < kPlainPathLimit) return path;
+  const std::wstring extended = ForFileApi(path);
+  const DWORD needed = ::GetShortPathNameW(extended.c_str(), nullptr, 0);
+  if (needed == 0) return path;
+  std::vector<wchar_t> buffer(needed);
+  const DWORD length = ::GetShortPathNameW(extended.c_str(), buffer.data(), needed);
+  if (length == 0 || length >= needed) return path;
+  std::wstring shortPath(buffer.data(), length);
+  if (shortPath.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    shortPath = L"\\\\" + shortPath.substr(8);
+  } else if (shortPath.rfind(L"\\\\?\\", 0) == 0) {
+    shortPath.erase(0, 4);
+  }
+  return shortPath.size() < kPlainPathLimit ? shortPath : path;
+}
+
+}  // namespace platform::win32
