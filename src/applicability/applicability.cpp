@@ -1,16 +1,135 @@
+// The applicability decision: the installed executable's version against the descriptor's versions,
+// then the installed-update record, then the revisions. Versions are compared as whole strings.
 #include "applicability/applicability.h"
 
-#include "app/patch_execute.h"
+#include <climits>
+#include <string_view>
 
-int ReadLeadingInteger(const std::wstring& text) { (void)text; return 0; }
+#include "app/patch_execute.h"
+#include "app/path_text.h"
+#include "platform/console.h"
+#include "platform/files.h"
+
+namespace {
+
+// Searched case-sensitively in the record's text.
+constexpr wchar_t kProductWord[] = L"Veldorant";
+
+// Executable already carries PatchVersion.
+constexpr wchar_t kNotFoundExitCode3[] = L"Update details not found: Exit code 3.";
+constexpr wchar_t kAlreadyAppliedEntry[] = L"This patch update has been already applied.";
+// Executable version not among PreviousVersions.
+constexpr wchar_t kNotApplicableEntry[] =
+    L"This patch is not applicable or not required for the installed veldorant application.";
+constexpr wchar_t kNotApplicableConsole[] =
+    L"Patch update status: This patch is not applicable or not required for the installed veldorant application.\n";
+// Record present.
+constexpr wchar_t kRecordExists[] = L"Installer update file exists in local.";
+constexpr wchar_t kNotFoundExitCode1[] = L"Update details not found.Exit code 1.";
+constexpr wchar_t kFoundExitCode1[] = L"Update details found: Exit code 1.";
+// Record absent.
+constexpr wchar_t kFoundExitCode2[] = L"Update details found: Exit code 2.";
+constexpr wchar_t kNotFoundExitCode2[] = L"Update details not found: Exit code 2.";
+// Logged after exit codes 1 and 2 when nothing is to be done; the console line is the same text.
+constexpr wchar_t kAlreadyAppliedStatusEntry[] = L"Patch update status: This patch update has been already applied.";
+constexpr wchar_t kAlreadyAppliedConsole[] = L"Patch update status: This patch update has been already applied.\n";
+
+bool IsAsciiSpace(wchar_t c) {
+  return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
+}
+
+}  // namespace
+
+int ReadLeadingInteger(const std::wstring& text) {
+  std::size_t i = 0;
+  while (i < text.size() && IsAsciiSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) {
+    negative = text[i] == L'-';
+    ++i;
+  }
+  // Accumulate as a negative number so INT_MIN fits; clamp as soon as the limit is passed.
+  const long long limit = negative ? static_cast<long long>(INT_MIN) : -static_cast<long long>(INT_MAX);
+  long long value = 0;
+  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+    value = value * 10 - static_cast<long long>(text[i] - L'0');
+    if (value < limit) {
+      value = limit;
+      break;
+    }
+  }
+  return static_cast<int>(negative ? value : -value);
+}
 
 bool IsUpdateRecorded(const std::wstring& recordText, const std::wstring& patchInfo, int installedRevision,
                       int patchRevision) {
-  (void)recordText;
-  (void)patchInfo;
+  const std::wstring_view word(kProductWord);
+  bool wordAtMostOnce = true;
+  if (const auto first = recordText.find(word); first != std::wstring::npos) {
+    wordAtMostOnce = recordText.find(word, first + word.size()) == std::wstring::npos;
+  }
+  if (wordAtMostOnce && recordText.find(patchInfo) != std::wstring::npos) return true;
   return installedRevision >= patchRevision;
 }
 
-void CPatchExecute::DecideApplicability() {}
-bool CPatchExecute::IsPatchVersionInstalled() const { return false; }
-bool CPatchExecute::IsExeVersionInPreviousVersions() const { return false; }
+std::wstring InstalledRecordPath(const std::wstring& displayIcon) {
+  return FolderOf(displayIcon) + L"\\" + kInstalledRecordFileName;
+}
+
+bool CPatchExecute::IsPatchVersionInstalled() const { return m_strExeVersion == m_strPatchVersion; }
+
+bool CPatchExecute::IsExeVersionInPreviousVersions() const {
+  for (const auto& version : m_arrPreviousVersions) {
+    if (version == m_strExeVersion) return true;
+  }
+  return false;
+}
+
+void CPatchExecute::DecideApplicability() {
+  ReadExeVersion();
+
+  if (IsPatchVersionInstalled()) {
+    AppendLog(kNotFoundExitCode3);
+    AppendLog(kAlreadyAppliedEntry);
+    m_bUpdateNeeded = false;
+    platform::WriteConsoleText(kAlreadyAppliedConsole);
+    return;
+  }
+
+  if (!IsExeVersionInPreviousVersions()) {
+    AppendLog(kNotApplicableEntry);
+    m_bUpdateNeeded = false;
+    platform::WriteConsoleText(kNotApplicableConsole);
+    return;
+  }
+
+  const int installedRevision = ReadLeadingInteger(m_strExeRevision);
+  const int patchRevision =
+      !m_strExeRevision.empty() && !m_strPatchRevision.empty() ? ReadLeadingInteger(m_strPatchRevision) : 0;
+
+  const std::wstring recordPath = InstalledRecordPath(m_strDisplayIcon);
+  if (platform::PathExists(recordPath)) {
+    AppendLog(kRecordExists);
+    const std::wstring recordText = ReadWholeFile(recordPath, true);
+    if (IsUpdateRecorded(recordText, m_strPatchInfo, installedRevision, patchRevision)) {
+      AppendLog(kNotFoundExitCode1);
+      AppendLog(kAlreadyAppliedStatusEntry);
+      m_bUpdateNeeded = false;
+      platform::WriteConsoleText(kAlreadyAppliedConsole);
+    } else {
+      AppendLog(kFoundExitCode1);
+      m_bUpdateNeeded = true;
+    }
+    return;
+  }
+
+  if (installedRevision < patchRevision) {
+    AppendLog(kFoundExitCode2);
+    m_bUpdateNeeded = true;
+  } else {
+    AppendLog(kNotFoundExitCode2);
+    AppendLog(kAlreadyAppliedStatusEntry);
+    m_bUpdateNeeded = false;
+    platform::WriteConsoleText(kAlreadyAppliedConsole);
+  }
+}

@@ -1,4 +1,38 @@
-#include "applicability/applicability.h"
-#include "app/patch_execute.h"
+// Writing the installed-update record. The record is replaced in one step so that a failed write never
+// leaves it truncated: the previous record, and with it the previous run's knowledge, stays intact.
+#include <new>
+#include <string>
+#include <vector>
 
-bool CPatchExecute::RecordInstalledUpdate() { return false; }
+#include "app/patch_execute.h"
+#include "applicability/applicability.h"
+#include "descriptor/whole_file.h"
+#include "platform/codepage.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+
+namespace {
+
+// Immediately followed by the description of the file error.
+constexpr wchar_t kRecordWriteFailed[] = L"Installedupdates failed.";
+// The description fits a 1024-character buffer with its terminating zero.
+constexpr std::size_t kMaxErrorDescription = 1023;
+
+}  // namespace
+
+bool CPatchExecute::RecordInstalledUpdate() {
+  const std::wstring path = InstalledRecordPath(m_strDisplayIcon);
+  std::uint32_t error = platform::kErrorSuccess;
+  try {
+    // The PatchInfo text alone, one byte per character: no key, no line end, no terminating zero.
+    error = platform::ReplaceFileAtomically(path, platform::WideToAnsi(m_strPatchInfo));
+  } catch (const std::bad_alloc&) {
+    error = platform::kErrorNotEnoughMemory;
+  }
+  if (error == platform::kErrorSuccess) return true;
+
+  std::wstring description = DescribeFileError(error, path);
+  if (description.size() > kMaxErrorDescription) description.resize(kMaxErrorDescription);
+  AppendLog(kRecordWriteFailed + description);
+  return false;
+}

@@ -1,16 +1,66 @@
+// A file that can't be read whole is reported like one that can't be opened: the system's description,
+// then the caller's "failed" entry, and empty text. That covers read errors, files too large to hold and
+// running out of memory while widening, so a bad file never ends the run.
 #include "descriptor/whole_file.h"
 
-#include "app/patch_execute.h"
+#include <algorithm>
+#include <new>
 
-std::wstring AnsiBytesToText(const std::vector<std::uint8_t>& bytes) { (void)bytes; return {}; }
+#include "app/patch_execute.h"
+#include "platform/codepage.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+
+namespace {
+
+constexpr wchar_t kRecordReadCompleted[] = L"Read local installer update file completed.";
+constexpr wchar_t kRecordReadFailed[] = L"Read local installer update file failed.";
+constexpr wchar_t kDescriptorReadCompleted[] = L"Read patch update installer file completed.";
+constexpr wchar_t kDescriptorReadFailed[] = L"Read patch update installer  file failed.";
+
+bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+
+}  // namespace
+
+std::wstring AnsiBytesToText(const std::vector<std::uint8_t>& bytes) {
+  const auto end = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
+  return platform::AnsiToWide(bytes.data(), static_cast<std::size_t>(end - bytes.begin()));
+}
 
 std::wstring DescribeFileError(std::uint32_t code, const std::wstring& path) {
-  (void)code;
-  return path;
+  std::wstring cause = platform::SystemErrorText(code);
+  if (cause.empty()) cause = L"Error " + std::to_wstring(code) + L".";
+  std::wstring text = cause + L" File: " + path;
+  constexpr std::size_t kMaxChars = kFileErrorTextChars - 1;
+  if (text.size() > kMaxChars) {
+    text.resize(kMaxChars);
+    // Never leave half of a surrogate pair at the cut.
+    if (IsHighSurrogate(text.back())) text.pop_back();
+  }
+  return text;
 }
 
 std::wstring CPatchExecute::ReadWholeFile(const std::wstring& path, bool forRecord) {
-  (void)path;
-  (void)forRecord;
-  return {};
+  std::uint32_t error = platform::kErrorSuccess;
+  bool read = false;
+  std::wstring text;
+  try {
+    platform::FileReadResult result = platform::ReadFileExclusive(path);
+    if (result.status == platform::FileReadStatus::kOk) {
+      text = AnsiBytesToText(result.bytes);
+      read = true;
+    } else {
+      error = result.error;
+    }
+  } catch (const std::bad_alloc&) {
+    error = platform::kErrorNotEnoughMemory;
+  }
+
+  if (!read) {
+    AppendLog(DescribeFileError(error, path));
+    AppendLog(forRecord ? kRecordReadFailed : kDescriptorReadFailed);
+    return {};
+  }
+  AppendLog(forRecord ? kRecordReadCompleted : kDescriptorReadCompleted);
+  return text;
 }

@@ -1,4 +1,7 @@
 // The product's main executable and the text of its file version.
+//
+// CPatchExecute's ReadExeVersion, ReadExeVersionAfterInstall and GetVersionAfterInstall live in
+// exe_version.cpp. They log nothing: a missing executable or version leaves the members as they were.
 #pragma once
 
 #include <string>

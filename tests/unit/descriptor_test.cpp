@@ -1,1 +1,343 @@
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/patch_execute.h"
+#include "descriptor/patch_descriptor.h"
+#include "descriptor/whole_file.h"
 #include "fake/fake_machine.h"
+#include "platform/errors.h"
+
+namespace {
+
+constexpr wchar_t kPatchFolder[] = L"C:\\Patch";
+constexpr wchar_t kDescriptorPath[] = L"C:\\Patch\\patchupdate.dat";
+constexpr wchar_t kInstallerPath[] = L"C:\\Patch\\Update2Setup.exe";
+constexpr std::uint32_t kErrorReadFault = 30;  // what a failing read reports on the fake machine
+
+constexpr wchar_t kReadCompleted[] = L"Read patch update installer file completed.";
+constexpr wchar_t kReadFailed[] = L"Read patch update installer  file failed.";
+constexpr wchar_t kFound[] = L"Patch update read process: key values found.";
+constexpr wchar_t kExit1[] = L"Patch update read process: key values not found.Exit code 1.";
+constexpr wchar_t kExit2[] = L"Patch updates read process: key values not found.Exit code 2.";
+constexpr wchar_t kExit3[] = L"Patch update read process: key values not found.Exit code 3.";
+constexpr wchar_t kExit4[] = L"Patch update read process: key values not found.Exit code 4.";
+constexpr wchar_t kExit5[] = L"Patch update read process: key file not found.Exit code 5.";
+constexpr wchar_t kExit6[] = L"Patch update read process: key file not found.Exit code 6.";
+
+// The lines of the conforming descriptor.
+constexpr wchar_t kInfo[] = L"PatchInfo=Veldorant 14.0 Update 2";
+constexpr wchar_t kFile[] = L"PatchFile=Update2Setup.exe";
+constexpr wchar_t kVersion[] = L"PatchVersion=14.0.0.200";
+constexpr wchar_t kPrevious[] = L"PreviousVersions=14.0.0.100, 14.0.0.150";
+const std::string kConformingFile =
+    "PatchInfo=Veldorant 14.0 Update 2\r\nPatchFile=Update2Setup.exe\r\nPatchVersion=14.0.0.200\r\n"
+    "PreviousVersions=14.0.0.100, 14.0.0.150\r\n";
+
+std::wstring Lines(std::initializer_list<std::wstring_view> lines) {
+  std::wstring text;
+  for (const auto line : lines) text.append(line).append(L"\r\n");
+  return text;
+}
+
+// The log's entries, each written as its text and a blank line.
+std::vector<std::wstring> Entries(const std::wstring& log) {
+  std::vector<std::wstring> entries;
+  for (std::size_t start = 0; start < log.size();) {
+    const auto end = log.find(L"\n\n", start);
+    entries.push_back(log.substr(start, end - start));
+    if (end == std::wstring::npos) break;
+    start = end + 2;
+  }
+  return entries;
+}
+
+class DescriptorTest : public fake::FakeMachineTest {
+ protected:
+  // A run object with the constructor's own findings and entries undone, so a test drives one
+  // operation from the initial state.
+  std::unique_ptr<CPatchExecute> NewRun() {
+    auto run = std::make_unique<CPatchExecute>();
+    run->m_strLog.clear();
+    run->m_strPatchFolder.clear();
+    run->m_strPatchInfo.clear();
+    run->m_strPatchFile.clear();
+    run->m_strPatchVersion.clear();
+    run->m_strPatchRevision.clear();
+    run->m_arrPreviousVersions.clear();
+    run->m_bPatchInfoRead = true;
+    machine().existenceChecks.clear();
+    return run;
+  }
+};
+
+TEST_F(DescriptorTest, ParsePatchDescriptor_DescriptorText_LogsItsBranchAndStoresValuesOnlyOnSuccess) {
+  const struct {
+    const char* name;
+    std::wstring text;
+    const wchar_t* entry;
+    std::vector<std::wstring> previous = {L"14.0.0.100", L"14.0.0.150"};  // afterwards, also on failure
+    std::wstring installer = L"Update2Setup.exe";  // looked up beside the utility once the values are there
+    // Stored only on success.
+    std::wstring info = L"Veldorant 14.0 Update 2";
+    std::wstring file = L"Update2Setup.exe";
+    std::wstring version = L"14.0.0.200";
+    std::wstring revision = L"200";
+  } kCases[] = {
+      {.name = "ConformingExample", .text = Lines({kInfo, kFile, kVersion, kPrevious}), .entry = kFound},
+      // A key missing.
+      {.name = "KeyInAnotherCase",
+       .text = Lines({L"patchinfo=Veldorant 14.0 Update 2", kFile, kVersion, kPrevious}),
+       .entry = kExit1,
+       .previous = {}},
+      {.name = "EmptyText", .text = L"", .entry = kExit1, .previous = {}},
+      // The installer's name.
+      {.name = "UpperCaseExe",
+       .text = Lines({kInfo, L"PatchFile=Update2Setup.EXE", kVersion, kPrevious}),
+       .entry = kExit2,
+       .previous = {}},
+      {.name = "UpperCaseExeThenLowerCaseLater_SliceRunsAcrossKeys",
+       .text = Lines({kInfo, L"PatchFile=Update2Setup.EXE", kVersion, L"PreviousVersions=14.0.0.100, Tool.exe"}),
+       .entry = kExit5,
+       .previous = {L"14.0.0.100", L"Tool.exe"},
+       .installer = L"Update2Setup.EXEPatchVersion=14.0.0.200PreviousVersions=14.0.0.100, Tool.exe"},
+      {.name = "TextAfterExeIgnored",
+       .text = Lines({kInfo, L"PatchFile=Update2Setup.exe /silent, please", kVersion, kPrevious}),
+       .entry = kFound},
+      // Keys out of order.
+      {.name = "PatchFileBeforePatchInfo",
+       .text = Lines({kFile, kInfo, kVersion, kPrevious}),
+       .entry = kExit3,
+       .previous = {}},
+      {.name = "PreviousVersionsBeforePatchVersion",
+       .text = Lines({kInfo, kFile, kPrevious, kVersion}),
+       .entry = kExit3,
+       .previous = {}},
+      // Empty values; the list is filled before the values are judged.
+      {.name = "KeyWithColonInsteadOfEquals",
+       .text = Lines({kInfo, kFile, L"PatchVersion: 14.0.0.200", kPrevious}),
+       .entry = kExit4},
+      {.name = "PatchInfoOnlyBlanks", .text = Lines({L"PatchInfo= \t ", kFile, kVersion, kPrevious}), .entry = kExit4},
+      {.name = "PreviousVersionsOnlyCommasAndBlanks",
+       .text = Lines({kInfo, kFile, kVersion, L"PreviousVersions= , ,, \t,"}),
+       .entry = kExit4,
+       .previous = {}},
+      {.name = "PreviousVersionsEmpty",
+       .text = Lines({kInfo, kFile, kVersion, L"PreviousVersions="}),
+       .entry = kExit4,
+       .previous = {}},
+      // The installer beside the utility.
+      {.name = "InstallerMissing",
+       .text = Lines({kInfo, L"PatchFile=Update3Setup.exe", kVersion, kPrevious}),
+       .entry = kExit5,
+       .installer = L"Update3Setup.exe"},
+      // Lines are joined, and each key owns the text up to the next.
+      {.name = "CommentLineJoinedIntoPatchInfo",
+       .text = Lines({kInfo, L"; built for the spring release", kFile, kVersion, kPrevious}),
+       .entry = kFound,
+       .info = L"Veldorant 14.0 Update 2; built for the spring release"},
+      {.name = "ListOverSeveralLines",
+       .text = Lines({kInfo, kFile, kVersion, L"PreviousVersions=14.0.0.100,", L"14.0.0.150,", L"  14.0.0.170"}),
+       .entry = kFound,
+       .previous = {L"14.0.0.100", L"14.0.0.150", L"14.0.0.170"}},
+      {.name = "KeyNameInsideEarlierValue",
+       .text = Lines({L"PatchInfo=Fixes the PatchFile check", kFile, kVersion, kPrevious}),
+       .entry = kFound,
+       .info = L"Fixes the"},
+      {.name = "FurtherEqualsBelongsToValue",
+       .text = Lines({L"PatchInfo=Build=2", kFile, kVersion, kPrevious}),
+       .entry = kFound,
+       .info = L"Build=2"},
+      {.name = "TextBeforeEqualsAndWhiteSpaceAroundValuesIgnored",
+       .text = Lines({L"[Patch]", L"PatchInfo (name)\t= Veldorant 14.0 Update 2 \v\f", kFile,
+                      L"PatchVersion =\t14.0.0.200\t", kPrevious}),
+       .entry = kFound},
+      // The revision.
+      {.name = "PatchVersionWithoutDot",
+       .text = Lines({kInfo, kFile, L"PatchVersion=200", kPrevious}),
+       .entry = kFound,
+       .version = L"200",
+       .revision = L""},
+  };
+  machine().AddFile(kInstallerPath, "MZ");
+
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.name);
+    auto run = NewRun();
+    run->m_strPatchFolder = kPatchFolder;
+
+    run->ParsePatchDescriptor(row.text);
+
+    const bool success = std::wstring_view(row.entry) == kFound;
+    EXPECT_EQ(Entries(run->m_strLog), std::vector<std::wstring>{row.entry});
+    EXPECT_EQ(run->m_bPatchInfoRead, success);
+    EXPECT_EQ(run->m_arrPreviousVersions, row.previous);
+    const bool valuesComplete = success || std::wstring_view(row.entry) == kExit5;
+    EXPECT_EQ(machine().existenceChecks,
+              valuesComplete ? std::vector<std::wstring>{std::wstring(kPatchFolder) + L"\\" + row.installer}
+                             : std::vector<std::wstring>{});
+    EXPECT_EQ(run->m_strPatchInfo, success ? row.info : L"");
+    EXPECT_EQ(run->m_strPatchFile, success ? row.file : L"");
+    EXPECT_EQ(run->m_strPatchVersion, success ? row.version : L"");
+    EXPECT_EQ(run->m_strPatchRevision, success ? row.revision : L"");
+  }
+}
+
+TEST_F(DescriptorTest, ReadPatchDescriptor_DescriptorFile_ReadsBesideTheUtilityAndLogsInOrder) {
+  const std::vector<std::uint8_t> utf16 = fake::Utf16Bytes(Lines({kInfo, kFile, kVersion, kPrevious}));
+  const struct {
+    const char* name;
+    std::string bytes;
+    std::vector<std::wstring> entries;
+    bool read = false;
+    bool locked = false;
+    bool readFails = false;
+  } kCases[] = {
+      {.name = "ConformingFile", .bytes = kConformingFile, .entries = {kReadCompleted, kFound}, .read = true},
+      {.name = "Utf8WithBom_MarkStandsBeforeFirstKey",
+       .bytes = "\xEF\xBB\xBF" + kConformingFile,
+       .entries = {kReadCompleted, kFound},
+       .read = true},
+      // No key in what was read.
+      {.name = "Utf16File", .bytes = std::string(utf16.begin(), utf16.end()), .entries = {kReadCompleted, kExit1}},
+      {.name = "EmptyFile", .bytes = "", .entries = {kReadCompleted, kExit1}},
+      {.name = "ZeroByteEndsTheText",
+       .bytes = "PatchInfo=Veldorant 14.0 Update 2" + std::string(1, '\0') + kConformingFile.substr(33),
+       .entries = {kReadCompleted, kExit1}},
+      // The file can't be read: the system's reason, then the failure, then no key.
+      {.name = "LockedFile",
+       .bytes = kConformingFile,
+       .entries = {DescribeFileError(platform::kErrorSharingViolation, kDescriptorPath), kReadFailed, kExit1},
+       .locked = true},
+      {.name = "ReadFails",
+       .bytes = kConformingFile,
+       .entries = {DescribeFileError(kErrorReadFault, kDescriptorPath), kReadFailed, kExit1},
+       .readFails = true},
+  };
+
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.name);
+    fake::ResetMachine();
+    machine().AddFile(kInstallerPath, "MZ");
+    machine().AddFile(kDescriptorPath, row.bytes);
+    machine().files[kDescriptorPath].locked = row.locked;
+    machine().files[kDescriptorPath].readFails = row.readFails;
+    auto run = NewRun();
+
+    run->ReadPatchDescriptor();
+
+    EXPECT_EQ(Entries(run->m_strLog), row.entries);
+    EXPECT_EQ(run->m_bPatchInfoRead, row.read);
+    EXPECT_EQ(run->m_strPatchFolder, kPatchFolder);
+    EXPECT_EQ(run->m_strPatchInfo, row.read ? L"Veldorant 14.0 Update 2" : L"");
+  }
+}
+
+TEST_F(DescriptorTest, ReadPatchDescriptor_NoDescriptor_LogsOnlyExitCode6AndKeepsFolderEmpty) {
+  machine().AddFile(kInstallerPath, "MZ");
+  auto run = NewRun();
+
+  run->ReadPatchDescriptor();
+
+  EXPECT_EQ(Entries(run->m_strLog), std::vector<std::wstring>{kExit6});
+  EXPECT_FALSE(run->m_bPatchInfoRead);
+  EXPECT_EQ(run->m_strPatchFolder, L"");
+  EXPECT_EQ(machine().existenceChecks, std::vector<std::wstring>{kDescriptorPath});
+}
+
+TEST_F(DescriptorTest, ReadPatchDescriptor_UtilityInAnotherFolder_LooksForBothFilesThere) {
+  machine().modulePath = L"D:\\Tools\\Patch Kit\\PatchUpdate.exe";
+  machine().AddFile(L"D:\\Tools\\Patch Kit\\patchupdate.dat", kConformingFile);
+  machine().AddFile(L"D:\\Tools\\Patch Kit\\Update2Setup.exe", "MZ");
+  auto run = NewRun();
+
+  run->ReadPatchDescriptor();
+
+  EXPECT_TRUE(run->m_bPatchInfoRead);
+  EXPECT_EQ(run->m_strPatchFolder, L"D:\\Tools\\Patch Kit");
+  const std::vector<std::wstring> checked = {L"D:\\Tools\\Patch Kit\\patchupdate.dat",
+                                             L"D:\\Tools\\Patch Kit\\Update2Setup.exe"};
+  EXPECT_EQ(machine().existenceChecks, checked);
+}
+
+TEST_F(DescriptorTest, ReadWholeFile_ForRecord_UsesTheRecordWording) {
+  const std::wstring path = L"C:\\Veldorant\\installedupdates.dat";
+  const struct {
+    const char* name;
+    bool present;
+    bool locked;
+    std::wstring text;
+    std::vector<std::wstring> entries;
+  } kCases[] = {
+      {"Readable", true, false, L"Veldorant 14.0 Update 1", {L"Read local installer update file completed."}},
+      {"Missing",
+       false,
+       false,
+       L"",
+       {DescribeFileError(platform::kErrorFileNotFound, path), L"Read local installer update file failed."}},
+      {"Locked",
+       true,
+       true,
+       L"",
+       {DescribeFileError(platform::kErrorSharingViolation, path), L"Read local installer update file failed."}},
+  };
+
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.name);
+    fake::ResetMachine();
+    if (row.present) {
+      machine().AddFile(path, "Veldorant 14.0 Update 1");
+      machine().files[path].locked = row.locked;
+    }
+    auto run = NewRun();
+
+    EXPECT_EQ(run->ReadWholeFile(path, true), row.text);
+    EXPECT_EQ(Entries(run->m_strLog), row.entries);
+  }
+}
+
+TEST_F(DescriptorTest, DescribeFileError_AnyPath_NamesCauseAndFileWithinTheBuffer) {
+  const std::wstring cause = platform::SystemErrorText(platform::kErrorSharingViolation);
+  const std::wstring shortText = DescribeFileError(platform::kErrorSharingViolation, kDescriptorPath);
+  EXPECT_EQ(shortText.find(cause), 0u);
+  EXPECT_NE(shortText.find(kDescriptorPath), std::wstring::npos);
+
+  const std::wstring longPath = L"C:\\" + std::wstring(600, L'x') + L"\\patchupdate.dat";
+  const std::wstring longText = DescribeFileError(platform::kErrorSharingViolation, longPath);
+  EXPECT_EQ(longText.size(), kFileErrorTextChars - 1);
+  EXPECT_EQ(longText.find(cause), 0u);
+}
+
+TEST_F(DescriptorTest, GetKeyValue_Slice_TakesTrimmedTextAfterFirstSeparator) {
+  const struct {
+    const wchar_t* slice;
+    const wchar_t* value;
+  } kCases[] = {
+      {L"PatchFile=Update2Setup.exe", L"Update2Setup.exe"},
+      {L"PatchFile", L""},
+      {L"PatchFile:Update2Setup.exe", L""},
+      {L"PatchFile=", L""},
+      {L"PatchInfo=a=b", L"a=b"},
+      {L"PatchInfo = \t\r\n\v\f Update 2 \f\v\n\r\t ", L"Update 2"},
+  };
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.slice);
+    EXPECT_EQ(GetKeyValue(row.slice, L"="), row.value);
+  }
+}
+
+TEST_F(DescriptorTest, LoadPreviousVersions_NewValue_ReplacesTheEarlierList) {
+  auto run = NewRun();
+  run->m_arrPreviousVersions = {L"14.0.0.50"};
+
+  EXPECT_TRUE(run->LoadPreviousVersions(L"14.0.0.100"));
+  EXPECT_EQ(run->m_arrPreviousVersions, std::vector<std::wstring>{L"14.0.0.100"});
+
+  EXPECT_FALSE(run->LoadPreviousVersions(L" , "));
+  EXPECT_TRUE(run->m_arrPreviousVersions.empty());
+}
+
+}  // namespace

@@ -1,0 +1,20 @@
+#include <windows.h>
+
+#include "platform/clock.h"
+
+namespace platform {
+
+std::optional<LocalTime> CurrentLocalTime() {
+  SYSTEMTIME now{};
+  ::GetLocalTime(&now);
+  LocalTime time;
+  time.year = now.wYear;
+  time.month = now.wMonth;
+  time.day = now.wDay;
+  time.weekday = now.wDayOfWeek;
+  time.hour = now.wHour;
+  time.minute = now.wMinute;
+  return time;
+}
+
+}  // namespace platform

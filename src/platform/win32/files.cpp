@@ -1,0 +1,142 @@
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <new>
+
+#include "platform/files.h"
+#include "platform/win32/scoped_handle.h"
+
+namespace platform {
+namespace {
+
+// The files read here are a few hundred bytes; anything beyond this is not ours to hold.
+constexpr ULONGLONG kMaxReadBytes = 256ULL * 1024 * 1024;
+// ReadFile and WriteFile take 32-bit counts; large transfers go in pieces.
+constexpr std::size_t kChunkBytes = 1U << 20;
+
+DWORD ChunkOf(std::size_t remaining) { return static_cast<DWORD>(std::min(remaining, kChunkBytes)); }
+
+// Writes every byte; 0 or the error code.
+DWORD WriteAll(HANDLE file, const std::vector<std::uint8_t>& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD written = 0;
+    if (!::WriteFile(file, bytes.data() + done, ChunkOf(bytes.size() - done), &written, nullptr)) {
+      return ::GetLastError();
+    }
+    if (written == 0) return ERROR_WRITE_FAULT;
+    done += written;
+  }
+  return ERROR_SUCCESS;
+}
+
+// Why the destination can't be replaced, found before anything is written: a folder, a read-only
+// file, or a file another process holds open without delete sharing. 0 when nothing stands in the way.
+DWORD ReplaceObstacle(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+  }
+  if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) return ERROR_ACCESS_DENIED;
+  const win32::ScopedHandle probe(::CreateFileW(path.c_str(), DELETE,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!probe.IsValid()) return ::GetLastError();
+  return ERROR_SUCCESS;
+}
+
+// A name for the temporary file beside `path`: same folder, so the final move never crosses volumes.
+std::wstring TemporaryNameBeside(const std::wstring& path, unsigned attempt) {
+  const auto slash = path.find_last_of(L"\\/");
+  const std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+  const std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  return folder + L"~" + name + L"." + std::to_wstring(::GetCurrentProcessId()) + L"." +
+         std::to_wstring(::GetTickCount64() % 1000000) + L"." + std::to_wstring(attempt) + L".tmp";
+}
+
+}  // namespace
+
+bool PathExists(const std::wstring& path) { return ::PathFileExistsW(path.c_str()) != FALSE; }
+
+FileReadResult ReadFileExclusive(const std::wstring& path) {
+  FileReadResult result;
+  const win32::ScopedHandle file(
+      ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) {
+    result.status = FileReadStatus::kOpenFailed;
+    result.error = ::GetLastError();
+    return result;
+  }
+
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file.Get(), &size)) {
+    result.status = FileReadStatus::kReadFailed;
+    result.error = ::GetLastError();
+    return result;
+  }
+  if (size.QuadPart < 0 || static_cast<ULONGLONG>(size.QuadPart) > kMaxReadBytes) {
+    result.status = FileReadStatus::kReadFailed;
+    result.error = ERROR_NOT_ENOUGH_MEMORY;
+    return result;
+  }
+  try {
+    result.bytes.resize(static_cast<std::size_t>(size.QuadPart));
+  } catch (const std::bad_alloc&) {
+    result.status = FileReadStatus::kReadFailed;
+    result.error = ERROR_NOT_ENOUGH_MEMORY;
+    return result;
+  }
+
+  std::size_t done = 0;
+  while (done < result.bytes.size()) {
+    DWORD read = 0;
+    if (!::ReadFile(file.Get(), result.bytes.data() + done, ChunkOf(result.bytes.size() - done), &read, nullptr)) {
+      result.status = FileReadStatus::kReadFailed;
+      result.error = ::GetLastError();
+      result.bytes.clear();
+      return result;
+    }
+    if (read == 0) break;  // end of file came early: keep what is there
+    done += read;
+  }
+  result.bytes.resize(done);
+  return result;
+}
+
+std::uint32_t WriteFileExclusive(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
+  win32::ScopedHandle file(
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) return ::GetLastError();
+  const DWORD error = WriteAll(file.Get(), bytes);
+  if (error != ERROR_SUCCESS) return error;
+  return file.Close() ? ERROR_SUCCESS : ::GetLastError();
+}
+
+std::uint32_t ReplaceFileAtomically(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
+  if (const DWORD obstacle = ReplaceObstacle(path); obstacle != ERROR_SUCCESS) return obstacle;
+
+  std::wstring temporary;
+  win32::ScopedHandle file;
+  for (unsigned attempt = 0;; ++attempt) {
+    temporary = TemporaryNameBeside(path, attempt);
+    file = win32::ScopedHandle(
+        ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.IsValid()) break;
+    const DWORD error = ::GetLastError();
+    if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt >= 100) return error;
+  }
+
+  DWORD error = WriteAll(file.Get(), bytes);
+  if (error == ERROR_SUCCESS && !::FlushFileBuffers(file.Get())) error = ::GetLastError();
+  if (!file.Close() && error == ERROR_SUCCESS) error = ::GetLastError();
+  if (error == ERROR_SUCCESS &&
+      !::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    error = ::GetLastError();
+  }
+  if (error != ERROR_SUCCESS) ::DeleteFileW(temporary.c_str());
+  return error;
+}
+
+}  // namespace platform

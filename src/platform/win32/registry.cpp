@@ -1,0 +1,46 @@
+#include <windows.h>
+
+#include "platform/registry.h"
+
+namespace platform {
+namespace {
+
+HKEY ToHkey(std::uintptr_t handle) { return reinterpret_cast<HKEY>(handle); }
+
+}  // namespace
+
+void RegistryKey::Close() noexcept {
+  if (handle_ != 0) {
+    ::RegCloseKey(ToHkey(std::exchange(handle_, 0)));
+  }
+}
+
+std::int32_t OpenLocalMachineKey(const std::wstring& path, RegistryKey& key) {
+  key.Close();
+  // No WOW64 view bits: the path alone decides which branch is read.
+  HKEY opened = nullptr;
+  const LSTATUS status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &opened);
+  if (status != ERROR_SUCCESS) return static_cast<std::int32_t>(status);
+  key = RegistryKey(reinterpret_cast<std::uintptr_t>(opened));
+  return 0;
+}
+
+RegistryValue QueryRegistryValue(const RegistryKey& key, const std::wstring& name) {
+  RegistryValue result;
+  if (!key.IsOpen()) {
+    result.code = ERROR_INVALID_HANDLE;
+    return result;
+  }
+  std::vector<std::uint8_t> buffer(kRegistryValueBufferBytes);
+  DWORD size = static_cast<DWORD>(buffer.size());
+  DWORD type = REG_SZ;  // whatever type comes back, the bytes are read as text by the caller
+  const LSTATUS status = ::RegQueryValueExW(ToHkey(key.Handle()), name.c_str(), nullptr, &type, buffer.data(), &size);
+  result.code = static_cast<std::int32_t>(status);
+  if (status == ERROR_SUCCESS) {
+    buffer.resize(size < buffer.size() ? size : buffer.size());
+    result.bytes = std::move(buffer);
+  }
+  return result;
+}
+
+}  // namespace platform

@@ -1,0 +1,66 @@
+#include <windows.h>
+#include <shellapi.h>
+
+#include "platform/shell.h"
+
+namespace platform {
+namespace {
+
+HANDLE ToHandle(std::uintptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// ShellExecuteExW sometimes fails without setting the thread's error; its old-style result code
+// (hInstApp, 32 or less) still says why. Never report a failed launch as code 0.
+DWORD ErrorFromInstApp(HINSTANCE instApp) {
+  switch (reinterpret_cast<std::uintptr_t>(instApp)) {
+    case SE_ERR_FNF: return ERROR_FILE_NOT_FOUND;
+    case SE_ERR_PNF: return ERROR_PATH_NOT_FOUND;
+    case SE_ERR_ACCESSDENIED: return ERROR_ACCESS_DENIED;
+    case SE_ERR_OOM: return ERROR_NOT_ENOUGH_MEMORY;
+    case SE_ERR_SHARE: return ERROR_SHARING_VIOLATION;
+    case SE_ERR_ASSOCINCOMPLETE:
+    case SE_ERR_NOASSOC: return ERROR_NO_ASSOCIATION;
+    case SE_ERR_DDETIMEOUT:
+    case SE_ERR_DDEFAIL:
+    case SE_ERR_DDEBUSY: return ERROR_DDE_FAIL;
+    case SE_ERR_DLLNOTFOUND: return ERROR_DLL_NOT_FOUND;
+    default: return ERROR_GEN_FAILURE;
+  }
+}
+
+}  // namespace
+
+void ProcessHandle::Close() noexcept {
+  if (handle_ != 0) {
+    ::CloseHandle(ToHandle(std::exchange(handle_, 0)));
+  }
+}
+
+LaunchResult LaunchHidden(const std::wstring& file, const std::wstring& parameters, const std::wstring& directory) {
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof(info);
+  // No dialog of any kind: a failed launch would raise a modal error box and an installer from
+  // another zone a security warning, either of which hangs an unattended deployment.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS | SEE_MASK_NOASYNC;
+  info.hwnd = nullptr;
+  info.lpVerb = L"open";
+  info.lpFile = file.c_str();
+  info.lpParameters = parameters.c_str();
+  info.lpDirectory = directory.c_str();
+  info.nShow = SW_HIDE;
+
+  LaunchResult result;
+  if (!::ShellExecuteExW(&info)) {
+    const DWORD error = ::GetLastError();  // first, before any other call can overwrite it
+    result.error = error != ERROR_SUCCESS ? error : ErrorFromInstApp(info.hInstApp);
+    return result;
+  }
+  if (info.hProcess != nullptr) result.process = ProcessHandle(reinterpret_cast<std::uintptr_t>(info.hProcess));
+  return result;
+}
+
+void WaitForProcessEnd(const ProcessHandle& process) {
+  if (!process.IsValid()) return;
+  (void)::WaitForSingleObject(ToHandle(process.Handle()), INFINITE);
+}
+
+}  // namespace platform
