@@ -1,11 +1,71 @@
 #include "app/patch_execute.h"
 
-CPatchExecute::CPatchExecute() {}
+#include "app/entry.h"
+#include "platform/console.h"
+#include "platform/pause.h"
+
+namespace {
+
+constexpr wchar_t kValidationInProgress[] = L"Patch update status: Validation in-progress...\n";
+constexpr wchar_t kRequiredProductVersion[] = L"14.0";
+constexpr wchar_t kNotInstalled[] =
+    L"This patch can't be applied. Veldorant 14.0 application is not installed in this machine.";
+constexpr wchar_t kLevelTwoFailed[] =
+    L"Patch update status : Validation for level two check failed.(empty value found).\n";
+constexpr wchar_t kLevelTwoWarning[] = L"Could not check patch update availability.WARNING: 101.";
+constexpr wchar_t kWaitToClose[] = L"Please wait to close the application...\n";
+
+}  // namespace
+
+CPatchExecute::CPatchExecute() {
+  ValidateInstallation();
+  // Read even after a failed validation, so the descriptor's findings reach the log too.
+  ReadPatchDescriptor();
+  m_bReady = m_bValidated && m_bPatchInfoRead;
+}
 
 CPatchExecute::~CPatchExecute() = default;
 
-void CPatchExecute::ValidateInstallation() {}
+void CPatchExecute::ValidateInstallation() {
+  platform::WriteConsoleText(kValidationInProgress);
 
-void CPatchExecute::RunPatch() {}
+  // The version probe may switch the registry view, so detection and the version come first.
+  DetectRegistryView();
+  ProbeProductVersion();
+  ProbeInstallPath();
+
+  if (m_strProductVersion.empty()) {
+    m_bValidated = false;
+    platform::WriteConsoleText(std::wstring(kNotInstalled) + L"\n");
+    AppendLog(kNotInstalled);
+    return;
+  }
+  if (m_strProductVersion != kRequiredProductVersion) {
+    // Another version is installed: the log says why, the console stays quiet.
+    m_bValidated = false;
+    AppendLog(kNotInstalled);
+    return;
+  }
+
+  ProbeDisplayIcon();
+  if (m_strDisplayIcon.empty()) {
+    platform::ClearConsoleScreen();
+    platform::WriteConsoleText(kLevelTwoFailed);
+    AppendLog(kLevelTwoWarning);
+    m_bValidated = false;
+    return;
+  }
+  m_bValidated = true;
+}
+
+void CPatchExecute::RunPatch() {
+  DecideApplicability();
+  if (m_bUpdateNeeded) {
+    InstallPatch();
+    return;
+  }
+  platform::WriteConsoleText(kWaitToClose);
+  platform::Pause(kClosingPauseMilliseconds);
+}
 
 std::wstring CPatchExecute::GetLog() const { return m_strLog; }

@@ -1,9 +1,51 @@
 #include "guard/filter_process.h"
 
-CFilterProcess::CFilterProcess() = default;
+#include <string_view>
+
+#include "platform/console.h"
+#include "platform/process_list.h"
+
+namespace {
+
+constexpr std::wstring_view kProductExeName = L"Vdt.exe";
+constexpr std::wstring_view kExcelExeName = L"excel.exe";
+constexpr wchar_t kBlockedMessage[] = L"Patch update status: Please check and close Veldorant/Excel application,if open.\n";
+
+// Both names are ASCII, so folding ASCII letters alone is enough and stays independent of the locale.
+constexpr wchar_t FoldAscii(wchar_t c) {
+  return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+bool EqualsIgnoringCase(std::wstring_view name, std::wstring_view wanted) {
+  if (name.size() != wanted.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (FoldAscii(name[i]) != FoldAscii(wanted[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+CFilterProcess::CFilterProcess() {
+  ScanRunningProcesses();
+  if (m_bExcelRunning || m_bProductRunning) {
+    platform::WriteConsoleText(kBlockedMessage);
+    m_bBlocked = true;
+    m_strMessage = kBlockedMessage;
+  }
+}
 
 CFilterProcess::~CFilterProcess() = default;
 
-bool CFilterProcess::ScanRunningProcesses() { return false; }
+bool CFilterProcess::ScanRunningProcesses() {
+  const auto names = platform::ListProcessNames();
+  if (!names) return false;
+  // Every entry is visited: both flags are wanted, whichever comes first.
+  for (const auto& name : *names) {
+    if (EqualsIgnoringCase(name, kProductExeName)) m_bProductRunning = true;
+    if (EqualsIgnoringCase(name, kExcelExeName)) m_bExcelRunning = true;
+  }
+  return true;
+}
 
 std::wstring CFilterProcess::GetStatusMessage() const { return m_strMessage; }

@@ -1,16 +1,111 @@
 #include "log/run_log.h"
 
+#include <exception>
+#include <string_view>
+
 #include "app/patch_execute.h"
+#include "app/path_text.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/module.h"
 
-void CPatchExecute::AppendLog(const std::wstring& message) { (void)message; }
+namespace {
 
-std::wstring FormatLogDate(const std::optional<platform::LocalTime>& time) { (void)time; return {}; }
+constexpr wchar_t kVersionLabel[] = L"Veldorant 14.0 Patch Update Utility Version : ";
+constexpr wchar_t kDateLabel[] = L"Veldorant 14.0 Patch Update Utility Date/Time : ";
+constexpr std::size_t kRuleLength = 89;
+constexpr wchar_t kFooterOpening[] = L"===========";
+constexpr wchar_t kFooterName[] = L" (Veldorant 14.0 Patch Update Utility ";
+constexpr wchar_t kFooterEnd[] = L") Patch Update : End ";
+constexpr wchar_t kFooterClosing[] = L" =============";
 
-std::wstring BuildRunLogText(const std::wstring& text, const std::wstring& dateText) {
-  (void)dateText;
+// The date text never grows past what a 128-character buffer held.
+constexpr std::size_t kMaxDateChars = 127;
+
+// English names whatever the C locale says: the log reads the same on every machine.
+constexpr std::wstring_view kWeekdayNames[] = {L"Sunday",   L"Monday", L"Tuesday", L"Wednesday",
+                                               L"Thursday", L"Friday", L"Saturday"};
+constexpr std::wstring_view kMonthNames[] = {L"January", L"February", L"March",     L"April",
+                                             L"May",     L"June",     L"July",      L"August",
+                                             L"September", L"October", L"November", L"December"};
+
+std::wstring TwoDigits(int value) {
+  std::wstring text = std::to_wstring(value);
+  if (text.size() < 2) text.insert(0, 2 - text.size(), L'0');
   return text;
 }
 
-std::vector<std::uint8_t> ToLogBytes(const std::wstring& text) { (void)text; return {}; }
+bool InRange(int value, int low, int high) { return value >= low && value <= high; }
 
-void WriteRunLog(const std::wstring& text) { (void)text; }
+}  // namespace
+
+void CPatchExecute::AppendLog(const std::wstring& message) {
+  m_strLog += message;
+  m_strLog += L"\n\n";
+}
+
+std::wstring FormatLogDate(const std::optional<platform::LocalTime>& time) {
+  if (!time) return {};
+  const auto& t = *time;
+  // Fields no clock can produce are treated like a time that couldn't be converted.
+  if (!InRange(t.weekday, 0, 6) || !InRange(t.month, 1, 12) || !InRange(t.day, 1, 31) || !InRange(t.hour, 0, 23) ||
+      !InRange(t.minute, 0, 59)) {
+    return {};
+  }
+  std::wstring text(kWeekdayNames[t.weekday]);
+  text += L' ';
+  text += TwoDigits(t.hour);
+  text += L':';
+  text += TwoDigits(t.minute);
+  text += L", ";
+  text += kMonthNames[t.month - 1];
+  text += L' ';
+  text += TwoDigits(t.day);
+  text += L", ";
+  text += std::to_wstring(t.year);
+  return text.size() > kMaxDateChars ? std::wstring() : text;
+}
+
+std::wstring BuildRunLogText(const std::wstring& text, const std::wstring& dateText) {
+  const std::wstring rule(kRuleLength, L'=');
+  std::wstring whole;
+  whole += rule;
+  whole += L"\n\n";
+  whole += kVersionLabel;
+  whole += kUtilityVersion;
+  whole += L"\n\n";
+  whole += kDateLabel;
+  whole += dateText;
+  whole += L"\n\n";
+  whole += rule;
+  whole += L"\n\n";
+  whole += text;
+  whole += kFooterOpening;
+  whole += kFooterName;
+  whole += kUtilityVersion;
+  whole += kFooterEnd;
+  whole += kFooterClosing;
+  return whole;
+}
+
+std::vector<std::uint8_t> ToLogBytes(const std::wstring& text) {
+  // Text-mode output: every line feed goes to disk as CR LF.
+  std::wstring translated;
+  translated.reserve(text.size() + text.size() / 8);
+  for (const wchar_t c : text) {
+    if (c == L'\n') translated += L'\r';
+    translated += c;
+  }
+  return platform::WideToAnsi(translated);
+}
+
+void WriteRunLog(const std::wstring& text) {
+  // The log is the run's last word; failing to write it must not change how the run ends.
+  try {
+    const std::wstring path = FolderOf(platform::GetModulePath()) + L"\\" + kRunLogFileName;
+    const auto bytes = ToLogBytes(BuildRunLogText(text, FormatLogDate(platform::CurrentLocalTime())));
+    (void)platform::WriteFileExclusive(path, bytes);
+  } catch (const std::exception&) {
+    // Absorbed like any other file error: nothing printed, nothing retried.
+  }
+}
