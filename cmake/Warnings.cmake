@@ -1,4 +1,6 @@
 # Warnings high and fatal for our own targets only; never directory-wide.
+# The sanitizer build adds AddressSanitizer and UndefinedBehaviorSanitizer, and the coverage
+# instrumentation libFuzzer needs, to every target of ours.
 function(patchupdate_warnings target)
   if(MSVC)
     target_compile_options(${target} PRIVATE /W4 /WX /permissive-)
@@ -9,7 +11,8 @@ function(patchupdate_warnings target)
       -Wnull-dereference -Wimplicit-fallthrough -Werror)
   endif()
   if(PATCHUPDATE_SANITIZE)
-    target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    target_compile_options(${target} PRIVATE
+      -fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=all -fno-omit-frame-pointer)
     target_link_options(${target} PRIVATE -fsanitize=address,undefined)
   endif()
 endfunction()

@@ -8,6 +8,8 @@ class CCmdTarget {
   virtual ~CCmdTarget() = default;
   CCmdTarget(const CCmdTarget&) = delete;
   CCmdTarget& operator=(const CCmdTarget&) = delete;
+  CCmdTarget(CCmdTarget&&) = delete;
+  CCmdTarget& operator=(CCmdTarget&&) = delete;
 
   void BeginWaitCursor();
   void EndWaitCursor();

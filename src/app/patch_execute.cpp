@@ -13,7 +13,6 @@ constexpr wchar_t kNotInstalled[] =
 constexpr wchar_t kLevelTwoFailed[] =
     L"Patch update status : Validation for level two check failed.(empty value found).\n";
 constexpr wchar_t kLevelTwoWarning[] = L"Could not check patch update availability.WARNING: 101.";
-constexpr wchar_t kWaitToClose[] = L"Please wait to close the application...\n";
 
 }  // namespace
 

@@ -21,6 +21,10 @@ class CPatchExecute : public CCmdTarget {
   // Validates the installation, then reads the descriptor whatever validation found; m_bReady is both.
   CPatchExecute();
   ~CPatchExecute() override;
+  CPatchExecute(const CPatchExecute&) = delete;
+  CPatchExecute& operator=(const CPatchExecute&) = delete;
+  CPatchExecute(CPatchExecute&&) = delete;
+  CPatchExecute& operator=(CPatchExecute&&) = delete;
 
   // --- app/ ---
   void ValidateInstallation();

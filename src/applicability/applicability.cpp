@@ -2,6 +2,8 @@
 // then the installed-update record, then the revisions. Versions are compared as whole strings.
 #include "applicability/applicability.h"
 
+#include <algorithm>
+
 #include <climits>
 #include <string_view>
 
@@ -79,10 +81,8 @@ std::wstring InstalledRecordPath(const std::wstring& displayIcon) {
 bool CPatchExecute::IsPatchVersionInstalled() const { return m_strExeVersion == m_strPatchVersion; }
 
 bool CPatchExecute::IsExeVersionInPreviousVersions() const {
-  for (const auto& version : m_arrPreviousVersions) {
-    if (version == m_strExeVersion) return true;
-  }
-  return false;
+  return std::any_of(m_arrPreviousVersions.begin(), m_arrPreviousVersions.end(),
+                     [this](const std::wstring& version) { return version == m_strExeVersion; });
 }
 
 void CPatchExecute::DecideApplicability() {

@@ -5,6 +5,7 @@
 #include <cwctype>
 #include <new>
 
+#include "app/entry.h"
 #include "app/patch_execute.h"
 #include "platform/console.h"
 #include "platform/errors.h"
@@ -15,7 +16,6 @@ namespace {
 
 constexpr wchar_t kInProgressConsole[] =
     L"Patch update status: Installation in-progress.\nPlease wait to complete...\n";
-constexpr wchar_t kCloseConsole[] = L"Please wait to close the application...\n";
 // Every attempt ends with this pause, so the operator can read the console.
 constexpr std::uint32_t kClosingPauseMs = 10000;
 
@@ -90,7 +90,7 @@ void VerifyInstall(CPatchExecute& run) {
   }
   run.AppendLog(entry);
   platform::WriteConsoleText(console);
-  platform::WriteConsoleText(kCloseConsole);
+  platform::WriteConsoleText(kWaitToClose);
 }
 
 // Prints the in-progress lines, launches, waits, verifies; every failure is logged here.

@@ -1,0 +1,103 @@
+// What the utility's own work costs, against the fake machine with pauses off: a whole successful
+// run, and the three inputs that could grow (descriptor, process list, installed-update record).
+// Each family runs over a range of sizes; check_linear.py fails the test run unless time grows
+// linearly with size.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "app/entry.h"
+#include "app/patch_execute.h"
+#include "fake/fake_machine.h"
+#include "guard/filter_process.h"
+
+namespace {
+
+const std::wstring kWowProduct = L"SOFTWARE\\Wow6432Node\\KORVEN Software Inc.\\VeldoRant\\14.0";
+const std::wstring kWowUninstall =
+    L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Veldorant 14.0";
+const std::wstring kProductFolder = L"C:\\Program Files (x86)\\Veldorant 14.0";
+
+// A valid installation at 14.0.0.100 and a patch package for 14.0.0.200 whose installer succeeds.
+void SetUpMachine(std::size_t previousVersions) {
+  fake::ResetMachine();
+  auto& machine = fake::TheMachine();
+  machine.AddKey(L"SOFTWARE\\Wow6432Node");
+  machine.SetRegistryString(kWowProduct, L"Version", L"14.0");
+  machine.SetRegistryString(kWowProduct, L"Installpath", kProductFolder);
+  machine.SetRegistryString(kWowUninstall, L"DisplayIcon", kProductFolder + L"\\Vdt.exe");
+  machine.AddExecutable(kProductFolder + L"\\Vdt.exe", 14, 0, 0, 100);
+  std::string list;
+  for (std::size_t i = 0; i + 1 < previousVersions; ++i) list += "13.9.0." + std::to_string(i) + ", ";
+  list += "14.0.0.100";
+  machine.AddFile(L"C:\\Patch\\patchupdate.dat",
+                  "PatchInfo=Veldorant 14.0 Update 2\r\nPatchFile=Update2Setup.exe\r\nPatchVersion=14.0.0.200\r\n"
+                  "PreviousVersions=" + list + "\r\n");
+  machine.AddFile(L"C:\\Patch\\Update2Setup.exe", "MZ");
+  machine.AddFile(kProductFolder + L"\\installedupdates.dat", "Veldorant 14.0 Update 1");
+  machine.installer = [](fake::Machine& m) { m.AddExecutable(kProductFolder + L"\\Vdt.exe", 14, 0, 0, 200); };
+}
+
+void BM_WholeSuccessfulRun(benchmark::State& state) {
+  const auto versions = static_cast<std::size_t>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    SetUpMachine(versions);
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(RunPatchUpdate());
+  }
+  if (fake::TheMachine().FileText(kProductFolder + L"\\installedupdates.dat") != "Veldorant 14.0 Update 2") {
+    state.SkipWithError("the run did not record the patch");
+  }
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_WholeSuccessfulRun)->RangeMultiplier(8)->Range(1, 4096)->Complexity();
+
+void BM_DescriptorRead(benchmark::State& state) {
+  // About 16 bytes a version: the largest size is a descriptor of 1 MiB.
+  const auto versions = static_cast<std::size_t>(state.range(0)) / 16;
+  for (auto _ : state) {
+    state.PauseTiming();
+    SetUpMachine(versions);
+    state.ResumeTiming();
+    const CPatchExecute run;
+    benchmark::DoNotOptimize(run.m_arrPreviousVersions.size());
+  }
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_DescriptorRead)->RangeMultiplier(4)->Range(16 << 10, 1 << 20)->Complexity();
+
+void BM_ProcessScan(benchmark::State& state) {
+  fake::ResetMachine();
+  std::vector<std::wstring> names;
+  for (std::int64_t i = 0; i < state.range(0); ++i) names.push_back(L"svchost" + std::to_wstring(i) + L".exe");
+  fake::TheMachine().processes = names;
+  for (auto _ : state) {
+    const CFilterProcess guard;
+    benchmark::DoNotOptimize(guard.m_bBlocked);
+  }
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_ProcessScan)->RangeMultiplier(4)->Range(625, 10000)->Complexity();
+
+void BM_RecordCheck(benchmark::State& state) {
+  // A record of N bytes that names another patch: read whole, searched, then decided by revisions.
+  std::string record(static_cast<std::size_t>(state.range(0)), 'x');
+  record.replace(0, 9, "Veldorant");
+  for (auto _ : state) {
+    state.PauseTiming();
+    SetUpMachine(1);
+    fake::TheMachine().AddFile(kProductFolder + L"\\installedupdates.dat", record);
+    CPatchExecute run;
+    run.m_strLog.clear();
+    state.ResumeTiming();
+    run.DecideApplicability();
+    benchmark::DoNotOptimize(run.m_bUpdateNeeded);
+  }
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_RecordCheck)->RangeMultiplier(4)->Range(16 << 10, 1 << 20)->Complexity();
+
+}  // namespace
+
+BENCHMARK_MAIN();
