@@ -171,7 +171,7 @@ def make_template(template: Path) -> float:
     env = wine_env(staging)
     try:
         subprocess.run(["wineboot", "--init"], env=env, check=True, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=540)
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=540)
         subprocess.run(["wineserver", "-w"], env=env, check=True, timeout=120)
     finally:
         subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
@@ -475,9 +475,12 @@ def _lay_out(s: Scenario, where: Locations, prefix: Prefix, run_dir: Path) -> No
     if s.registry or s.registry_removed:
         reg = run_dir / "scenario.reg"
         reg.write_bytes(b"\xff\xfe" + reg_file_text(s.registry, s.registry_removed).encode("utf-16-le"))
-        result = prefix.run(["reg", "import", "Z:" + str(reg).replace("/", "\\")], capture_output=True)
+        # Output to a file, never a pipe: Wine's service processes inherit it and would keep a pipe open.
+        output = run_dir / "reg_import.txt"
+        with open(output, "wb") as out:
+            result = prefix.run(["reg", "import", "Z:" + str(reg).replace("/", "\\")], stdout=out, stderr=out)
         if result.returncode != 0:
-            raise RuntimeError(f"reg import failed ({result.returncode}): {result.stderr!r}")
+            raise RuntimeError(f"reg import failed ({result.returncode}): {output.read_text(errors='replace')!r}")
 
     for win_path, content in s.files.items():
         write_file(prefix, where.helpers, win_path, content)

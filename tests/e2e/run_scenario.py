@@ -14,6 +14,7 @@ import argparse
 import importlib
 import sys
 import time
+import traceback
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
@@ -46,7 +47,8 @@ def main() -> int:
         return 0
     if args.build_dir is None:
         parser.error("--build-dir is required")
-    template = args.build_dir / "wine-template"
+    build_dir = args.build_dir.resolve()
+    template = build_dir / "wine-template"
     if args.make_template:
         seconds = harness.make_template(template)
         print(f"template prefix {template}: " + (f"created in {seconds:.1f} s" if seconds else "up to date"))
@@ -54,13 +56,21 @@ def main() -> int:
     if args.utility is None or not args.names:
         parser.error("--utility and at least one scenario name are required")
 
-    where = harness.Locations(helpers=args.build_dir / "helpers", template=template, runs=args.build_dir / "runs",
-                              utility=args.utility)
+    where = harness.Locations(helpers=build_dir / "helpers", template=template, runs=build_dir / "runs",
+                              utility=args.utility.resolve())
+    missing = [str(p) for p in (where.utility, where.helpers / "sleeper.exe", where.helpers / "installer_standin.exe")
+               if not p.is_file()]
+    if missing:
+        print("FAIL: not built: " + ", ".join(missing))
+        return 1
     failed = 0
     for name in args.names:
         scenario = harness.find(scenarios, name)
         started = time.monotonic()
-        outcome = harness.run_scenario(scenario, where, keep=args.keep)
+        try:
+            outcome = harness.run_scenario(scenario, where, keep=args.keep)
+        except Exception:  # a scenario that could not be set up fails, with the reason
+            outcome = harness.Outcome(["the harness could not run the scenario:\n" + traceback.format_exc()], {})
         outcome.timings["total"] = time.monotonic() - started
         harness.report(scenario, outcome)
         failed += bool(outcome.failures)
