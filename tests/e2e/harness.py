@@ -437,33 +437,22 @@ def run_scenario(s: Scenario, where: Locations, keep: bool = False) -> Outcome:
     try:
         tick = time.monotonic()
         prefix.start_server()
-        _lay_out(s, where, prefix, run_dir)
+        lay_out(s, where, prefix, run_dir)
         timings["setup"] = time.monotonic() - tick
 
         cwd = prefix.unix(s.cwd)
         cwd.mkdir(parents=True, exist_ok=True)
         cwd_before = sorted(p.name for p in cwd.iterdir())
-        console_file, stderr_file = run_dir / "console.bin", run_dir / "stderr.txt"
-        started_at = datetime.datetime.now()
-        tick = time.monotonic()
-        with open(console_file, "wb") as out, open(stderr_file, "wb") as err:
-            try:
-                code = prefix.run([s.utility_path], timeout=UTILITY_TIMEOUT_SECONDS, cwd=cwd, stdout=out,
-                                  stderr=err).returncode
-            except subprocess.TimeoutExpired:
-                code = None
-        elapsed = time.monotonic() - tick
-        ended_at = datetime.datetime.now()
-        timings["utility"] = elapsed
+        run = run_utility(s, prefix, run_dir)
+        timings["utility"] = run.elapsed
 
         # Stops what still runs (sleepers, holders, a stray installer) before the files are read.
         tick = time.monotonic()
         prefix.shut_down()
         timings["shutdown"] = time.monotonic() - tick
 
-        failures = _check(s, where, prefix, code, elapsed, console_file.read_bytes(), cwd, cwd_before,
-                          started_at, ended_at)
-        return Outcome(failures, timings, stderr_file.read_text(errors="replace"))
+        failures = _check(s, prefix, run, cwd, cwd_before)
+        return Outcome(failures, timings, run.stderr)
     finally:
         if "shutdown" not in timings:
             prefix.shut_down()
@@ -471,7 +460,36 @@ def run_scenario(s: Scenario, where: Locations, keep: bool = False) -> Outcome:
             shutil.rmtree(run_dir, ignore_errors=True)
 
 
-def _lay_out(s: Scenario, where: Locations, prefix: Prefix, run_dir: Path) -> None:
+@dataclasses.dataclass
+class UtilityRun:
+    code: Optional[int]  # None when it did not end in time
+    console: bytes
+    stderr: str
+    elapsed: float
+    started_at: datetime.datetime
+    ended_at: datetime.datetime
+
+
+def run_utility(s: Scenario, prefix: Prefix, run_dir: Path) -> UtilityRun:
+    """Starts the utility from the scenario's working directory, stdout redirected to a file."""
+    cwd = prefix.unix(s.cwd)
+    cwd.mkdir(parents=True, exist_ok=True)
+    console_file, stderr_file = run_dir / "console.bin", run_dir / "stderr.txt"
+    started_at = datetime.datetime.now()
+    tick = time.monotonic()
+    with open(console_file, "wb") as out, open(stderr_file, "wb") as err:
+        try:
+            code: Optional[int] = prefix.run([s.utility_path], timeout=UTILITY_TIMEOUT_SECONDS, cwd=cwd, stdout=out,
+                                             stderr=err).returncode
+        except subprocess.TimeoutExpired:
+            code = None
+    elapsed = time.monotonic() - tick
+    return UtilityRun(code, console_file.read_bytes(), stderr_file.read_text(errors="replace"), elapsed,
+                      started_at, datetime.datetime.now())
+
+
+def lay_out(s: Scenario, where: Locations, prefix: Prefix, run_dir: Path) -> None:
+    """Registry, files, patch folder, running processes and held files, as the scenario says."""
     if s.registry or s.registry_removed:
         reg = run_dir / "scenario.reg"
         reg.write_bytes(b"\xff\xfe" + reg_file_text(s.registry, s.registry_removed).encode("utf-16-le"))
@@ -515,22 +533,20 @@ def _lay_out(s: Scenario, where: Locations, prefix: Prefix, run_dir: Path) -> No
         wait_for(ready_path, proc, what)
 
 
-def _check(s: Scenario, where: Locations, prefix: Prefix, code: Optional[int], elapsed: float,
-           console: bytes, cwd: Path, cwd_before: list[str], started_at: datetime.datetime,
-           ended_at: datetime.datetime) -> list[str]:
+def _check(s: Scenario, prefix: Prefix, run: UtilityRun, cwd: Path, cwd_before: list[str]) -> list[str]:
     e = s.expect
     failures: list[str] = []
-    if code is None:
+    if run.code is None:
         failures.append(f"the utility did not end within {UTILITY_TIMEOUT_SECONDS} s")
-    elif code != e.exit_code:
-        failures.append(f"exit code {code}, expected {e.exit_code}")
+    elif run.code != e.exit_code:
+        failures.append(f"exit code {run.code}, expected {e.exit_code}")
 
     expected_console = e.console.encode("cp1252")
-    if console != expected_console:
-        failures.append(diff("console output", expected_console, console))
+    if run.console != expected_console:
+        failures.append(diff("console output", expected_console, run.console))
 
-    if elapsed < e.min_seconds:
-        failures.append(f"the run took {elapsed:.1f} s, expected at least {e.min_seconds:g} s")
+    if run.elapsed < e.min_seconds:
+        failures.append(f"the run took {run.elapsed:.1f} s, expected at least {e.min_seconds:g} s")
 
     log_path = prefix.unix(s.log_path)
     if e.log is None:
@@ -546,7 +562,7 @@ def _check(s: Scenario, where: Locations, prefix: Prefix, code: Optional[int], e
             end = actual.find(b"\r\n", len(head))
             if end >= 0:
                 date = actual[len(head):end].decode("latin-1")
-                date_problem = check_log_date(date, started_at, ended_at)
+                date_problem = check_log_date(date, run.started_at, run.ended_at)
                 if date_problem:
                     failures.append(date_problem)
         expected = log_file_bytes(e.log, date)
