@@ -50,7 +50,8 @@ INSTALLER_ACTIONS_NAME = "installer_actions.txt"
 VS_FIXEDFILEINFO_SIGNATURE = b"\xbd\x04\xef\xfe"
 
 HELPER_START_SECONDS = 60  # a sleeper or file holder must be up by then
-HELPER_LIFETIME_SECONDS = 600  # they end by themselves even if nobody kills them
+HELPER_LIFETIME_SECONDS = 300  # they end by themselves even if nobody kills them
+SERVER_LINGER_SECONDS = 30  # a scenario's wineserver outlives its last process by this much
 UTILITY_TIMEOUT_SECONDS = 150
 
 
@@ -223,8 +224,9 @@ class Prefix:
         return self.path.joinpath("drive_c", *parts)
 
     def start_server(self) -> None:
-        # Persistent, so the separate wine calls of a scenario share one server and its start-up cost.
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True, timeout=60)
+        # Lingering, so the separate wine calls of a scenario share one server and its start-up cost; not
+        # forever, so a scenario killed by its timeout leaves no server behind for long.
+        subprocess.run(["wineserver", f"-p{SERVER_LINGER_SECONDS}"], env=self.env, check=True, timeout=60)
 
     def run(self, args: Sequence[str], timeout: float = 120, **kwargs) -> subprocess.CompletedProcess:
         return subprocess.run(["wine", *args], env=self.env, stdin=subprocess.DEVNULL, timeout=timeout, **kwargs)
