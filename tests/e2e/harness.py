@@ -1,0 +1,629 @@
+"""End-to-end harness: runs the real PatchUpdate.exe under Wine, one throwaway prefix per scenario.
+
+A scenario says what the machine looks like (registry, files, running processes, files held open),
+what the patch folder holds (descriptor, installer stand-in) and what must come out (console bytes,
+exit code, elapsed time, the run log, files left behind, the installer's recorded calls). The harness
+copies a template prefix, lays everything out, runs the utility from a working directory other than
+its own folder with stdout redirected to a file, then checks byte for byte and prints a diff for each
+mismatch. Every scenario has its own prefix and so its own wineserver; they can run in parallel.
+
+Python 3 standard library only.
+"""
+
+from __future__ import annotations
+
+import dataclasses
+import datetime
+import difflib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+from pathlib import Path
+from typing import Mapping, Optional, Sequence, Union
+
+import texts
+
+# No Mono or Gecko prompts, no debug noise, no window system, the same locale (so the same ANSI code
+# page) wherever the tests run.
+WINE_ENV = {
+    "WINEARCH": "win64",
+    "WINEDEBUG": "-all",
+    "WINEDLLOVERRIDES": "mscoree,mshtml=",
+    "LC_ALL": "C.UTF-8",
+    "LANG": "C.UTF-8",
+}
+# Large folders of the template that Wine only reads: hard-linked into each scenario's prefix instead of
+# copied. Everything else (the registry files above all, which wineserver rewrites in place when they
+# have more than one link) is copied.
+LINKED_FOLDERS = ("drive_c/windows/system32", "drive_c/windows/syswow64", "drive_c/windows/winsxs")
+TEMPLATE_STAMP = ".e2e-template"
+
+DEFAULT_PATCH_DIR = r"C:\Patch Package"
+UTILITY_NAME = "PatchUpdate.exe"
+DESCRIPTOR_NAME = "patchupdate.dat"
+RECORD_NAME = "installedupdates.dat"
+INSTALLER_RECORD_NAME = "installer_record.txt"
+INSTALLER_ACTIONS_NAME = "installer_actions.txt"
+VS_FIXEDFILEINFO_SIGNATURE = b"\xbd\x04\xef\xfe"
+
+HELPER_START_SECONDS = 60  # a sleeper or file holder must be up by then
+HELPER_LIFETIME_SECONDS = 300  # they end by themselves even if nobody kills them
+SERVER_LINGER_SECONDS = 30  # a scenario's wineserver outlives its last process by this much
+UTILITY_TIMEOUT_SECONDS = 150
+
+
+# --------------------------------------------------------------------------------------------------
+# What a scenario is made of
+# --------------------------------------------------------------------------------------------------
+
+@dataclasses.dataclass(frozen=True)
+class RegValue:
+    """A registry value of any type; plain str values in a scenario are REG_SZ."""
+    type: int  # 1 REG_SZ, 3 REG_BINARY, 4 REG_DWORD, ...
+    data: bytes
+
+
+@dataclasses.dataclass(frozen=True)
+class ProductExe:
+    """A product executable built from the template, with the given four-part file version.
+
+    kind: "plain" (product version = file version), "product_version_differs" (product version stays
+    99.98.97.96) or "no_version" (no version resource at all; version must be None).
+    """
+    version: Optional[str] = None
+    kind: str = "plain"
+
+
+FileContent = Union[bytes, ProductExe]
+
+
+@dataclasses.dataclass(frozen=True)
+class InstallerStandIn:
+    """The installer stand-in, placed in the patch folder under `name`.
+
+    actions: lines of its actions file (see helpers/installer_standin.cpp), None for no file.
+    files: more files beside it, e.g. the product executable that a "copy" action puts in place.
+    """
+    name: str = "Update2Setup.exe"
+    actions: Optional[Sequence[str]] = None
+    files: Mapping[str, FileContent] = dataclasses.field(default_factory=dict)
+
+
+@dataclasses.dataclass(frozen=True)
+class InstallerCall:
+    """One recorded start of the installer stand-in. command_line: exact text or a compiled regex."""
+    command_line: Union[str, "re.Pattern[str]"]
+    cwd: str
+    show: Optional[str] = "0"  # SW_HIDE; None: not checked
+
+
+@dataclasses.dataclass(frozen=True)
+class Expect:
+    console: str  # exact stdout text, narrowed to single bytes (cp1252)
+    log: Optional[str]  # text between header and footer with "\n" line ends; None: no log file at all
+    min_seconds: float
+    exit_code: int = 0
+    # Files after the run, by Windows path: bytes, a version text for a product executable
+    # (ProductVersionAfter), or None when the file must not exist.
+    files: Mapping[str, Union[bytes, "ProductVersionAfter", None]] = dataclasses.field(default_factory=dict)
+    # Recorded installer starts, in order; None: not checked.
+    installer_calls: Optional[Sequence[InstallerCall]] = ()
+
+
+@dataclasses.dataclass(frozen=True)
+class ProductVersionAfter:
+    """Expected file version (four-part text) of an executable after the run; None: no version resource."""
+    version: Optional[str]
+
+
+@dataclasses.dataclass(frozen=True)
+class Scenario:
+    name: str
+    description: str
+    expect: Expect
+    registry: Mapping[str, Mapping[str, Union[str, RegValue]]] = dataclasses.field(default_factory=dict)
+    registry_removed: Sequence[str] = ()  # keys deleted before the run, e.g. a default Wine key
+    files: Mapping[str, FileContent] = dataclasses.field(default_factory=dict)  # by Windows path
+    patch_dir: str = DEFAULT_PATCH_DIR
+    descriptor: Optional[bytes] = None  # patchupdate.dat beside the utility; None: no descriptor
+    installer: Optional[InstallerStandIn] = None
+    running: Sequence[str] = ()  # process names to keep running during the run
+    held_open: Sequence[str] = ()  # Windows paths held open without sharing during the run
+    cwd: str = r"C:\Operator"  # the working directory the utility is started from
+
+    @property
+    def utility_path(self) -> str:
+        return self.patch_dir + "\\" + UTILITY_NAME
+
+    @property
+    def log_path(self) -> str:
+        return self.patch_dir + "\\" + texts.LOG_FILE_NAME
+
+
+# --------------------------------------------------------------------------------------------------
+# Wine prefixes
+# --------------------------------------------------------------------------------------------------
+
+def wine_env(prefix: Path) -> dict:
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env.update(WINE_ENV)
+    env["WINEPREFIX"] = str(prefix)
+    return env
+
+
+def wine_version() -> str:
+    return subprocess.run(["wine", "--version"], env=wine_env(Path("/nonexistent")), capture_output=True,
+                          text=True, check=True).stdout.strip()
+
+
+def make_template(template: Path) -> float:
+    """Creates the template prefix once; returns the seconds it took (0 when it was already there)."""
+    stamp = template / TEMPLATE_STAMP
+    version = wine_version()
+    if stamp.is_file() and stamp.read_text() == version:
+        return 0.0
+    started = time.monotonic()
+    staging = template.with_name(template.name + f".tmp{os.getpid()}")
+    shutil.rmtree(staging, ignore_errors=True)
+    staging.parent.mkdir(parents=True, exist_ok=True)
+    env = wine_env(staging)
+    try:
+        subprocess.run(["wineboot", "--init"], env=env, check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=540)
+        subprocess.run(["wineserver", "-w"], env=env, check=True, timeout=120)
+    finally:
+        subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
+    if not (staging / "system.reg").is_file() or not (staging / "drive_c" / "windows").is_dir():
+        raise RuntimeError(f"wineboot left no usable prefix in {staging}")
+    (staging / TEMPLATE_STAMP).write_text(version)
+    shutil.rmtree(template, ignore_errors=True)
+    staging.rename(template)
+    return time.monotonic() - started
+
+
+def clone_prefix(template: Path, dest: Path) -> None:
+    if not (template / TEMPLATE_STAMP).is_file():
+        raise RuntimeError(f"no template prefix at {template}; run with --make-template first")
+    shutil.rmtree(dest, ignore_errors=True)
+    _clone_tree(template, dest, template)
+
+
+def _clone_tree(src: Path, dst: Path, root: Path, linked: bool = False) -> None:
+    dst.mkdir(parents=True)
+    for entry in os.scandir(src):
+        source, target = Path(entry.path), dst / entry.name
+        if entry.is_symlink():
+            os.symlink(os.readlink(source), target)
+        elif entry.is_dir():
+            rel = source.relative_to(root).as_posix()
+            _clone_tree(source, target, root, linked or rel in LINKED_FOLDERS)
+        elif entry.name == "wineserver" and src == root:
+            continue  # a running server's lock file; each prefix gets its own server
+        elif linked:
+            os.link(source, target)
+        else:
+            shutil.copy2(source, target)
+
+
+class Prefix:
+    """One scenario's prefix and its wineserver."""
+
+    def __init__(self, path: Path):
+        self.path = path
+        self.env = wine_env(path)
+        self.background: list[subprocess.Popen] = []
+
+    def unix(self, win_path: str) -> Path:
+        """The Unix path of a C:\\ path inside the prefix."""
+        if not re.match(r"^[Cc]:\\", win_path):
+            raise ValueError(f"only C:\\ paths are laid out by the harness: {win_path!r}")
+        parts = [p for p in win_path[3:].split("\\") if p]
+        return self.path.joinpath("drive_c", *parts)
+
+    def start_server(self) -> None:
+        # Lingering, so the separate wine calls of a scenario share one server and its start-up cost; not
+        # forever, so a scenario killed by its timeout leaves no server behind for long.
+        subprocess.run(["wineserver", f"-p{SERVER_LINGER_SECONDS}"], env=self.env, check=True, timeout=60)
+
+    def run(self, args: Sequence[str], timeout: float = 120, **kwargs) -> subprocess.CompletedProcess:
+        return subprocess.run(["wine", *args], env=self.env, stdin=subprocess.DEVNULL, timeout=timeout, **kwargs)
+
+    def start(self, args: Sequence[str]) -> subprocess.Popen:
+        proc = subprocess.Popen(["wine", *args], env=self.env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.background.append(proc)
+        return proc
+
+    def shut_down(self) -> None:
+        subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
+        subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
+        for proc in self.background:
+            try:
+                proc.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+
+
+# --------------------------------------------------------------------------------------------------
+# Building the machine's content
+# --------------------------------------------------------------------------------------------------
+
+def parse_version(version: str) -> tuple[int, int]:
+    parts = [int(p) for p in version.split(".")]
+    if len(parts) != 4 or any(not 0 <= p <= 0xFFFF for p in parts):
+        raise ValueError(f"not a four-part version: {version!r}")
+    return (parts[0] << 16) | parts[1], (parts[2] << 16) | parts[3]
+
+
+def fixed_file_info_offset(data: bytes) -> int:
+    offset = data.find(VS_FIXEDFILEINFO_SIGNATURE)
+    if offset < 0 or data.find(VS_FIXEDFILEINFO_SIGNATURE, offset + 1) >= 0:
+        raise ValueError("expected exactly one VS_FIXEDFILEINFO in the executable")
+    return offset
+
+
+def read_file_version(data: bytes) -> Optional[str]:
+    """The four-part file version of an executable's fixed file information; None without one."""
+    if VS_FIXEDFILEINFO_SIGNATURE not in data:
+        return None
+    offset = fixed_file_info_offset(data)
+    ms = int.from_bytes(data[offset + 8:offset + 12], "little")
+    ls = int.from_bytes(data[offset + 12:offset + 16], "little")
+    return f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
+
+
+def product_exe_bytes(helpers: Path, exe: ProductExe) -> bytes:
+    template = {"plain": "product.exe", "product_version_differs": "product_prodver.exe",
+                "no_version": "product_noversion.exe"}[exe.kind]
+    data = bytearray((helpers / template).read_bytes())
+    if exe.kind == "no_version":
+        if exe.version is not None or VS_FIXEDFILEINFO_SIGNATURE in data:
+            raise ValueError("a product executable without version resource has no version")
+        return bytes(data)
+    ms, ls = parse_version(exe.version or "")
+    offset = fixed_file_info_offset(bytes(data))
+    data[offset + 8:offset + 16] = ms.to_bytes(4, "little") + ls.to_bytes(4, "little")
+    if exe.kind == "plain":
+        data[offset + 16:offset + 24] = ms.to_bytes(4, "little") + ls.to_bytes(4, "little")
+    return bytes(data)
+
+
+def _reg_quote(text: str) -> str:
+    return text.replace("\\", "\\\\").replace('"', '\\"')
+
+
+def reg_file_text(keys: Mapping[str, Mapping[str, Union[str, RegValue]]], removed: Sequence[str]) -> str:
+    lines = ["Windows Registry Editor Version 5.00", ""]
+    for key in removed:
+        lines += [f"[-{key}]", ""]
+    for key, values in keys.items():
+        lines.append(f"[{key}]")
+        for name, value in values.items():
+            if isinstance(value, str):
+                lines.append(f'"{_reg_quote(name)}"="{_reg_quote(value)}"')
+            else:
+                hex_bytes = ",".join(f"{b:02x}" for b in value.data)
+                lines.append(f'"{_reg_quote(name)}"=hex({value.type:x}):{hex_bytes}')
+        lines.append("")
+    return "\r\n".join(lines) + "\r\n"
+
+
+def write_file(prefix: Prefix, helpers: Path, win_path: str, content: FileContent) -> None:
+    path = prefix.unix(win_path)
+    path.parent.mkdir(parents=True, exist_ok=True)
+    path.write_bytes(product_exe_bytes(helpers, content) if isinstance(content, ProductExe) else content)
+
+
+def wait_for(path: Path, proc: subprocess.Popen, what: str) -> None:
+    deadline = time.monotonic() + HELPER_START_SECONDS
+    while not path.exists():
+        if proc.poll() is not None:
+            raise RuntimeError(f"{what} ended with code {proc.returncode} before it was ready")
+        if time.monotonic() > deadline:
+            raise RuntimeError(f"{what} not ready after {HELPER_START_SECONDS} s")
+        time.sleep(0.1)
+
+
+# --------------------------------------------------------------------------------------------------
+# Checks
+# --------------------------------------------------------------------------------------------------
+
+LOG_HEADER_START = (texts.LOG_RULE + "\n\n" + texts.LOG_VERSION_LINE + "\n\n" + texts.LOG_DATE_LABEL)
+DATE_RE = re.compile(
+    r"(?P<weekday>Monday|Tuesday|Wednesday|Thursday|Friday|Saturday|Sunday) "
+    r"(?P<hour>[01][0-9]|2[0-3]):(?P<minute>[0-5][0-9]), "
+    r"(?P<month>January|February|March|April|May|June|July|August|September|October|November|December) "
+    r"(?P<day>0[1-9]|[12][0-9]|3[01]), (?P<year>[0-9]{4})")
+
+
+def log_file_bytes(text: str, date: str) -> bytes:
+    """The log file as the utility must write it: CR LF line ends, one byte per character."""
+    whole = (LOG_HEADER_START + date + "\n\n" + texts.LOG_RULE + "\n\n" + text + texts.LOG_FOOTER)
+    return whole.replace("\n", "\r\n").encode("cp1252")
+
+
+def _lines(data: bytes) -> list[str]:
+    return [repr(line) for line in data.decode("latin-1").splitlines(keepends=True)] or ["(empty)"]
+
+
+def diff(what: str, expected: bytes, actual: bytes) -> str:
+    body = "\n".join(difflib.unified_diff(_lines(expected), _lines(actual), f"expected {what}", f"actual {what}",
+                                          lineterm="", n=50))
+    return f"{what} differs (- expected, + actual; lines shown as Python literals):\n{body}"
+
+
+def check_log_date(date: str, started: datetime.datetime, ended: datetime.datetime) -> Optional[str]:
+    match = DATE_RE.fullmatch(date)
+    if not match:
+        return f"log date {date!r} does not match \"%A %H:%M, %B %d, %Y\" with English names"
+    stamp = datetime.datetime.strptime(
+        f"{match['year']}-{match['month']}-{match['day']} {match['hour']}:{match['minute']}", "%Y-%B-%d %H:%M")
+    if stamp.strftime("%A") != match["weekday"]:
+        return f"log date {date!r}: the weekday does not fit the date"
+    earliest = started.replace(second=0, microsecond=0) - datetime.timedelta(minutes=1)
+    if not earliest <= stamp <= ended + datetime.timedelta(minutes=1):
+        return (f"log date {date!r} is not the local time of the run "
+                f"({started:%Y-%m-%d %H:%M} to {ended:%Y-%m-%d %H:%M})")
+    return None
+
+
+def parse_installer_record(data: bytes) -> list[dict]:
+    calls: list[dict] = []
+    for line in data.decode("utf-8", errors="replace").split("\n"):
+        if line == "invocation":
+            calls.append({"errors": []})
+        elif calls and ": " in line:
+            key, value = line.split(": ", 1)
+            if key == "error":
+                calls[-1]["errors"].append(value)
+            else:
+                calls[-1][key] = value
+    return calls
+
+
+def check_installer_calls(expected: Sequence[InstallerCall], actual: list[dict]) -> list[str]:
+    failures = []
+    if len(expected) != len(actual):
+        failures.append(f"installer started {len(actual)} time(s), expected {len(expected)}: {actual!r}")
+    for i, (want, got) in enumerate(zip(expected, actual)):
+        line = got.get("commandline", "")
+        ok = (want.command_line.fullmatch(line) is not None if isinstance(want.command_line, re.Pattern)
+              else want.command_line == line)
+        if not ok:
+            failures.append(f"installer call {i + 1}: command line\n  expected {want.command_line!r}\n"
+                            f"  actual   {line!r}")
+        if want.cwd != got.get("cwd"):
+            failures.append(f"installer call {i + 1}: working directory\n  expected {want.cwd!r}\n"
+                            f"  actual   {got.get('cwd')!r}")
+        if want.show is not None and want.show != got.get("show"):
+            failures.append(f"installer call {i + 1}: show state expected {want.show!r}, actual {got.get('show')!r}")
+    for i, got in enumerate(actual):
+        for error in got["errors"]:
+            failures.append(f"installer call {i + 1} could not do what the scenario asked: {error}")
+    return failures
+
+
+# --------------------------------------------------------------------------------------------------
+# Running a scenario
+# --------------------------------------------------------------------------------------------------
+
+@dataclasses.dataclass
+class Outcome:
+    failures: list[str]
+    timings: dict[str, float]
+    stderr: str = ""
+
+
+@dataclasses.dataclass(frozen=True)
+class Locations:
+    helpers: Path  # the built helper programs
+    template: Path  # the template prefix
+    runs: Path  # scenario folders are made here
+    utility: Path  # PatchUpdate.exe
+
+
+def run_scenario(s: Scenario, where: Locations, keep: bool = False) -> Outcome:
+    timings: dict[str, float] = {}
+    run_dir = where.runs / s.name
+    shutil.rmtree(run_dir, ignore_errors=True)
+    run_dir.mkdir(parents=True)
+    prefix = Prefix(run_dir / "prefix")
+
+    tick = time.monotonic()
+    clone_prefix(where.template, prefix.path)
+    timings["prefix copy"] = time.monotonic() - tick
+    try:
+        tick = time.monotonic()
+        prefix.start_server()
+        lay_out(s, where, prefix, run_dir)
+        timings["setup"] = time.monotonic() - tick
+
+        cwd = prefix.unix(s.cwd)
+        cwd.mkdir(parents=True, exist_ok=True)
+        cwd_before = sorted(p.name for p in cwd.iterdir())
+        run = run_utility(s, prefix, run_dir)
+        timings["utility"] = run.elapsed
+
+        # Stops what still runs (sleepers, holders, a stray installer) before the files are read.
+        tick = time.monotonic()
+        prefix.shut_down()
+        timings["shutdown"] = time.monotonic() - tick
+
+        failures = _check(s, prefix, run, cwd, cwd_before)
+        return Outcome(failures, timings, run.stderr)
+    finally:
+        if "shutdown" not in timings:
+            prefix.shut_down()
+        if not keep:
+            shutil.rmtree(run_dir, ignore_errors=True)
+
+
+@dataclasses.dataclass
+class UtilityRun:
+    code: Optional[int]  # None when it did not end in time
+    console: bytes
+    stderr: str
+    elapsed: float
+    started_at: datetime.datetime
+    ended_at: datetime.datetime
+
+
+def run_utility(s: Scenario, prefix: Prefix, run_dir: Path) -> UtilityRun:
+    """Starts the utility from the scenario's working directory, stdout redirected to a file."""
+    cwd = prefix.unix(s.cwd)
+    cwd.mkdir(parents=True, exist_ok=True)
+    console_file, stderr_file = run_dir / "console.bin", run_dir / "stderr.txt"
+    started_at = datetime.datetime.now()
+    tick = time.monotonic()
+    with open(console_file, "wb") as out, open(stderr_file, "wb") as err:
+        try:
+            code: Optional[int] = prefix.run([s.utility_path], timeout=UTILITY_TIMEOUT_SECONDS, cwd=cwd, stdout=out,
+                                             stderr=err).returncode
+        except subprocess.TimeoutExpired:
+            code = None
+    elapsed = time.monotonic() - tick
+    return UtilityRun(code, console_file.read_bytes(), stderr_file.read_text(errors="replace"), elapsed,
+                      started_at, datetime.datetime.now())
+
+
+def lay_out(s: Scenario, where: Locations, prefix: Prefix, run_dir: Path) -> None:
+    """Registry, files, patch folder, running processes and held files, as the scenario says."""
+    if s.registry or s.registry_removed:
+        reg = run_dir / "scenario.reg"
+        reg.write_bytes(b"\xff\xfe" + reg_file_text(s.registry, s.registry_removed).encode("utf-16-le"))
+        # Output to a file, never a pipe: Wine's service processes inherit it and would keep a pipe open.
+        output = run_dir / "reg_import.txt"
+        with open(output, "wb") as out:
+            result = prefix.run(["reg", "import", "Z:" + str(reg).replace("/", "\\")], stdout=out, stderr=out)
+        if result.returncode != 0:
+            raise RuntimeError(f"reg import failed ({result.returncode}): {output.read_text(errors='replace')!r}")
+
+    for win_path, content in s.files.items():
+        write_file(prefix, where.helpers, win_path, content)
+
+    patch = prefix.unix(s.patch_dir)
+    patch.mkdir(parents=True, exist_ok=True)
+    shutil.copy2(where.utility, patch / UTILITY_NAME)
+    if s.descriptor is not None:
+        (patch / DESCRIPTOR_NAME).write_bytes(s.descriptor)
+    if s.installer is not None:
+        shutil.copy2(where.helpers / "installer_standin.exe", patch / s.installer.name)
+        if s.installer.actions is not None:
+            (patch / INSTALLER_ACTIONS_NAME).write_bytes("".join(a + "\n" for a in s.installer.actions).encode())
+        for name, content in s.installer.files.items():
+            write_file(prefix, where.helpers, s.patch_dir + "\\" + name, content)
+
+    # Each process in a folder of its own, so that two of them may share a name.
+    waits = []
+    for i, name in enumerate(s.running):
+        folder = rf"C:\Running\{i}"
+        write_file(prefix, where.helpers, folder + "\\" + name, (where.helpers / "sleeper.exe").read_bytes())
+        ready = folder + r"\ready"
+        proc = prefix.start([folder + "\\" + name, str(HELPER_LIFETIME_SECONDS), ready])
+        waits.append((prefix.unix(ready), proc, f"running process {name!r}"))
+    for i, held in enumerate(s.held_open):
+        holder = rf"C:\Holders\{i}\file_holder.exe"
+        write_file(prefix, where.helpers, holder, (where.helpers / "file_holder.exe").read_bytes())
+        ready = rf"C:\Holders\{i}\ready"
+        proc = prefix.start([holder, held, str(HELPER_LIFETIME_SECONDS), ready])
+        waits.append((prefix.unix(ready), proc, f"holder of {held!r}"))
+    for ready_path, proc, what in waits:
+        wait_for(ready_path, proc, what)
+
+
+def _check(s: Scenario, prefix: Prefix, run: UtilityRun, cwd: Path, cwd_before: list[str]) -> list[str]:
+    e = s.expect
+    failures: list[str] = []
+    if run.code is None:
+        failures.append(f"the utility did not end within {UTILITY_TIMEOUT_SECONDS} s")
+    elif run.code != e.exit_code:
+        failures.append(f"exit code {run.code}, expected {e.exit_code}")
+
+    expected_console = e.console.encode("cp1252")
+    if run.console != expected_console:
+        failures.append(diff("console output", expected_console, run.console))
+
+    if run.elapsed < e.min_seconds:
+        failures.append(f"the run took {run.elapsed:.1f} s, expected at least {e.min_seconds:g} s")
+
+    log_path = prefix.unix(s.log_path)
+    if e.log is None:
+        if log_path.exists():
+            failures.append(f"a log file was written although none was expected: {s.log_path}")
+    elif not log_path.is_file():
+        failures.append(f"no log file beside the utility ({s.log_path})")
+    else:
+        actual = log_path.read_bytes()
+        head = LOG_HEADER_START.replace("\n", "\r\n").encode()
+        date = "<date>"
+        if actual.startswith(head):
+            end = actual.find(b"\r\n", len(head))
+            if end >= 0:
+                date = actual[len(head):end].decode("latin-1")
+                date_problem = check_log_date(date, run.started_at, run.ended_at)
+                if date_problem:
+                    failures.append(date_problem)
+        expected = log_file_bytes(e.log, date)
+        if actual != expected:
+            failures.append(diff(f"log file {texts.LOG_FILE_NAME}", expected, actual))
+
+    cwd_after = sorted(p.name for p in cwd.iterdir())
+    if texts.LOG_FILE_NAME in cwd_after:
+        failures.append(f"a log file was written into the working directory {s.cwd}")
+    new_in_cwd = [n for n in cwd_after if n not in cwd_before and n != texts.LOG_FILE_NAME]
+    if new_in_cwd:
+        failures.append(f"files appeared in the working directory {s.cwd}: {new_in_cwd}")
+
+    for win_path, want in e.files.items():
+        path = prefix.unix(win_path)
+        if want is None:
+            if path.exists():
+                failures.append(f"{win_path} exists, expected none")
+        elif not path.is_file():
+            failures.append(f"{win_path} is missing")
+        elif isinstance(want, ProductVersionAfter):
+            found = read_file_version(path.read_bytes())
+            if found != want.version:
+                failures.append(f"{win_path} has file version {found}, expected {want.version}")
+        elif path.read_bytes() != want:
+            failures.append(diff(win_path, want, path.read_bytes()))
+
+    if e.installer_calls is not None:
+        record = prefix.unix(s.patch_dir + "\\" + INSTALLER_RECORD_NAME)
+        calls = parse_installer_record(record.read_bytes()) if record.is_file() else []
+        failures += check_installer_calls(e.installer_calls, calls)
+    return failures
+
+
+# --------------------------------------------------------------------------------------------------
+# Command line
+# --------------------------------------------------------------------------------------------------
+
+def report(s: Scenario, outcome: Outcome, out=sys.stdout) -> None:
+    spent = ", ".join(f"{k} {v:.1f} s" for k, v in outcome.timings.items())
+    verdict = "PASS" if not outcome.failures else "FAIL"
+    print(f"{verdict} {s.name}: {s.description}\n  timings: {spent}", file=out)
+    for failure in outcome.failures:
+        print("  - " + failure.replace("\n", "\n    "), file=out)
+    if outcome.failures and outcome.stderr.strip():
+        print("  wine stderr:\n    " + outcome.stderr.strip().replace("\n", "\n    "), file=out)
+
+
+def find(scenarios: Sequence[Scenario], name: str) -> Scenario:
+    for s in scenarios:
+        if s.name == name:
+            return s
+    raise KeyError(f"no scenario named {name!r}")
+
+
+def check_names(scenarios: Sequence[Scenario]) -> None:
+    seen = set()
+    for s in scenarios:
+        if not re.fullmatch(r"[a-z0-9_]+", s.name) or s.name in seen:
+            raise ValueError(f"scenario names must be unique snake_case: {s.name!r}")
+        seen.add(s.name)
+

@@ -1,0 +1,78 @@
+"""What the utility prints and logs, each text once, spelled exactly (odd blanks included).
+
+Console lines end with their line feed; log entries are given without line ends.
+"""
+
+# --- Start-up and guard ---
+CONSOLE_GUARD_BLOCKED = "Patch update status: Please check and close Veldorant/Excel application,if open.\n"
+CONSOLE_VALIDATION_IN_PROGRESS = "Patch update status: Validation in-progress...\n"
+CONSOLE_NOT_INSTALLED = (
+    "This patch can't be applied. Veldorant 14.0 application is not installed in this machine.\n")
+CONSOLE_LEVEL_TWO_EMPTY = "Patch update status : Validation for level two check failed.(empty value found).\n"
+CONSOLE_WAIT_TO_CLOSE = "Please wait to close the application...\n"
+
+LOG_NOT_INSTALLED = "This patch can't be applied. Veldorant 14.0 application is not installed in this machine."
+LOG_WARNING_101 = "Could not check patch update availability.WARNING: 101."
+
+# --- Registry view and probes ---
+LOG_MODE_1 = "Registry bit support Mode 1: Verified successfully."
+LOG_MODE_2 = "Registry bit support Mode 2: Verified successfully."
+
+LOG_VERSION_COMPLETED = "Client side update check, level version completed."
+LOG_VERSION_EMPTY = "Client side update check, level version failed. Value not found. "
+LOG_VERSION_QUERY_FAILED = "Client side update check, level version (L1) failed"
+LOG_VERSION_OPEN_FAILED = "Client side update check, level version failed."
+
+LOG_THREE_COMPLETED = "Client side update check, level three completed."
+LOG_THREE_EMPTY = "Client side update check, level three failed. Value not found. "
+LOG_THREE_QUERY_FAILED = "Client side update check, level three (L1) failed"
+LOG_THREE_OPEN_FAILED = "Client side update check, level three failed."
+
+LOG_TWO_COMPLETED = "Client side update check, level two completed."
+LOG_TWO_EMPTY = "Client side update check, level two failed. Value not found. "
+LOG_TWO_QUERY_FAILED = "Client side update check, level two (L1) failed"
+LOG_TWO_OPEN_FAILED = "Client side update check, level two failed."
+
+LOG_FALLBACK_OPEN_FAILED = "Client side update check, level version add-on failed."
+LOG_FALLBACK_QUERY_FAILED = "Client side update check, level version (L1) add-on failed"
+LOG_FALLBACK_EMPTY = "Client side update check, level version (L1) add-on failed. Value not found."
+# The product key under Wow6432Node was missing altogether.
+LOG_FALLBACK_COMPLETED_KEY_MISSING = "Client side update check, level version (L1) add-on completed."
+# The product key under Wow6432Node was there without "Version": no blank after the comma.
+LOG_FALLBACK_COMPLETED_VALUE_MISSING = "Client side update check,level version (L1) add-on completed."
+
+
+def log_error(code: int) -> str:
+    """The entry that follows a failed registry call's message."""
+    return f"Error : {code}"
+
+
+# --- Patch descriptor ---
+LOG_DESCRIPTOR_NOT_FOUND = "Patch update read process: key file not found.Exit code 6."
+LOG_DESCRIPTOR_READ_COMPLETED = "Read patch update installer file completed."
+LOG_DESCRIPTOR_VALUES_FOUND = "Patch update read process: key values found."
+
+# --- Applicability ---
+LOG_RECORD_EXISTS = "Installer update file exists in local."
+LOG_RECORD_READ_COMPLETED = "Read local installer update file completed."
+LOG_UPDATE_FOUND_1 = "Update details found: Exit code 1."
+LOG_UPDATE_FOUND_2 = "Update details found: Exit code 2."
+
+# --- Installer ---
+CONSOLE_INSTALLING = "Patch update status: Installation in-progress.\nPlease wait to complete...\n"
+CONSOLE_COMPLETED = "Patch update status: Completed successfully.\n"
+LOG_INSTALL_COMPLETED = "Execute patch process silent: Completed successfully."
+
+# --- Run log frame ---
+LOG_FILE_NAME = "Log_VDT_14_PatchUpdate.txt"
+UTILITY_VERSION = "1.0.5"
+LOG_RULE = "=" * 89
+LOG_VERSION_LINE = "Veldorant 14.0 Patch Update Utility Version : " + UTILITY_VERSION
+LOG_DATE_LABEL = "Veldorant 14.0 Patch Update Utility Date/Time : "
+LOG_FOOTER = ("===========" + " (Veldorant 14.0 Patch Update Utility " + UTILITY_VERSION + ") Patch Update : End "
+              + " =============")
+
+
+def log_entries(*messages: str) -> str:
+    """The log text between header and footer for these entries: each followed by a blank line."""
+    return "".join(message + "\n\n" for message in messages)
