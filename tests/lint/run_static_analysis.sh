@@ -25,10 +25,12 @@ tidy -p "$native_build" "${portable[@]}" || status=1
 if [ -n "$windows_build" ] && [ -f "$windows_build/compile_commands.json" ]; then
   mapfile -t win32 < <(find src/platform/win32 -name '*.cpp' | sort)
   echo "clang-tidy: ${#win32[@]} Windows files (MinGW target)"
-  tidy -p "$windows_build" \
-    --extra-arg=--target=x86_64-w64-mingw32 \
-    --extra-arg=-isystem/usr/x86_64-w64-mingw32/include \
-    "${win32[@]}" || status=1
+  # clang parses them as MinGW would compile them: its C++ library and Windows headers, not the host's.
+  mapfile -t mingw_includes < <(x86_64-w64-mingw32-g++-posix -E -x c++ - -v </dev/null 2>&1 |
+    sed -n '/#include <...> search starts here/,/End of search list/p' | grep -E '/c\+\+|mingw32/include$' | sed 's/^ *//')
+  extra=(--extra-arg=--target=x86_64-w64-mingw32 --extra-arg=-nostdinc++)
+  for dir in "${mingw_includes[@]}"; do extra+=("--extra-arg=-isystem$dir"); done
+  tidy -p "$windows_build" "${extra[@]}" "${win32[@]}" || status=1
 fi
 
 echo "cppcheck"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <iterator>
 
 #include "platform/codepage.h"
 
@@ -19,7 +20,8 @@ std::size_t WidePieceLength(std::wstring_view text) {
 
 // When the system refuses the conversion: ASCII passes, everything else becomes '?'.
 void AppendAsciiOnly(std::wstring_view text, std::vector<std::uint8_t>& bytes) {
-  for (const wchar_t c : text) bytes.push_back(c < 0x80 ? static_cast<std::uint8_t>(c) : std::uint8_t{'?'});
+  std::transform(text.begin(), text.end(), std::back_inserter(bytes),
+                 [](wchar_t c) { return c < 0x80 ? static_cast<std::uint8_t>(c) : std::uint8_t{'?'}; });
 }
 
 void AppendNarrowed(std::wstring_view piece, std::vector<std::uint8_t>& bytes) {

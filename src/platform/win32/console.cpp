@@ -40,7 +40,7 @@ void WriteToFile(HANDLE out, const std::wstring& text) {
 }  // namespace
 
 void WriteConsoleText(const std::wstring& text) {
-  const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
   if (out == nullptr || out == INVALID_HANDLE_VALUE || text.empty()) return;
   DWORD mode = 0;
   if (::GetConsoleMode(out, &mode)) {
@@ -53,9 +53,9 @@ void WriteConsoleText(const std::wstring& text) {
 void ClearConsoleScreen() { (void)::_wsystem(L"CLS"); }
 
 void DeleteSystemMenuItem(std::uint32_t command) {
-  const HWND window = ::GetConsoleWindow();
+  HWND window = ::GetConsoleWindow();
   if (window == nullptr) return;
-  const HMENU menu = ::GetSystemMenu(window, FALSE);
+  HMENU menu = ::GetSystemMenu(window, FALSE);
   if (menu == nullptr) return;
   (void)::DeleteMenu(menu, command, MF_BYCOMMAND);
 }

@@ -5,7 +5,8 @@
 namespace platform {
 namespace {
 
-HKEY ToHkey(std::uintptr_t handle) { return reinterpret_cast<HKEY>(handle); }
+// The platform headers keep handles as integers so that they carry no Windows types.
+HKEY ToHkey(std::uintptr_t handle) { return reinterpret_cast<HKEY>(handle); }  // NOLINT(performance-no-int-to-ptr)
 
 }  // namespace
 

@@ -7,7 +7,8 @@
 namespace platform {
 namespace {
 
-HANDLE ToHandle(std::uintptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+// The platform headers keep handles as integers so that they carry no Windows types.
+HANDLE ToHandle(std::uintptr_t handle) { return reinterpret_cast<HANDLE>(handle); }  // NOLINT(performance-no-int-to-ptr)
 
 // ShellExecuteExW sometimes fails without setting the thread's error; its old-style result code
 // (hInstApp, 32 or less) still says why. Never report a failed launch as code 0.
