@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds both presets and runs every test: unit tests on Linux against the fake machine, then the
-# end-to-end scenarios with the real PatchUpdate.exe under Wine. Fails on the first failure.
+# Builds every preset and runs every test: unit tests, cost benchmark and static analysis on Linux
+# against the fake machine; the unit tests again with AddressSanitizer and UndefinedBehaviorSanitizer,
+# plus a bounded fuzzing run; then the end-to-end scenarios with the real PatchUpdate.exe under Wine.
+# Fails on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,14 +11,17 @@ started=$SECONDS
 
 scripts/setup.sh
 
-for preset in native windows; do
+for preset in native sanitize windows; do
   echo "== configure and build: $preset"
   cmake --preset "$preset"
   cmake --build --preset "$preset" --parallel "$jobs"
 done
 
-echo "== unit tests (native)"
+echo "== unit tests, cost benchmark, static analysis (native)"
 ctest --preset native
+
+echo "== unit tests and fuzzers under AddressSanitizer and UndefinedBehaviorSanitizer (sanitize)"
+ctest --preset sanitize
 
 echo "== end-to-end scenarios under Wine (windows)"
 ctest --preset windows
