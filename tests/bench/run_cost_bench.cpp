@@ -51,7 +51,7 @@ void BM_WholeSuccessfulRun(benchmark::State& state) {
   }
   state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_WholeSuccessfulRun)->RangeMultiplier(8)->Range(1, 4096)->Complexity();
+BENCHMARK(BM_WholeSuccessfulRun)->RangeMultiplier(16)->Range(256, 4096)->Complexity();
 
 void BM_DescriptorRead(benchmark::State& state) {
   // About 16 bytes a version: the largest size is a descriptor of 1 MiB.
@@ -65,7 +65,7 @@ void BM_DescriptorRead(benchmark::State& state) {
   }
   state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_DescriptorRead)->RangeMultiplier(4)->Range(16 << 10, 1 << 20)->Complexity();
+BENCHMARK(BM_DescriptorRead)->RangeMultiplier(16)->Range(64 << 10, 1 << 20)->Complexity();
 
 void BM_ProcessScan(benchmark::State& state) {
   fake::ResetMachine();
@@ -78,7 +78,7 @@ void BM_ProcessScan(benchmark::State& state) {
   }
   state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_ProcessScan)->RangeMultiplier(4)->Range(625, 10000)->Complexity();
+BENCHMARK(BM_ProcessScan)->RangeMultiplier(16)->Range(625, 10000)->Complexity();
 
 void BM_RecordCheck(benchmark::State& state) {
   // A record of N bytes that names another patch: read whole, searched, then decided by revisions.
@@ -96,7 +96,7 @@ void BM_RecordCheck(benchmark::State& state) {
   }
   state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_RecordCheck)->RangeMultiplier(4)->Range(16 << 10, 1 << 20)->Complexity();
+BENCHMARK(BM_RecordCheck)->RangeMultiplier(16)->Range(64 << 10, 1 << 20)->Complexity();
 
 }  // namespace
 
