@@ -50,14 +50,6 @@ void PutOnMachine(fake::Machine& m, const Installation& installation) {
   if (installation.displayIcon) m.SetRegistryString(kUninstallKey, L"DisplayIcon", *installation.displayIcon);
 }
 
-// The members as the registry probes leave them on that machine (they store only non-empty values),
-// so validation's own branches can be checked whichever probes are linked in.
-void SeedProbeResults(CPatchExecute& run, const Installation& installation) {
-  run.m_strProductVersion = installation.version.value_or(L"");
-  run.m_strInstallPath = installation.version ? kInstallPath : L"";
-  run.m_strDisplayIcon = installation.displayIcon.value_or(L"");
-}
-
 void PutDescriptorBesideUtility(fake::Machine& m) {
   m.AddFile(kDescriptorPath, kDescriptor);
   m.AddFile(kInstallerPath, "MZ");
@@ -210,7 +202,6 @@ TEST_F(EntryTest, ValidateInstallation_ProductFound_AcceptsOnlyVersion14WithDisp
     run.m_bValidated = !row.validated;  // the outcome must be set, not inherited
     machine().console.clear();
     machine().openedKeys.clear();
-    SeedProbeResults(run, row.installation);
 
     run.ValidateInstallation();
 
@@ -344,8 +335,7 @@ TEST_F(EntryTest, RunPatchUpdate_OlderBuildInstalled_PatchesAndLogsTheWholeRun) 
                 "Execute patch process silent: Completed successfully.",
             })));
   ASSERT_EQ(machine().launches.size(), 1u);
-  const std::wstring& launched = machine().launches[0].file;  // bare or under C:\Patch
-  EXPECT_EQ(launched.substr(launched.rfind(L'\\') + 1), L"Update2Setup.exe");
+  EXPECT_EQ(machine().launches[0].file, L"C:\\Patch\\Update2Setup.exe");
   EXPECT_EQ(machine().launches[0].directory, L"C:\\Patch");
   EXPECT_EQ(machine().FileText(kRecordPath), "Veldorant 14.0 Update 2");
   EXPECT_EQ(machine().pauses, std::vector<std::uint32_t>{10000});
