@@ -24,7 +24,8 @@ OPERATOR_DIR = r"C:\Operator"  # the working directory the utility is started fr
 def not_ready(*descriptor_entries: str, files: dict) -> Expect:
     """Validation passed, the descriptor did not: its entries, the 7 s pause, nothing started."""
     return Expect(console=CONSOLE_VALIDATION_IN_PROGRESS, log=log_entries(*VALIDATED, *descriptor_entries),
-                  min_seconds=7, files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.100"), **files},
+                  min_seconds=7,
+                  files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.100"), inst.RECORD: None, **files},
                   installer_calls=[])
 
 

@@ -77,7 +77,7 @@ def log_entries(*messages: str) -> str:
     """The log text between header and footer for these entries: each followed by a blank line."""
     return "".join(message + "\n\n" for message in messages)
 
-# --- Patch descriptor and install job (also named alike on the fault-injection side) ---
+# --- Patch descriptor and install job ---
 CONSOLE_UPDATE_FAILED = "Patch update status: Update failed, please check the log for complete details.\n"
 CONSOLE_UPDATE_MISMATCH = (
     "Patch update status: Update failed due to version mismatch, please check the log for complete details.\n")
