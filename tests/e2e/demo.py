@@ -6,10 +6,12 @@ two runs (the first applies the patch, the second finds it applied).
 """
 
 import argparse
+import dataclasses
 import shutil
 import sys
 import tempfile
 from pathlib import Path
+from typing import Optional
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
@@ -19,7 +21,8 @@ import installation as inst  # noqa: E402
 import texts  # noqa: E402
 from harness import Expect, InstallerStandIn, ProductExe, Scenario  # noqa: E402
 
-DESCRIPTOR = (b"PatchInfo=Veldorant 14.0 Update 2\r\n"
+PATCH_INFO = "Veldorant 14.0 Update 2"
+DESCRIPTOR = (b"PatchInfo=" + PATCH_INFO.encode() + b"\r\n"
               b"PatchFile=Update2Setup.exe\r\n"
               b"PatchVersion=14.0.0.200\r\n"
               b"PreviousVersions=14.0.0.100\r\n")
@@ -34,30 +37,73 @@ SAMPLE = Scenario(
     expect=Expect(console="", log=None, min_seconds=0))
 
 
-def show(title: str, text: str) -> None:
-    print(f"--- {title} ---")
-    print(text.rstrip("\n") if text else "(nothing)")
-    print()
+
+def indented(text: str) -> str:
+    return "\n".join("  " + line if line else "" for line in text.rstrip("\n").split("\n")) if text else "  (nothing)"
 
 
-def run_once(number: int, prefix: harness.Prefix, run_dir: Path) -> None:
-    print(f"=== Run {number}: wine \"{SAMPLE.utility_path}\" (working directory {SAMPLE.cwd})\n")
-    run = harness.run_utility(SAMPLE, prefix, run_dir)
-    show("console", run.console.decode("cp1252"))
-    print(f"exit code {run.code}, {run.elapsed:.1f} s\n")
-    log = prefix.unix(SAMPLE.log_path)
-    show(f"{SAMPLE.log_path}", log.read_bytes().decode("cp1252").replace("\r\n", "\n") if log.is_file() else "")
+@dataclasses.dataclass
+class State:
+    """What the demo shows of the machine between runs."""
+    exe_version: Optional[str]
+    record: Optional[str]
+    installer_calls: list
+
+
+def state(prefix: harness.Prefix) -> State:
     exe = prefix.unix(inst.PRODUCT_EXE)
-    print(f"{inst.PRODUCT_EXE}: file version {harness.read_file_version(exe.read_bytes()) if exe.is_file() else '-'}")
     record = prefix.unix(inst.RECORD)
-    print(f"{inst.RECORD}: {record.read_bytes().decode('cp1252')!r}" if record.is_file()
-          else f"{inst.RECORD}: none")
-    calls_file = prefix.unix(SAMPLE.patch_dir + "\\" + harness.INSTALLER_RECORD_NAME)
-    calls = harness.parse_installer_record(calls_file.read_bytes()) if calls_file.is_file() else []
-    print(f"installer started {len(calls)} time(s) so far"
-          + "".join(f"\n  command line: {c.get('commandline')}\n  working directory: {c.get('cwd')}"
-                    f"\n  show state: {c.get('show')}" for c in calls))
+    calls = prefix.unix(SAMPLE.patch_dir + "\\" + harness.INSTALLER_RECORD_NAME)
+    return State(harness.read_file_version(exe.read_bytes()) if exe.is_file() else None,
+                 record.read_bytes().decode("cp1252") if record.is_file() else None,
+                 harness.parse_installer_record(calls.read_bytes()) if calls.is_file() else [])
+
+
+def describe_record(text: Optional[str]) -> str:
+    return "none" if text is None else f'"{text}"'
+
+
+def run_once(number: int, prefix: harness.Prefix, run_dir: Path) -> tuple[harness.UtilityRun, State]:
+    before = state(prefix)
+    print(f"=== Run {number}: wine \"{SAMPLE.utility_path}\", started from {SAMPLE.cwd}\n")
+    run = harness.run_utility(SAMPLE, prefix, run_dir)
+    after = state(prefix)
+    print("Console, all the operator sees:")
+    print(indented(run.console.decode("cp1252")))
+    attempted = texts.CONSOLE_INSTALLING.encode() in run.console
+    pause = "10 s after an install attempt" if attempted else "7 s when there is nothing to install"
+    print(f"Exit code {run.code} after {run.elapsed:.1f} s (the utility waits {pause}, so the console can be read).\n")
+    log = prefix.unix(SAMPLE.log_path)
+    print(f"Run log {SAMPLE.log_path} (each run writes it anew):")
+    print(indented(log.read_bytes().decode("cp1252").replace("\r\n", "\n") if log.is_file() else ""))
     print()
+    print("Afterwards:")
+    change = (lambda a, b: f"{a} -> {b}" if a != b else f"{b} (unchanged)")
+    print(f"  Vdt.exe file version:   {change(before.exe_version or 'none', after.exe_version or 'none')}")
+    print(f"  installedupdates.dat:   {change(describe_record(before.record), describe_record(after.record))}")
+    new_calls = after.installer_calls[len(before.installer_calls):]
+    if not new_calls:
+        print("  Installer:              not started")
+    for call in new_calls:
+        hidden = "hidden" if call.get("show") == "0" else f"show state {call.get('show')}"
+        print(f"  Installer:              started {hidden}, in {call.get('cwd')}, as\n"
+              f"    {call.get('commandline')}")
+    print()
+    return run, after
+
+
+def check(first: harness.UtilityRun, applied: State, second: harness.UtilityRun, finally_: State) -> list[str]:
+    """What must have happened for the demo to show what it says."""
+    problems = []
+    if first.code != 0 or applied.exe_version != "14.0.0.200" or applied.record != PATCH_INFO:
+        problems.append("run 1 did not apply and record the patch")
+    if len(applied.installer_calls) != 1:
+        problems.append(f"the installer was started {len(applied.installer_calls)} time(s) by run 1, not once")
+    if second.code != 0 or texts.CONSOLE_ALREADY_APPLIED.encode() not in second.console:
+        problems.append("run 2 did not report the patch as already applied")
+    if len(finally_.installer_calls) != len(applied.installer_calls):
+        problems.append("run 2 started the installer again")
+    return problems
 
 
 def main() -> int:
@@ -79,20 +125,29 @@ def main() -> int:
         harness.clone_prefix(where.template, prefix.path)
         prefix.start_server()
         harness.lay_out(SAMPLE, where, prefix, run_dir)
-        print("Installation: Veldorant 14.0, registry keys under HKLM\\SOFTWARE\\Wow6432Node,\n"
-              f"  {inst.PRODUCT_EXE} with file version 14.0.0.100, no {harness.RECORD_NAME} yet.")
-        print(f"Patch package {SAMPLE.patch_dir}: {harness.UTILITY_NAME}, {harness.DESCRIPTOR_NAME}, "
-              "Update2Setup.exe (a stand-in that puts a 14.0.0.200 Vdt.exe in place).")
-        show(harness.DESCRIPTOR_NAME, DESCRIPTOR.decode().replace("\r\n", "\n"))
-        run_once(1, prefix, run_dir)
-        run_once(2, prefix, run_dir)
+        print("PatchUpdate demo: a throwaway Windows machine (a Wine prefix) with Veldorant 14.0 installed and a\n"
+              "patch package beside it. The utility is run twice, as an administrator or a deployment script would.\n")
+        print("Installation: registry keys under HKLM\\SOFTWARE\\Wow6432Node,\n"
+              f"  {inst.PRODUCT_EXE} of file version 14.0.0.100, no {harness.RECORD_NAME} yet.")
+        print(f"Patch package {SAMPLE.patch_dir}: {harness.UTILITY_NAME}, {harness.DESCRIPTOR_NAME} and Update2Setup.exe\n"
+              "  (a stand-in for the real installer: it puts a Vdt.exe of version 14.0.0.200 in place).\n")
+        print(f"{harness.DESCRIPTOR_NAME}:")
+        print(indented(DESCRIPTOR.decode().replace("\r\n", "\n")))
+        print()
+        first, applied = run_once(1, prefix, run_dir)
+        second, finally_ = run_once(2, prefix, run_dir)
+        problems = check(first, applied, second, finally_)
+        for problem in problems:
+            print("DEMO FAILED: " + problem)
+        if not problems:
+            print("Run 1 applied the patch and recorded it; run 2 found it applied and started nothing.")
     finally:
         prefix.shut_down()
         if args.keep:
             print(f"prefix kept in {prefix.path} (WINEPREFIX={prefix.path})")
         else:
             shutil.rmtree(run_dir, ignore_errors=True)
-    return 0
+    return 1 if problems else 0
 
 
 if __name__ == "__main__":

@@ -15,8 +15,10 @@ from __future__ import annotations
 import dataclasses
 import datetime
 import difflib
+import fcntl
 import os
 import re
+import select
 import shutil
 import subprocess
 import sys
@@ -53,6 +55,8 @@ HELPER_START_SECONDS = 60  # a sleeper or file holder must be up by then
 HELPER_LIFETIME_SECONDS = 300  # they end by themselves even if nobody kills them
 SERVER_LINGER_SECONDS = 30  # a scenario's wineserver outlives its last process by this much
 UTILITY_TIMEOUT_SECONDS = 150
+F_SETPIPE_SZ, F_GETPIPE_SZ = 1031, 1032  # Linux fcntl commands for a pipe's capacity
+INTERRUPTION_POLL_SECONDS = 0.005
 
 
 # --------------------------------------------------------------------------------------------------
@@ -130,8 +134,10 @@ class Scenario:
     patch_dir: str = DEFAULT_PATCH_DIR
     descriptor: Optional[bytes] = None  # patchupdate.dat beside the utility; None: no descriptor
     installer: Optional[InstallerStandIn] = None
+    interruption: Optional[Interruption] = None  # another program acting in the middle of the run
     running: Sequence[str] = ()  # process names to keep running during the run
     held_open: Sequence[str] = ()  # Windows paths held open without sharing during the run
+    read_only: Sequence[str] = ()  # Windows paths given the read-only attribute before the run
     cwd: str = r"C:\Operator"  # the working directory the utility is started from
 
     @property
@@ -141,6 +147,20 @@ class Scenario:
     @property
     def log_path(self) -> str:
         return self.patch_dir + "\\" + texts.LOG_FILE_NAME
+
+
+@dataclasses.dataclass(frozen=True)
+class Interruption:
+    """Another program acts in the middle of the run, at a point the utility can't run past.
+
+    The utility's console is then a pipe, as a deployment tool that starts it reads it, and the reader
+    pauses once `console_before` has come through: the utility's next console line blocks it. When the
+    utility has read `after_reading` (seen by the file's access time), the files in `delete` are
+    removed, the reader takes up reading again and the run goes on.
+    """
+    console_before: str  # console text that still flows; the next line stalls until the deletion
+    after_reading: str  # Windows path of a file the utility reads before that next line
+    delete: Sequence[str]  # Windows paths removed then
 
 
 # --------------------------------------------------------------------------------------------------
@@ -474,6 +494,8 @@ class UtilityRun:
 
 def run_utility(s: Scenario, prefix: Prefix, run_dir: Path) -> UtilityRun:
     """Starts the utility from the scenario's working directory, stdout redirected to a file."""
+    if s.interruption is not None:
+        return run_interrupted(s, prefix, run_dir)
     cwd = prefix.unix(s.cwd)
     cwd.mkdir(parents=True, exist_ok=True)
     console_file, stderr_file = run_dir / "console.bin", run_dir / "stderr.txt"
@@ -487,6 +509,76 @@ def run_utility(s: Scenario, prefix: Prefix, run_dir: Path) -> UtilityRun:
             code = None
     elapsed = time.monotonic() - tick
     return UtilityRun(code, console_file.read_bytes(), stderr_file.read_text(errors="replace"), elapsed,
+                      started_at, datetime.datetime.now())
+
+
+def run_interrupted(s: Scenario, prefix: Prefix, run_dir: Path) -> UtilityRun:
+    """Runs the utility with its console a pipe that stalls where the scenario's interruption says, and
+    does the interruption once the utility has read the file it names."""
+    interruption = s.interruption
+    assert interruption is not None
+    cwd = prefix.unix(s.cwd)
+    cwd.mkdir(parents=True, exist_ok=True)
+    # An access time older than the modification time is updated by the next read, even under relatime.
+    watched = prefix.unix(interruption.after_reading)
+    mtime = watched.stat().st_mtime
+    os.utime(watched, (mtime - 2 * 86400, mtime))
+    unread = watched.stat().st_atime
+
+    # The smallest pipe, filled up but for the text that may still flow. The next line is shorter than
+    # PIPE_BUF, so it is written whole or not at all: the utility blocks on it.
+    flows = interruption.console_before.encode("cp1252")
+    read_end, write_end = os.pipe()
+    proc: Optional[subprocess.Popen] = None
+    try:
+        fcntl.fcntl(write_end, F_SETPIPE_SZ, 4096)
+        filler = b"\0" * (fcntl.fcntl(write_end, F_GETPIPE_SZ) - len(flows))
+        os.write(write_end, filler)
+        stderr_file = run_dir / "stderr.txt"
+        started_at = datetime.datetime.now()
+        tick = time.monotonic()
+        deadline = tick + UTILITY_TIMEOUT_SECONDS
+        with open(stderr_file, "wb") as err:
+            proc = subprocess.Popen(["wine", s.utility_path], env=prefix.env, stdin=subprocess.DEVNULL,
+                                    stdout=write_end, stderr=err, cwd=cwd)
+        os.close(write_end)
+        write_end = -1
+
+        while watched.stat().st_atime == unread:
+            if proc.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError(f"the utility never read {interruption.after_reading} (no access time "
+                                   "update: is the file system mounted noatime?)")
+            time.sleep(INTERRUPTION_POLL_SECONDS)
+        for win_path in interruption.delete:
+            prefix.unix(win_path).unlink()
+
+        # Read until the utility ends, not until end of file: Wine's service processes may hold the pipe.
+        console = bytearray()
+        os.set_blocking(read_end, False)
+        code: Optional[int] = None
+        while True:
+            select.select([read_end], [], [], 0.1)
+            try:
+                while chunk := os.read(read_end, 65536):
+                    console += chunk
+            except BlockingIOError:
+                pass
+            if code is not None:
+                break
+            code = proc.poll()  # one more read after it ended
+            if code is None and time.monotonic() > deadline:
+                break
+        elapsed = time.monotonic() - tick
+    finally:
+        if proc is not None and proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        os.close(read_end)
+        if write_end >= 0:
+            os.close(write_end)
+    if not console.startswith(filler):
+        raise RuntimeError("the console pipe lost its filler; the stall point is unknown")
+    return UtilityRun(code, bytes(console[len(filler):]), stderr_file.read_text(errors="replace"), elapsed,
                       started_at, datetime.datetime.now())
 
 
@@ -533,6 +625,10 @@ def lay_out(s: Scenario, where: Locations, prefix: Prefix, run_dir: Path) -> Non
         waits.append((prefix.unix(ready), proc, f"holder of {held!r}"))
     for ready_path, proc, what in waits:
         wait_for(ready_path, proc, what)
+    # Wine keeps FILE_ATTRIBUTE_READONLY as the lack of write permission bits.
+    for win_path in s.read_only:
+        path = prefix.unix(win_path)
+        path.chmod(path.stat().st_mode & ~0o222)
 
 
 def _check(s: Scenario, prefix: Prefix, run: UtilityRun, cwd: Path, cwd_before: list[str]) -> list[str]:

@@ -76,3 +76,41 @@ LOG_FOOTER = ("===========" + " (Veldorant 14.0 Patch Update Utility " + UTILITY
 def log_entries(*messages: str) -> str:
     """The log text between header and footer for these entries: each followed by a blank line."""
     return "".join(message + "\n\n" for message in messages)
+
+# --- Patch descriptor and install job ---
+CONSOLE_UPDATE_FAILED = "Patch update status: Update failed, please check the log for complete details.\n"
+CONSOLE_UPDATE_MISMATCH = (
+    "Patch update status: Update failed due to version mismatch, please check the log for complete details.\n")
+CONSOLE_NOT_APPLICABLE = (
+    "Patch update status: This patch is not applicable or not required for the installed veldorant application.\n")
+CONSOLE_ALREADY_APPLIED = "Patch update status: This patch update has been already applied.\n"
+
+LOG_DESCRIPTOR_READ_FAILED = "Read patch update installer  file failed."
+LOG_DESCRIPTOR_KEYS_NOT_FOUND_1 = "Patch update read process: key values not found.Exit code 1."
+LOG_DESCRIPTOR_INSTALLER_MISSING = "Patch update read process: key file not found.Exit code 5."
+
+LOG_NOT_APPLICABLE = "This patch is not applicable or not required for the installed veldorant application."
+LOG_UPDATE_NOT_FOUND_3 = "Update details not found: Exit code 3."
+LOG_ALREADY_APPLIED = "This patch update has been already applied."
+LOG_UPDATE_NOT_FOUND_1 = "Update details not found.Exit code 1."
+LOG_UPDATE_NOT_FOUND_2 = "Update details not found: Exit code 2."
+LOG_ALREADY_APPLIED_STATUS = CONSOLE_ALREADY_APPLIED.rstrip("\n")  # logged after exit codes 1 and 2
+
+LOG_INSTALL_CANCELLED = (
+    "Execute patch process silent : Not completed successfully (might be cancelled during updates). Please try again. ")
+LOG_INSTALL_MISMATCH = "Execute patch process silent : Not completed successfully due to version information mismatch. "
+LOG_INSTALL_NOT_COMPLETED = "Execute patch process silent: Not completed successfully."
+LOG_RECORD_WRITE_FAILED = "Installedupdates failed."  # the file error's description follows without a blank
+LOG_LAUNCH_FILE_NOT_FOUND = "Execute patch process silent error: The specified file was not found."
+LOG_LAUNCH_SHARING_VIOLATION = "Execute patch process silent error: A sharing violation occurred."
+LOG_INSTALL_PATH_QUOTED = ("Execute patch process silent error: The install path contains a double quote and was not "
+                           "passed to the installer.")
+
+# Wine's own wording of the system errors (FormatMessage), as the utility puts it in its file-error entries.
+WINE_ERROR_ACCESS_DENIED = "Access denied."
+WINE_ERROR_SHARING_VIOLATION = "Sharing violation."
+
+
+def file_error(system_text: str, path: str) -> str:
+    """The utility's description of a file error: the system's words, then the file."""
+    return f"{system_text} File: {path}"
