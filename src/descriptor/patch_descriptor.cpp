@@ -120,7 +120,8 @@ void CPatchExecute::ParsePatchDescriptor(const std::wstring& text) {
     return;
   }
 
-  if (!platform::PathExists(m_strPatchFolder + L"\\" + file)) {
+  // A folder of that name is no installer: launched, it would open a window and the run would wait on it.
+  if (!platform::FileExists(m_strPatchFolder + L"\\" + file)) {
     AppendLog(kInstallerMissing);
     return;
   }

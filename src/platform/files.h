@@ -10,6 +10,9 @@ namespace platform {
 // A plain existence test: true when a file or folder is there.
 bool PathExists(const std::wstring& path);
 
+// True only when a file, not a folder, is there.
+bool FileExists(const std::wstring& path);
+
 enum class FileReadStatus { kOk, kOpenFailed, kReadFailed };
 
 struct FileReadResult {

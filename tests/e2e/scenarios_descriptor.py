@@ -77,6 +77,13 @@ SCENARIOS = [
         expect=not_ready(LOG_DESCRIPTOR_READ_COMPLETED, LOG_DESCRIPTOR_INSTALLER_MISSING,
                          files={DEFAULT_PATCH_DIR + r"\Update2Setup.exe": None})),
     Scenario(
+        name="descriptor_installer_is_folder",
+        description="a folder named like the installer is no installer (launched, it would open a window the run "
+                    "waits on): read, then Exit code 5",
+        **installed(files={DEFAULT_PATCH_DIR + r"\Update2Setup.exe\readme.txt": b"not an installer"}),
+        descriptor=DESCRIPTOR,
+        expect=not_ready(LOG_DESCRIPTOR_READ_COMPLETED, LOG_DESCRIPTOR_INSTALLER_MISSING, files={})),
+    Scenario(
         name="descriptor_utf16",
         description="a descriptor saved as UTF-16 reads as the few bytes before its first zero: no key, Exit code 1",
         **installed(), descriptor=("\ufeff" + DESCRIPTOR.decode("ascii")).encode("utf-16-le"), installer=INSTALLER,

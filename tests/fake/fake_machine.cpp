@@ -124,6 +124,12 @@ bool PathExists(const std::wstring& path) {
   return g_machine.files.find(path) != g_machine.files.end();
 }
 
+bool FileExists(const std::wstring& path) {
+  g_machine.existenceChecks.push_back(path);
+  const auto it = g_machine.files.find(path);
+  return it != g_machine.files.end() && !it->second.isFolder;
+}
+
 FileReadResult ReadFileExclusive(const std::wstring& path) {
   FileReadResult result;
   const auto it = g_machine.files.find(path);

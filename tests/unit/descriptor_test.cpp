@@ -195,6 +195,7 @@ TEST_F(DescriptorTest, ReadPatchDescriptor_DescriptorFile_ReadsBesideTheUtilityA
     bool read = false;
     bool locked = false;
     bool readFails = false;
+    bool installerIsFolder = false;
   } kCases[] = {
       {.name = "ConformingFile", .bytes = kConformingFile, .entries = {kReadCompleted, kFound}, .read = true},
       {.name = "Utf8WithBom_MarkStandsBeforeFirstKey",
@@ -216,6 +217,11 @@ TEST_F(DescriptorTest, ReadPatchDescriptor_DescriptorFile_ReadsBesideTheUtilityA
        .bytes = kConformingFile,
        .entries = {DescribeFileError(kErrorReadFault, kDescriptorPath), kReadFailed, kExit1},
        .readFails = true},
+      // A folder named like the installer is no installer: launching it would open a window to wait on.
+      {.name = "InstallerIsAFolder",
+       .bytes = kConformingFile,
+       .entries = {kReadCompleted, kExit5},
+       .installerIsFolder = true},
   };
 
   for (const auto& row : kCases) {
@@ -225,6 +231,7 @@ TEST_F(DescriptorTest, ReadPatchDescriptor_DescriptorFile_ReadsBesideTheUtilityA
     machine().AddFile(kDescriptorPath, row.bytes);
     machine().files[kDescriptorPath].locked = row.locked;
     machine().files[kDescriptorPath].readFails = row.readFails;
+    machine().files[kInstallerPath].isFolder = row.installerIsFolder;
     auto run = NewRun();
 
     run->ReadPatchDescriptor();

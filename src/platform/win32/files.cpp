@@ -66,6 +66,11 @@ bool PathExists(const std::wstring& path) {
   return ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES;  // shell helpers stop at MAX_PATH
 }
 
+bool FileExists(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(win32::ForFileApi(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 FileReadResult ReadFileExclusive(const std::wstring& path) {
   FileReadResult result;
   const std::wstring target = win32::ForFileApi(path);
