@@ -76,3 +76,28 @@ LOG_FOOTER = ("===========" + " (Veldorant 14.0 Patch Update Utility " + UTILITY
 def log_entries(*messages: str) -> str:
     """The log text between header and footer for these entries: each followed by a blank line."""
     return "".join(message + "\n\n" for message in messages)
+
+# --- Fault injection: failed installs, files held open, unreadable and unwritable files ---
+CONSOLE_UPDATE_FAILED = "Patch update status: Update failed, please check the log for complete details.\n"
+CONSOLE_UPDATE_MISMATCH = (
+    "Patch update status: Update failed due to version mismatch, please check the log for complete details.\n")
+LOG_INSTALL_CANCELLED = (
+    "Execute patch process silent : Not completed successfully (might be cancelled during updates). Please try again. ")
+LOG_INSTALL_MISMATCH = "Execute patch process silent : Not completed successfully due to version information mismatch. "
+LOG_INSTALL_NOT_COMPLETED = "Execute patch process silent: Not completed successfully."
+LOG_RECORD_WRITE_FAILED = "Installedupdates failed."  # the file error's description follows without a blank
+LOG_RECORD_READ_FAILED = "Read local installer update file failed."
+LOG_DESCRIPTOR_READ_FAILED = "Read patch update installer  file failed."
+LOG_DESCRIPTOR_KEYS_NOT_FOUND_1 = "Patch update read process: key values not found.Exit code 1."
+CONSOLE_NOT_APPLICABLE = (
+    "Patch update status: This patch is not applicable or not required for the installed veldorant application.\n")
+LOG_NOT_APPLICABLE = "This patch is not applicable or not required for the installed veldorant application."
+
+# Wine's own wording of the system errors (FormatMessage), as the utility puts it in its file-error entries.
+WINE_ERROR_ACCESS_DENIED = "Access denied."
+WINE_ERROR_SHARING_VIOLATION = "Sharing violation."
+
+
+def file_error(system_text: str, path: str) -> str:
+    """The utility's description of a file error: the system's words, then the file."""
+    return f"{system_text} File: {path}"
