@@ -128,7 +128,19 @@ SCENARIOS = [
             files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD: OLD_RECORD},
             installer_calls=[INSTALLER_CALL])),
 
-    # --- A record that is a folder ---
+    # --- A record that can't be replaced ---
+    faulty(
+        "faults_record_read_only",
+        "the record is read-only: it is read, the install runs, the write is denied and the old record stays",
+        read_only=[inst.RECORD],
+        expect=Expect(
+            console=INSTALLING + CONSOLE_UPDATE_FAILED + CONSOLE_WAIT_TO_CLOSE,
+            log=log_entries(*VALIDATED, *DESCRIPTOR_READ, *DECIDED_FROM_RECORD,
+                            LOG_RECORD_WRITE_FAILED + file_error(WINE_ERROR_ACCESS_DENIED, inst.RECORD),
+                            LOG_INSTALL_NOT_COMPLETED),
+            min_seconds=10,
+            files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD: OLD_RECORD},
+            installer_calls=[INSTALLER_CALL])),
     faulty(
         "faults_record_is_folder",
         "installedupdates.dat is a folder: read and write fail with access denied, the folder's content stays",
