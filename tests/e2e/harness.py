@@ -18,8 +18,10 @@ import difflib
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
+import threading
 import time
 from pathlib import Path
 from typing import Mapping, Optional, Sequence, Union
@@ -509,19 +511,30 @@ def wait_with_usage(proc: subprocess.Popen, timeout: float) -> tuple[Optional[in
 
     Wine runs each Windows process as one Unix process, so the kernel's own accounting of the child is
     the utility's. (GetProcessTimes on another process under Wine does not report the user time.)
-    Returns (None, None) when the process did not end in time; it is killed then.
+    The wait blocks rather than polls, so the moment of the end is exact. Returns (None, None) when the
+    process did not end in time; it is killed then.
     """
-    deadline = time.monotonic() + timeout
-    while True:
-        pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
-        if pid == proc.pid:
-            proc.returncode = os.waitstatus_to_exitcode(status)
-            return proc.returncode, usage.ru_utime + usage.ru_stime
-        if time.monotonic() > deadline:
-            proc.kill()
-            proc.wait()
-            return None, None
-        time.sleep(0.05)
+    lock = threading.Lock()
+    state = {"reaped": False, "timed_out": False}
+
+    def kill() -> None:
+        with lock:
+            if not state["reaped"]:
+                state["timed_out"] = True
+                os.kill(proc.pid, signal.SIGKILL)
+
+    timer = threading.Timer(timeout, kill)
+    timer.start()
+    try:
+        _, status, usage = os.wait4(proc.pid, 0)
+    finally:
+        with lock:
+            state["reaped"] = True
+        timer.cancel()
+    proc.returncode = os.waitstatus_to_exitcode(status)  # reaped here, so Popen must not wait again
+    if state["timed_out"]:
+        return None, None
+    return proc.returncode, usage.ru_utime + usage.ru_stime
 
 
 def run_utility(s: Scenario, prefix: Prefix, run_dir: Path) -> UtilityRun:
