@@ -115,6 +115,8 @@ class Expect:
     files: Mapping[str, Union[bytes, "ProductVersionAfter", None]] = dataclasses.field(default_factory=dict)
     # Recorded installer starts, in order; None: not checked.
     installer_calls: Optional[Sequence[InstallerCall]] = ()
+    # The names in these folders (by Windows path) after the run, all of them: nothing left behind.
+    folder_contents: Mapping[str, Sequence[str]] = dataclasses.field(default_factory=dict)
     # The utility's processor time over the whole run (user + system, all its threads) must stay below
     # this; None: not checked.
     max_cpu_seconds: Optional[float] = None
@@ -139,6 +141,9 @@ class Scenario:
     installer: Optional[InstallerStandIn] = None
     running: Sequence[str] = ()  # process names to keep running during the run
     held_open: Sequence[str] = ()  # Windows paths held open without sharing during the run
+    # Windows paths held open during the run but shared for reading, writing and deleting, as a virus
+    # scanner or a backup agent holds them.
+    held_shared: Sequence[str] = ()
     read_only: Sequence[str] = ()  # Windows paths given the read-only attribute before the run
     cwd: str = r"C:\Operator"  # the working directory the utility is started from
 
@@ -588,12 +593,13 @@ def lay_out(s: Scenario, where: Locations, prefix: Prefix, run_dir: Path) -> Non
         ready = folder + r"\ready"
         proc = prefix.start([folder + "\\" + name, str(HELPER_LIFETIME_SECONDS), ready])
         waits.append((prefix.unix(ready), proc, f"running process {name!r}"))
-    for i, held in enumerate(s.held_open):
+    held = [(path, []) for path in s.held_open] + [(path, ["shared"]) for path in s.held_shared]
+    for i, (path, sharing) in enumerate(held):
         holder = rf"C:\Holders\{i}\file_holder.exe"
         write_file(prefix, where.helpers, holder, (where.helpers / "file_holder.exe").read_bytes())
         ready = rf"C:\Holders\{i}\ready"
-        proc = prefix.start([holder, held, str(HELPER_LIFETIME_SECONDS), ready])
-        waits.append((prefix.unix(ready), proc, f"holder of {held!r}"))
+        proc = prefix.start([holder, path, str(HELPER_LIFETIME_SECONDS), ready, *sharing])
+        waits.append((prefix.unix(ready), proc, f"holder of {path!r}"))
     for ready_path, proc, what in waits:
         wait_for(ready_path, proc, what)
     for win_path in s.read_only:
@@ -670,6 +676,12 @@ def _check(s: Scenario, prefix: Prefix, run: UtilityRun, cwd: Path, cwd_before: 
                 failures.append(f"{win_path} has file version {found}, expected {want.version}")
         elif path.read_bytes() != want:
             failures.append(diff(win_path, want, path.read_bytes()))
+
+    for win_path, names in e.folder_contents.items():
+        folder = prefix.unix(win_path)
+        found = sorted(p.name for p in folder.iterdir()) if folder.is_dir() else None
+        if found != sorted(names):
+            failures.append(f"{win_path} holds {found}, expected {sorted(names)}")
 
     if e.installer_calls is not None:
         record = prefix.unix(s.patch_dir + "\\" + INSTALLER_RECORD_NAME)

@@ -46,6 +46,8 @@ DECIDED_BY_REVISIONS = (LOG_RECORD_EXISTS, LOG_RECORD_READ_FAILED, LOG_UPDATE_FO
 INSTALLING = CONSOLE_VALIDATION_IN_PROGRESS + CONSOLE_INSTALLING
 APPLIED = dict(console=INSTALLING + CONSOLE_COMPLETED + CONSOLE_WAIT_TO_CLOSE, min_seconds=10)
 NOT_APPLIED = {inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.100"), inst.RECORD: OLD_RECORD}
+# The product folder after any install: no temporary file of a record write left behind.
+PRODUCT_FOLDER = {inst.INSTALL_DIR: ["Vdt.exe", "installedupdates.dat"]}
 
 
 def installer(*actions: str, new_exe: ProductExe = ProductExe("14.0.0.200")) -> InstallerStandIn:
@@ -90,7 +92,8 @@ SCENARIOS = [
             log=log_entries(*VALIDATED, *DESCRIPTOR_READ, *DECIDED_FROM_RECORD, LOG_INSTALL_COMPLETED),
             min_seconds=WAIT_SECONDS + 10,
             files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD: PATCH_INFO},
-            installer_calls=[INSTALLER_CALL], max_cpu_seconds=MAX_CPU_WHILE_WAITING)),
+            installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER,
+            max_cpu_seconds=MAX_CPU_WHILE_WAITING)),
     faulty(
         "faults_exe_left_without_version",
         "the installer leaves a Vdt.exe without version resource: cancelled, record kept",
@@ -100,7 +103,7 @@ SCENARIOS = [
             log=log_entries(*VALIDATED, *DESCRIPTOR_READ, *DECIDED_FROM_RECORD, LOG_INSTALL_CANCELLED),
             min_seconds=10,
             files={inst.PRODUCT_EXE: ProductVersionAfter(None), inst.RECORD: OLD_RECORD},
-            installer_calls=[INSTALLER_CALL])),
+            installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)),
 
     # --- Files held open by another program ---
     faulty(
@@ -126,7 +129,23 @@ SCENARIOS = [
                             LOG_INSTALL_NOT_COMPLETED),
             min_seconds=10,
             files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD: OLD_RECORD},
-            installer_calls=[INSTALLER_CALL])),
+            installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)),
+
+    faulty(
+        "faults_record_shared_open",
+        "a scanner holds the record with full sharing: the exclusive read fails, the install runs, the new "
+        "record is written beside it but can't be moved over it; the temporary file goes, the old record stays",
+        held_shared=[inst.RECORD],
+        expect=Expect(
+            console=INSTALLING + CONSOLE_UPDATE_FAILED + CONSOLE_WAIT_TO_CLOSE,
+            log=log_entries(*VALIDATED, *DESCRIPTOR_READ, LOG_RECORD_EXISTS,
+                            file_error(WINE_ERROR_SHARING_VIOLATION, inst.RECORD), LOG_RECORD_READ_FAILED,
+                            LOG_UPDATE_FOUND_1,
+                            LOG_RECORD_WRITE_FAILED + file_error(WINE_ERROR_ACCESS_DENIED, inst.RECORD),
+                            LOG_INSTALL_NOT_COMPLETED),
+            min_seconds=10,
+            files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD: OLD_RECORD},
+            installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)),
 
     # --- A record that can't be replaced ---
     faulty(
@@ -140,7 +159,7 @@ SCENARIOS = [
                             LOG_INSTALL_NOT_COMPLETED),
             min_seconds=10,
             files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD: OLD_RECORD},
-            installer_calls=[INSTALLER_CALL])),
+            installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)),
     faulty(
         "faults_record_is_folder",
         "installedupdates.dat is a folder: read and write fail with access denied, the folder's content stays",
@@ -154,7 +173,7 @@ SCENARIOS = [
                             LOG_INSTALL_NOT_COMPLETED),
             min_seconds=10,
             files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD + r"\kept.txt": b"not ours"},
-            installer_calls=[INSTALLER_CALL])),
+            installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)),
 
     # --- A log that can't be replaced: the run is not disturbed, the old log stays as it was ---
     faulty(
@@ -163,7 +182,7 @@ SCENARIOS = [
         files={LOG_PATH: OLD_LOG}, read_only=[LOG_PATH],
         expect=Expect(log=None, **APPLIED,
                       files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD: PATCH_INFO},
-                      installer_calls=[INSTALLER_CALL])),
+                      installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)),
     faulty(
         "faults_log_locked",
         "another program holds the old log: the patch is applied, nothing printed about the log, the old "
@@ -171,5 +190,5 @@ SCENARIOS = [
         files={LOG_PATH: OLD_LOG}, held_open=[LOG_PATH],
         expect=Expect(log=None, **APPLIED,
                       files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD: PATCH_INFO},
-                      installer_calls=[INSTALLER_CALL])),
+                      installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)),
 ]
