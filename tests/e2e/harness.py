@@ -20,8 +20,10 @@ import os
 import re
 import select
 import shutil
+import signal
 import subprocess
 import sys
+import threading
 import time
 from pathlib import Path
 from typing import Mapping, Optional, Sequence, Union
@@ -107,7 +109,9 @@ class InstallerCall:
 @dataclasses.dataclass(frozen=True)
 class Expect:
     console: str  # exact stdout text, narrowed to single bytes (cp1252)
-    log: Optional[str]  # text between header and footer with "\n" line ends; None: no log file at all
+    # Text between header and footer with "\n" line ends. None: the utility writes no log, so there is
+    # none afterwards, or the one the scenario laid out (in `files`) is still there byte for byte.
+    log: Optional[str]
     min_seconds: float
     exit_code: int = 0
     # Files after the run, by Windows path: bytes, a version text for a product executable
@@ -115,6 +119,11 @@ class Expect:
     files: Mapping[str, Union[bytes, "ProductVersionAfter", None]] = dataclasses.field(default_factory=dict)
     # Recorded installer starts, in order; None: not checked.
     installer_calls: Optional[Sequence[InstallerCall]] = ()
+    # The names in these folders (by Windows path) after the run, all of them: nothing left behind.
+    folder_contents: Mapping[str, Sequence[str]] = dataclasses.field(default_factory=dict)
+    # The utility's processor time over the whole run (user + system, all its threads) must stay below
+    # this; None: not checked.
+    max_cpu_seconds: Optional[float] = None
 
 
 @dataclasses.dataclass(frozen=True)
@@ -137,6 +146,9 @@ class Scenario:
     interruption: Optional[Interruption] = None  # another program acting in the middle of the run
     running: Sequence[str] = ()  # process names to keep running during the run
     held_open: Sequence[str] = ()  # Windows paths held open without sharing during the run
+    # Windows paths held open during the run but shared for reading, writing and deleting, as a virus
+    # scanner or a backup agent holds them.
+    held_shared: Sequence[str] = ()
     read_only: Sequence[str] = ()  # Windows paths given the read-only attribute before the run
     cwd: str = r"C:\Operator"  # the working directory the utility is started from
 
@@ -338,6 +350,26 @@ def write_file(prefix: Prefix, helpers: Path, win_path: str, content: FileConten
     path.write_bytes(product_exe_bytes(helpers, content) if isinstance(content, ProductExe) else content)
 
 
+def make_read_only(path: Path) -> None:
+    """Gives a file the read-only attribute as Wine sees it: no write permission bits.
+
+    Root ignores permission bits, and so would Wine running as root; there the file is made immutable as
+    well, which Wine reports the same way as a read-only file: access denied.
+    """
+    path.chmod(path.stat().st_mode & ~0o222)
+    if os.geteuid() == 0:
+        result = subprocess.run(["chattr", "+i", str(path)], capture_output=True, text=True)
+        if result.returncode != 0:
+            raise RuntimeError(f"running as root, {path} can't be made read-only: chattr +i failed: "
+                               f"{result.stderr.strip()}")
+
+
+def release_read_only(path: Path) -> None:
+    """Undoes make_read_only's immutability, so the scenario's folder can be removed."""
+    if os.geteuid() == 0 and path.exists():
+        subprocess.run(["chattr", "-i", str(path)], capture_output=True)
+
+
 def wait_for(path: Path, proc: subprocess.Popen, what: str) -> None:
     deadline = time.monotonic() + HELPER_START_SECONDS
     while not path.exists():
@@ -436,6 +468,7 @@ class Outcome:
     failures: list[str]
     timings: dict[str, float]
     stderr: str = ""
+    notes: list[str] = dataclasses.field(default_factory=list)  # figures worth seeing even on success
 
 
 @dataclasses.dataclass(frozen=True)
@@ -474,10 +507,14 @@ def run_scenario(s: Scenario, where: Locations, keep: bool = False) -> Outcome:
         timings["shutdown"] = time.monotonic() - tick
 
         failures = _check(s, prefix, run, cwd, cwd_before)
-        return Outcome(failures, timings, run.stderr)
+        notes = [] if run.cpu_seconds is None else [
+            f"the utility used {run.cpu_seconds:.3f} s of CPU (user + system) in {run.elapsed:.1f} s"]
+        return Outcome(failures, timings, run.stderr, notes)
     finally:
         if "shutdown" not in timings:
             prefix.shut_down()
+        for win_path in s.read_only:
+            release_read_only(prefix.unix(win_path))
         if not keep:
             shutil.rmtree(run_dir, ignore_errors=True)
 
@@ -490,6 +527,38 @@ class UtilityRun:
     elapsed: float
     started_at: datetime.datetime
     ended_at: datetime.datetime
+    cpu_seconds: Optional[float] = None  # user + system time of the utility's process; None: not measured
+
+
+def wait_with_usage(proc: subprocess.Popen, timeout: float) -> tuple[Optional[int], Optional[float]]:
+    """Waits for the process; its exit code and its processor time (user + system, all threads).
+
+    Wine runs each Windows process as one Unix process, so the kernel's own accounting of the child is
+    the utility's. (GetProcessTimes on another process under Wine does not report the user time.)
+    The wait blocks rather than polls, so the moment of the end is exact. Returns (None, None) when the
+    process did not end in time; it is killed then.
+    """
+    lock = threading.Lock()
+    state = {"reaped": False, "timed_out": False}
+
+    def kill() -> None:
+        with lock:
+            if not state["reaped"]:
+                state["timed_out"] = True
+                os.kill(proc.pid, signal.SIGKILL)
+
+    timer = threading.Timer(timeout, kill)
+    timer.start()
+    try:
+        _, status, usage = os.wait4(proc.pid, 0)
+    finally:
+        with lock:
+            state["reaped"] = True
+        timer.cancel()
+    proc.returncode = os.waitstatus_to_exitcode(status)  # reaped here, so Popen must not wait again
+    if state["timed_out"]:
+        return None, None
+    return proc.returncode, usage.ru_utime + usage.ru_stime
 
 
 def run_utility(s: Scenario, prefix: Prefix, run_dir: Path) -> UtilityRun:
@@ -502,14 +571,12 @@ def run_utility(s: Scenario, prefix: Prefix, run_dir: Path) -> UtilityRun:
     started_at = datetime.datetime.now()
     tick = time.monotonic()
     with open(console_file, "wb") as out, open(stderr_file, "wb") as err:
-        try:
-            code: Optional[int] = prefix.run([s.utility_path], timeout=UTILITY_TIMEOUT_SECONDS, cwd=cwd, stdout=out,
-                                             stderr=err).returncode
-        except subprocess.TimeoutExpired:
-            code = None
+        proc = subprocess.Popen(["wine", s.utility_path], env=prefix.env, stdin=subprocess.DEVNULL, cwd=cwd,
+                                stdout=out, stderr=err)
+        code, cpu = wait_with_usage(proc, UTILITY_TIMEOUT_SECONDS)
     elapsed = time.monotonic() - tick
     return UtilityRun(code, console_file.read_bytes(), stderr_file.read_text(errors="replace"), elapsed,
-                      started_at, datetime.datetime.now())
+                      started_at, datetime.datetime.now(), cpu)
 
 
 def run_interrupted(s: Scenario, prefix: Prefix, run_dir: Path) -> UtilityRun:
@@ -617,18 +684,17 @@ def lay_out(s: Scenario, where: Locations, prefix: Prefix, run_dir: Path) -> Non
         ready = folder + r"\ready"
         proc = prefix.start([folder + "\\" + name, str(HELPER_LIFETIME_SECONDS), ready])
         waits.append((prefix.unix(ready), proc, f"running process {name!r}"))
-    for i, held in enumerate(s.held_open):
+    held = [(path, []) for path in s.held_open] + [(path, ["shared"]) for path in s.held_shared]
+    for i, (path, sharing) in enumerate(held):
         holder = rf"C:\Holders\{i}\file_holder.exe"
         write_file(prefix, where.helpers, holder, (where.helpers / "file_holder.exe").read_bytes())
         ready = rf"C:\Holders\{i}\ready"
-        proc = prefix.start([holder, held, str(HELPER_LIFETIME_SECONDS), ready])
-        waits.append((prefix.unix(ready), proc, f"holder of {held!r}"))
+        proc = prefix.start([holder, path, str(HELPER_LIFETIME_SECONDS), ready, *sharing])
+        waits.append((prefix.unix(ready), proc, f"holder of {path!r}"))
     for ready_path, proc, what in waits:
         wait_for(ready_path, proc, what)
-    # Wine keeps FILE_ATTRIBUTE_READONLY as the lack of write permission bits.
     for win_path in s.read_only:
-        path = prefix.unix(win_path)
-        path.chmod(path.stat().st_mode & ~0o222)
+        make_read_only(prefix.unix(win_path))
 
 
 def _check(s: Scenario, prefix: Prefix, run: UtilityRun, cwd: Path, cwd_before: list[str]) -> list[str]:
@@ -643,11 +709,25 @@ def _check(s: Scenario, prefix: Prefix, run: UtilityRun, cwd: Path, cwd_before: 
     if run.console != expected_console:
         failures.append(diff("console output", expected_console, run.console))
 
+    if e.max_cpu_seconds is not None:
+        if run.cpu_seconds is None:
+            failures.append("the utility's processor time was not measured")
+        elif run.cpu_seconds >= e.max_cpu_seconds:
+            failures.append(f"the utility used {run.cpu_seconds:.3f} s of CPU in {run.elapsed:.1f} s, expected "
+                            f"below {e.max_cpu_seconds:g} s")
+
     if run.elapsed < e.min_seconds:
         failures.append(f"the run took {run.elapsed:.1f} s, expected at least {e.min_seconds:g} s")
 
     log_path = prefix.unix(s.log_path)
-    if e.log is None:
+    laid_out_log = s.files.get(s.log_path)
+    if e.log is None and isinstance(laid_out_log, bytes):
+        if not log_path.is_file():
+            failures.append(f"the log file laid out before the run is gone: {s.log_path}")
+        elif log_path.read_bytes() != laid_out_log:
+            failures.append(diff(f"log file {texts.LOG_FILE_NAME} (expected as laid out)", laid_out_log,
+                                 log_path.read_bytes()))
+    elif e.log is None:
         if log_path.exists():
             failures.append(f"a log file was written although none was expected: {s.log_path}")
     elif not log_path.is_file():
@@ -688,6 +768,12 @@ def _check(s: Scenario, prefix: Prefix, run: UtilityRun, cwd: Path, cwd_before: 
         elif path.read_bytes() != want:
             failures.append(diff(win_path, want, path.read_bytes()))
 
+    for win_path, names in e.folder_contents.items():
+        folder = prefix.unix(win_path)
+        found = sorted(p.name for p in folder.iterdir()) if folder.is_dir() else None
+        if found != sorted(names):
+            failures.append(f"{win_path} holds {found}, expected {sorted(names)}")
+
     if e.installer_calls is not None:
         record = prefix.unix(s.patch_dir + "\\" + INSTALLER_RECORD_NAME)
         calls = parse_installer_record(record.read_bytes()) if record.is_file() else []
@@ -703,6 +789,8 @@ def report(s: Scenario, outcome: Outcome, out=sys.stdout) -> None:
     spent = ", ".join(f"{k} {v:.1f} s" for k, v in outcome.timings.items())
     verdict = "PASS" if not outcome.failures else "FAIL"
     print(f"{verdict} {s.name}: {s.description}\n  timings: {spent}", file=out)
+    for note in outcome.notes:
+        print("  note: " + note, file=out)
     for failure in outcome.failures:
         print("  - " + failure.replace("\n", "\n    "), file=out)
     if outcome.failures and outcome.stderr.strip():

@@ -77,7 +77,7 @@ def log_entries(*messages: str) -> str:
     """The log text between header and footer for these entries: each followed by a blank line."""
     return "".join(message + "\n\n" for message in messages)
 
-# --- Patch descriptor and install job ---
+# --- Patch descriptor, install job and fault injection ---
 CONSOLE_UPDATE_FAILED = "Patch update status: Update failed, please check the log for complete details.\n"
 CONSOLE_UPDATE_MISMATCH = (
     "Patch update status: Update failed due to version mismatch, please check the log for complete details.\n")
@@ -105,6 +105,7 @@ LOG_LAUNCH_FILE_NOT_FOUND = "Execute patch process silent error: The specified f
 LOG_LAUNCH_SHARING_VIOLATION = "Execute patch process silent error: A sharing violation occurred."
 LOG_INSTALL_PATH_QUOTED = ("Execute patch process silent error: The install path contains a double quote and was not "
                            "passed to the installer.")
+LOG_RECORD_READ_FAILED = "Read local installer update file failed."
 
 # Wine's own wording of the system errors (FormatMessage), as the utility puts it in its file-error entries.
 WINE_ERROR_ACCESS_DENIED = "Access denied."

@@ -1,0 +1,194 @@
+"""Faults: installers that fail, files held open by other programs, files that can't be read or written.
+
+Every run starts from the same installation (Mode 1, Vdt.exe 14.0.0.100, an older record) and the same
+patch package; only the fault differs. Whatever goes wrong, the run must end normally with exit code 0,
+log what happened in order, and lose nothing: the previous record survives every failed write, and a log
+that can't be replaced keeps its old content.
+"""
+
+import installation as inst
+from harness import (DEFAULT_PATCH_DIR, Expect, InstallerCall, InstallerStandIn, ProductExe, ProductVersionAfter,
+                     Scenario)
+from texts import (CONSOLE_COMPLETED, CONSOLE_INSTALLING, CONSOLE_UPDATE_FAILED, CONSOLE_UPDATE_MISMATCH,
+                   CONSOLE_VALIDATION_IN_PROGRESS, CONSOLE_WAIT_TO_CLOSE, LOG_DESCRIPTOR_KEYS_NOT_FOUND_1,
+                   LOG_DESCRIPTOR_READ_COMPLETED, LOG_DESCRIPTOR_READ_FAILED, LOG_DESCRIPTOR_VALUES_FOUND,
+                   LOG_FILE_NAME, LOG_INSTALL_CANCELLED, LOG_INSTALL_COMPLETED, LOG_INSTALL_MISMATCH,
+                   LOG_INSTALL_NOT_COMPLETED, LOG_MODE_1, LOG_RECORD_EXISTS, LOG_RECORD_READ_COMPLETED,
+                   LOG_RECORD_READ_FAILED, LOG_RECORD_WRITE_FAILED, LOG_THREE_COMPLETED, LOG_TWO_COMPLETED,
+                   LOG_UPDATE_FOUND_1, LOG_VERSION_COMPLETED, WINE_ERROR_ACCESS_DENIED, WINE_ERROR_SHARING_VIOLATION,
+                   file_error, log_entries)
+
+PATCH_INFO = b"Veldorant 14.0 Update 2"
+OLD_RECORD = b"Veldorant 14.0 Update 1"
+DESCRIPTOR = (b"PatchInfo=" + PATCH_INFO + b"\r\n"
+              b"PatchFile=Update2Setup.exe\r\n"
+              b"PatchVersion=14.0.0.200\r\n"
+              b"PreviousVersions=14.0.0.100, 14.0.0.150\r\n")
+DESCRIPTOR_PATH = DEFAULT_PATCH_DIR + r"\patchupdate.dat"
+LOG_PATH = DEFAULT_PATCH_DIR + "\\" + LOG_FILE_NAME
+OLD_LOG = b"log of an earlier run\r\n" * 40
+INSTALLER_CALL = InstallerCall(
+    '"C:\\Patch Package\\Update2Setup.exe"  /s  INSTALLPATH="' + inst.INSTALL_DIR + '" ALLUSERS=TRUE ',
+    cwd=DEFAULT_PATCH_DIR)
+
+# The utility's CPU time allowed for a whole run that spends 30 s waiting for the installer and 10 s in
+# its closing pause: a wait that polls instead of sleeping would use far more.
+WAIT_SECONDS = 30
+MAX_CPU_WHILE_WAITING = 1.0
+
+VALIDATED = (LOG_MODE_1, LOG_VERSION_COMPLETED, LOG_THREE_COMPLETED, LOG_TWO_COMPLETED)
+DESCRIPTOR_READ = (LOG_DESCRIPTOR_READ_COMPLETED, LOG_DESCRIPTOR_VALUES_FOUND)
+# The old record is read and names another patch: the installer is started.
+DECIDED_FROM_RECORD = (LOG_RECORD_EXISTS, LOG_RECORD_READ_COMPLETED, LOG_UPDATE_FOUND_1)
+# The record can't be read: revisions 100 < 200 decide, and the installer is started.
+DECIDED_BY_REVISIONS = (LOG_RECORD_EXISTS, LOG_RECORD_READ_FAILED, LOG_UPDATE_FOUND_1)
+
+INSTALLING = CONSOLE_VALIDATION_IN_PROGRESS + CONSOLE_INSTALLING
+APPLIED = dict(console=INSTALLING + CONSOLE_COMPLETED + CONSOLE_WAIT_TO_CLOSE, min_seconds=10)
+NOT_APPLIED = {inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.100"), inst.RECORD: OLD_RECORD}
+# The product folder after any install: no temporary file of a record write left behind.
+PRODUCT_FOLDER = {inst.INSTALL_DIR: ["Vdt.exe", "installedupdates.dat"]}
+
+
+def installer(*actions: str, new_exe: ProductExe = ProductExe("14.0.0.200")) -> InstallerStandIn:
+    return InstallerStandIn(name="Update2Setup.exe", actions=list(actions), files={"new_Vdt.exe": new_exe})
+
+
+def faulty(name: str, description: str, expect: Expect, files: dict = None, **fields) -> Scenario:
+    """The usual installation and patch package, with `files` added, replaced or (None) removed, and the
+    fault in `fields`."""
+    fields.setdefault("installer", installer("copy new_Vdt.exe"))
+    laid_out = {**inst.product_files("14.0.0.100"), inst.RECORD: OLD_RECORD, **(files or {})}
+    return Scenario(name=name, description=description, registry=inst.wow_registry(),
+                    files={path: content for path, content in laid_out.items() if content is not None},
+                    descriptor=DESCRIPTOR, expect=expect, **fields)
+
+
+SCENARIOS = [
+    # --- The installer fails: judged by the version it leaves, the record untouched ---
+    faulty(
+        "faults_installer_crashes",
+        "the installer dies of an access violation having done nothing: version mismatch, record kept",
+        installer=installer("crash"),
+        expect=Expect(
+            console=INSTALLING + CONSOLE_UPDATE_MISMATCH + CONSOLE_WAIT_TO_CLOSE,
+            log=log_entries(*VALIDATED, *DESCRIPTOR_READ, *DECIDED_FROM_RECORD, LOG_INSTALL_MISMATCH),
+            min_seconds=10, files=NOT_APPLIED, installer_calls=[INSTALLER_CALL])),
+    faulty(
+        "faults_installer_exits_nonzero",
+        "the installer ends with 1603 having done nothing: its exit code is not read, version mismatch",
+        installer=installer("exit 1603"),
+        expect=Expect(
+            console=INSTALLING + CONSOLE_UPDATE_MISMATCH + CONSOLE_WAIT_TO_CLOSE,
+            log=log_entries(*VALIDATED, *DESCRIPTOR_READ, *DECIDED_FROM_RECORD, LOG_INSTALL_MISMATCH),
+            min_seconds=10, files=NOT_APPLIED, installer_calls=[INSTALLER_CALL])),
+    faulty(
+        "faults_installer_runs_30s",
+        f"the installer takes {WAIT_SECONDS} s: the utility waits for it, using under "
+        f"{MAX_CPU_WHILE_WAITING:g} s of CPU, then verifies",
+        installer=installer(f"sleep {WAIT_SECONDS}", "copy new_Vdt.exe"),
+        expect=Expect(
+            console=APPLIED["console"],
+            log=log_entries(*VALIDATED, *DESCRIPTOR_READ, *DECIDED_FROM_RECORD, LOG_INSTALL_COMPLETED),
+            min_seconds=WAIT_SECONDS + 10,
+            files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD: PATCH_INFO},
+            installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER,
+            max_cpu_seconds=MAX_CPU_WHILE_WAITING)),
+    faulty(
+        "faults_exe_left_without_version",
+        "the installer leaves a Vdt.exe without version resource: cancelled, record kept",
+        installer=installer("copy new_Vdt.exe", new_exe=ProductExe(kind="no_version")),
+        expect=Expect(
+            console=INSTALLING + CONSOLE_UPDATE_FAILED + CONSOLE_WAIT_TO_CLOSE,
+            log=log_entries(*VALIDATED, *DESCRIPTOR_READ, *DECIDED_FROM_RECORD, LOG_INSTALL_CANCELLED),
+            min_seconds=10,
+            files={inst.PRODUCT_EXE: ProductVersionAfter(None), inst.RECORD: OLD_RECORD},
+            installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)),
+
+    # --- Files held open by another program ---
+    faulty(
+        "faults_descriptor_held_open",
+        "another program holds patchupdate.dat: its sharing violation logged, not ready, nothing installed",
+        held_open=[DESCRIPTOR_PATH],
+        expect=Expect(
+            console=CONSOLE_VALIDATION_IN_PROGRESS,
+            log=log_entries(*VALIDATED, file_error(WINE_ERROR_SHARING_VIOLATION, DESCRIPTOR_PATH),
+                            LOG_DESCRIPTOR_READ_FAILED, LOG_DESCRIPTOR_KEYS_NOT_FOUND_1),
+            min_seconds=7, files={**NOT_APPLIED, DESCRIPTOR_PATH: DESCRIPTOR}, installer_calls=[])),
+    faulty(
+        "faults_record_held_open",
+        "another program holds the record: the read fails, revisions decide, the install runs, the record "
+        "write fails and the old record stays",
+        held_open=[inst.RECORD],
+        expect=Expect(
+            console=INSTALLING + CONSOLE_UPDATE_FAILED + CONSOLE_WAIT_TO_CLOSE,
+            log=log_entries(*VALIDATED, *DESCRIPTOR_READ, LOG_RECORD_EXISTS,
+                            file_error(WINE_ERROR_SHARING_VIOLATION, inst.RECORD), LOG_RECORD_READ_FAILED,
+                            LOG_UPDATE_FOUND_1,
+                            LOG_RECORD_WRITE_FAILED + file_error(WINE_ERROR_SHARING_VIOLATION, inst.RECORD),
+                            LOG_INSTALL_NOT_COMPLETED),
+            min_seconds=10,
+            files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD: OLD_RECORD},
+            installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)),
+
+    faulty(
+        "faults_record_shared_open",
+        "a scanner holds the record with full sharing: the exclusive read fails, the install runs, the new "
+        "record is written beside it but can't be moved over it; the temporary file goes, the old record stays",
+        held_shared=[inst.RECORD],
+        expect=Expect(
+            console=INSTALLING + CONSOLE_UPDATE_FAILED + CONSOLE_WAIT_TO_CLOSE,
+            log=log_entries(*VALIDATED, *DESCRIPTOR_READ, LOG_RECORD_EXISTS,
+                            file_error(WINE_ERROR_SHARING_VIOLATION, inst.RECORD), LOG_RECORD_READ_FAILED,
+                            LOG_UPDATE_FOUND_1,
+                            LOG_RECORD_WRITE_FAILED + file_error(WINE_ERROR_ACCESS_DENIED, inst.RECORD),
+                            LOG_INSTALL_NOT_COMPLETED),
+            min_seconds=10,
+            files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD: OLD_RECORD},
+            installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)),
+
+    # --- A record that can't be replaced ---
+    faulty(
+        "faults_record_read_only",
+        "the record is read-only: it is read, the install runs, the write is denied and the old record stays",
+        read_only=[inst.RECORD],
+        expect=Expect(
+            console=INSTALLING + CONSOLE_UPDATE_FAILED + CONSOLE_WAIT_TO_CLOSE,
+            log=log_entries(*VALIDATED, *DESCRIPTOR_READ, *DECIDED_FROM_RECORD,
+                            LOG_RECORD_WRITE_FAILED + file_error(WINE_ERROR_ACCESS_DENIED, inst.RECORD),
+                            LOG_INSTALL_NOT_COMPLETED),
+            min_seconds=10,
+            files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD: OLD_RECORD},
+            installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)),
+    faulty(
+        "faults_record_is_folder",
+        "installedupdates.dat is a folder: read and write fail with access denied, the folder's content stays",
+        files={inst.RECORD: None, inst.RECORD + r"\kept.txt": b"not ours"},
+        expect=Expect(
+            console=INSTALLING + CONSOLE_UPDATE_FAILED + CONSOLE_WAIT_TO_CLOSE,
+            log=log_entries(*VALIDATED, *DESCRIPTOR_READ, LOG_RECORD_EXISTS,
+                            file_error(WINE_ERROR_ACCESS_DENIED, inst.RECORD), LOG_RECORD_READ_FAILED,
+                            LOG_UPDATE_FOUND_1,
+                            LOG_RECORD_WRITE_FAILED + file_error(WINE_ERROR_ACCESS_DENIED, inst.RECORD),
+                            LOG_INSTALL_NOT_COMPLETED),
+            min_seconds=10,
+            files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD + r"\kept.txt": b"not ours"},
+            installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)),
+
+    # --- A log that can't be replaced: the run is not disturbed, the old log stays as it was ---
+    faulty(
+        "faults_log_read_only",
+        "the old log is read-only: the patch is applied, nothing printed about the log, the old log unchanged",
+        files={LOG_PATH: OLD_LOG}, read_only=[LOG_PATH],
+        expect=Expect(log=None, **APPLIED,
+                      files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD: PATCH_INFO},
+                      installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)),
+    faulty(
+        "faults_log_locked",
+        "another program holds the old log: the patch is applied, nothing printed about the log, the old "
+        "log unchanged",
+        files={LOG_PATH: OLD_LOG}, held_open=[LOG_PATH],
+        expect=Expect(log=None, **APPLIED,
+                      files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD: PATCH_INFO},
+                      installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)),
+]

@@ -1,0 +1,180 @@
+// Whole runs with one fault injected each: a failing installer, files held open or in the way, a record
+// write that fails part-way, a log that can't be replaced. Every run must end with exit code 0, log what
+// happened in order, pause as usual, and lose nothing: the previous record stays byte for byte unless
+// the patch was verified, and a log that can't be written keeps its old content.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/entry.h"
+#include "fake/fake_machine.h"
+#include "run_log_expect.h"
+
+namespace {
+
+constexpr wchar_t kWowKey[] = L"SOFTWARE\\Wow6432Node";
+constexpr wchar_t kProductKey[] = L"SOFTWARE\\Wow6432Node\\KORVEN Software Inc.\\VeldoRant\\14.0";
+constexpr wchar_t kUninstallKey[] =
+    L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Veldorant 14.0";
+constexpr wchar_t kInstallPath[] = L"C:\\Program Files\\Veldorant 14.0";
+constexpr wchar_t kProductExe[] = L"C:\\Program Files\\Veldorant 14.0\\Vdt.exe";
+constexpr wchar_t kRecordPath[] = L"C:\\Program Files\\Veldorant 14.0\\installedupdates.dat";
+constexpr wchar_t kDescriptorPath[] = L"C:\\Patch\\patchupdate.dat";
+constexpr wchar_t kInstallerPath[] = L"C:\\Patch\\Update2Setup.exe";
+constexpr char kDescriptor[] =
+    "PatchInfo=Veldorant 14.0 Update 2\r\nPatchFile=Update2Setup.exe\r\nPatchVersion=14.0.0.200\r\n"
+    "PreviousVersions=14.0.0.100, 14.0.0.150\r\n";
+constexpr char kOldRecord[] = "Veldorant 14.0 Update 1";
+constexpr char kNewRecord[] = "Veldorant 14.0 Update 2";
+constexpr char kOldLog[] = "log of an earlier run\r\n";
+
+// Console lines.
+const std::wstring kValidating = L"Patch update status: Validation in-progress...\n";
+const std::wstring kInstalling =
+    kValidating + L"Patch update status: Installation in-progress.\nPlease wait to complete...\n";
+const std::wstring kWaitToClose = L"Please wait to close the application...\n";
+const std::wstring kCompletedConsole = kInstalling + L"Patch update status: Completed successfully.\n" + kWaitToClose;
+const std::wstring kFailedConsole =
+    kInstalling + L"Patch update status: Update failed, please check the log for complete details.\n" + kWaitToClose;
+const std::wstring kMismatchConsole =
+    kInstalling +
+    L"Patch update status: Update failed due to version mismatch, please check the log for complete details.\n" +
+    kWaitToClose;
+
+// Log entries.
+using Entries = std::vector<std::string>;
+const Entries kValidated = {
+    "Registry bit support Mode 1: Verified successfully.",
+    "Client side update check, level version completed.",
+    "Client side update check, level three completed.",
+    "Client side update check, level two completed.",
+};
+const Entries kDescriptorRead = {"Read patch update installer file completed.",
+                                 "Patch update read process: key values found."};
+const Entries kDecidedFromRecord = {"Installer update file exists in local.",
+                                    "Read local installer update file completed.", "Update details found: Exit code 1."};
+const std::string kRecordFile = "C:\\Program Files\\Veldorant 14.0\\installedupdates.dat";
+const std::string kNotCompleted = "Execute patch process silent: Not completed successfully.";
+
+// The record couldn't be read (the fake words error N as "System error N."): revisions 100 < 200 decide.
+Entries DecidedByRevisions(int error) {
+  return {"Installer update file exists in local.",
+          "System error " + std::to_string(error) + ". File: " + kRecordFile,
+          "Read local installer update file failed.", "Update details found: Exit code 1."};
+}
+std::string RecordWriteFailed(int error) {
+  return "Installedupdates failed.System error " + std::to_string(error) + ". File: " + kRecordFile;
+}
+
+Entries Join(std::initializer_list<Entries> parts) {
+  Entries all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+// Version 14.0.0.100 installed the usual way with an older record, the patch package beside the utility,
+// and an installer that puts 14.0.0.200 in place.
+void PutInstallationAndPackage(fake::Machine& m) {
+  m.AddKey(kWowKey);
+  m.SetRegistryString(kProductKey, L"Version", L"14.0");
+  m.SetRegistryString(kProductKey, L"Installpath", kInstallPath);
+  m.SetRegistryString(kUninstallKey, L"DisplayIcon", kProductExe);
+  m.AddExecutable(kProductExe, 14, 0, 0, 100);
+  m.AddFile(kRecordPath, kOldRecord);
+  m.AddFile(kDescriptorPath, kDescriptor);
+  m.AddFile(kInstallerPath, "MZ");
+  m.AddFile(expect::kLogPath, kOldLog);
+  m.installer = [](fake::Machine& machine) { machine.AddExecutable(kProductExe, 14, 0, 0, 200); };
+}
+
+class FaultInjectionTest : public fake::FakeMachineTest {};
+
+TEST_F(FaultInjectionTest, RunPatchUpdate_OneFault_EndsNormallyLogsInOrderAndLosesNothing) {
+  const struct {
+    const char* name;
+    std::function<void(fake::Machine&)> fault;
+    std::wstring console;
+    std::optional<Entries> entries;  // nullopt: the log can't be written and keeps its old content
+    std::uint32_t pause;
+    std::size_t launches;
+    bool patched;  // the executable carries 14.0.0.200 and the record names the new patch
+  } kCases[] = {
+      // --- The installer fails; only the version it leaves counts ---
+      {"installer crashes or exits with an error having done nothing",
+       [](fake::Machine& m) { m.installer = [](fake::Machine&) {}; }, kMismatchConsole,
+       Join({kValidated, kDescriptorRead, kDecidedFromRecord,
+             {"Execute patch process silent : Not completed successfully due to version information mismatch. "}}),
+       10000, 1, false},
+      {"installer leaves the executable without version resource",
+       [](fake::Machine& m) {
+         m.installer = [](fake::Machine& machine) {
+           machine.files[kProductExe] = fake::FileState{};
+           machine.files[kProductExe].bytes = {'M', 'Z', 0};
+         };
+       },
+       kFailedConsole,
+       Join({kValidated, kDescriptorRead, kDecidedFromRecord,
+             {"Execute patch process silent : Not completed successfully (might be cancelled during updates). "
+              "Please try again. "}}),
+       10000, 1, false},
+
+      // --- Files held open by another program, or in the way ---
+      {"descriptor held open", [](fake::Machine& m) { m.files[kDescriptorPath].locked = true; }, kValidating,
+       Join({kValidated,
+             {"System error 32. File: C:\\Patch\\patchupdate.dat", "Read patch update installer  file failed.",
+              "Patch update read process: key values not found.Exit code 1."}}),
+       7000, 0, false},
+      {"record held open: read and write both fail",
+       [](fake::Machine& m) { m.files[kRecordPath].locked = true; }, kFailedConsole,
+       Join({kValidated, kDescriptorRead, DecidedByRevisions(32), {RecordWriteFailed(32), kNotCompleted}}), 10000,
+       1, false},
+      {"record is a folder",
+       [](fake::Machine& m) {
+         m.files[kRecordPath] = fake::FileState{};
+         m.files[kRecordPath].isFolder = true;
+       },
+       kFailedConsole,
+       Join({kValidated, kDescriptorRead, DecidedByRevisions(5), {RecordWriteFailed(5), kNotCompleted}}), 10000, 1,
+       false},
+      {"record write fails part-way (disk full)",
+       [](fake::Machine& m) { m.replaceErrors[kRecordPath] = 112; }, kFailedConsole,
+       Join({kValidated, kDescriptorRead, kDecidedFromRecord, {RecordWriteFailed(112), kNotCompleted}}), 10000, 1,
+       false},
+
+      // --- The log can't be replaced: the patch still goes in, and nothing is said about the log ---
+      {"log read-only", [](fake::Machine& m) { m.files[expect::kLogPath].readOnly = true; }, kCompletedConsole,
+       std::nullopt, 10000, 1, true},
+      {"log locked", [](fake::Machine& m) { m.files[expect::kLogPath].locked = true; }, kCompletedConsole,
+       std::nullopt, 10000, 1, true},
+  };
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.name);
+    fake::ResetMachine();
+    PutInstallationAndPackage(machine());
+    row.fault(machine());
+    const fake::FileState recordBefore = machine().files[kRecordPath];
+
+    EXPECT_EQ(RunPatchUpdate(), 0);
+
+    EXPECT_EQ(machine().console, row.console);
+    EXPECT_EQ(machine().FileText(expect::kLogPath),
+              row.entries ? expect::RunLogFile(expect::Entries(*row.entries)) : std::string(kOldLog));
+    EXPECT_EQ(machine().pauses, std::vector<std::uint32_t>{row.pause});
+    EXPECT_EQ(machine().launches.size(), row.launches);
+    EXPECT_EQ(machine().trace.back(), L"write " + expect::kLogPath);  // the log is the run's last act
+    const fake::FileState& record = machine().files[kRecordPath];
+    if (row.patched) {
+      EXPECT_EQ(machine().FileText(kRecordPath), kNewRecord);
+    } else {
+      EXPECT_EQ(record.bytes, recordBefore.bytes);
+      EXPECT_EQ(record.isFolder, recordBefore.isFolder);
+    }
+    EXPECT_EQ(machine().FileText(kDescriptorPath), kDescriptor);
+    EXPECT_EQ(machine().openKeyCount, 0);
+    EXPECT_EQ(machine().openProcessHandles, 0);
+  }
+}
+
+}  // namespace
