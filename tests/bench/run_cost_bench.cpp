@@ -9,33 +9,27 @@
 #include "app/entry.h"
 #include "app/patch_execute.h"
 #include "fake/fake_machine.h"
+#include "fake/sample_installation.h"
 #include "guard/filter_process.h"
 
 namespace {
 
-const std::wstring kWowProduct = L"SOFTWARE\\Wow6432Node\\KORVEN Software Inc.\\VeldoRant\\14.0";
-const std::wstring kWowUninstall =
-    L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Veldorant 14.0";
-const std::wstring kProductFolder = L"C:\\Program Files (x86)\\Veldorant 14.0";
+using namespace fake::sample;
 
-// A valid installation at 14.0.0.100 and a patch package for 14.0.0.200 whose installer succeeds.
+// The sample installation and package, with a PreviousVersions list of the given length that ends
+// with the installed version, and an older record.
 void SetUpMachine(std::size_t previousVersions) {
   fake::ResetMachine();
   auto& machine = fake::TheMachine();
-  machine.AddKey(L"SOFTWARE\\Wow6432Node");
-  machine.SetRegistryString(kWowProduct, L"Version", L"14.0");
-  machine.SetRegistryString(kWowProduct, L"Installpath", kProductFolder);
-  machine.SetRegistryString(kWowUninstall, L"DisplayIcon", kProductFolder + L"\\Vdt.exe");
-  machine.AddExecutable(kProductFolder + L"\\Vdt.exe", 14, 0, 0, 100);
+  InstallProduct(machine);
+  PutPatchPackage(machine);
   std::string list;
   for (std::size_t i = 0; i + 1 < previousVersions; ++i) list += "13.9.0." + std::to_string(i) + ", ";
   list += "14.0.0.100";
-  machine.AddFile(L"C:\\Patch\\patchupdate.dat",
+  machine.AddFile(kDescriptorPath,
                   "PatchInfo=Veldorant 14.0 Update 2\r\nPatchFile=Update2Setup.exe\r\nPatchVersion=14.0.0.200\r\n"
                   "PreviousVersions=" + list + "\r\n");
-  machine.AddFile(L"C:\\Patch\\Update2Setup.exe", "MZ");
-  machine.AddFile(kProductFolder + L"\\installedupdates.dat", "Veldorant 14.0 Update 1");
-  machine.installer = [](fake::Machine& m) { m.AddExecutable(kProductFolder + L"\\Vdt.exe", 14, 0, 0, 200); };
+  machine.AddFile(kRecordPath, "Veldorant 14.0 Update 1");
 }
 
 void BM_WholeSuccessfulRun(benchmark::State& state) {
@@ -46,7 +40,7 @@ void BM_WholeSuccessfulRun(benchmark::State& state) {
     state.ResumeTiming();
     benchmark::DoNotOptimize(RunPatchUpdate());
   }
-  if (fake::TheMachine().FileText(kProductFolder + L"\\installedupdates.dat") != "Veldorant 14.0 Update 2") {
+  if (fake::TheMachine().FileText(kRecordPath) != "Veldorant 14.0 Update 2") {
     state.SkipWithError("the run did not record the patch");
   }
   state.SetComplexityN(state.range(0));
@@ -87,7 +81,7 @@ void BM_RecordCheck(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     SetUpMachine(1);
-    fake::TheMachine().AddFile(kProductFolder + L"\\installedupdates.dat", record);
+    fake::TheMachine().AddFile(kRecordPath, record);
     CPatchExecute run;
     run.m_strLog.clear();
     state.ResumeTiming();

@@ -9,6 +9,7 @@
 #include "app/patch_execute.h"
 #include "descriptor/whole_file.h"
 #include "fake/fake_machine.h"
+#include "run_under_test.h"
 #include "platform/errors.h"
 
 namespace {
@@ -23,22 +24,6 @@ const std::wstring kAlreadyAppliedConsole = L"Patch update status: This patch up
 const std::wstring kNotApplicableConsole =
     L"Patch update status: This patch is not applicable or not required for the installed veldorant application.\n";
 
-// The log text split into its entries (each is followed by a blank line).
-std::vector<std::wstring> Entries(const std::wstring& log) {
-  std::vector<std::wstring> entries;
-  std::size_t start = 0;
-  while (start < log.size()) {
-    const auto end = log.find(L"\n\n", start);
-    if (end == std::wstring::npos) {
-      entries.push_back(log.substr(start) + L"<no blank line>");
-      break;
-    }
-    entries.push_back(log.substr(start, end - start));
-    start = end + 2;
-  }
-  return entries;
-}
-
 struct ExeVersion {
   std::uint16_t major, minor, build, revision;
 };
@@ -47,12 +32,10 @@ class ApplicabilityTest : public fake::FakeMachineTest {
  protected:
   void SetUp() override { Fresh(); }
 
-  // A fresh machine and a run object as the registry and the descriptor left it, with the traces of
-  // its construction wiped.
+  // A fresh machine and a run object as the registry and the descriptor would leave it.
   void Fresh() {
     fake::ResetMachine();
-    run_.emplace();
-    run_->m_strLog.clear();
+    run_ = test::NewIdleRun();
     run_->m_strInstallPath = kInstallPath;
     run_->m_strDisplayIcon = kDisplayIcon;
     run_->m_strPatchInfo = kPatchInfo;
@@ -60,14 +43,10 @@ class ApplicabilityTest : public fake::FakeMachineTest {
     run_->m_strPatchVersion = L"14.0.0.200";
     run_->m_strPatchRevision = L"200";
     run_->m_arrPreviousVersions = {L"14.0.0.100", L"14.0.0.150"};
-    machine().console.clear();
-    machine().trace.clear();
-    machine().pauses.clear();
-    machine().existenceChecks.clear();
   }
   CPatchExecute& run() { return *run_; }
 
-  std::optional<CPatchExecute> run_;
+  std::unique_ptr<CPatchExecute> run_;
 };
 
 // --- ReadLeadingInteger ---
@@ -215,7 +194,7 @@ TEST_F(ApplicabilityTest, DecideApplicability_EveryOutcome_LogsPrintsAndSetsFlag
 
     run().DecideApplicability();
 
-    EXPECT_EQ(Entries(run().m_strLog), c.entries);
+    EXPECT_EQ(test::LogEntries(run().m_strLog), c.entries);
     EXPECT_EQ(machine().console, c.console);
     EXPECT_EQ(run().m_bUpdateNeeded, c.updateNeeded);
     EXPECT_TRUE(machine().pauses.empty());
@@ -241,7 +220,7 @@ TEST_F(ApplicabilityTest, DecideApplicability_RecordLocked_LogsReadFailureThenRe
   const std::vector<std::wstring> expected = {
       L"Installer update file exists in local.", DescribeFileError(platform::kErrorSharingViolation, kRecordPath),
       L"Read local installer update file failed.", L"Update details found: Exit code 1."};
-  EXPECT_EQ(Entries(run().m_strLog), expected);
+  EXPECT_EQ(test::LogEntries(run().m_strLog), expected);
   EXPECT_TRUE(run().m_bUpdateNeeded);
 }
 
@@ -313,7 +292,7 @@ TEST_F(ApplicabilityTest, RecordInstalledUpdate_WriteFails_OneEntryAndOldRecordI
 
     const std::vector<std::wstring> expected = {L"Earlier entry.",
                                                 L"Installedupdates failed." + DescribeFileError(c.code, c.recordPath)};
-    EXPECT_EQ(Entries(run().m_strLog), expected);
+    EXPECT_EQ(test::LogEntries(run().m_strLog), expected);
     EXPECT_EQ(machine().FileText(kRecordPath), "Veldorant 14.0 Update 1");
   }
 }
@@ -327,7 +306,7 @@ TEST_F(ApplicabilityTest, RecordInstalledUpdate_VeryLongPath_OneEntryWithBounded
   EXPECT_FALSE(run().RecordInstalledUpdate());
 
   const std::wstring prefix = L"Installedupdates failed.";
-  const auto entries = Entries(run().m_strLog);
+  const auto entries = test::LogEntries(run().m_strLog);
   ASSERT_EQ(entries.size(), 1u);
   ASSERT_EQ(entries[0].rfind(prefix, 0), 0u);
   EXPECT_LE(entries[0].size() - prefix.size(), 1023u);

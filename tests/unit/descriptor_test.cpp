@@ -9,6 +9,7 @@
 #include "descriptor/patch_descriptor.h"
 #include "descriptor/whole_file.h"
 #include "fake/fake_machine.h"
+#include "run_under_test.h"
 #include "platform/errors.h"
 
 namespace {
@@ -43,36 +44,7 @@ std::wstring Lines(std::initializer_list<std::wstring_view> lines) {
   return text;
 }
 
-// The log's entries, each written as its text and a blank line.
-std::vector<std::wstring> Entries(const std::wstring& log) {
-  std::vector<std::wstring> entries;
-  for (std::size_t start = 0; start < log.size();) {
-    const auto end = log.find(L"\n\n", start);
-    entries.push_back(log.substr(start, end - start));
-    if (end == std::wstring::npos) break;
-    start = end + 2;
-  }
-  return entries;
-}
-
-class DescriptorTest : public fake::FakeMachineTest {
- protected:
-  // A run object with the constructor's own findings and entries undone, so a test drives one
-  // operation from the initial state.
-  std::unique_ptr<CPatchExecute> NewRun() {
-    auto run = std::make_unique<CPatchExecute>();
-    run->m_strLog.clear();
-    run->m_strPatchFolder.clear();
-    run->m_strPatchInfo.clear();
-    run->m_strPatchFile.clear();
-    run->m_strPatchVersion.clear();
-    run->m_strPatchRevision.clear();
-    run->m_arrPreviousVersions.clear();
-    run->m_bPatchInfoRead = true;
-    machine().existenceChecks.clear();
-    return run;
-  }
-};
+class DescriptorTest : public fake::FakeMachineTest {};
 
 TEST_F(DescriptorTest, ParsePatchDescriptor_DescriptorText_LogsItsBranchAndStoresValuesOnlyOnSuccess) {
   const struct {
@@ -166,13 +138,14 @@ TEST_F(DescriptorTest, ParsePatchDescriptor_DescriptorText_LogsItsBranchAndStore
 
   for (const auto& row : kCases) {
     SCOPED_TRACE(row.name);
-    auto run = NewRun();
+    auto run = test::NewIdleRun();
     run->m_strPatchFolder = kPatchFolder;
+    machine().existenceChecks.clear();
 
     run->ParsePatchDescriptor(row.text);
 
     const bool success = std::wstring_view(row.entry) == kFound;
-    EXPECT_EQ(Entries(run->m_strLog), std::vector<std::wstring>{row.entry});
+    EXPECT_EQ(test::LogEntries(run->m_strLog), std::vector<std::wstring>{row.entry});
     EXPECT_EQ(run->m_bPatchInfoRead, success);
     EXPECT_EQ(run->m_arrPreviousVersions, row.previous);
     const bool valuesComplete = success || std::wstring_view(row.entry) == kExit5;
@@ -232,11 +205,11 @@ TEST_F(DescriptorTest, ReadPatchDescriptor_DescriptorFile_ReadsBesideTheUtilityA
     machine().files[kDescriptorPath].locked = row.locked;
     machine().files[kDescriptorPath].readFails = row.readFails;
     machine().files[kInstallerPath].isFolder = row.installerIsFolder;
-    auto run = NewRun();
+    auto run = test::NewIdleRun();
 
     run->ReadPatchDescriptor();
 
-    EXPECT_EQ(Entries(run->m_strLog), row.entries);
+    EXPECT_EQ(test::LogEntries(run->m_strLog), row.entries);
     EXPECT_EQ(run->m_bPatchInfoRead, row.read);
     EXPECT_EQ(run->m_strPatchFolder, kPatchFolder);
     EXPECT_EQ(run->m_strPatchInfo, row.read ? L"Veldorant 14.0 Update 2" : L"");
@@ -245,11 +218,11 @@ TEST_F(DescriptorTest, ReadPatchDescriptor_DescriptorFile_ReadsBesideTheUtilityA
 
 TEST_F(DescriptorTest, ReadPatchDescriptor_NoDescriptor_LogsOnlyExitCode6AndKeepsFolderEmpty) {
   machine().AddFile(kInstallerPath, "MZ");
-  auto run = NewRun();
+  auto run = test::NewIdleRun();
 
   run->ReadPatchDescriptor();
 
-  EXPECT_EQ(Entries(run->m_strLog), std::vector<std::wstring>{kExit6});
+  EXPECT_EQ(test::LogEntries(run->m_strLog), std::vector<std::wstring>{kExit6});
   EXPECT_FALSE(run->m_bPatchInfoRead);
   EXPECT_EQ(run->m_strPatchFolder, L"");
   EXPECT_EQ(machine().existenceChecks, std::vector<std::wstring>{kDescriptorPath});
@@ -259,7 +232,7 @@ TEST_F(DescriptorTest, ReadPatchDescriptor_UtilityInAnotherFolder_LooksForBothFi
   machine().modulePath = L"D:\\Tools\\Patch Kit\\PatchUpdate.exe";
   machine().AddFile(L"D:\\Tools\\Patch Kit\\patchupdate.dat", kConformingFile);
   machine().AddFile(L"D:\\Tools\\Patch Kit\\Update2Setup.exe", "MZ");
-  auto run = NewRun();
+  auto run = test::NewIdleRun();
 
   run->ReadPatchDescriptor();
 
@@ -299,10 +272,10 @@ TEST_F(DescriptorTest, ReadWholeFile_ForRecord_UsesTheRecordWording) {
       machine().AddFile(path, "Veldorant 14.0 Update 1");
       machine().files[path].locked = row.locked;
     }
-    auto run = NewRun();
+    auto run = test::NewIdleRun();
 
     EXPECT_EQ(run->ReadWholeFile(path, true), row.text);
-    EXPECT_EQ(Entries(run->m_strLog), row.entries);
+    EXPECT_EQ(test::LogEntries(run->m_strLog), row.entries);
   }
 }
 
@@ -337,7 +310,7 @@ TEST_F(DescriptorTest, GetKeyValue_Slice_TakesTrimmedTextAfterFirstSeparator) {
 }
 
 TEST_F(DescriptorTest, LoadPreviousVersions_NewValue_ReplacesTheEarlierList) {
-  auto run = NewRun();
+  auto run = test::NewIdleRun();
   run->m_arrPreviousVersions = {L"14.0.0.50"};
 
   EXPECT_TRUE(run->LoadPreviousVersions(L"14.0.0.100"));

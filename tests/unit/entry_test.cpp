@@ -5,9 +5,12 @@
 #include "app/entry.h"
 #include "app/patch_execute.h"
 #include "fake/fake_machine.h"
+#include "fake/sample_installation.h"
 #include "run_log_expect.h"
 
 namespace {
+
+using namespace fake::sample;
 
 // Console lines.
 constexpr wchar_t kGuardMessage[] = L"Patch update status: Please check and close Veldorant/Excel application,if open.\n";
@@ -22,20 +25,6 @@ constexpr wchar_t kNotInstalledEntry[] =
     L"This patch can't be applied. Veldorant 14.0 application is not installed in this machine.\n\n";
 constexpr wchar_t kWarning101Entry[] = L"Could not check patch update availability.WARNING: 101.\n\n";
 
-// A machine with the product installed the usual way, on 64-bit Windows.
-constexpr wchar_t kWowKey[] = L"SOFTWARE\\Wow6432Node";
-constexpr wchar_t kProductKey[] = L"SOFTWARE\\Wow6432Node\\KORVEN Software Inc.\\VeldoRant\\14.0";
-constexpr wchar_t kUninstallKey[] =
-    L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Veldorant 14.0";
-constexpr wchar_t kInstallPath[] = L"C:\\Program Files\\Veldorant 14.0";
-constexpr wchar_t kProductExe[] = L"C:\\Program Files\\Veldorant 14.0\\Vdt.exe";
-constexpr wchar_t kRecordPath[] = L"C:\\Program Files\\Veldorant 14.0\\installedupdates.dat";
-constexpr wchar_t kDescriptorPath[] = L"C:\\Patch\\patchupdate.dat";
-constexpr wchar_t kInstallerPath[] = L"C:\\Patch\\Update2Setup.exe";
-constexpr char kDescriptor[] =
-    "PatchInfo=Veldorant 14.0 Update 2\r\nPatchFile=Update2Setup.exe\r\nPatchVersion=14.0.0.200\r\n"
-    "PreviousVersions=14.0.0.100, 14.0.0.150\r\n";
-
 struct Installation {
   std::optional<std::wstring> version;      // nullopt: no product key
   std::optional<std::wstring> displayIcon;  // nullopt: no uninstall entry
@@ -48,11 +37,6 @@ void PutOnMachine(fake::Machine& m, const Installation& installation) {
     m.SetRegistryString(kProductKey, L"Installpath", kInstallPath);
   }
   if (installation.displayIcon) m.SetRegistryString(kUninstallKey, L"DisplayIcon", *installation.displayIcon);
-}
-
-void PutDescriptorBesideUtility(fake::Machine& m) {
-  m.AddFile(kDescriptorPath, kDescriptor);
-  m.AddFile(kInstallerPath, "MZ");
 }
 
 bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
@@ -108,7 +92,7 @@ TEST_F(EntryTest, RunPatchUpdate_ProductOrExcelRunning_LogsGuardMessageAloneThen
     SCOPED_TRACE(row.name);
     fake::ResetMachine();
     PutOnMachine(machine(), {L"14.0", kProductExe});
-    PutDescriptorBesideUtility(machine());
+    PutPatchPackage(machine());
     machine().processes = row.processes;
 
     EXPECT_EQ(RunPatchUpdate(), 0);
@@ -291,7 +275,7 @@ TEST_F(EntryTest, Constructor_ValidationAndDescriptor_ReadyOnlyWhenBothSucceed) 
     SCOPED_TRACE(row.name);
     fake::ResetMachine();
     if (row.installed) PutOnMachine(machine(), {L"14.0", kProductExe});
-    if (row.descriptor) PutDescriptorBesideUtility(machine());
+    if (row.descriptor) PutPatchPackage(machine());
 
     const CPatchExecute run;
 
@@ -309,11 +293,9 @@ TEST_F(EntryTest, Constructor_ValidationAndDescriptor_ReadyOnlyWhenBothSucceed) 
 }
 
 TEST_F(EntryTest, RunPatchUpdate_OlderBuildInstalled_PatchesAndLogsTheWholeRun) {
-  PutOnMachine(machine(), {L"14.0", kProductExe});
-  PutDescriptorBesideUtility(machine());
-  machine().AddExecutable(kProductExe, 14, 0, 0, 100);
+  InstallProduct(machine());
+  PutPatchPackage(machine());
   machine().AddFile(kRecordPath, "Veldorant 14.0 Update 1");
-  machine().installer = [](fake::Machine& m) { m.AddExecutable(kProductExe, 14, 0, 0, 200); };
 
   EXPECT_EQ(RunPatchUpdate(), 0);
 

@@ -9,6 +9,7 @@
 #include "app/patch_execute.h"
 #include "discovery/exe_version.h"
 #include "fake/fake_machine.h"
+#include "run_under_test.h"
 
 namespace {
 
@@ -48,18 +49,15 @@ class ExeVersionTest : public fake::FakeMachineTest {
   // machine that saw none of that.
   void SetUp() override {
     fake::FakeMachineTest::SetUp();
-    run_.emplace();
-    run_->m_strLog.clear();
-    run_->m_strInstallPath.clear();
+    run_ = test::NewIdleRun();
     run_->m_strExeVersion = kExeVersionBefore;
     run_->m_strExeRevision = kExeRevisionBefore;
     run_->m_strVersionAfterInstall = kAfterInstallBefore;
-    fake::ResetMachine();
   }
   CPatchExecute& run() { return *run_; }
 
  private:
-  std::optional<CPatchExecute> run_;
+  std::unique_ptr<CPatchExecute> run_;
 };
 
 struct ExecutableSetup {

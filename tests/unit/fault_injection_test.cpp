@@ -10,22 +10,13 @@
 
 #include "app/entry.h"
 #include "fake/fake_machine.h"
+#include "fake/sample_installation.h"
 #include "run_log_expect.h"
 
 namespace {
 
-constexpr wchar_t kWowKey[] = L"SOFTWARE\\Wow6432Node";
-constexpr wchar_t kProductKey[] = L"SOFTWARE\\Wow6432Node\\KORVEN Software Inc.\\VeldoRant\\14.0";
-constexpr wchar_t kUninstallKey[] =
-    L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Veldorant 14.0";
-constexpr wchar_t kInstallPath[] = L"C:\\Program Files\\Veldorant 14.0";
-constexpr wchar_t kProductExe[] = L"C:\\Program Files\\Veldorant 14.0\\Vdt.exe";
-constexpr wchar_t kRecordPath[] = L"C:\\Program Files\\Veldorant 14.0\\installedupdates.dat";
-constexpr wchar_t kDescriptorPath[] = L"C:\\Patch\\patchupdate.dat";
-constexpr wchar_t kInstallerPath[] = L"C:\\Patch\\Update2Setup.exe";
-constexpr char kDescriptor[] =
-    "PatchInfo=Veldorant 14.0 Update 2\r\nPatchFile=Update2Setup.exe\r\nPatchVersion=14.0.0.200\r\n"
-    "PreviousVersions=14.0.0.100, 14.0.0.150\r\n";
+using namespace fake::sample;
+
 constexpr char kOldRecord[] = "Veldorant 14.0 Update 1";
 constexpr char kNewRecord[] = "Veldorant 14.0 Update 2";
 constexpr char kOldLog[] = "log of an earlier run\r\n";
@@ -77,16 +68,10 @@ Entries Join(std::initializer_list<Entries> parts) {
 // Version 14.0.0.100 installed the usual way with an older record, the patch package beside the utility,
 // and an installer that puts 14.0.0.200 in place.
 void PutInstallationAndPackage(fake::Machine& m) {
-  m.AddKey(kWowKey);
-  m.SetRegistryString(kProductKey, L"Version", L"14.0");
-  m.SetRegistryString(kProductKey, L"Installpath", kInstallPath);
-  m.SetRegistryString(kUninstallKey, L"DisplayIcon", kProductExe);
-  m.AddExecutable(kProductExe, 14, 0, 0, 100);
+  fake::sample::InstallProduct(m);
+  fake::sample::PutPatchPackage(m);
   m.AddFile(kRecordPath, kOldRecord);
-  m.AddFile(kDescriptorPath, kDescriptor);
-  m.AddFile(kInstallerPath, "MZ");
   m.AddFile(expect::kLogPath, kOldLog);
-  m.installer = [](fake::Machine& machine) { machine.AddExecutable(kProductExe, 14, 0, 0, 200); };
 }
 
 class FaultInjectionTest : public fake::FakeMachineTest {};

@@ -9,6 +9,7 @@
 #include "app/patch_execute.h"
 #include "descriptor/whole_file.h"
 #include "fake/fake_machine.h"
+#include "run_under_test.h"
 #include "platform/errors.h"
 
 namespace {
@@ -25,21 +26,6 @@ const std::wstring kInProgress = L"Patch update status: Installation in-progress
 const std::wstring kClose = L"Please wait to close the application...\n";
 const std::wstring kFailedConsole = L"Patch update status: Update failed, please check the log for complete details.\n";
 
-std::vector<std::wstring> Entries(const std::wstring& log) {
-  std::vector<std::wstring> entries;
-  std::size_t start = 0;
-  while (start < log.size()) {
-    const auto end = log.find(L"\n\n", start);
-    if (end == std::wstring::npos) {
-      entries.push_back(log.substr(start) + L"<no blank line>");
-      break;
-    }
-    entries.push_back(log.substr(start, end - start));
-    start = end + 2;
-  }
-  return entries;
-}
-
 // What an installer may leave behind.
 void InstallsPatch(fake::Machine& m) { m.AddExecutable(kExePath, 14, 0, 0, 200); }
 void RemovesExecutable(fake::Machine& m) { m.files.erase(kExePath); }
@@ -50,14 +36,13 @@ class InstallerTest : public fake::FakeMachineTest {
   void SetUp() override { Fresh(); }
 
   // A fresh machine with version 14.0.0.100 installed, an older record, and a run object that decided
-  // the update is needed; the traces of its construction are wiped.
+  // the update is needed.
   void Fresh() {
     fake::ResetMachine();
     machine().AddExecutable(kExePath, 14, 0, 0, 100);
     machine().AddFile(kRecordPath, kOldRecord);
     machine().AddFile(kInstallerPath, "MZ");
-    run_.emplace();
-    run_->m_strLog.clear();
+    run_ = test::NewIdleRun();
     run_->m_strInstallPath = kInstallPath;
     run_->m_strDisplayIcon = kExePath;
     run_->m_strPatchFolder = kPatchFolder;
@@ -67,13 +52,10 @@ class InstallerTest : public fake::FakeMachineTest {
     run_->m_strPatchRevision = L"200";
     run_->m_arrPreviousVersions = {L"14.0.0.100"};
     run_->m_bUpdateNeeded = true;
-    machine().console.clear();
-    machine().trace.clear();
-    machine().pauses.clear();
   }
   CPatchExecute& run() { return *run_; }
 
-  std::optional<CPatchExecute> run_;
+  std::unique_ptr<CPatchExecute> run_;
 };
 
 // --- GetInstallParameters ---
@@ -171,7 +153,7 @@ TEST_F(InstallerTest, InstallPatch_LaunchFails_LogsTableEntryOnlyAndStillPauses)
 
     run().InstallPatch();
 
-    EXPECT_EQ(Entries(run().m_strLog), std::vector<std::wstring>{LaunchErrorMessage(code)});
+    EXPECT_EQ(test::LogEntries(run().m_strLog), std::vector<std::wstring>{LaunchErrorMessage(code)});
     EXPECT_EQ(machine().console, kInProgress);
     EXPECT_EQ(machine().waits, 0);
     EXPECT_EQ(run().m_strVersionAfterInstall, L"");
@@ -197,7 +179,7 @@ TEST_F(InstallerTest, InstallPatch_QuoteInInstallPath_RefusesToLaunch) {
     run().InstallPatch();
 
     EXPECT_TRUE(machine().launches.empty());
-    EXPECT_EQ(Entries(run().m_strLog),
+    EXPECT_EQ(test::LogEntries(run().m_strLog),
               std::vector<std::wstring>{L"Execute patch process silent error: The install path contains a double "
                                         L"quote and was not passed to the installer."});
     EXPECT_EQ(machine().console, kInProgress);
@@ -251,7 +233,7 @@ TEST_F(InstallerTest, InstallPatch_InstallerEnds_VerifiesByVersionAndReports) {
 
     run().InstallPatch();
 
-    EXPECT_EQ(Entries(run().m_strLog), c.entries);
+    EXPECT_EQ(test::LogEntries(run().m_strLog), c.entries);
     EXPECT_EQ(machine().console, kInProgress + c.console + kClose);
     EXPECT_EQ(machine().FileText(kRecordPath), c.record);
     EXPECT_EQ(machine().pauses, std::vector<std::uint32_t>{10000});
@@ -282,7 +264,7 @@ TEST_F(InstallerTest, InstallPatch_LaunchWithoutProcessHandle_VerifiesWithoutWai
   run().InstallPatch();
 
   EXPECT_EQ(machine().waits, 0);
-  EXPECT_EQ(Entries(run().m_strLog),
+  EXPECT_EQ(test::LogEntries(run().m_strLog),
             std::vector<std::wstring>{L"Execute patch process silent: Completed successfully."});
   EXPECT_EQ(machine().FileText(kRecordPath), "Veldorant 14.0 Update 2");
   EXPECT_EQ(machine().pauses, std::vector<std::uint32_t>{10000});

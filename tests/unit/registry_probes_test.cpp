@@ -11,6 +11,7 @@
 #include "app/patch_execute.h"
 #include "discovery/registry_probes.h"
 #include "fake/fake_machine.h"
+#include "run_under_test.h"
 
 namespace {
 
@@ -29,22 +30,6 @@ constexpr wchar_t kBefore[] = L"<before>";
 
 using Entries = std::vector<std::wstring>;
 
-// The log text cut into its entries; each entry must end in a blank line.
-Entries LogEntries(const std::wstring& log) {
-  Entries entries;
-  std::size_t start = 0;
-  while (start < log.size()) {
-    const auto end = log.find(L"\n\n", start);
-    if (end == std::wstring::npos) {
-      entries.push_back(L"<unterminated>" + log.substr(start));
-      break;
-    }
-    entries.push_back(log.substr(start, end - start));
-    start = end + 2;
-  }
-  return entries;
-}
-
 std::vector<std::uint8_t> Bytes(const std::wstring& text, bool withNul = true) {
   return fake::Utf16Bytes(text, withNul);
 }
@@ -55,19 +40,16 @@ class RegistryProbesTest : public fake::FakeMachineTest {
   // on a machine that saw none of that.
   void SetUp() override {
     fake::FakeMachineTest::SetUp();
-    run_.emplace();
-    run_->m_strLog.clear();
+    run_ = test::NewIdleRun();
     run_->m_strProductVersion = kBefore;
     run_->m_strInstallPath = kBefore;
     run_->m_strDisplayIcon = kBefore;
-    run_->m_bWow64Registry = true;
-    fake::ResetMachine();
   }
   CPatchExecute& run() { return *run_; }
-  Entries entries() { return LogEntries(run_->m_strLog); }
+  Entries entries() { return test::LogEntries(run_->m_strLog); }
 
  private:
-  std::optional<CPatchExecute> run_;
+  std::unique_ptr<CPatchExecute> run_;
 };
 
 // ---------------------------------------------------------------------------------------------
