@@ -7,37 +7,24 @@ that can't be replaced keeps its old content.
 """
 
 import installation as inst
+from installation import DESCRIPTOR, DESCRIPTOR_READ, INSTALLER_COMMAND_LINE, OLD_RECORD, PATCH_INFO, VALIDATED
 from harness import (DEFAULT_PATCH_DIR, Expect, InstallerCall, InstallerStandIn, ProductExe, ProductVersionAfter,
                      Scenario)
 from texts import (CONSOLE_COMPLETED, CONSOLE_INSTALLING, CONSOLE_UPDATE_FAILED, CONSOLE_UPDATE_MISMATCH,
-                   CONSOLE_VALIDATION_IN_PROGRESS, CONSOLE_WAIT_TO_CLOSE, LOG_DESCRIPTOR_KEYS_NOT_FOUND_1,
-                   LOG_DESCRIPTOR_READ_COMPLETED, LOG_DESCRIPTOR_READ_FAILED, LOG_DESCRIPTOR_VALUES_FOUND,
-                   LOG_FILE_NAME, LOG_INSTALL_CANCELLED, LOG_INSTALL_COMPLETED, LOG_INSTALL_MISMATCH,
-                   LOG_INSTALL_NOT_COMPLETED, LOG_MODE_1, LOG_RECORD_EXISTS, LOG_RECORD_READ_COMPLETED,
-                   LOG_RECORD_READ_FAILED, LOG_RECORD_WRITE_FAILED, LOG_THREE_COMPLETED, LOG_TWO_COMPLETED,
-                   LOG_UPDATE_FOUND_1, LOG_VERSION_COMPLETED, WINE_ERROR_ACCESS_DENIED, WINE_ERROR_SHARING_VIOLATION,
-                   file_error, log_entries)
+                   CONSOLE_VALIDATION_IN_PROGRESS, CONSOLE_WAIT_TO_CLOSE, LOG_FILE_NAME, LOG_INSTALL_CANCELLED,
+                   LOG_INSTALL_COMPLETED, LOG_INSTALL_MISMATCH, LOG_INSTALL_NOT_COMPLETED, LOG_RECORD_EXISTS,
+                   LOG_RECORD_READ_COMPLETED, LOG_RECORD_READ_FAILED, LOG_RECORD_WRITE_FAILED, LOG_UPDATE_FOUND_1,
+                   WINE_ERROR_ACCESS_DENIED, WINE_ERROR_SHARING_VIOLATION, file_error, log_entries)
 
-PATCH_INFO = b"Veldorant 14.0 Update 2"
-OLD_RECORD = b"Veldorant 14.0 Update 1"
-DESCRIPTOR = (b"PatchInfo=" + PATCH_INFO + b"\r\n"
-              b"PatchFile=Update2Setup.exe\r\n"
-              b"PatchVersion=14.0.0.200\r\n"
-              b"PreviousVersions=14.0.0.100, 14.0.0.150\r\n")
-DESCRIPTOR_PATH = DEFAULT_PATCH_DIR + r"\patchupdate.dat"
 LOG_PATH = DEFAULT_PATCH_DIR + "\\" + LOG_FILE_NAME
 OLD_LOG = b"log of an earlier run\r\n" * 40
-INSTALLER_CALL = InstallerCall(
-    '"C:\\Patch Package\\Update2Setup.exe"  /s  INSTALLPATH="' + inst.INSTALL_DIR + '" ALLUSERS=TRUE ',
-    cwd=DEFAULT_PATCH_DIR)
+INSTALLER_CALL = InstallerCall(INSTALLER_COMMAND_LINE, cwd=DEFAULT_PATCH_DIR)
 
 # The utility's CPU time allowed for a whole run that spends 30 s waiting for the installer and 10 s in
 # its closing pause: a wait that polls instead of sleeping would use far more.
 WAIT_SECONDS = 30
 MAX_CPU_WHILE_WAITING = 1.0
 
-VALIDATED = (LOG_MODE_1, LOG_VERSION_COMPLETED, LOG_THREE_COMPLETED, LOG_TWO_COMPLETED)
-DESCRIPTOR_READ = (LOG_DESCRIPTOR_READ_COMPLETED, LOG_DESCRIPTOR_VALUES_FOUND)
 # The old record is read and names another patch: the installer is started.
 DECIDED_FROM_RECORD = (LOG_RECORD_EXISTS, LOG_RECORD_READ_COMPLETED, LOG_UPDATE_FOUND_1)
 # The record can't be read: revisions 100 < 200 decide, and the installer is started.
@@ -106,15 +93,6 @@ SCENARIOS = [
             installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)),
 
     # --- Files held open by another program ---
-    faulty(
-        "faults_descriptor_held_open",
-        "another program holds patchupdate.dat: its sharing violation logged, not ready, nothing installed",
-        held_open=[DESCRIPTOR_PATH],
-        expect=Expect(
-            console=CONSOLE_VALIDATION_IN_PROGRESS,
-            log=log_entries(*VALIDATED, file_error(WINE_ERROR_SHARING_VIOLATION, DESCRIPTOR_PATH),
-                            LOG_DESCRIPTOR_READ_FAILED, LOG_DESCRIPTOR_KEYS_NOT_FOUND_1),
-            min_seconds=7, files={**NOT_APPLIED, DESCRIPTOR_PATH: DESCRIPTOR}, installer_calls=[])),
     faulty(
         "faults_record_held_open",
         "another program holds the record: the read fails, revisions decide, the install runs, the record "

@@ -1,22 +1,13 @@
 """Whole runs from start to end: the patch applied to an installation with an older record."""
 
 import installation as inst
-from harness import Expect, InstallerCall, InstallerStandIn, ProductExe, ProductVersionAfter, Scenario
+from harness import Expect, InstallerCall, ProductVersionAfter, Scenario
 from texts import (CONSOLE_COMPLETED, CONSOLE_INSTALLING, CONSOLE_VALIDATION_IN_PROGRESS, CONSOLE_WAIT_TO_CLOSE,
                    LOG_DESCRIPTOR_READ_COMPLETED, LOG_DESCRIPTOR_VALUES_FOUND, LOG_INSTALL_COMPLETED, LOG_MODE_1,
                    LOG_RECORD_EXISTS, LOG_RECORD_READ_COMPLETED, LOG_THREE_COMPLETED, LOG_TWO_COMPLETED,
                    LOG_UPDATE_FOUND_1, LOG_VERSION_COMPLETED, log_entries)
 
-PATCH_INFO = b"Veldorant 14.0 Update 2"
-DESCRIPTOR = (b"PatchInfo=" + PATCH_INFO + b"\r\n"
-              b"PatchFile=Update2Setup.exe\r\n"
-              b"PatchVersion=14.0.0.200\r\n"
-              b"PreviousVersions=14.0.0.100, 14.0.0.150\r\n")
-INSTALLER = InstallerStandIn(name="Update2Setup.exe", actions=["copy new_Vdt.exe"],
-                             files={"new_Vdt.exe": ProductExe("14.0.0.200")})
-# The utility starts the installer by its full path; the parameters follow after one blank.
-INSTALLER_COMMAND_LINE = ('"C:\\Patch Package\\Update2Setup.exe" '
-                          ' /s  INSTALLPATH="' + inst.INSTALL_DIR + '" ALLUSERS=TRUE ')
+from installation import DESCRIPTOR, INSTALLER, INSTALLER_COMMAND_LINE, PATCH_INFO
 
 SCENARIOS = [
     Scenario(
