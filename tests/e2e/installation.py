@@ -42,8 +42,16 @@ DESCRIPTOR = (b"PatchInfo=" + PATCH_INFO + b"\r\n"
               b"PatchVersion=14.0.0.200\r\n"
               b"PreviousVersions=14.0.0.100, 14.0.0.150\r\n")
 DESCRIPTOR_PATH = DEFAULT_PATCH_DIR + "\\" + DESCRIPTOR_NAME
-INSTALLER = InstallerStandIn(name="Update2Setup.exe", actions=["copy new_Vdt.exe"],
-                             files={"new_Vdt.exe": ProductExe("14.0.0.200")})
+
+
+def installer(*actions: str, new_exe: ProductExe = ProductExe("14.0.0.200")) -> InstallerStandIn:
+    """The installer stand-in doing these actions, with the executable a "copy" puts in place beside it."""
+    return InstallerStandIn(name="Update2Setup.exe", actions=list(actions), files={"new_Vdt.exe": new_exe})
+
+
+INSTALLER = installer("copy new_Vdt.exe")
+
+
 # The utility starts the installer by its full path; the parameters follow after one blank.
 INSTALLER_COMMAND_LINE = ('"C:\\Patch Package\\Update2Setup.exe" '
                           ' /s  INSTALLPATH="' + INSTALL_DIR + '" ALLUSERS=TRUE ')

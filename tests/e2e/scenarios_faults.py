@@ -7,9 +7,9 @@ that can't be replaced keeps its old content.
 """
 
 import installation as inst
-from installation import DESCRIPTOR, DESCRIPTOR_READ, INSTALLER_COMMAND_LINE, OLD_RECORD, PATCH_INFO, VALIDATED
-from harness import (DEFAULT_PATCH_DIR, Expect, InstallerCall, InstallerStandIn, ProductExe, ProductVersionAfter,
-                     Scenario)
+from installation import (DESCRIPTOR, DESCRIPTOR_READ, INSTALLER_COMMAND_LINE, OLD_RECORD, PATCH_INFO, VALIDATED,
+                          installer)
+from harness import DEFAULT_PATCH_DIR, Expect, InstallerCall, ProductExe, ProductVersionAfter, Scenario
 from texts import (CONSOLE_COMPLETED, CONSOLE_INSTALLING, CONSOLE_UPDATE_FAILED, CONSOLE_UPDATE_MISMATCH,
                    CONSOLE_VALIDATION_IN_PROGRESS, CONSOLE_WAIT_TO_CLOSE, LOG_FILE_NAME, LOG_INSTALL_CANCELLED,
                    LOG_INSTALL_COMPLETED, LOG_INSTALL_MISMATCH, LOG_INSTALL_NOT_COMPLETED, LOG_RECORD_EXISTS,
@@ -27,18 +27,12 @@ MAX_CPU_WHILE_WAITING = 1.0
 
 # The old record is read and names another patch: the installer is started.
 DECIDED_FROM_RECORD = (LOG_RECORD_EXISTS, LOG_RECORD_READ_COMPLETED, LOG_UPDATE_FOUND_1)
-# The record can't be read: revisions 100 < 200 decide, and the installer is started.
-DECIDED_BY_REVISIONS = (LOG_RECORD_EXISTS, LOG_RECORD_READ_FAILED, LOG_UPDATE_FOUND_1)
 
 INSTALLING = CONSOLE_VALIDATION_IN_PROGRESS + CONSOLE_INSTALLING
 APPLIED = dict(console=INSTALLING + CONSOLE_COMPLETED + CONSOLE_WAIT_TO_CLOSE, min_seconds=10)
 NOT_APPLIED = {inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.100"), inst.RECORD: OLD_RECORD}
 # The product folder after any install: no temporary file of a record write left behind.
 PRODUCT_FOLDER = {inst.INSTALL_DIR: ["Vdt.exe", "installedupdates.dat"]}
-
-
-def installer(*actions: str, new_exe: ProductExe = ProductExe("14.0.0.200")) -> InstallerStandIn:
-    return InstallerStandIn(name="Update2Setup.exe", actions=list(actions), files={"new_Vdt.exe": new_exe})
 
 
 def faulty(name: str, description: str, expect: Expect, files: dict = None, **fields) -> Scenario:
@@ -49,6 +43,23 @@ def faulty(name: str, description: str, expect: Expect, files: dict = None, **fi
     return Scenario(name=name, description=description, registry=inst.wow_registry(),
                     files={path: content for path, content in laid_out.items() if content is not None},
                     descriptor=DESCRIPTOR, expect=expect, **fields)
+
+
+def record_not_written(read: tuple, write_error: str, kept: dict = None) -> Expect:
+    """The patch installed but its record refused: the read entries, the write failure with its cause,
+    "not completed", and the old record (or what stands in its place) kept."""
+    return Expect(
+        console=INSTALLING + CONSOLE_UPDATE_FAILED + CONSOLE_WAIT_TO_CLOSE,
+        log=log_entries(*VALIDATED, *DESCRIPTOR_READ, *read,
+                        LOG_RECORD_WRITE_FAILED + file_error(write_error, inst.RECORD), LOG_INSTALL_NOT_COMPLETED),
+        min_seconds=10,
+        files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), **(kept or {inst.RECORD: OLD_RECORD})},
+        installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)
+
+
+def record_read_failed(error: str) -> tuple:
+    """The record exists but can't be read: its cause, the failure, and revisions 100 < 200 decide."""
+    return (LOG_RECORD_EXISTS, file_error(error, inst.RECORD), LOG_RECORD_READ_FAILED, LOG_UPDATE_FOUND_1)
 
 
 SCENARIOS = [
@@ -98,60 +109,27 @@ SCENARIOS = [
         "another program holds the record: the read fails, revisions decide, the install runs, the record "
         "write fails and the old record stays",
         held_open=[inst.RECORD],
-        expect=Expect(
-            console=INSTALLING + CONSOLE_UPDATE_FAILED + CONSOLE_WAIT_TO_CLOSE,
-            log=log_entries(*VALIDATED, *DESCRIPTOR_READ, LOG_RECORD_EXISTS,
-                            file_error(WINE_ERROR_SHARING_VIOLATION, inst.RECORD), LOG_RECORD_READ_FAILED,
-                            LOG_UPDATE_FOUND_1,
-                            LOG_RECORD_WRITE_FAILED + file_error(WINE_ERROR_SHARING_VIOLATION, inst.RECORD),
-                            LOG_INSTALL_NOT_COMPLETED),
-            min_seconds=10,
-            files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD: OLD_RECORD},
-            installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)),
+        expect=record_not_written(record_read_failed(WINE_ERROR_SHARING_VIOLATION), WINE_ERROR_SHARING_VIOLATION)),
 
     faulty(
         "faults_record_shared_open",
         "a scanner holds the record with full sharing: the exclusive read fails, the install runs, the new "
         "record is written beside it but can't be moved over it; the temporary file goes, the old record stays",
         held_shared=[inst.RECORD],
-        expect=Expect(
-            console=INSTALLING + CONSOLE_UPDATE_FAILED + CONSOLE_WAIT_TO_CLOSE,
-            log=log_entries(*VALIDATED, *DESCRIPTOR_READ, LOG_RECORD_EXISTS,
-                            file_error(WINE_ERROR_SHARING_VIOLATION, inst.RECORD), LOG_RECORD_READ_FAILED,
-                            LOG_UPDATE_FOUND_1,
-                            LOG_RECORD_WRITE_FAILED + file_error(WINE_ERROR_ACCESS_DENIED, inst.RECORD),
-                            LOG_INSTALL_NOT_COMPLETED),
-            min_seconds=10,
-            files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD: OLD_RECORD},
-            installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)),
+        expect=record_not_written(record_read_failed(WINE_ERROR_SHARING_VIOLATION), WINE_ERROR_ACCESS_DENIED)),
 
     # --- A record that can't be replaced ---
     faulty(
         "faults_record_read_only",
         "the record is read-only: it is read, the install runs, the write is denied and the old record stays",
         read_only=[inst.RECORD],
-        expect=Expect(
-            console=INSTALLING + CONSOLE_UPDATE_FAILED + CONSOLE_WAIT_TO_CLOSE,
-            log=log_entries(*VALIDATED, *DESCRIPTOR_READ, *DECIDED_FROM_RECORD,
-                            LOG_RECORD_WRITE_FAILED + file_error(WINE_ERROR_ACCESS_DENIED, inst.RECORD),
-                            LOG_INSTALL_NOT_COMPLETED),
-            min_seconds=10,
-            files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD: OLD_RECORD},
-            installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)),
+        expect=record_not_written(DECIDED_FROM_RECORD, WINE_ERROR_ACCESS_DENIED)),
     faulty(
         "faults_record_is_folder",
         "installedupdates.dat is a folder: read and write fail with access denied, the folder's content stays",
         files={inst.RECORD: None, inst.RECORD + r"\kept.txt": b"not ours"},
-        expect=Expect(
-            console=INSTALLING + CONSOLE_UPDATE_FAILED + CONSOLE_WAIT_TO_CLOSE,
-            log=log_entries(*VALIDATED, *DESCRIPTOR_READ, LOG_RECORD_EXISTS,
-                            file_error(WINE_ERROR_ACCESS_DENIED, inst.RECORD), LOG_RECORD_READ_FAILED,
-                            LOG_UPDATE_FOUND_1,
-                            LOG_RECORD_WRITE_FAILED + file_error(WINE_ERROR_ACCESS_DENIED, inst.RECORD),
-                            LOG_INSTALL_NOT_COMPLETED),
-            min_seconds=10,
-            files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD + r"\kept.txt": b"not ours"},
-            installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)),
+        expect=record_not_written(record_read_failed(WINE_ERROR_ACCESS_DENIED), WINE_ERROR_ACCESS_DENIED,
+                                  kept={inst.RECORD + r"\kept.txt": b"not ours"})),
 
     # --- A log that can't be replaced: the run is not disturbed, the old log stays as it was ---
     faulty(

@@ -8,9 +8,9 @@ take at least 10 s, the others at least 7 s.
 """
 
 import installation as inst
-from harness import (DEFAULT_PATCH_DIR, Expect, InstallerCall, InstallerStandIn, Interruption, ProductExe,
-                     ProductVersionAfter, Scenario)
-from installation import DESCRIPTOR, DESCRIPTOR_READ, INSTALLER, INSTALLER_COMMAND_LINE, OLD_RECORD, PATCH_INFO, VALIDATED
+from harness import DEFAULT_PATCH_DIR, Expect, InstallerCall, Interruption, ProductExe, ProductVersionAfter, Scenario
+from installation import (DESCRIPTOR, DESCRIPTOR_READ, INSTALLER, INSTALLER_COMMAND_LINE, OLD_RECORD, PATCH_INFO,
+                          VALIDATED, installer)
 from texts import (CONSOLE_ALREADY_APPLIED, CONSOLE_COMPLETED, CONSOLE_INSTALLING, CONSOLE_NOT_APPLICABLE,
                    CONSOLE_UPDATE_FAILED, CONSOLE_UPDATE_MISMATCH, CONSOLE_VALIDATION_IN_PROGRESS,
                    CONSOLE_WAIT_TO_CLOSE, LOG_ALREADY_APPLIED, LOG_ALREADY_APPLIED_STATUS, LOG_INSTALL_CANCELLED,
@@ -37,11 +37,6 @@ APPLIED = {inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD: PAT
 def descriptor(patch_info: bytes, patch_version: bytes, previous: bytes) -> bytes:
     return (b"PatchInfo=" + patch_info + b"\r\nPatchFile=Update2Setup.exe\r\nPatchVersion=" + patch_version
             + b"\r\nPreviousVersions=" + previous + b"\r\n")
-
-
-def installer(*actions: str, new_version: str = "14.0.0.200") -> InstallerStandIn:
-    return InstallerStandIn(name="Update2Setup.exe", actions=list(actions),
-                            files={"new_Vdt.exe": ProductExe(new_version)})
 
 
 def scenario(name: str, description: str, expect: Expect, exe: str = "14.0.0.100",
@@ -111,7 +106,7 @@ SCENARIOS = [
         "install_no_record_lower_revision",
         "no record, installed revision 100 below the patch's 101 (another build number): installed, record made",
         record=None, descriptor=descriptor(b"Veldorant 14.0 Update 3", b"14.0.1.101", b"14.0.0.100"),
-        installer=installer("copy new_Vdt.exe", new_version="14.0.1.101"),
+        installer=installer("copy new_Vdt.exe", new_exe=ProductExe("14.0.1.101")),
         expect=Expect(
             console=INSTALLING + CONSOLE_COMPLETED + CONSOLE_WAIT_TO_CLOSE,
             log=log_entries(*READY, LOG_UPDATE_FOUND_2, LOG_INSTALL_COMPLETED),
@@ -140,7 +135,7 @@ SCENARIOS = [
     scenario(
         "install_mismatch",
         "the installer leaves Vdt.exe 14.0.0.199: version mismatch, record kept",
-        installer=installer("copy new_Vdt.exe", new_version="14.0.0.199"),
+        installer=installer("copy new_Vdt.exe", new_exe=ProductExe("14.0.0.199")),
         expect=Expect(
             console=INSTALLING + CONSOLE_UPDATE_MISMATCH + CONSOLE_WAIT_TO_CLOSE,
             log=log_entries(*READY, *FOUND_FROM_RECORD, LOG_INSTALL_MISMATCH),
