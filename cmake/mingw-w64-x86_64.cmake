@@ -1,4 +1,5 @@
-# Cross-compiles the shipped PatchUpdate.exe with Debian's MinGW-w64 (posix threads flavour).
+# The same sources as a 64-bit program, for the end-to-end suite on machines whose kernel cannot run
+# 32-bit code (Wine runs 32-bit Windows programs only through 32-bit Linux processes). Not shipped.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)

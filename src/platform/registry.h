@@ -38,7 +38,8 @@ class RegistryKey {
   std::uintptr_t handle_ = 0;
 };
 
-// Opens HKEY_LOCAL_MACHINE\path with KEY_READ and no view bits. Returns the error code (0 on success);
+// Opens HKEY_LOCAL_MACHINE\path for reading, in the view where the path names exactly the key it spells
+// (never redirected to Wow6432Node). Returns the error code (0 on success);
 // on failure `key` stays closed.
 std::int32_t OpenLocalMachineKey(const std::wstring& path, RegistryKey& key);
 

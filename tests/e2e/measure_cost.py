@@ -95,7 +95,7 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build-dir", type=Path, required=True, help="the e2e build folder")
     parser.add_argument("--utility", type=Path, required=True)
-    parser.add_argument("--objdump", default="x86_64-w64-mingw32-objdump")
+    parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     parser.add_argument("--repetitions", type=int, default=5)
     parser.add_argument("--max-ratio", type=float, default=20.0)
     parser.add_argument("--keep", action="store_true", help="keep the prefix in DIR/runs/cost")

@@ -23,12 +23,13 @@ echo "clang-tidy: ${#portable[@]} portable files"
 tidy -p "$native_build" "${portable[@]}" || status=1
 
 if [ -n "$windows_build" ] && [ -f "$windows_build/compile_commands.json" ]; then
+  mingw_target=i686-w64-mingw32  # the shipped exe's target
   mapfile -t win32 < <(find src/platform/win32 -name '*.cpp' | sort)
   echo "clang-tidy: ${#win32[@]} Windows files (MinGW target)"
   # clang parses them as MinGW would compile them: its C++ library and Windows headers, not the host's.
-  mapfile -t mingw_includes < <(x86_64-w64-mingw32-g++-posix -E -x c++ - -v </dev/null 2>&1 |
+  mapfile -t mingw_includes < <("$mingw_target-g++-posix" -E -x c++ - -v </dev/null 2>&1 |
     sed -n '/#include <...> search starts here/,/End of search list/p' | grep -E '/c\+\+|mingw32/include$' | sed 's/^ *//')
-  extra=(--extra-arg=--target=x86_64-w64-mingw32 --extra-arg=-nostdinc++)
+  extra=(--extra-arg=--target=$mingw_target --extra-arg=-nostdinc++)
   for dir in "${mingw_includes[@]}"; do extra+=("--extra-arg=-isystem$dir"); done
   tidy -p "$windows_build" "${extra[@]}" "${win32[@]}" || status=1
 fi

@@ -18,9 +18,12 @@ void RegistryKey::Close() noexcept {
 
 std::int32_t OpenLocalMachineKey(const std::wstring& path, RegistryKey& key) {
   key.Close();
-  // No WOW64 view bits: the path alone decides which branch is read.
+  // The path alone decides which branch is read. This is a 32-bit program: on 64-bit Windows its plain
+  // SOFTWARE paths would be redirected to Wow6432Node, so it asks for the 64-bit view, in which every
+  // path names exactly the key it spells. 32-bit Windows ignores the bit.
   HKEY opened = nullptr;
-  const LSTATUS status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &opened);
+  const LSTATUS status =
+      ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &opened);
   if (status != ERROR_SUCCESS) return static_cast<std::int32_t>(status);
   key = RegistryKey(reinterpret_cast<std::uintptr_t>(opened));
   return 0;
