@@ -5,6 +5,7 @@
 
 #include "platform/codepage.h"
 #include "platform/console.h"
+#include "platform/win32/system_library.h"
 
 namespace platform {
 namespace {
@@ -37,6 +38,26 @@ void WriteToFile(HANDLE out, const std::wstring& text) {
   }
 }
 
+// The window manager, loaded (from System32 alone) only when there is a console window to change: a
+// run without one, as under a deployment service, never maps it.
+struct WindowApi {
+  using GetSystemMenuFn = HMENU(WINAPI*)(HWND, BOOL);
+  using DeleteMenuFn = BOOL(WINAPI*)(HMENU, UINT, UINT);
+  using LoadCursorWFn = HCURSOR(WINAPI*)(HINSTANCE, LPCWSTR);
+  using SetCursorFn = HCURSOR(WINAPI*)(HCURSOR);
+
+  win32::ScopedModule module = win32::LoadFromSystem32(L"user32.dll");
+  GetSystemMenuFn getSystemMenu = win32::FunctionOf<GetSystemMenuFn>(module, "GetSystemMenu");
+  DeleteMenuFn deleteMenu = win32::FunctionOf<DeleteMenuFn>(module, "DeleteMenu");
+  LoadCursorWFn loadCursor = win32::FunctionOf<LoadCursorWFn>(module, "LoadCursorW");
+  SetCursorFn setCursor = win32::FunctionOf<SetCursorFn>(module, "SetCursor");
+};
+
+const WindowApi& Window() {
+  static const WindowApi api;
+  return api;
+}
+
 }  // namespace
 
 void WriteConsoleText(const std::wstring& text) {
@@ -55,11 +76,18 @@ void ClearConsoleScreen() { (void)::_wsystem(L"CLS"); }
 void DeleteSystemMenuItem(std::uint32_t command) {
   HWND window = ::GetConsoleWindow();
   if (window == nullptr) return;
-  HMENU menu = ::GetSystemMenu(window, FALSE);
+  const WindowApi& api = Window();
+  if (api.getSystemMenu == nullptr || api.deleteMenu == nullptr) return;
+  HMENU menu = api.getSystemMenu(window, FALSE);
   if (menu == nullptr) return;
-  (void)::DeleteMenu(menu, command, MF_BYCOMMAND);
+  (void)api.deleteMenu(menu, command, MF_BYCOMMAND);
 }
 
-void ShowBusyCursor(bool busy) { (void)::SetCursor(::LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW)); }
+void ShowBusyCursor(bool busy) {
+  if (::GetConsoleWindow() == nullptr) return;
+  const WindowApi& api = Window();
+  if (api.loadCursor == nullptr || api.setCursor == nullptr) return;
+  (void)api.setCursor(api.loadCursor(nullptr, busy ? IDC_WAIT : IDC_ARROW));
+}
 
 }  // namespace platform
