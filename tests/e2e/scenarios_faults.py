@@ -139,6 +139,8 @@ SCENARIOS = [
                                   kept={inst.RECORD + r"\kept.txt": b"not ours"})),
 
     # --- Files someone hid, left by an earlier run: replaced as any other ---
+    # (Windows refuses to truncate a hidden or system file opened with normal attributes; Wine 8.0 doesn't,
+    # so these rows keep the replacement working but can't show that refusal.)
     faulty(
         "faults_record_hidden_system",
         "the record is hidden and system: it is read, and replaced after the install",
