@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """scripts/sign.sh on a copy of PatchUpdate.exe, with a throwaway self-signed certificate made on the spot.
 
-  check_signing.py --build-dir DIR --utility PatchUpdate.exe [--scenario NAME]
+  check_signing.py --build-dir DIR [--templates TDIR] --utility PatchUpdate.exe [--scenario NAME]
 
 Makes a code-signing certificate and a password-protected PFX with openssl, signs a copy of the exe
 through sign.sh (PFX and password from the environment, as an administrator would), and checks: the
@@ -48,6 +48,7 @@ def verify(exe: Path, cert: Path) -> subprocess.CompletedProcess:
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build-dir", type=Path, required=True, help="the e2e build folder")
+    parser.add_argument("--templates", type=Path, help="folder of the template prefixes (default: DIR)")
     parser.add_argument("--utility", type=Path, required=True)
     parser.add_argument("--scenario", default="run_patch_applied")
     args = parser.parse_args()
@@ -74,8 +75,9 @@ def main() -> int:
             failures.append("the unsigned exe verifies too: the check proves nothing")
         failures += [f"signed copy: {failure}" for failure in check_exe.check(signed)]
 
-        scenario = run([sys.executable, HERE / "run_scenario.py", "--build-dir", args.build_dir, "--utility", signed,
-                        args.scenario])
+        templates = ["--templates", args.templates] if args.templates else []
+        scenario = run([sys.executable, HERE / "run_scenario.py", "--build-dir", args.build_dir, *templates,
+                        "--utility", signed, args.scenario])
         print(scenario.stdout.rstrip())
         if scenario.returncode != 0:
             failures.append(f"the signed copy fails scenario {args.scenario}")
