@@ -68,7 +68,7 @@ def main() -> int:
 
         checked = verify(signed, cert)
         print("\n".join(line for line in checked.stdout.splitlines()
-                        if line.startswith(("Signature verification", "Number of verified", "\tSubject"))))
+                        if line.strip().startswith(("Signature verification", "Number of verified", "Subject"))))
         if checked.returncode != 0 or "Signature verification: ok" not in checked.stdout:
             failures.append(f"the signed copy doesn't verify ({checked.returncode}):\n{checked.stdout}{checked.stderr}")
         if verify(args.utility, cert).returncode == 0:

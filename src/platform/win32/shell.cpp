@@ -29,6 +29,8 @@ class ShellApi {
   }
   ShellApi(const ShellApi&) = delete;
   ShellApi& operator=(const ShellApi&) = delete;
+  ShellApi(ShellApi&&) = delete;
+  ShellApi& operator=(ShellApi&&) = delete;
 
   // nullptr when shell32 or its ShellExecuteExW can't be had from System32.
   ShellExecuteExWFn Execute() const { return execute_; }
