@@ -1,10 +1,10 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "platform/codepage.h"
 #include "platform/console.h"
+#include "platform/win32/scoped_handle.h"
 #include "platform/win32/system_library.h"
 
 namespace platform {
@@ -71,7 +71,28 @@ void WriteConsoleText(const std::wstring& text) {
   }
 }
 
-void ClearConsoleScreen() { (void)::_wsystem(L"CLS"); }
+void ClearConsoleScreen() {
+  // The command interpreter by its System32 path: a cmd.exe in the working directory is never started,
+  // whatever COMSPEC says. It shares our console and standard handles, as the C runtime's system() would.
+  const std::wstring folder = win32::SystemFolder();
+  if (folder.empty()) return;
+  const std::wstring interpreter = folder + L"\\cmd.exe";
+  std::wstring commandLine = L"cmd.exe /c CLS";  // CreateProcessW may write to it
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessW(interpreter.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &started)) {
+    return;
+  }
+  const win32::ScopedHandle thread(started.hThread);
+  const win32::ScopedHandle process(started.hProcess);
+  (void)::WaitForSingleObject(process.Get(), INFINITE);
+}
 
 void DeleteSystemMenuItem(std::uint32_t command) {
   HWND window = ::GetConsoleWindow();

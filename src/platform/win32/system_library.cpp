@@ -4,9 +4,7 @@
 #include <vector>
 
 namespace platform::win32 {
-namespace {
 
-// The System32 folder; for this 32-bit program on 64-bit Windows the system maps it to SysWOW64.
 std::wstring SystemFolder() {
   const UINT needed = ::GetSystemDirectoryW(nullptr, 0);
   if (needed == 0) return {};
@@ -15,8 +13,6 @@ std::wstring SystemFolder() {
   if (length == 0 || length >= needed) return {};
   return std::wstring(buffer.data(), length);
 }
-
-}  // namespace
 
 ScopedModule LoadFromSystem32(const wchar_t* name) {
   HMODULE module = ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <utility>
 
 namespace platform::win32 {
@@ -35,6 +36,10 @@ class ScopedModule {
  private:
   HMODULE module_ = nullptr;
 };
+
+// The System32 folder, without trailing backslash; empty when the system won't say. For this 32-bit
+// program on 64-bit Windows the system maps it to SysWOW64.
+std::wstring SystemFolder();
 
 // `name` (a bare file name such as L"version.dll") from System32 and nowhere else; empty when it
 // can't be loaded from there.
