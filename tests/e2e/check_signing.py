@@ -23,6 +23,8 @@ REPO = HERE.parent.parent
 sys.path.insert(0, str(HERE))
 
 import check_exe  # noqa: E402
+import harness  # noqa: E402
+import run_scenario  # noqa: E402
 
 PASSWORD = "throwaway-test-password"
 
@@ -75,11 +77,14 @@ def main() -> int:
             failures.append("the unsigned exe verifies too: the check proves nothing")
         failures += [f"signed copy: {failure}" for failure in check_exe.check(signed)]
 
-        templates = ["--templates", args.templates] if args.templates else []
-        scenario = run([sys.executable, HERE / "run_scenario.py", "--build-dir", args.build_dir, *templates,
-                        "--utility", signed, args.scenario])
-        print(scenario.stdout.rstrip())
-        if scenario.returncode != 0:
+        # In a folder of its own: the same scenario may be running beside it with the unsigned exe.
+        build_dir = args.build_dir.resolve()
+        where = harness.Locations(helpers=build_dir / "helpers", runs=temp / "runs", utility=signed,
+                                  template=harness.template_path((args.templates or build_dir).resolve(), "win64"))
+        scenario = harness.find(run_scenario.all_scenarios(), args.scenario)
+        outcome = harness.run_scenario(scenario, where)
+        harness.report(scenario, outcome)
+        if outcome.failures:
             failures.append(f"the signed copy fails scenario {args.scenario}")
     for failure in failures:
         print("FAIL: " + failure)
