@@ -1,3 +1,7 @@
 #include "app/entry.h"
+#include "platform/module.h"
 
-int main() { return RunPatchUpdate(); }
+int main() {
+  platform::RestrictLibrarySearch();  // before anything else can load a DLL
+  return RunPatchUpdate();
+}

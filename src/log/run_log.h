@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "log/utility_version.h"
 #include "platform/clock.h"
 
-inline constexpr wchar_t kUtilityVersion[] = L"1.0.5";
 inline constexpr wchar_t kRunLogFileName[] = L"Log_VDT_14_PatchUpdate.txt";
 
 // "%A %H:%M, %B %d, %Y" with English names; empty without a time or when it exceeds 127 characters.

@@ -69,6 +69,9 @@ RECORD_NAME = "installedupdates.dat"
 INSTALLER_RECORD_NAME = "installer_record.txt"
 INSTALLER_ACTIONS_NAME = "installer_actions.txt"
 VS_FIXEDFILEINFO_SIGNATURE = b"\xbd\x04\xef\xfe"
+PLANTED_DLL = "planted.dll"  # helpers/planted_dll.cpp
+PLANTED_MARKER = r"C:\planted_dll_loads.txt"  # one line per load of a planted DLL: process|dll
+DOS_ATTRIBUTES = {"r": 0x1, "h": 0x2, "s": 0x4, "a": 0x20}
 
 HELPER_START_SECONDS = 60  # a sleeper or file holder must be up by then
 HELPER_LIFETIME_SECONDS = 300  # they end by themselves even if nobody kills them
@@ -167,6 +170,11 @@ class Scenario:
     # scanner or a backup agent holds them.
     held_shared: Sequence[str] = ()
     read_only: Sequence[str] = ()  # Windows paths given the read-only attribute before the run
+    # Windows paths given DOS attributes before the run, as letters: "h" hidden, "s" system.
+    attributes: Mapping[str, str] = dataclasses.field(default_factory=dict)
+    # DLL names (e.g. "version.dll") under which helpers/planted.dll is put in the patch folder and the
+    # working directory, and loaded native-first as Windows would; the utility must load none of them.
+    planted_dlls: Sequence[str] = ()
     cwd: str = r"C:\Operator"  # the working directory the utility is started from
 
     @property
@@ -444,6 +452,29 @@ def make_read_only(path: Path) -> None:
                                f"{result.stderr.strip()}")
 
 
+def set_dos_attributes(path: Path, letters: str) -> None:
+    """Gives a file DOS attributes as Wine keeps them: a hexadecimal number in the user.DOSATTRIB xattr."""
+    value = 0
+    for letter in letters:
+        value |= DOS_ATTRIBUTES[letter]
+    os.setxattr(path, "user.DOSATTRIB", f"0x{value:x}".encode())
+
+
+def native_first(overrides: str, dlls: Sequence[str]) -> str:
+    """WINEDLLOVERRIDES with these DLLs taken native-first, as Windows takes any DLL it finds on its search."""
+    names = ",".join(name.rsplit(".", 1)[0] for name in dlls)
+    return f"{overrides};{names}=n,b" if overrides else f"{names}=n,b"
+
+
+def planted_loads(prefix: Prefix) -> list[tuple[str, str]]:
+    """(process, DLL) for every load of a planted DLL, as its marker file tells."""
+    marker = prefix.unix(PLANTED_MARKER)
+    if not marker.is_file():
+        return []
+    lines = marker.read_bytes().decode("utf-8", errors="replace").splitlines()
+    return [tuple(line.split("|", 1)) for line in lines if "|" in line]
+
+
 def release_read_only(path: Path) -> None:
     """Undoes make_read_only's immutability, so the scenario's folder can be removed."""
     if os.geteuid() == 0 and path.exists():
@@ -566,6 +597,8 @@ def run_scenario(s: Scenario, where: Locations, keep: bool = False) -> Outcome:
     shutil.rmtree(run_dir, ignore_errors=True)
     run_dir.mkdir(parents=True)
     prefix = Prefix(run_dir / "prefix", where.arch)
+    if s.planted_dlls:
+        prefix.env["WINEDLLOVERRIDES"] = native_first(prefix.env["WINEDLLOVERRIDES"], s.planted_dlls)
 
     tick = time.monotonic()
     clone_prefix(where.template, prefix.path)
@@ -781,6 +814,11 @@ def lay_out(s: Scenario, where: Locations, prefix: Prefix, run_dir: Path) -> Non
         wait_for(ready_path, proc, what, slow)
     for win_path in s.read_only:
         make_read_only(prefix.unix(win_path))
+    for win_path, letters in s.attributes.items():
+        set_dos_attributes(prefix.unix(win_path), letters)
+    for name in s.planted_dlls:
+        for folder in (s.patch_dir, s.cwd):
+            write_file(prefix, where.helpers, folder + "\\" + name, (where.helpers / PLANTED_DLL).read_bytes())
 
 
 def _check(s: Scenario, prefix: Prefix, run: UtilityRun, cwd: Path, cwd_before: list[str],
@@ -860,6 +898,11 @@ def _check(s: Scenario, prefix: Prefix, run: UtilityRun, cwd: Path, cwd_before: 
         found = sorted(p.name for p in folder.iterdir()) if folder.is_dir() else None
         if found != sorted(names):
             failures.append(f"{win_path} holds {found}, expected {sorted(names)}")
+
+    loads = planted_loads(prefix)
+    into_utility = [dll for process, dll in loads if process.lower() == s.utility_path.lower()]
+    if into_utility:
+        failures.append(f"the utility loaded planted DLLs: {into_utility}")
 
     if e.installer_calls is not None:
         record = prefix.unix(s.patch_dir + "\\" + INSTALLER_RECORD_NAME)

@@ -57,6 +57,13 @@ def record_not_written(read: tuple, write_error: str, kept: dict = None) -> Expe
         installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)
 
 
+# The whole install went through; the log (and record) replaced as usual.
+REPLACED = Expect(
+    **APPLIED, log=log_entries(*VALIDATED, *DESCRIPTOR_READ, *DECIDED_FROM_RECORD, LOG_INSTALL_COMPLETED),
+    files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD: PATCH_INFO},
+    installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)
+
+
 def record_read_failed(error: str) -> tuple:
     """The record exists but can't be read: its cause, the failure, and revisions 100 < 200 decide."""
     return (LOG_RECORD_EXISTS, file_error(error, inst.RECORD), LOG_RECORD_READ_FAILED, LOG_UPDATE_FOUND_1)
@@ -131,6 +138,14 @@ SCENARIOS = [
         expect=record_not_written(record_read_failed(WINE_ERROR_ACCESS_DENIED), WINE_ERROR_ACCESS_DENIED,
                                   kept={inst.RECORD + r"\kept.txt": b"not ours"})),
 
+    # --- Files someone hid, left by an earlier run: replaced as any other ---
+    # (Windows refuses to truncate a hidden or system file opened with normal attributes; Wine 8.0 doesn't,
+    # so these rows keep the replacement working but can't show that refusal.)
+    faulty(
+        "faults_record_hidden_system",
+        "the record is hidden and system: it is read, and replaced after the install",
+        attributes={inst.RECORD: "hs"}, expect=REPLACED),
+
     # --- A log that can't be replaced: the run is not disturbed, the old log stays as it was ---
     faulty(
         "faults_log_read_only",
@@ -147,4 +162,9 @@ SCENARIOS = [
         expect=Expect(log=None, **APPLIED,
                       files={inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.200"), inst.RECORD: PATCH_INFO},
                       installer_calls=[INSTALLER_CALL], folder_contents=PRODUCT_FOLDER)),
+    # ... but one someone hid is replaced as any earlier log.
+    faulty(
+        "faults_log_hidden_system",
+        "the old log is hidden and system: it is replaced all the same",
+        files={LOG_PATH: OLD_LOG}, attributes={LOG_PATH: "hs"}, expect=REPLACED),
 ]

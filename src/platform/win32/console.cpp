@@ -1,10 +1,11 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "platform/codepage.h"
 #include "platform/console.h"
+#include "platform/win32/scoped_handle.h"
+#include "platform/win32/system_library.h"
 
 namespace platform {
 namespace {
@@ -37,6 +38,26 @@ void WriteToFile(HANDLE out, const std::wstring& text) {
   }
 }
 
+// The window manager, loaded (from System32 alone) only when there is a console window to change: a
+// run without one, as under a deployment service, never maps it.
+struct WindowApi {
+  using GetSystemMenuFn = HMENU(WINAPI*)(HWND, BOOL);
+  using DeleteMenuFn = BOOL(WINAPI*)(HMENU, UINT, UINT);
+  using LoadCursorWFn = HCURSOR(WINAPI*)(HINSTANCE, LPCWSTR);
+  using SetCursorFn = HCURSOR(WINAPI*)(HCURSOR);
+
+  win32::ScopedModule module = win32::LoadFromSystem32(L"user32.dll");
+  GetSystemMenuFn getSystemMenu = win32::FunctionOf<GetSystemMenuFn>(module, "GetSystemMenu");
+  DeleteMenuFn deleteMenu = win32::FunctionOf<DeleteMenuFn>(module, "DeleteMenu");
+  LoadCursorWFn loadCursor = win32::FunctionOf<LoadCursorWFn>(module, "LoadCursorW");
+  SetCursorFn setCursor = win32::FunctionOf<SetCursorFn>(module, "SetCursor");
+};
+
+const WindowApi& Window() {
+  static const WindowApi api;
+  return api;
+}
+
 }  // namespace
 
 void WriteConsoleText(const std::wstring& text) {
@@ -50,16 +71,44 @@ void WriteConsoleText(const std::wstring& text) {
   }
 }
 
-void ClearConsoleScreen() { (void)::_wsystem(L"CLS"); }
+void ClearConsoleScreen() {
+  // The command interpreter by its System32 path: a cmd.exe in the working directory is never started,
+  // whatever COMSPEC says. It shares our console and standard handles, as the C runtime's system() would.
+  const std::wstring folder = win32::SystemFolder();
+  if (folder.empty()) return;
+  const std::wstring interpreter = folder + L"\\cmd.exe";
+  std::wstring commandLine = L"cmd.exe /c CLS";  // CreateProcessW may write to it
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessW(interpreter.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &started)) {
+    return;
+  }
+  const win32::ScopedHandle thread(started.hThread);
+  const win32::ScopedHandle process(started.hProcess);
+  (void)::WaitForSingleObject(process.Get(), INFINITE);
+}
 
 void DeleteSystemMenuItem(std::uint32_t command) {
   HWND window = ::GetConsoleWindow();
   if (window == nullptr) return;
-  HMENU menu = ::GetSystemMenu(window, FALSE);
+  const WindowApi& api = Window();
+  if (api.getSystemMenu == nullptr || api.deleteMenu == nullptr) return;
+  HMENU menu = api.getSystemMenu(window, FALSE);
   if (menu == nullptr) return;
-  (void)::DeleteMenu(menu, command, MF_BYCOMMAND);
+  (void)api.deleteMenu(menu, command, MF_BYCOMMAND);
 }
 
-void ShowBusyCursor(bool busy) { (void)::SetCursor(::LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW)); }
+void ShowBusyCursor(bool busy) {
+  if (::GetConsoleWindow() == nullptr) return;
+  const WindowApi& api = Window();
+  if (api.loadCursor == nullptr || api.setCursor == nullptr) return;
+  (void)api.setCursor(api.loadCursor(nullptr, busy ? IDC_WAIT : IDC_ARROW));
+}
 
 }  // namespace platform

@@ -1,5 +1,4 @@
 #include <windows.h>
-#include <shlwapi.h>
 
 #include <algorithm>
 #include <new>
@@ -49,6 +48,15 @@ DWORD ReplaceObstacle(const std::wstring& path) {
   return ERROR_SUCCESS;
 }
 
+// Truncating a hidden or system file is refused unless the open asks for the same attributes, so an
+// earlier file that someone hid is replaced with those attributes kept.
+DWORD AttributesToRecreate(const std::wstring& path) {
+  const DWORD existing = ::GetFileAttributesW(path.c_str());
+  if (existing == INVALID_FILE_ATTRIBUTES) return FILE_ATTRIBUTE_NORMAL;
+  const DWORD kept = existing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  return kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
+}
+
 // A name for the temporary file beside `path`: same folder, so the final move never crosses volumes.
 std::wstring TemporaryNameBeside(const std::wstring& path, unsigned attempt) {
   const auto slash = path.find_last_of(L"\\/");
@@ -61,9 +69,7 @@ std::wstring TemporaryNameBeside(const std::wstring& path, unsigned attempt) {
 }  // namespace
 
 bool PathExists(const std::wstring& path) {
-  const std::wstring target = win32::ForFileApi(path);
-  if (target == path) return ::PathFileExistsW(path.c_str()) != FALSE;
-  return ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES;  // shell helpers stop at MAX_PATH
+  return ::GetFileAttributesW(win32::ForFileApi(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool FileExists(const std::wstring& path) {
@@ -119,8 +125,8 @@ FileReadResult ReadFileExclusive(const std::wstring& path) {
 
 std::uint32_t WriteFileExclusive(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
   const std::wstring target = win32::ForFileApi(path);
-  win32::ScopedHandle file(
-      ::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  win32::ScopedHandle file(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         AttributesToRecreate(target), nullptr));
   if (!file.IsValid()) return ::GetLastError();
   const DWORD error = WriteAll(file.Get(), bytes);
   if (error != ERROR_SUCCESS) return error;

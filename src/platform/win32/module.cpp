@@ -1,21 +1,29 @@
 #include <windows.h>
-#include <objbase.h>
 
 #include <vector>
 
 #include "platform/module.h"
+#include "platform/win32/system_library.h"
 
 namespace platform {
+
+void RestrictLibrarySearch() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  // kernel32 is mapped in every process; its handle is the system's, not ours to free.
+  const auto setDefault = win32::FunctionOf<SetDefaultDllDirectoriesFn>(::GetModuleHandleW(L"kernel32.dll"),
+                                                                           "SetDefaultDllDirectories");
+  if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE) return;
+  // Without it, at least the working directory leaves the search.
+  (void)::SetDllDirectoryW(L"");
+}
 
 bool HasModuleHandle() { return ::GetModuleHandleW(nullptr) != nullptr; }
 
 bool InitializeApplication() {
   // An unattended run must never stop at a system error box (missing drive, crash dialog).
+  // (COM is started by the installer launch alone: a run that launches nothing doesn't load it.)
   ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-  // ShellExecuteExW may hand the launch to COM-based shell extensions; it wants an apartment.
-  // Kept for the life of the process.
-  const HRESULT result = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-  return SUCCEEDED(result) || result == RPC_E_CHANGED_MODE;
+  return true;
 }
 
 std::wstring GetModulePath() {

@@ -1,11 +1,53 @@
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include "platform/shell.h"
 #include "platform/win32/long_path.h"
+#include "platform/win32/system_library.h"
 
 namespace platform {
 namespace {
+
+// The shell and COM are loaded (from System32 alone) by the first launch: a run that starts no
+// installer never maps them. Kept until the process ends; the apartment is left before they go.
+class ShellApi {
+ public:
+  using CoInitializeExFn = HRESULT(WINAPI*)(LPVOID, DWORD);
+  using CoUninitializeFn = void(WINAPI*)();
+  using ShellExecuteExWFn = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
+
+  ShellApi() {
+    // ShellExecuteExW may hand the launch to COM-based shell extensions; it wants an apartment. Without
+    // one (COM missing, or the thread already in another mode) the launch is still tried.
+    if (coInitialize_ != nullptr && coUninitialize_ != nullptr) {
+      apartment_ = SUCCEEDED(coInitialize_(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+    }
+  }
+  ~ShellApi() {
+    if (apartment_) coUninitialize_();
+  }
+  ShellApi(const ShellApi&) = delete;
+  ShellApi& operator=(const ShellApi&) = delete;
+  ShellApi(ShellApi&&) = delete;
+  ShellApi& operator=(ShellApi&&) = delete;
+
+  // nullptr when shell32 or its ShellExecuteExW can't be had from System32.
+  ShellExecuteExWFn Execute() const { return execute_; }
+
+ private:
+  win32::ScopedModule ole32_ = win32::LoadFromSystem32(L"ole32.dll");
+  CoInitializeExFn coInitialize_ = win32::FunctionOf<CoInitializeExFn>(ole32_, "CoInitializeEx");
+  CoUninitializeFn coUninitialize_ = win32::FunctionOf<CoUninitializeFn>(ole32_, "CoUninitialize");
+  bool apartment_ = false;
+  win32::ScopedModule shell32_ = win32::LoadFromSystem32(L"shell32.dll");
+  ShellExecuteExWFn execute_ = win32::FunctionOf<ShellExecuteExWFn>(shell32_, "ShellExecuteExW");
+};
+
+const ShellApi& Shell() {
+  static const ShellApi api;
+  return api;
+}
 
 // The platform headers keep handles as integers so that they carry no Windows types.
 HANDLE ToHandle(std::uintptr_t handle) { return reinterpret_cast<HANDLE>(handle); }  // NOLINT(performance-no-int-to-ptr)
@@ -38,6 +80,12 @@ void ProcessHandle::Close() noexcept {
 }
 
 LaunchResult LaunchHidden(const std::wstring& file, const std::wstring& parameters, const std::wstring& directory) {
+  LaunchResult result;
+  const auto execute = Shell().Execute();
+  if (execute == nullptr) {
+    result.error = ERROR_DLL_NOT_FOUND;
+    return result;
+  }
   // Process creation can't start from a folder of MAX_PATH characters or more.
   const std::wstring launchFile = win32::ShortEnough(file);
   const std::wstring launchDirectory = win32::ShortEnough(directory);
@@ -54,8 +102,7 @@ LaunchResult LaunchHidden(const std::wstring& file, const std::wstring& paramete
   info.lpDirectory = launchDirectory.c_str();
   info.nShow = SW_HIDE;
 
-  LaunchResult result;
-  if (!::ShellExecuteExW(&info)) {
+  if (!execute(&info)) {
     const DWORD error = ::GetLastError();  // first, before any other call can overwrite it
     result.error = error != ERROR_SUCCESS ? error : ErrorFromInstApp(info.hInstApp);
     return result;

@@ -1,0 +1,61 @@
+// DLLs that Windows doesn't always map from System32 are not imported: they are loaded on first use,
+// from System32 alone, so that a DLL of the same name in the patch folder or the working directory
+// never runs inside this (often elevated) process. Each is loaded once and kept until the process ends.
+// Private to the Windows layer.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+
+namespace platform::win32 {
+
+// Owner of a module handle from LoadLibraryExW; move-only, freed on destruction.
+class ScopedModule {
+ public:
+  ScopedModule() noexcept = default;
+  explicit ScopedModule(HMODULE module) noexcept : module_(module) {}
+  ~ScopedModule() {
+    if (module_ != nullptr) ::FreeLibrary(module_);
+  }
+  ScopedModule(const ScopedModule&) = delete;
+  ScopedModule& operator=(const ScopedModule&) = delete;
+  ScopedModule(ScopedModule&& other) noexcept : module_(std::exchange(other.module_, nullptr)) {}
+  ScopedModule& operator=(ScopedModule&& other) noexcept {
+    if (this != &other) {
+      if (module_ != nullptr) ::FreeLibrary(module_);
+      module_ = std::exchange(other.module_, nullptr);
+    }
+    return *this;
+  }
+
+  bool IsValid() const noexcept { return module_ != nullptr; }
+  HMODULE Get() const noexcept { return module_; }
+
+ private:
+  HMODULE module_ = nullptr;
+};
+
+// The System32 folder, without trailing backslash; empty when the system won't say. For this 32-bit
+// program on 64-bit Windows the system maps it to SysWOW64.
+std::wstring SystemFolder();
+
+// `name` (a bare file name such as L"version.dll") from System32 and nowhere else; empty when it
+// can't be loaded from there.
+ScopedModule LoadFromSystem32(const wchar_t* name);
+
+// The export `name` of `module` as a pointer of type F; nullptr when the module is missing or lacks it.
+template <typename F>
+F FunctionOf(HMODULE module, const char* name) {
+  if (module == nullptr) return nullptr;
+  // Through void(*)(): the one function pointer type every other converts to without a warning.
+  return reinterpret_cast<F>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+}
+
+template <typename F>
+F FunctionOf(const ScopedModule& module, const char* name) {
+  return FunctionOf<F>(module.Get(), name);
+}
+
+}  // namespace platform::win32
