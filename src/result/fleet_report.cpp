@@ -44,22 +44,19 @@ Kind KindOf(const fs::path& path) {
   return Kind::kNone;
 }
 
-// "PC01.txt", "PC01_Log_VDT_14_PatchUpdate.txt" and "PC01-Log_VDT_14_PatchUpdate.20261209.txt" name PC01;
-// a file named after the log alone takes its machine from the folder.
+// "PC01_Log_VDT_14_PatchUpdate.txt" names PC01 wherever it lies; any other log takes the first folder
+// below the collection's ("PC01\Results\..."), and at the top its own name ("PC01.txt").
 std::wstring MachineOfLog(const fs::path& relative) {
   std::wstring stem = Wide(relative.filename());
   const std::wstring logStem = LowerAscii(std::wstring(kRunLogFileName).substr(0, std::size(kRunLogFileName) - 5));
   const auto at = LowerAscii(stem).find(logStem);
-  if (at != std::wstring::npos) {
-    stem.resize(at);
-  } else {
-    stem = Wide(relative.stem());
-  }
+  stem.resize(at == std::wstring::npos ? 0 : at);
   while (!stem.empty() && (stem.back() == L'_' || stem.back() == L'-' || stem.back() == L'.' || stem.back() == L' ')) {
     stem.pop_back();
   }
   if (!stem.empty()) return stem;
   if (std::distance(relative.begin(), relative.end()) > 1) return Wide(*relative.begin());
+  if (at == std::wstring::npos) return Wide(relative.stem());
   return kUnknownMachine;
 }
 

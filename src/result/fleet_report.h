@@ -32,8 +32,9 @@ struct FleetReport {
 };
 
 // Reads every *.txt and *.log (run logs) and *.json (outcome files) below `folder`. A log's machine is
-// its file name without the log's own name, else the first sub-folder below `folder`; an outcome file
-// names its machine itself. Unreadable files are rows too; a missing folder gives an empty report.
+// the prefix before the log's own name ("PC01_Log_VDT_14_PatchUpdate.txt"), else the first sub-folder
+// below `folder`, else its file name; an outcome file names its machine itself. Unreadable files are
+// rows too; a missing folder gives an empty report.
 FleetReport BuildFleetReport(const std::filesystem::path& folder);
 
 // The table of outcomes with their codes and counts, then the machines of each outcome.

@@ -1,13 +1,21 @@
 // The companion's reading of a run: real runs of the utility on the fake machine, each log and console
 // it produced read back into one outcome and exit code.
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "app/entry.h"
 #include "fake/fake_machine.h"
+#include "fake/fleet_sample.h"
 #include "fake/sample_installation.h"
+#include "result/fleet_report.h"
 #include "result/log_reading.h"
 #include "result/outcome.h"
 #include "result/outcome_file.h"
@@ -308,6 +316,67 @@ TEST_F(ResultTest, ParseOutcomeRecord_NotAnOutcomeLine_Nothing) {
     SCOPED_TRACE(row.name);
     EXPECT_FALSE(result::ParseOutcomeRecord(row.text).has_value());
   }
+}
+
+}  // namespace
+
+namespace {
+
+class FleetReportTest : public fake::FakeMachineTest {};
+
+TEST_F(FleetReportTest, BuildFleetReport_ThousandCollectedMachines_TotalsMatchWhatWasWritten) {
+  const auto folder = std::filesystem::temp_directory_path() / ("fleet_report_test_" + std::to_string(::getpid()));
+  const auto expected = fake::fleet::WriteFleet(folder, 1000);
+
+  const result::FleetReport report = result::BuildFleetReport(folder);
+
+  EXPECT_EQ(report.rows.size(), 1000u);
+  EXPECT_EQ(report.machineCount, 1000u);
+  for (const Outcome outcome : result::kAllOutcomes) {
+    SCOPED_TRACE(Name(outcome));
+    const auto it = report.machines.find(outcome);
+    EXPECT_EQ(it == report.machines.end() ? 0 : it->second.size(), expected.at(outcome));
+  }
+  // Machine names come from the folder, the renamed file and the prefixed file alike.
+  for (const char* machine : {"PC10000", "PC10001", "PC10002", "PC10007"}) {
+    bool found = false;
+    for (const auto& row : report.rows) found |= result::ToUtf8(row.machine) == machine;
+    EXPECT_TRUE(found) << machine;
+  }
+  const std::string csv = result::FormatReportCsv(report);
+  EXPECT_EQ(static_cast<std::size_t>(std::count(csv.begin(), csv.end(), '\n')), 1001u);
+  std::filesystem::remove_all(folder);
+}
+
+TEST_F(FleetReportTest, BuildFleetReport_SeveralRunsOfOneMachine_NewestCounts) {
+  const auto folder = std::filesystem::temp_directory_path() / ("fleet_newest_test_" + std::to_string(::getpid()));
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder / "PC01" / "Results");
+  const struct {
+    const char* file;
+    const char* time;
+    Outcome outcome;
+  } kRuns[] = {
+      {"outcome.20261207-101500.json", "2026-12-07T10:15:00", Outcome::kBlocked},
+      {"outcome.20261209-033005.json", "2026-12-09T03:30:05", Outcome::kApplied},
+      {"outcome.20261208-090000.json", "2026-12-08T09:00:00", Outcome::kInstallFailed},
+  };
+  for (const auto& run : kRuns) {
+    result::OutcomeRecord record;
+    record.time = std::wstring(run.time, run.time + std::strlen(run.time));
+    record.outcome = run.outcome;
+    std::ofstream(folder / "PC01" / "Results" / run.file) << result::FormatOutcomeRecord(record);
+  }
+  std::ofstream(folder / "PC01" / "Results" / "junk.txt") << "not a log";
+
+  const result::FleetReport report = result::BuildFleetReport(folder);
+
+  EXPECT_EQ(report.rows.size(), 4u);
+  EXPECT_EQ(report.machineCount, 1u);
+  ASSERT_EQ(report.machines.size(), 1u);
+  EXPECT_EQ(Name(report.machines.begin()->first), "applied");
+  EXPECT_EQ(report.machines.begin()->second, std::vector<std::wstring>{L"PC01"});
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace
