@@ -125,8 +125,8 @@ void PruneResults(const fs::path& folder) {
       if (name.rfind(prefix, 0) == 0) saved.emplace_back(name.substr(prefix.size()), it->path());
     }
   }
-  std::vector<std::wstring> stamps;
-  for (const auto& entry : saved) stamps.push_back(entry.first);
+  std::vector<std::wstring> stamps(saved.size());
+  std::transform(saved.begin(), saved.end(), stamps.begin(), [](const auto& entry) { return entry.first; });
   std::sort(stamps.begin(), stamps.end());
   stamps.erase(std::unique(stamps.begin(), stamps.end()), stamps.end());
   if (stamps.size() <= kKeptRuns) return;

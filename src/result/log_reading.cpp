@@ -171,8 +171,8 @@ std::optional<Reading> Decide(std::span<const std::wstring_view> pieces, std::sp
 
 Reading DecideEntries(const std::vector<std::wstring_view>& entries) {
   // An unlisted launch error code is a result like any listed one.
-  for (const auto entry : entries) {
-    if (IsOtherLaunchError(entry)) return Reading{Outcome::kInstallFailed, std::wstring(entry), {}};
+  if (const auto other = std::find_if(entries.begin(), entries.end(), IsOtherLaunchError); other != entries.end()) {
+    return Reading{Outcome::kInstallFailed, std::wstring(*other), {}};
   }
   auto reading =
       Decide(entries, kLogRules, [](std::wstring_view entry, const wchar_t* text) { return entry == text; });

@@ -1,5 +1,8 @@
 #include "result/outcome.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace result {
 
 std::wstring_view OutcomeName(Outcome outcome) {
@@ -18,10 +21,10 @@ std::wstring_view OutcomeName(Outcome outcome) {
 }
 
 std::optional<Outcome> OutcomeFromName(std::wstring_view name) {
-  for (const Outcome outcome : kAllOutcomes) {
-    if (OutcomeName(outcome) == name) return outcome;
-  }
-  return std::nullopt;
+  const auto found = std::find_if(std::begin(kAllOutcomes), std::end(kAllOutcomes),
+                                  [name](Outcome outcome) { return OutcomeName(outcome) == name; });
+  if (found == std::end(kAllOutcomes)) return std::nullopt;
+  return *found;
 }
 
 std::uint32_t ExitCodeOf(Outcome outcome) {

@@ -14,13 +14,13 @@ constexpr char kUsage[] = "usage: PatchUpdateResult report FOLDER [CSV]\n";
 
 int main(int argc, char** argv) {
   if (argc < 3 || argc > 4 || std::string(argv[1]) != "report") {
-    std::fputs(kUsage, stderr);
+    (void)std::fputs(kUsage, stderr);
     return 2;
   }
   const std::filesystem::path folder = argv[2];
   const std::filesystem::path csv = argc == 4 ? std::filesystem::path(argv[3]) : folder / result::kReportCsvName;
   std::wstring out;
   const int code = result::RunReportCommand(folder, csv, out);
-  std::fputs(result::ToUtf8(out).c_str(), stdout);
+  (void)std::fputs(result::ToUtf8(out).c_str(), stdout);
   return code;
 }
