@@ -38,8 +38,8 @@ constexpr wchar_t kSavedLogPrefix[] = L"Log_VDT_14_PatchUpdate.";
 constexpr wchar_t kOutcomePrefix[] = L"outcome.";
 constexpr wchar_t kReportCommand[] = L"report";
 constexpr wchar_t kUsage[] =
-    L"Usage: PatchUpdateResult.exe               runs PatchUpdate.exe beside it, exits with the outcome's code\n"
-    L"       PatchUpdateResult.exe report FOLDER [CSV]   counts the outcomes of the logs under FOLDER\n";
+    L"Usage: PatchUpdateResult.exe                      runs PatchUpdate.exe beside it, exits with its outcome's code\n"
+    L"       PatchUpdateResult.exe report FOLDER [CSV]  the outcomes of the logs collected under FOLDER\n";
 constexpr wchar_t kClosingPrefix[] = L"PatchUpdateResult: ";
 constexpr wchar_t kNotStarted[] = L"PatchUpdate.exe could not be started, error ";
 constexpr wchar_t kFromConsole[] = L" (no log from this run; read from its console)";

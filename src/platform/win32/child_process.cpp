@@ -21,7 +21,8 @@ bool Drain(HANDLE pipe, HANDLE out, std::vector<std::uint8_t>& transcript) {
     std::vector<std::uint8_t> chunk(available);
     DWORD read = 0;
     if (!::ReadFile(pipe, chunk.data(), available, &read, nullptr) || read == 0) return false;
-    transcript.insert(transcript.end(), chunk.begin(), chunk.begin() + read);
+    chunk.resize(read);
+    transcript.insert(transcript.end(), chunk.begin(), chunk.end());
     DWORD written = 0;
     if (out != nullptr && out != INVALID_HANDLE_VALUE) (void)::WriteFile(out, chunk.data(), read, &written, nullptr);
   }
@@ -64,7 +65,7 @@ ChildRun RunRelayingOutput(const std::wstring& file, const std::wstring& directo
   (void)::CloseHandle(process.hThread);
   childEnd.Close();
 
-  const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
   bool open = true;
   while (::WaitForSingleObject(child.Get(), kPollMilliseconds) == WAIT_TIMEOUT) {
     if (open) open = Drain(pipe.Get(), out, run.output);
