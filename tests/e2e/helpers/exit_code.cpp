@@ -2,12 +2,17 @@
 // its full exit code as the last line "exit code N": Wine hands a Windows exit code to Linux only as
 // its low 8 bits, so 1618 would arrive as 82.
 //   exit_code.exe PROGRAM [ARGUMENTS...]
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 #include <string>
 
 #include "common.h"
 
 int wmain() {
+  // "\n" as it is, like the utility's own redirected console.
+  (void)_setmode(_fileno(stdout), _O_BINARY);
   const auto args = e2e::Arguments();
   if (args.empty()) {
     std::fputs("usage: exit_code PROGRAM [ARGUMENTS...]\n", stderr);
