@@ -10,4 +10,5 @@ scripts/setup.sh >/dev/null
 cmake --preset windows >/dev/null
 cmake --build --preset windows --parallel "${PATCHUPDATE_BUILD_JOBS:-$(nproc)}" >/dev/null
 
-exec python3 tests/e2e/demo.py --build-dir build/windows/tests/e2e --utility build/windows/PatchUpdate.exe "$@"
+exec python3 tests/e2e/demo.py --build-dir build/windows/tests/e2e --templates build/wine-templates \
+  --utility build/windows/PatchUpdate.exe "$@"

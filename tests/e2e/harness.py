@@ -34,12 +34,29 @@ import texts
 # No Mono or Gecko prompts, no debug noise, no window system, the same locale (so the same ANSI code
 # page) wherever the tests run.
 WINE_ENV = {
-    "WINEARCH": "win64",
     "WINEDEBUG": "-all",
     "WINEDLLOVERRIDES": "mscoree,mshtml=",
     "LC_ALL": "C.UTF-8",
     "LANG": "C.UTF-8",
+    # Read only by qemu-i386, where it runs Wine's 32-bit half: a guest address space of 2 GiB and 8 MiB
+    # instead of 4 GiB. At every process start Wine reserves the address space above 2 GiB piece by
+    # piece, and qemu scans its whole space for each piece it refuses: with the default a 32-bit process
+    # takes about a minute to start, with this two seconds. A 32-bit Windows program sees 2 GiB anyway.
+    "QEMU_RESERVED_VA": "0x80800000",
 }
+# Wine's two loaders, called directly: Debian's `wine` wrapper picks the 32-bit one whenever wine32 is
+# installed, and a 32-bit `reg import` in a 64-bit prefix writes into the redirected view. A program is
+# started with the loader of its own architecture, so that the process waited for is the program.
+WINE64_LOADER = "/usr/lib/wine/wine64"
+WINE32_LOADER = "/usr/lib/wine/wine"
+# The prefix's own tools (reg, wineboot, attrib) run with the loader of the prefix's architecture.
+ARCHES = {"win64": WINE64_LOADER, "win32": WINE32_LOADER}
+PE_MACHINES = {0x14C: "i386", 0x8664: "x86-64"}
+QEMU_I386_BINFMT = Path("/proc/sys/fs/binfmt_misc/qemu-i386")
+# Where the kernel runs no 32-bit code, 32-bit Wine runs under qemu-i386: tens of seconds for each
+# process start, so waits for 32-bit programs stretch by this much.
+EMULATED_SLOWDOWN = 6
+
 # Large folders of the template that Wine only reads: hard-linked into each scenario's prefix instead of
 # copied. Everything else (the registry files above all, which wineserver rewrites in place when they
 # have more than one link) is copied.
@@ -196,38 +213,88 @@ class Interruption:
 # Wine prefixes
 # --------------------------------------------------------------------------------------------------
 
-def wine_env(prefix: Path) -> dict:
+def wine_env(prefix: Path, arch: str = "win64") -> dict:
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
     env.update(WINE_ENV)
+    env["WINEARCH"] = arch
     env["WINEPREFIX"] = str(prefix)
     return env
 
 
 def wine_version() -> str:
-    return subprocess.run(["wine", "--version"], env=wine_env(Path("/nonexistent")), capture_output=True,
+    return subprocess.run([WINE64_LOADER, "--version"], env=wine_env(Path("/nonexistent")), capture_output=True,
                           text=True, check=True).stdout.strip()
 
 
-def make_template(template: Path) -> float:
+def pe_machine(exe: Path) -> str:
+    """"i386" or "x86-64": the machine a Windows executable is built for."""
+    with open(exe, "rb") as f:
+        head = f.read(4096)
+    pe = int.from_bytes(head[0x3C:0x40], "little")
+    if head[:2] != b"MZ" or head[pe:pe + 4] != b"PE\0\0":
+        raise ValueError(f"not a Windows executable: {exe}")
+    machine = int.from_bytes(head[pe + 4:pe + 6], "little")
+    if machine not in PE_MACHINES:
+        raise ValueError(f"{exe}: machine 0x{machine:x} is neither i386 nor x86-64")
+    return PE_MACHINES[machine]
+
+
+def loader_for(exe: Path) -> str:
+    return WINE32_LOADER if pe_machine(exe) == "i386" else WINE64_LOADER
+
+
+def runs_32bit() -> bool:
+    """Whether 32-bit Wine can run here: wine32 installed and 32-bit Linux programs start."""
+    if not os.access(WINE32_LOADER, os.X_OK):
+        return False
+    return subprocess.run([WINE32_LOADER, "--version"], capture_output=True).returncode == 0
+
+
+def emulated_32bit() -> bool:
+    """Whether 32-bit programs run through qemu-i386 here rather than natively."""
+    try:
+        return QEMU_I386_BINFMT.read_text().startswith("enabled")
+    except OSError:
+        return False
+
+
+def slowdown(exe: Path) -> int:
+    return EMULATED_SLOWDOWN if pe_machine(exe) == "i386" and emulated_32bit() else 1
+
+
+def template_stamp(arch: str) -> str:
+    """What made a template: a template made by another Wine, for another architecture or before wine32
+    was there (a 64-bit prefix then has no 32-bit half) is made anew."""
+    loaders = "wine64 wine32" if runs_32bit() else "wine64"
+    return f"{wine_version()}\narch {arch}\nloaders {loaders}\n"
+
+
+def template_path(templates: Path, arch: str) -> Path:
+    return templates / f"wine-template-{arch}"
+
+
+def make_template(template: Path, arch: str = "win64") -> float:
     """Creates the template prefix once; returns the seconds it took (0 when it was already there)."""
     stamp = template / TEMPLATE_STAMP
-    version = wine_version()
-    if stamp.is_file() and stamp.read_text() == version:
+    wanted = template_stamp(arch)
+    if stamp.is_file() and stamp.read_text() == wanted:
         return 0.0
+    if arch == "win32" and not runs_32bit():
+        raise RuntimeError("a 32-bit prefix needs wine32 and 32-bit programs to run (scripts/setup.sh)")
     started = time.monotonic()
     staging = template.with_name(template.name + f".tmp{os.getpid()}")
     shutil.rmtree(staging, ignore_errors=True)
     staging.parent.mkdir(parents=True, exist_ok=True)
-    env = wine_env(staging)
+    env = wine_env(staging, arch)
     try:
-        subprocess.run(["wineboot", "--init"], env=env, check=True, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=540)
-        subprocess.run(["wineserver", "-w"], env=env, check=True, timeout=120)
+        subprocess.run([ARCHES[arch], "wineboot", "--init"], env=env, check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=1500)
+        subprocess.run(["wineserver", "-w"], env=env, check=True, timeout=600)
     finally:
         subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
     if not (staging / "system.reg").is_file() or not (staging / "drive_c" / "windows").is_dir():
         raise RuntimeError(f"wineboot left no usable prefix in {staging}")
-    (staging / TEMPLATE_STAMP).write_text(version)
+    (staging / TEMPLATE_STAMP).write_text(wanted)
     shutil.rmtree(template, ignore_errors=True)
     staging.rename(template)
     return time.monotonic() - started
@@ -260,9 +327,10 @@ def _clone_tree(src: Path, dst: Path, root: Path, linked: bool = False) -> None:
 class Prefix:
     """One scenario's prefix and its wineserver."""
 
-    def __init__(self, path: Path):
+    def __init__(self, path: Path, arch: str = "win64"):
         self.path = path
-        self.env = wine_env(path)
+        self.arch = arch
+        self.env = wine_env(path, arch)
         self.background: list[subprocess.Popen] = []
 
     def unix(self, win_path: str) -> Path:
@@ -277,11 +345,21 @@ class Prefix:
         # forever, so a scenario killed by its timeout leaves no server behind for long.
         subprocess.run(["wineserver", f"-p{SERVER_LINGER_SECONDS}"], env=self.env, check=True, timeout=60)
 
-    def run(self, args: Sequence[str], timeout: float = 120, **kwargs) -> subprocess.CompletedProcess:
-        return subprocess.run(["wine", *args], env=self.env, stdin=subprocess.DEVNULL, timeout=timeout, **kwargs)
+    def loader(self, exe: Path) -> str:
+        """The loader for a program laid out from `exe`; a 64-bit program has no place in a 32-bit prefix."""
+        if self.arch == "win32" and pe_machine(exe) != "i386":
+            raise RuntimeError(f"{exe.name} is a 64-bit program; a 32-bit prefix can't run it")
+        return loader_for(exe)
 
-    def start(self, args: Sequence[str]) -> subprocess.Popen:
-        proc = subprocess.Popen(["wine", *args], env=self.env, stdin=subprocess.DEVNULL,
+    def run(self, args: Sequence[str], timeout: float = 120, **kwargs) -> subprocess.CompletedProcess:
+        """Runs one of the prefix's own tools (reg, attrib, ...)."""
+        slow = EMULATED_SLOWDOWN if self.arch == "win32" and emulated_32bit() else 1
+        return subprocess.run([ARCHES[self.arch], *args], env=self.env, stdin=subprocess.DEVNULL,
+                              timeout=timeout * slow, **kwargs)
+
+    def start(self, exe: Path, args: Sequence[str]) -> subprocess.Popen:
+        """Starts a program laid out from `exe` in the background; args[0] is its Windows path."""
+        proc = subprocess.Popen([self.loader(exe), *args], env=self.env, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.background.append(proc)
         return proc
@@ -387,13 +465,13 @@ def release_read_only(path: Path) -> None:
         subprocess.run(["chattr", "-i", str(path)], capture_output=True)
 
 
-def wait_for(path: Path, proc: subprocess.Popen, what: str) -> None:
-    deadline = time.monotonic() + HELPER_START_SECONDS
+def wait_for(path: Path, proc: subprocess.Popen, what: str, slow: int = 1) -> None:
+    deadline = time.monotonic() + HELPER_START_SECONDS * slow
     while not path.exists():
         if proc.poll() is not None:
             raise RuntimeError(f"{what} ended with code {proc.returncode} before it was ready")
         if time.monotonic() > deadline:
-            raise RuntimeError(f"{what} not ready after {HELPER_START_SECONDS} s")
+            raise RuntimeError(f"{what} not ready after {HELPER_START_SECONDS * slow} s")
         time.sleep(0.1)
 
 
@@ -491,9 +569,10 @@ class Outcome:
 @dataclasses.dataclass(frozen=True)
 class Locations:
     helpers: Path  # the built helper programs
-    template: Path  # the template prefix
+    template: Path  # the template prefix, of the architecture below
     runs: Path  # scenario folders are made here
     utility: Path  # PatchUpdate.exe
+    arch: str = "win64"  # the prefix's Windows: "win64" or "win32"
 
 
 def run_scenario(s: Scenario, where: Locations, keep: bool = False) -> Outcome:
@@ -501,7 +580,7 @@ def run_scenario(s: Scenario, where: Locations, keep: bool = False) -> Outcome:
     run_dir = where.runs / s.name
     shutil.rmtree(run_dir, ignore_errors=True)
     run_dir.mkdir(parents=True)
-    prefix = Prefix(run_dir / "prefix")
+    prefix = Prefix(run_dir / "prefix", where.arch)
 
     tick = time.monotonic()
     clone_prefix(where.template, prefix.path)
@@ -515,7 +594,7 @@ def run_scenario(s: Scenario, where: Locations, keep: bool = False) -> Outcome:
         cwd = prefix.unix(s.cwd)
         cwd.mkdir(parents=True, exist_ok=True)
         cwd_before = sorted(p.name for p in cwd.iterdir())
-        run = run_utility(s, prefix, run_dir)
+        run = run_utility(s, prefix, run_dir, where.utility)
         timings["utility"] = run.elapsed
 
         # Stops what still runs (sleepers, holders, a stray installer) before the files are read.
@@ -523,9 +602,12 @@ def run_scenario(s: Scenario, where: Locations, keep: bool = False) -> Outcome:
         prefix.shut_down()
         timings["shutdown"] = time.monotonic() - tick
 
-        failures = _check(s, prefix, run, cwd, cwd_before)
+        emulated = slowdown(where.utility) > 1
+        failures = _check(s, prefix, run, cwd, cwd_before, check_cpu=not emulated)
         notes = [] if run.cpu_seconds is None else [
             f"the utility used {run.cpu_seconds:.3f} s of CPU (user + system) in {run.elapsed:.1f} s"]
+        if emulated:
+            notes.append("32-bit code runs under qemu-i386 here: processor time not checked")
         return Outcome(failures, timings, run.stderr, notes)
     finally:
         if "shutdown" not in timings:
@@ -578,26 +660,29 @@ def wait_with_usage(proc: subprocess.Popen, timeout: float) -> tuple[Optional[in
     return proc.returncode, usage.ru_utime + usage.ru_stime
 
 
-def run_utility(s: Scenario, prefix: Prefix, run_dir: Path) -> UtilityRun:
+def run_utility(s: Scenario, prefix: Prefix, run_dir: Path, utility: Path) -> UtilityRun:
     """Starts the utility from the scenario's working directory, stdout redirected to a file."""
     if s.interruption is not None:
-        return run_interrupted(s, prefix, run_dir)
+        return run_interrupted(s, prefix, run_dir, utility)
     cwd = prefix.unix(s.cwd)
     cwd.mkdir(parents=True, exist_ok=True)
     console_file, stderr_file = run_dir / "console.bin", run_dir / "stderr.txt"
     started_at = datetime.datetime.now()
     tick = time.monotonic()
     with open(console_file, "wb") as out, open(stderr_file, "wb") as err:
-        command = [s.utility_path] if s.companion is None else [EXIT_CODE_HELPER, s.patch_dir + "\\" + COMPANION_NAME]
-        proc = subprocess.Popen(["wine", *command], env=prefix.env, stdin=subprocess.DEVNULL, cwd=cwd,
-                                stdout=out, stderr=err)
-        code, cpu = wait_with_usage(proc, UTILITY_TIMEOUT_SECONDS)
+        # Through the companion, as a deployment system starts it: the exit_code helper (built for the
+        # utility's architecture) reads its full exit code on the Windows side.
+        command = ([s.utility_path] if s.companion is None
+                   else [EXIT_CODE_HELPER, s.patch_dir + "\\" + COMPANION_NAME])
+        proc = subprocess.Popen([prefix.loader(utility), *command], env=prefix.env, stdin=subprocess.DEVNULL,
+                                cwd=cwd, stdout=out, stderr=err)
+        code, cpu = wait_with_usage(proc, UTILITY_TIMEOUT_SECONDS * slowdown(utility))
     elapsed = time.monotonic() - tick
     return UtilityRun(code, console_file.read_bytes(), stderr_file.read_text(errors="replace"), elapsed,
                       started_at, datetime.datetime.now(), cpu)
 
 
-def run_interrupted(s: Scenario, prefix: Prefix, run_dir: Path) -> UtilityRun:
+def run_interrupted(s: Scenario, prefix: Prefix, run_dir: Path, utility: Path) -> UtilityRun:
     """Runs the utility with its console a pipe that stalls where the scenario's interruption says, and
     does the interruption once the utility has read the file it names."""
     interruption = s.interruption
@@ -622,9 +707,9 @@ def run_interrupted(s: Scenario, prefix: Prefix, run_dir: Path) -> UtilityRun:
         stderr_file = run_dir / "stderr.txt"
         started_at = datetime.datetime.now()
         tick = time.monotonic()
-        deadline = tick + UTILITY_TIMEOUT_SECONDS
+        deadline = tick + UTILITY_TIMEOUT_SECONDS * slowdown(utility)
         with open(stderr_file, "wb") as err:
-            proc = subprocess.Popen(["wine", s.utility_path], env=prefix.env, stdin=subprocess.DEVNULL,
+            proc = subprocess.Popen([prefix.loader(utility), s.utility_path], env=prefix.env, stdin=subprocess.DEVNULL,
                                     stdout=write_end, stderr=err, cwd=cwd)
         os.close(write_end)
         write_end = -1
@@ -698,31 +783,34 @@ def lay_out(s: Scenario, where: Locations, prefix: Prefix, run_dir: Path) -> Non
             write_file(prefix, where.helpers, s.patch_dir + "\\" + name, content)
 
     # Each process in a folder of its own, so that two of them may share a name.
+    slow = slowdown(where.helpers / "sleeper.exe")
+    lifetime = str(HELPER_LIFETIME_SECONDS * slow)
     waits = []
     for i, name in enumerate(s.running):
         folder = rf"C:\Running\{i}"
         write_file(prefix, where.helpers, folder + "\\" + name, (where.helpers / "sleeper.exe").read_bytes())
         ready = folder + r"\ready"
-        proc = prefix.start([folder + "\\" + name, str(HELPER_LIFETIME_SECONDS), ready])
+        proc = prefix.start(where.helpers / "sleeper.exe", [folder + "\\" + name, lifetime, ready])
         waits.append((prefix.unix(ready), proc, f"running process {name!r}"))
     held = [(path, []) for path in s.held_open] + [(path, ["shared"]) for path in s.held_shared]
     for i, (path, sharing) in enumerate(held):
         holder = rf"C:\Holders\{i}\file_holder.exe"
         write_file(prefix, where.helpers, holder, (where.helpers / "file_holder.exe").read_bytes())
         ready = rf"C:\Holders\{i}\ready"
-        proc = prefix.start([holder, path, str(HELPER_LIFETIME_SECONDS), ready, *sharing])
+        proc = prefix.start(where.helpers / "file_holder.exe", [holder, path, lifetime, ready, *sharing])
         waits.append((prefix.unix(ready), proc, f"holder of {path!r}"))
     for ready_path, proc, what in waits:
-        wait_for(ready_path, proc, what)
+        wait_for(ready_path, proc, what, slow)
     for win_path in s.read_only:
         make_read_only(prefix.unix(win_path))
 
 
-def _check(s: Scenario, prefix: Prefix, run: UtilityRun, cwd: Path, cwd_before: list[str]) -> list[str]:
+def _check(s: Scenario, prefix: Prefix, run: UtilityRun, cwd: Path, cwd_before: list[str],
+           check_cpu: bool = True) -> list[str]:
     e = s.expect
     failures: list[str] = []
     if run.code is None:
-        failures.append(f"the utility did not end within {UTILITY_TIMEOUT_SECONDS} s")
+        failures.append("the utility did not end in time")
     elif run.code != e.exit_code:
         failures.append(f"exit code {run.code}, expected {e.exit_code}")
 
@@ -731,7 +819,7 @@ def _check(s: Scenario, prefix: Prefix, run: UtilityRun, cwd: Path, cwd_before: 
     if run.console != expected_console:
         failures.append(diff("console output", expected_console, run.console))
 
-    if e.max_cpu_seconds is not None:
+    if e.max_cpu_seconds is not None and check_cpu:
         if run.cpu_seconds is None:
             failures.append("the utility's processor time was not measured")
         elif run.cpu_seconds >= e.max_cpu_seconds:

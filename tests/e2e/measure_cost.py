@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """What PatchUpdate.exe costs under Wine, beside an empty program built the same way.
 
-  measure_cost.py --build-dir DIR --utility PatchUpdate.exe [--objdump PATH] [--repetitions N] [--keep]
+  measure_cost.py --build-dir DIR [--templates TDIR] --utility PatchUpdate.exe [--objdump PATH] [--repetitions N]
+                  [--keep]
 
 In one prefix and with one wineserver, it alternates whole runs of the utility that stop on "not
 applicable" (validation, descriptor, version probe, decision, log; then the 7 s pause) with runs of the
@@ -82,10 +83,10 @@ def machine() -> dict:
             "cores": str(os.cpu_count()), "kernel": platform.release(), "wine": harness.wine_version()}
 
 
-def run_empty(prefix: harness.Prefix, cwd: Path) -> tuple[int, float, float]:
+def run_empty(prefix: harness.Prefix, empty: Path, cwd: Path) -> tuple[int, float, float]:
     """One start of the empty program: exit code, wall seconds, processor seconds."""
     tick = time.monotonic()
-    proc = subprocess.Popen(["wine", EMPTY_PATH], env=prefix.env, cwd=cwd, stdin=subprocess.DEVNULL,
+    proc = subprocess.Popen([prefix.loader(empty), EMPTY_PATH], env=prefix.env, cwd=cwd, stdin=subprocess.DEVNULL,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     code, cpu = harness.wait_with_usage(proc, 60)
     return (-1 if code is None else code), time.monotonic() - tick, cpu or 0.0
@@ -94,6 +95,7 @@ def run_empty(prefix: harness.Prefix, cwd: Path) -> tuple[int, float, float]:
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build-dir", type=Path, required=True, help="the e2e build folder")
+    parser.add_argument("--templates", type=Path, help="folder of the template prefixes (default: DIR)")
     parser.add_argument("--utility", type=Path, required=True)
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     parser.add_argument("--repetitions", type=int, default=5)
@@ -102,7 +104,8 @@ def main() -> int:
     args = parser.parse_args()
 
     build_dir = args.build_dir.resolve()
-    where = harness.Locations(helpers=build_dir / "helpers", template=build_dir / "wine-template",
+    where = harness.Locations(helpers=build_dir / "helpers",
+                              template=harness.template_path((args.templates or build_dir).resolve(), "win64"),
                               runs=build_dir / "runs", utility=args.utility.resolve())
     empty = where.helpers / "empty.exe"
     problems: list[str] = []
@@ -131,12 +134,12 @@ def main() -> int:
         cwd_before = sorted(p.name for p in cwd.iterdir())
 
         for repetition in range(args.repetitions + 1):  # the first of each only warms up
-            run = harness.run_utility(NOT_APPLICABLE, prefix, run_dir)
+            run = harness.run_utility(NOT_APPLICABLE, prefix, run_dir, where.utility)
             failures = harness._check(NOT_APPLICABLE, prefix, run, cwd, cwd_before)
             if failures:
                 problems += [f"utility run {repetition}: {failure}" for failure in failures]
                 break
-            code, wall, cpu = run_empty(prefix, cwd)
+            code, wall, cpu = run_empty(prefix, empty, cwd)
             if code != 0:
                 problems.append(f"the empty program ended with {code}")
                 break
