@@ -15,6 +15,7 @@
 #include "descriptor/patch_descriptor.h"
 #include "descriptor/whole_file.h"
 #include "discovery/exe_version.h"
+#include "discovery/product_keys.h"
 #include "discovery/registry_probes.h"
 #include "log/run_log.h"
 #include "platform/child_process.h"
@@ -23,7 +24,6 @@
 #include "platform/files.h"
 #include "platform/module.h"
 #include "platform/registry.h"
-#include "platform/version_resource.h"
 #include "result/fleet_report.h"
 #include "result/log_reading.h"
 #include "result/outcome_file.h"
@@ -47,21 +47,16 @@ constexpr wchar_t kNotSaved[] = L"PatchUpdateResult: the outcome could not be ke
 // A log written this long before the start still counts: FAT keeps write times to 2 s.
 constexpr auto kClockSlack = std::chrono::seconds(2);
 
-// Product keys in the order the utility looks at them.
-constexpr const wchar_t* kProductKeys[] = {L"SOFTWARE\\Wow6432Node\\KORVEN Software Inc.\\VeldoRant\\14.0",
-                                           L"SOFTWARE\\KORVEN Software Inc.\\VeldoRant\\14.0"};
-
-// Vdt.exe's file version where the registry says the product is; empty when there is none.
+// Vdt.exe's file version where the registry says the product is, the Wow6432Node key first as the
+// utility looks; empty when there is none.
 std::wstring InstalledVersion() {
-  for (const wchar_t* keyPath : kProductKeys) {
+  for (const wchar_t* keyPath : {product_keys::kProductKeyWow64, product_keys::kProductKeyPlain}) {
     platform::RegistryKey key;
     if (platform::OpenLocalMachineKey(keyPath, key) != 0) continue;
-    const platform::RegistryValue value = platform::QueryRegistryValue(key, L"Installpath");
+    const platform::RegistryValue value = platform::QueryRegistryValue(key, product_keys::kInstallPathValue);
     if (value.code != 0) continue;
-    const std::wstring folder = DecodeRegistryString(value.bytes);
-    for (const wchar_t* name : {L"\\Vdt.exe", L"\\vdt.exe"}) {
-      if (!platform::PathExists(folder + name)) continue;
-      if (const auto words = platform::ReadFileVersionWords(folder + name)) return FormatVersionText(*words);
+    if (const auto words = ReadMainExecutableVersion(DecodeRegistryString(value.bytes))) {
+      return FormatVersionText(*words);
     }
   }
   return {};
