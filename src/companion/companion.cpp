@@ -25,6 +25,7 @@
 #include "platform/module.h"
 #include "platform/registry.h"
 #include "result/fleet_report.h"
+#include "result/kept_runs.h"
 #include "result/log_reading.h"
 #include "result/outcome_file.h"
 
@@ -34,8 +35,6 @@ namespace fs = std::filesystem;
 
 constexpr wchar_t kUtilityName[] = L"PatchUpdate.exe";
 constexpr wchar_t kResultsFolder[] = L"\\Veldorant\\PatchUpdate\\Results";
-constexpr wchar_t kSavedLogPrefix[] = L"Log_VDT_14_PatchUpdate.";
-constexpr wchar_t kOutcomePrefix[] = L"outcome.";
 constexpr wchar_t kReportCommand[] = L"report";
 constexpr wchar_t kUsage[] =
     L"Usage: PatchUpdateResult.exe                      runs PatchUpdate.exe beside it, exits with its outcome's code\n"
@@ -110,25 +109,14 @@ std::optional<std::vector<std::uint8_t>> FreshLog(const fs::path& path, fs::file
   return file.bytes;
 }
 
-// Keeps the newest kKeptRuns runs: names carry their stamp, so they sort by time.
+// Keeps the newest runs; other files in the folder are left alone.
 void PruneResults(const fs::path& folder) {
   std::error_code error;
-  std::vector<std::pair<std::wstring, fs::path>> saved;
+  std::vector<std::wstring> names;
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    const std::wstring name = it->path().filename().wstring();
-    for (const std::wstring_view prefix : {std::wstring_view(kSavedLogPrefix), std::wstring_view(kOutcomePrefix)}) {
-      if (name.rfind(prefix, 0) == 0) saved.emplace_back(name.substr(prefix.size()), it->path());
-    }
+    names.push_back(it->path().filename().wstring());
   }
-  std::vector<std::wstring> stamps(saved.size());
-  std::transform(saved.begin(), saved.end(), stamps.begin(), [](const auto& entry) { return entry.first; });
-  std::sort(stamps.begin(), stamps.end());
-  stamps.erase(std::unique(stamps.begin(), stamps.end()), stamps.end());
-  if (stamps.size() <= kKeptRuns) return;
-  const std::wstring& oldestKept = stamps[stamps.size() - kKeptRuns];
-  for (const auto& [stamp, path] : saved) {
-    if (stamp < oldestKept) fs::remove(path, error);
-  }
+  for (const auto& name : result::RunsToRemove(names, result::kKeptRuns)) fs::remove(folder / name, error);
 }
 
 // Writes the outcome file and the log copy; false when the folder can't take them.
@@ -142,10 +130,10 @@ bool KeepResults(const std::wstring& stamp, const result::OutcomeRecord& record,
   if (error) return false;
   bool kept = true;
   if (log) {
-    kept &= platform::WriteFileExclusive((folder / (kSavedLogPrefix + stamp + L".txt")).wstring(), *log) == 0;
+    kept &= platform::WriteFileExclusive((folder / result::KeptLogName(stamp)).wstring(), *log) == 0;
   }
   const std::string line = result::FormatOutcomeRecord(record) + "\r\n";
-  kept &= platform::WriteFileExclusive((folder / (kOutcomePrefix + stamp + L".json")).wstring(),
+  kept &= platform::WriteFileExclusive((folder / result::OutcomeFileName(stamp)).wstring(),
                                        std::vector<std::uint8_t>(line.begin(), line.end())) == 0;
   PruneResults(folder);
   return kept;

@@ -3,12 +3,8 @@
 // fleet report over logs collected from many machines.
 #pragma once
 
-#include <cstddef>
 #include <string>
 #include <vector>
-
-// Saved runs kept in the Results folder; older ones are removed.
-inline constexpr std::size_t kKeptRuns = 20;
 
 // The program's exit code for these arguments (without the program's own name).
 int RunCompanion(const std::vector<std::wstring>& arguments);

@@ -16,6 +16,7 @@
 #include "fake/fleet_sample.h"
 #include "fake/sample_installation.h"
 #include "result/fleet_report.h"
+#include "result/kept_runs.h"
 #include "result/log_reading.h"
 #include "result/outcome.h"
 #include "result/outcome_file.h"
@@ -377,6 +378,51 @@ TEST_F(FleetReportTest, BuildFleetReport_SeveralRunsOfOneMachine_NewestCounts) {
   EXPECT_EQ(Name(report.machines.begin()->first), "applied");
   EXPECT_EQ(report.machines.begin()->second, std::vector<std::wstring>{L"PC01"});
   std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+
+namespace {
+
+// Both files of each of `count` runs, a minute apart, oldest first.
+std::vector<std::wstring> SavedRuns(int count) {
+  std::vector<std::wstring> names;
+  for (int i = 0; i < count; ++i) {
+    const std::wstring stamp = L"20261209-" + std::to_wstring(100000 + i * 100).substr(0, 6);
+    names.push_back(result::KeptLogName(stamp));
+    names.push_back(result::OutcomeFileName(stamp));
+  }
+  return names;
+}
+
+TEST(KeptRunsTest, RunsToRemove_SavedRuns_AllButTheNewestTwenty) {
+  const struct {
+    const char* name;
+    std::vector<std::wstring> names;
+    std::vector<std::wstring> removed;
+  } kCases[] = {
+      {"twenty runs, both files each: nothing goes", SavedRuns(20), {}},
+      {"twenty-two runs: the two oldest go with both their files", SavedRuns(22),
+       {SavedRuns(22)[0], SavedRuns(22)[1], SavedRuns(22)[2], SavedRuns(22)[3]}},
+      {"a run whose log copy is missing still counts once",
+       [] {
+         auto names = SavedRuns(21);
+         names.erase(names.begin() + 10);
+         return names;
+       }(),
+       {SavedRuns(21)[0], SavedRuns(21)[1]}},
+      {"other files are never removed",
+       [] {
+         auto names = SavedRuns(21);
+         names.insert(names.begin(), {L"notes.txt", L"outcome.json", L"Log_VDT_14_PatchUpdate.txt"});
+         return names;
+       }(),
+       {SavedRuns(21)[0], SavedRuns(21)[1]}},
+  };
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(result::RunsToRemove(row.names, result::kKeptRuns), row.removed);
+  }
 }
 
 }  // namespace
