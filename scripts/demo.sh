@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds PatchUpdate.exe and shows it at work under Wine: a sample installation (registry keys and a
 # Vdt.exe of version 14.0.0.100) and a sample patch package (utility, descriptor for 14.0.0.200,
-# installer stand-in), in a throwaway Wine prefix. Runs the utility twice: the second run finds the
-# patch applied. Pass --keep to keep the prefix for a look around.
+# installer stand-in), in throwaway Wine prefixes. On 64-bit Windows it runs the utility twice (the
+# second run finds the patch applied), then once on a 32-bit Windows machine (Mode 2, the patch
+# applied). Pass --keep to keep the prefixes for a look around.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -8,7 +8,6 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3
   g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
-  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
   wine wine64 wine32:i386
   clang clang-tidy cppcheck libclang-rt-14-dev
   osslsigncode openssl qemu-user-static

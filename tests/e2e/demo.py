@@ -131,7 +131,8 @@ def already_applied_problems(number: int, run: harness.UtilityRun, before: State
 
 
 def show_machine(machine: Machine, runs: int, where: harness.Locations) -> None:
-    print(f"--- {machine.title}: a throwaway Wine prefix ({machine.arch}), the utility run {runs} time(s) ---\n")
+    times = "twice" if runs == 2 else "once"
+    print(f"--- {machine.title}: a throwaway Wine prefix ({machine.arch}), the utility run {times} ---\n")
     print(f"Installation: registry keys under {machine.keys},\n"
           f"  {machine.product_exe} of file version 14.0.0.100, no {harness.RECORD_NAME} yet.")
     print(f"Patch package {SAMPLE.patch_dir}: {harness.UTILITY_NAME} ({harness.pe_machine(where.utility)}), "
@@ -186,7 +187,7 @@ def main() -> int:
     print()
     if harness.emulated_32bit() and harness.pe_machine(args.utility) == "i386":
         print("(this kernel runs no 32-bit code itself: Wine's 32-bit half runs under qemu-i386, so each\n"
-              " start of a 32-bit program takes tens of seconds here; on Windows it takes milliseconds)\n")
+              " start of a 32-bit program takes seconds here; on Windows it takes milliseconds)\n")
     problems: list[str] = []
     number = 1
     for machine in MACHINES:

@@ -343,7 +343,9 @@ class Prefix:
     def start_server(self) -> None:
         # Lingering, so the separate wine calls of a scenario share one server and its start-up cost; not
         # forever, so a scenario killed by its timeout leaves no server behind for long.
-        subprocess.run(["wineserver", f"-p{SERVER_LINGER_SECONDS}"], env=self.env, check=True, timeout=60)
+        # Its output goes nowhere: a server outliving the scenario must not hold the test runner's pipes.
+        subprocess.run(["wineserver", f"-p{SERVER_LINGER_SECONDS}"], env=self.env, check=True, timeout=60,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def loader(self, exe: Path) -> str:
         """The loader for a program laid out from `exe`; a 64-bit program has no place in a 32-bit prefix."""

@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
 """Runs end-to-end scenarios of PatchUpdate.exe under Wine.
 
-  run_scenario.py [--arch ARCH] --list [--focused]
+  run_scenario.py [--arch ARCH] --list
   run_scenario.py --build-dir DIR [--templates TDIR] [--arch ARCH] --make-template
   run_scenario.py --build-dir DIR [--templates TDIR] [--arch ARCH] --utility PatchUpdate.exe [--keep] NAME...
 
 DIR is the e2e build folder: helper programs in DIR/helpers, scenario folders (removed afterwards unless
---keep) in DIR/runs. The template prefixes, one per architecture, are in TDIR (DIR unless given).
+--keep) in DIR/runs/ARCH. The template prefixes, one per architecture, are in TDIR (DIR unless given).
 Scenarios are the SCENARIOS lists of the scenarios_*.py modules beside this file. ARCH is the prefix's
 Windows: win64 (every scenario) or win32 (the focused set of windows32.py, turned into its 32-bit twin).
 Exit code 0 when every named scenario passed.
@@ -39,8 +39,6 @@ def all_scenarios(arch: str = "win64") -> list:
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--list", action="store_true", help="print the scenario names, one a line")
-    parser.add_argument("--focused", action="store_true",
-                        help="with --list: only those that run the 32-bit exe where 32-bit code is emulated")
     parser.add_argument("--build-dir", type=Path)
     parser.add_argument("--templates", type=Path, help="folder of the template prefixes (default: DIR)")
     parser.add_argument("--arch", choices=sorted(harness.ARCHES), default="win64", help="the prefix's Windows")
@@ -52,8 +50,7 @@ def main() -> int:
 
     scenarios = all_scenarios(args.arch)
     if args.list:
-        focused = windows32.FOCUSED_WIN64 if args.arch == "win64" else windows32.NAMES
-        print("\n".join(s.name for s in scenarios if not args.focused or s.name in focused))
+        print("\n".join(s.name for s in scenarios))
         return 0
     if args.build_dir is None:
         parser.error("--build-dir is required")
@@ -66,7 +63,7 @@ def main() -> int:
     if args.utility is None or not args.names:
         parser.error("--utility and at least one scenario name are required")
 
-    where = harness.Locations(helpers=build_dir / "helpers", template=template, runs=build_dir / "runs",
+    where = harness.Locations(helpers=build_dir / "helpers", template=template, runs=build_dir / "runs" / args.arch,
                               utility=args.utility.resolve(), arch=args.arch)
     missing = [str(p) for p in (where.utility, where.helpers / "sleeper.exe", where.helpers / "installer_standin.exe")
                if not p.is_file()]

@@ -22,15 +22,6 @@ NAMES = (
     "install_version_not_previous",
 )
 
-# Where 32-bit code is emulated (qemu-i386, tens of seconds a process), the 32-bit exe runs in a 64-bit
-# prefix only where its view of the registry is at stake: decoy keys under the plain path, and the
-# fallback to the plain path. Elsewhere it runs every scenario; the x86-64 twin runs all of them anyway.
-FOCUSED_WIN64 = (
-    "discovery_wow6432node_keys",
-    "discovery_product_key_plain_only",
-    "run_patch_applied",
-)
-
 PROGRAM_FILES_32 = r"C:\Program Files (x86)" + "\\"
 PROGRAM_FILES = r"C:\Program Files" + "\\"
 WOW_SOFTWARE = inst.HKLM + r"\SOFTWARE\Wow6432Node" + "\\"
