@@ -3,6 +3,7 @@
 #include <exception>
 #include <new>
 
+#include "app/messages.h"
 #include "app/patch_execute.h"
 #include "guard/filter_process.h"
 #include "log/run_log.h"
@@ -12,10 +13,7 @@
 
 namespace {
 
-constexpr wchar_t kNoModuleHandle[] = L"Fatal Error: GetModuleHandle failed\n";
-constexpr wchar_t kInitializationFailed[] = L"Fatal Error: MFC initialization failed\n";
-constexpr wchar_t kOutOfMemory[] = L"Fatal Error: out of memory\n";
-constexpr wchar_t kInternalFailure[] = L"Fatal Error: internal failure\n";
+using namespace messages::app;
 
 constexpr int kExitCompleted = 0;
 constexpr int kExitStartUpFailed = 1;

@@ -1,18 +1,15 @@
 #include "app/patch_execute.h"
 
 #include "app/entry.h"
+#include "app/messages.h"
 #include "platform/console.h"
 #include "platform/pause.h"
 
 namespace {
 
-constexpr wchar_t kValidationInProgress[] = L"Patch update status: Validation in-progress...\n";
+using namespace messages::app;
+
 constexpr wchar_t kRequiredProductVersion[] = L"14.0";
-constexpr wchar_t kNotInstalled[] =
-    L"This patch can't be applied. Veldorant 14.0 application is not installed in this machine.";
-constexpr wchar_t kLevelTwoFailed[] =
-    L"Patch update status : Validation for level two check failed.(empty value found).\n";
-constexpr wchar_t kLevelTwoWarning[] = L"Could not check patch update availability.WARNING: 101.";
 
 }  // namespace
 

@@ -9,32 +9,17 @@
 
 #include "app/patch_execute.h"
 #include "app/path_text.h"
+#include "applicability/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
 
 namespace {
 
+using namespace messages::applicability;
+
 // Searched case-sensitively in the record's text.
 constexpr wchar_t kProductWord[] = L"Veldorant";
 
-// Executable already carries PatchVersion.
-constexpr wchar_t kNotFoundExitCode3[] = L"Update details not found: Exit code 3.";
-constexpr wchar_t kAlreadyAppliedEntry[] = L"This patch update has been already applied.";
-// Executable version not among PreviousVersions.
-constexpr wchar_t kNotApplicableEntry[] =
-    L"This patch is not applicable or not required for the installed veldorant application.";
-constexpr wchar_t kNotApplicableConsole[] =
-    L"Patch update status: This patch is not applicable or not required for the installed veldorant application.\n";
-// Record present.
-constexpr wchar_t kRecordExists[] = L"Installer update file exists in local.";
-constexpr wchar_t kNotFoundExitCode1[] = L"Update details not found.Exit code 1.";
-constexpr wchar_t kFoundExitCode1[] = L"Update details found: Exit code 1.";
-// Record absent.
-constexpr wchar_t kFoundExitCode2[] = L"Update details found: Exit code 2.";
-constexpr wchar_t kNotFoundExitCode2[] = L"Update details not found: Exit code 2.";
-// Logged after exit codes 1 and 2 when nothing is to be done; the console line is the same text.
-constexpr wchar_t kAlreadyAppliedStatusEntry[] = L"Patch update status: This patch update has been already applied.";
-constexpr wchar_t kAlreadyAppliedConsole[] = L"Patch update status: This patch update has been already applied.\n";
 
 bool IsAsciiSpace(wchar_t c) {
   return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';

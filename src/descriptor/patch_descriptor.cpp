@@ -8,8 +8,9 @@
 #include <iterator>
 #include <new>
 
-#include "app/path_text.h"
 #include "app/patch_execute.h"
+#include "app/path_text.h"
+#include "descriptor/messages.h"
 #include "descriptor/whole_file.h"
 #include "platform/errors.h"
 #include "platform/files.h"
@@ -17,13 +18,7 @@
 
 namespace {
 
-constexpr wchar_t kDescriptorMissing[] = L"Patch update read process: key file not found.Exit code 6.";
-constexpr wchar_t kKeyMissing[] = L"Patch update read process: key values not found.Exit code 1.";
-constexpr wchar_t kNoExe[] = L"Patch updates read process: key values not found.Exit code 2.";
-constexpr wchar_t kSliceEmpty[] = L"Patch update read process: key values not found.Exit code 3.";
-constexpr wchar_t kValueEmpty[] = L"Patch update read process: key values not found.Exit code 4.";
-constexpr wchar_t kInstallerMissing[] = L"Patch update read process: key file not found.Exit code 5.";
-constexpr wchar_t kKeysFound[] = L"Patch update read process: key values found.";
+using namespace messages::descriptor;
 
 constexpr wchar_t kPatchInfoKey[] = L"PatchInfo";
 constexpr wchar_t kPatchFileKey[] = L"PatchFile";

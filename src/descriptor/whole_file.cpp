@@ -7,16 +7,14 @@
 #include <new>
 
 #include "app/patch_execute.h"
+#include "descriptor/messages.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 
 namespace {
 
-constexpr wchar_t kRecordReadCompleted[] = L"Read local installer update file completed.";
-constexpr wchar_t kRecordReadFailed[] = L"Read local installer update file failed.";
-constexpr wchar_t kDescriptorReadCompleted[] = L"Read patch update installer file completed.";
-constexpr wchar_t kDescriptorReadFailed[] = L"Read patch update installer  file failed.";
+using namespace messages::descriptor;
 
 bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 

@@ -22,8 +22,8 @@ std::wstring PartText(std::uint32_t word, bool high) {
   return std::to_wstring(static_cast<unsigned>(part));
 }
 
-// The file version words of "<folder>\Vdt.exe", or of "<folder>\vdt.exe" when the first isn't there;
-// nullopt without an executable or without usable version information.
+}  // namespace
+
 std::optional<platform::FileVersionWords> ReadMainExecutableVersion(const std::wstring& installFolder) {
   std::wstring path = installFolder + kMainExecutable;
   if (!platform::PathExists(path)) {
@@ -32,8 +32,6 @@ std::optional<platform::FileVersionWords> ReadMainExecutableVersion(const std::w
   }
   return platform::ReadFileVersionWords(path);
 }
-
-}  // namespace
 
 std::wstring FormatVersionText(const platform::FileVersionWords& words) {
   return PartText(words.ms, true) + L"." + PartText(words.ms, false) + L"." + PartText(words.ls, true) + L"." +

@@ -4,9 +4,14 @@
 // exe_version.cpp. They log nothing: a missing executable or version leaves the members as they were.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "platform/version_resource.h"
+
+// The file version words of "<folder>\Vdt.exe", or of "<folder>\vdt.exe" when the first isn't there;
+// nullopt without an executable or without usable version information.
+std::optional<platform::FileVersionWords> ReadMainExecutableVersion(const std::wstring& installFolder);
 
 // "major.minor.build.revision", each part unsigned decimal without leading zeros.
 std::wstring FormatVersionText(const platform::FileVersionWords& words);

@@ -11,21 +11,21 @@
 #include <vector>
 
 #include "app/patch_execute.h"
+#include "discovery/product_keys.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
 
 namespace {
 
+using namespace product_keys;
+
 // Keys under HKEY_LOCAL_MACHINE. The branch for 32-bit programs is chosen by path alone.
 constexpr wchar_t kViewDetectionKey[] = L"SOFTWARE\\Wow6432Node";
-constexpr wchar_t kProductKeyWow64[] = L"SOFTWARE\\Wow6432Node\\KORVEN Software Inc.\\VeldoRant\\14.0";
-constexpr wchar_t kProductKeyPlain[] = L"SOFTWARE\\KORVEN Software Inc.\\VeldoRant\\14.0";
 constexpr wchar_t kUninstallKeyWow64[] =
     L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Veldorant 14.0";
 constexpr wchar_t kUninstallKeyPlain[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Veldorant 14.0";
 
 constexpr wchar_t kVersionValue[] = L"Version";
-constexpr wchar_t kInstallPathValue[] = L"Installpath";
 constexpr wchar_t kDisplayIconValue[] = L"DisplayIcon";
 
 // Second entry after any failed registry call; the code follows it directly.

@@ -2,14 +2,16 @@
 
 #include <string_view>
 
+#include "guard/messages.h"
 #include "platform/console.h"
 #include "platform/process_list.h"
 
 namespace {
 
+using namespace messages::guard;
+
 constexpr std::wstring_view kProductExeName = L"Vdt.exe";
 constexpr std::wstring_view kExcelExeName = L"excel.exe";
-constexpr wchar_t kBlockedMessage[] = L"Patch update status: Please check and close Veldorant/Excel application,if open.\n";
 
 // Both names are ASCII, so folding ASCII letters alone is enough and stays independent of the locale.
 constexpr wchar_t FoldAscii(wchar_t c) {

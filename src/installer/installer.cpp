@@ -7,6 +7,7 @@
 
 #include "app/entry.h"
 #include "app/patch_execute.h"
+#include "installer/messages.h"
 #include "platform/console.h"
 #include "platform/errors.h"
 #include "platform/pause.h"
@@ -14,8 +15,8 @@
 
 namespace {
 
-constexpr wchar_t kInProgressConsole[] =
-    L"Patch update status: Installation in-progress.\nPlease wait to complete...\n";
+using namespace messages::installer;
+
 // Every attempt ends with this pause, so the operator can read the console.
 constexpr std::uint32_t kClosingPauseMs = 10000;
 
@@ -23,47 +24,6 @@ constexpr std::uint32_t kClosingPauseMs = 10000;
 constexpr wchar_t kSilentSwitch[] = L" /s ";
 constexpr wchar_t kInstallPathProperty[] = L" INSTALLPATH=";
 constexpr wchar_t kAllUsersProperty[] = L"ALLUSERS=TRUE ";
-
-// A Windows folder never holds a double quote; one in the registry value could only close the quoted
-// INSTALLPATH early and smuggle further arguments onto the elevated installer's command line.
-constexpr wchar_t kQuoteInInstallPath[] =
-    L"Execute patch process silent error: The install path contains a double quote and was not passed to the "
-    L"installer.";
-
-// Launch errors.
-constexpr wchar_t kLaunchFileNotFound[] = L"Execute patch process silent error: The specified file was not found.";
-constexpr wchar_t kLaunchPathNotFound[] = L"Execute patch process silent error: The specified path was not found.";
-constexpr wchar_t kLaunchDdeFail[] =
-    L"Execute patch process silent error: The Dynamic Data Exchange (DDE) transaction failed.";
-constexpr wchar_t kLaunchNoAssociation[] =
-    L"Execute patch process silent error: There is no application associated with the specified file name "
-    L"extension.";
-constexpr wchar_t kLaunchAccessDenied[] =
-    L"Execute patch process silent error: Access to the specified file is denied.";
-constexpr wchar_t kLaunchDllNotFound[] =
-    L"Execute patch process silent error: One of the library files necessary to run the application can't be "
-    L"found.";
-constexpr wchar_t kLaunchCancelled[] =
-    L"Execute patch process silent error: The function prompted the user for additional information, but the user "
-    L"canceled the request.";
-constexpr wchar_t kLaunchNotEnoughMemory[] =
-    L"Execute patch process silent error: There is not enough memory to perform the specified action.";
-constexpr wchar_t kLaunchSharingViolation[] = L"Execute patch process silent error: A sharing violation occurred.";
-constexpr wchar_t kLaunchOtherError[] = L"Execute patch process silent: error code ";
-
-// Verification outcomes: log entry and console line of each.
-constexpr wchar_t kCancelledEntry[] =
-    L"Execute patch process silent : Not completed successfully (might be cancelled during updates). Please try "
-    L"again. ";
-constexpr wchar_t kMismatchEntry[] =
-    L"Execute patch process silent : Not completed successfully due to version information mismatch. ";
-constexpr wchar_t kCompletedEntry[] = L"Execute patch process silent: Completed successfully.";
-constexpr wchar_t kRecordFailedEntry[] = L"Execute patch process silent: Not completed successfully.";
-constexpr wchar_t kUpdateFailedConsole[] =
-    L"Patch update status: Update failed, please check the log for complete details.\n";
-constexpr wchar_t kMismatchConsole[] =
-    L"Patch update status: Update failed due to version mismatch, please check the log for complete details.\n";
-constexpr wchar_t kCompletedConsole[] = L"Patch update status: Completed successfully.\n";
 
 wchar_t FoldCase(wchar_t c) { return static_cast<wchar_t>(std::towlower(static_cast<std::wint_t>(c))); }
 

@@ -5,19 +5,14 @@
 
 #include "app/patch_execute.h"
 #include "app/path_text.h"
+#include "log/messages.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/module.h"
 
 namespace {
 
-constexpr wchar_t kVersionLabel[] = L"Veldorant 14.0 Patch Update Utility Version : ";
-constexpr wchar_t kDateLabel[] = L"Veldorant 14.0 Patch Update Utility Date/Time : ";
-constexpr std::size_t kRuleLength = 89;
-constexpr wchar_t kFooterOpening[] = L"===========";
-constexpr wchar_t kFooterName[] = L" (Veldorant 14.0 Patch Update Utility ";
-constexpr wchar_t kFooterEnd[] = L") Patch Update : End ";
-constexpr wchar_t kFooterClosing[] = L" =============";
+using namespace messages::log;
 
 // The date text never grows past what a 128-character buffer held.
 constexpr std::size_t kMaxDateChars = 127;

@@ -12,6 +12,7 @@ struct LocalTime {
   int weekday = 0;  // 0 = Sunday .. 6 = Saturday
   int hour = 0;     // 0..23
   int minute = 0;   // 0..59
+  int second = 0;   // 0..59
 };
 
 // The current local time; nullopt when it can't be converted.

@@ -4,13 +4,16 @@
 // linearly with size.
 #include <benchmark/benchmark.h>
 
+#include <filesystem>
 #include <string>
 
 #include "app/entry.h"
 #include "app/patch_execute.h"
 #include "fake/fake_machine.h"
+#include "fake/fleet_sample.h"
 #include "fake/sample_installation.h"
 #include "guard/filter_process.h"
+#include "result/fleet_report.h"
 
 namespace {
 
@@ -93,5 +96,20 @@ void BM_RecordCheck(benchmark::State& state) {
 BENCHMARK(BM_RecordCheck)->RangeMultiplier(16)->Range(64 << 10, 1 << 20)->Complexity();
 
 }  // namespace
+
+// The fleet report over a folder of collected files, a machine each: reading, classifying, counting.
+void BM_FleetReport(benchmark::State& state) {
+  const auto machines = static_cast<std::size_t>(state.range(0));
+  const auto folder = std::filesystem::temp_directory_path() / ("fleet_bench_" + std::to_string(machines));
+  fake::fleet::WriteFleet(folder, machines);
+  for (auto _ : state) {
+    const result::FleetReport report = result::BuildFleetReport(folder);
+    if (report.machineCount != machines) state.SkipWithError("the report lost machines");
+    benchmark::DoNotOptimize(report.rows.size());
+  }
+  std::filesystem::remove_all(folder);
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_FleetReport)->RangeMultiplier(16)->Range(64, 1024)->Unit(benchmark::kMillisecond)->Complexity();
 
 BENCHMARK_MAIN();

@@ -16,6 +16,7 @@ import dataclasses
 import datetime
 import difflib
 import fcntl
+import json
 import os
 import re
 import select
@@ -64,6 +65,9 @@ TEMPLATE_STAMP = ".e2e-template"
 
 DEFAULT_PATCH_DIR = r"C:\Patch Package"
 UTILITY_NAME = "PatchUpdate.exe"
+COMPANION_NAME = "PatchUpdateResult.exe"  # found beside the utility under test
+EXIT_CODE_HELPER = r"C:\Helpers\exit_code.exe"
+RESULTS_DIR = r"C:\ProgramData\Veldorant\PatchUpdate\Results"
 DESCRIPTOR_NAME = "patchupdate.dat"
 RECORD_NAME = "installedupdates.dat"
 INSTALLER_RECORD_NAME = "installer_record.txt"
@@ -153,6 +157,18 @@ class ProductVersionAfter:
 
 
 @dataclasses.dataclass(frozen=True)
+class Companion:
+    """The run made through PatchUpdateResult.exe, as a deployment system starts it, and what it must say."""
+    outcome: str  # the outcome's name on the closing line and in the outcome file
+    code: int  # its full exit code, as the exit_code helper reads it on the Windows side
+    reason: str  # the closing line's text after the code
+
+    def closing_lines(self) -> str:
+        return (f"PatchUpdateResult: {self.outcome} (exit code {self.code}): {self.reason}\n"
+                f"exit code {self.code}\n")
+
+
+@dataclasses.dataclass(frozen=True)
 class Scenario:
     name: str
     description: str
@@ -176,6 +192,7 @@ class Scenario:
     # working directory, and loaded native-first as Windows would; the utility must load none of them.
     planted_dlls: Sequence[str] = ()
     cwd: str = r"C:\Operator"  # the working directory the utility is started from
+    companion: Optional[Companion] = None  # run through PatchUpdateResult.exe instead of directly
 
     @property
     def utility_path(self) -> str:
@@ -688,7 +705,11 @@ def run_utility(s: Scenario, prefix: Prefix, run_dir: Path, utility: Path) -> Ut
     started_at = datetime.datetime.now()
     tick = time.monotonic()
     with open(console_file, "wb") as out, open(stderr_file, "wb") as err:
-        proc = subprocess.Popen([prefix.loader(utility), s.utility_path], env=prefix.env, stdin=subprocess.DEVNULL,
+        # Through the companion, as a deployment system starts it: the exit_code helper (built for the
+        # utility's architecture) reads its full exit code on the Windows side.
+        command = ([s.utility_path] if s.companion is None
+                   else [EXIT_CODE_HELPER, s.patch_dir + "\\" + COMPANION_NAME])
+        proc = subprocess.Popen([prefix.loader(utility), *command], env=prefix.env, stdin=subprocess.DEVNULL,
                                 cwd=cwd, stdout=out, stderr=err)
         code, cpu = wait_with_usage(proc, UTILITY_TIMEOUT_SECONDS * slowdown(utility))
     elapsed = time.monotonic() - tick
@@ -784,6 +805,9 @@ def lay_out(s: Scenario, where: Locations, prefix: Prefix, run_dir: Path) -> Non
     patch = prefix.unix(s.patch_dir)
     patch.mkdir(parents=True, exist_ok=True)
     shutil.copy2(where.utility, patch / UTILITY_NAME)
+    if s.companion is not None:
+        shutil.copy2(where.utility.with_name(COMPANION_NAME), patch / COMPANION_NAME)
+        write_file(prefix, where.helpers, EXIT_CODE_HELPER, (where.helpers / "exit_code.exe").read_bytes())
     if s.descriptor is not None:
         (patch / DESCRIPTOR_NAME).write_bytes(s.descriptor)
     if s.installer is not None:
@@ -830,7 +854,8 @@ def _check(s: Scenario, prefix: Prefix, run: UtilityRun, cwd: Path, cwd_before: 
     elif run.code != e.exit_code:
         failures.append(f"exit code {run.code}, expected {e.exit_code}")
 
-    expected_console = e.console.encode("cp1252")
+    # Through the companion: the utility's console passed through, then its closing line and the code.
+    expected_console = (e.console + (s.companion.closing_lines() if s.companion else "")).encode("cp1252")
     if run.console != expected_console:
         failures.append(diff("console output", expected_console, run.console))
 
@@ -903,11 +928,39 @@ def _check(s: Scenario, prefix: Prefix, run: UtilityRun, cwd: Path, cwd_before: 
     into_utility = [dll for process, dll in loads if process.lower() == s.utility_path.lower()]
     if into_utility:
         failures.append(f"the utility loaded planted DLLs: {into_utility}")
+    if s.companion is not None:
+        failures += check_kept_results(s, prefix)
 
     if e.installer_calls is not None:
         record = prefix.unix(s.patch_dir + "\\" + INSTALLER_RECORD_NAME)
         calls = parse_installer_record(record.read_bytes()) if record.is_file() else []
         failures += check_installer_calls(e.installer_calls, calls)
+    return failures
+
+
+def check_kept_results(s: Scenario, prefix: Prefix) -> list[str]:
+    """The companion's durable copy: one outcome file naming the outcome, and the run's log as written."""
+    assert s.companion is not None
+    folder = prefix.unix(RESULTS_DIR)
+    names = sorted(p.name for p in folder.iterdir()) if folder.is_dir() else []
+    outcomes = [n for n in names if n.startswith("outcome.") and n.endswith(".json")]
+    logs = [n for n in names if n.startswith("Log_VDT_14_PatchUpdate.") and n.endswith(".txt")]
+    failures = []
+    if len(outcomes) != 1 or len(names) != len(outcomes) + len(logs):
+        return [f"{RESULTS_DIR} holds {names}, expected one outcome file and at most one log"]
+    record = json.loads((folder / outcomes[0]).read_bytes().decode("utf-8"))
+    want = {"outcome": s.companion.outcome, "code": s.companion.code, "reason": s.companion.reason}
+    got = {key: record.get(key) for key in want}
+    if got != want or not record.get("machine") or not record.get("time"):
+        failures.append(f"outcome file {outcomes[0]}: {record}, expected {want} with machine and time")
+    log_path = prefix.unix(s.log_path)
+    if s.expect.log is None:
+        if logs:
+            failures.append(f"a log copy {logs[0]} was kept although the run wrote no log")
+    elif len(logs) != 1:
+        failures.append(f"no copy of the run's log in {RESULTS_DIR}")
+    elif log_path.is_file() and (folder / logs[0]).read_bytes() != log_path.read_bytes():
+        failures.append(diff(f"kept log {logs[0]}", log_path.read_bytes(), (folder / logs[0]).read_bytes()))
     return failures
 
 

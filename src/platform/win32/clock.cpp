@@ -14,6 +14,7 @@ std::optional<LocalTime> CurrentLocalTime() {
   time.weekday = now.wDayOfWeek;
   time.hour = now.wHour;
   time.minute = now.wMinute;
+  time.second = now.wSecond;
   return time;
 }
 

@@ -1,0 +1,10 @@
+// PatchUpdateResult: runs PatchUpdate.exe from its own folder as a deployment system's install command
+// and ends with an exit code that deployment systems understand; or, with "report FOLDER [CSV]", the
+// fleet report over logs collected from many machines.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The program's exit code for these arguments (without the program's own name).
+int RunCompanion(const std::vector<std::wstring>& arguments);

@@ -1,0 +1,18 @@
+// The run log's frame: the header and footer that surround the entries. Shared by the writer and by
+// the programs that read logs back.
+#pragma once
+
+#include <cstddef>
+
+namespace messages::log {
+
+inline constexpr wchar_t kVersionLabel[] = L"Veldorant 14.0 Patch Update Utility Version : ";
+inline constexpr wchar_t kDateLabel[] = L"Veldorant 14.0 Patch Update Utility Date/Time : ";
+// The header's first and last line: this many "=".
+inline constexpr std::size_t kRuleLength = 89;
+inline constexpr wchar_t kFooterOpening[] = L"===========";
+inline constexpr wchar_t kFooterName[] = L" (Veldorant 14.0 Patch Update Utility ";
+inline constexpr wchar_t kFooterEnd[] = L") Patch Update : End ";
+inline constexpr wchar_t kFooterClosing[] = L" =============";
+
+}  // namespace messages::log

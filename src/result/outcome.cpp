@@ -1,0 +1,45 @@
+#include "result/outcome.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace result {
+
+std::wstring_view OutcomeName(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kApplied: return L"applied";
+    case Outcome::kAlreadyApplied: return L"already-applied";
+    case Outcome::kBlocked: return L"blocked";
+    case Outcome::kInstallFailed: return L"install-failed";
+    case Outcome::kProductIncomplete: return L"product-incomplete";
+    case Outcome::kBrokenPackage: return L"broken-package";
+    case Outcome::kNotApplicable: return L"not-applicable";
+    case Outcome::kNoLog: return L"no-log";
+    case Outcome::kUnreadable: return L"unreadable";
+  }
+  return L"unreadable";
+}
+
+std::optional<Outcome> OutcomeFromName(std::wstring_view name) {
+  const auto found = std::find_if(std::begin(kAllOutcomes), std::end(kAllOutcomes),
+                                  [name](Outcome outcome) { return OutcomeName(outcome) == name; });
+  if (found == std::end(kAllOutcomes)) return std::nullopt;
+  return *found;
+}
+
+std::uint32_t ExitCodeOf(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kApplied:
+    case Outcome::kAlreadyApplied: return kExitSuccess;
+    case Outcome::kBlocked: return kExitAnotherRunning;
+    case Outcome::kInstallFailed:
+    case Outcome::kProductIncomplete: return kExitFatalError;
+    case Outcome::kBrokenPackage: return kExitPackageInvalid;
+    case Outcome::kNotApplicable: return kExitPatchTargetNotFound;
+    case Outcome::kNoLog:
+    case Outcome::kUnreadable: return kExitLogFailure;
+  }
+  return kExitLogFailure;
+}
+
+}  // namespace result
