@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """What the built PatchUpdate.exe says it is and what it loads, read back from its bytes.
 
-  check_exe.py EXE
+  check_exe.py EXE [ORIGINAL_FILENAME DESCRIPTION]
+
+ORIGINAL_FILENAME and DESCRIPTION are what its version resource must name (PatchUpdate.exe and the
+utility's description unless given): PatchUpdateResult.exe ships beside it, built the same way.
 
 Reads the PE file itself (no Windows, no Wine): the DLLs it imports at load time, its version resource
 and its application manifest, and checks them against what the utility must ship with. The version is
@@ -156,7 +159,8 @@ def version_info(data: bytes) -> tuple[tuple[int, ...], tuple[int, ...], dict[st
 # Checks
 # --------------------------------------------------------------------------------------------------
 
-def check(exe: Path) -> list[str]:
+def check(exe: Path, original_filename: str = "PatchUpdate.exe",
+          description: str = "Veldorant 14.0 Patch Update Utility") -> list[str]:
     pe = PeFile(exe.read_bytes())
     failures: list[str] = []
 
@@ -181,8 +185,8 @@ def check(exe: Path) -> list[str]:
             ("product version words", product_parts, expected_parts),
             ("FileVersion", strings.get("FileVersion"), four_part),
             ("ProductVersion", strings.get("ProductVersion"), four_part),
-            ("FileDescription", strings.get("FileDescription"), "Veldorant 14.0 Patch Update Utility"),
-            ("OriginalFilename", strings.get("OriginalFilename"), "PatchUpdate.exe"),
+            ("FileDescription", strings.get("FileDescription"), description),
+            ("OriginalFilename", strings.get("OriginalFilename"), original_filename),
         ]
         failures += [f"{what} is {found!r}, expected {want!r}" for what, found, want in rows if found != want]
         failures += [f"{name} is missing or empty" for name in ("ProductName", "CompanyName", "LegalCopyright")
@@ -208,11 +212,11 @@ def check(exe: Path) -> list[str]:
 
 
 def main() -> int:
-    if len(sys.argv) != 2:
+    if len(sys.argv) not in (2, 4):
         print(__doc__)
         return 2
     exe = Path(sys.argv[1])
-    failures = check(exe)
+    failures = check(exe, *sys.argv[2:])
     for failure in failures:
         print("FAIL: " + failure)
     if not failures:

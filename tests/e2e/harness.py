@@ -925,9 +925,10 @@ def _check(s: Scenario, prefix: Prefix, run: UtilityRun, cwd: Path, cwd_before: 
             failures.append(f"{win_path} holds {found}, expected {sorted(names)}")
 
     loads = planted_loads(prefix)
-    into_utility = [dll for process, dll in loads if process.lower() == s.utility_path.lower()]
+    ours = {s.utility_path.lower(), (s.patch_dir + "\\" + COMPANION_NAME).lower()}  # the companion as well
+    into_utility = [(process, dll) for process, dll in loads if process.lower() in ours]
     if into_utility:
-        failures.append(f"the utility loaded planted DLLs: {into_utility}")
+        failures.append(f"the utility or its companion loaded planted DLLs: {into_utility}")
     if s.companion is not None:
         failures += check_kept_results(s, prefix)
 

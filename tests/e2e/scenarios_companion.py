@@ -30,6 +30,7 @@ def again(name: str, companion: Companion, suffix: str = "", why: str = "", expe
 
 SCENARIOS = [
     again("run_patch_applied", Companion("applied", 0, LOG_INSTALL_COMPLETED)),
+    again("run_patch_applied_dlls_planted", Companion("applied", 0, LOG_INSTALL_COMPLETED)),
     again("install_second_run_exe_at_patch_version", Companion("already-applied", 0, LOG_ALREADY_APPLIED)),
     again("guard_vdt_running", Companion("blocked", 1618, CONSOLE_GUARD_BLOCKED.rstrip("\n"))),
     again("install_mismatch", Companion("install-failed", 1603, LOG_INSTALL_MISMATCH)),
