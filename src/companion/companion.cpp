@@ -3,7 +3,6 @@
 // code stays 0 whatever happened; the outcome read from its log becomes ours.
 #include "companion/companion.h"
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -42,6 +41,7 @@ constexpr wchar_t kUsage[] =
 constexpr wchar_t kClosingPrefix[] = L"PatchUpdateResult: ";
 constexpr wchar_t kNotStarted[] = L"PatchUpdate.exe could not be started, error ";
 constexpr wchar_t kFromConsole[] = L" (no log from this run; read from its console)";
+constexpr wchar_t kInternalFailure[] = L"internal failure";
 constexpr wchar_t kNotSaved[] = L"PatchUpdateResult: the outcome could not be kept in ";
 // A log written this long before the start still counts: FAT keeps write times to 2 s.
 constexpr auto kClockSlack = std::chrono::seconds(2);
@@ -83,13 +83,17 @@ std::wstring TwoDigits(int value) { return (value < 10 ? L"0" : L"") + std::to_w
 std::pair<std::wstring, std::wstring> TimeTexts() {
   const auto now = platform::CurrentLocalTime();
   if (!now) return {};
-  const std::wstring date = std::to_wstring(now->year) + L"-" + TwoDigits(now->month) + L"-" + TwoDigits(now->day);
-  const std::wstring time = TwoDigits(now->hour) + L":" + TwoDigits(now->minute) + L":" + TwoDigits(now->second);
-  std::wstring stamp = date + L"-" + time;
-  stamp.erase(std::remove(stamp.begin(), stamp.end(), L':'), stamp.end());
-  stamp.erase(4, 1);
-  stamp.erase(6, 1);
-  return {date + L"T" + time, stamp};
+  const std::wstring year = std::to_wstring(now->year);
+  const std::wstring month = TwoDigits(now->month), day = TwoDigits(now->day);
+  const std::wstring hour = TwoDigits(now->hour), minute = TwoDigits(now->minute), second = TwoDigits(now->second);
+  return {year + L"-" + month + L"-" + day + L"T" + hour + L":" + minute + L":" + second,
+          year + month + day + L"-" + hour + minute + second};
+}
+
+// "PatchUpdateResult: <outcome> (exit code N): <reason>", the last line of every run.
+std::wstring ClosingLine(result::Outcome outcome, const std::wstring& reason) {
+  return kClosingPrefix + std::wstring(result::OutcomeName(outcome)) + L" (exit code " +
+         std::to_wstring(result::ExitCodeOf(outcome)) + L"): " + reason + L"\n";
 }
 
 std::optional<fs::file_time_type> WriteTime(const fs::path& path) {
@@ -175,8 +179,7 @@ int RunUtility() {
   if (!KeepResults(stamp, record, log)) {
     platform::WriteConsoleText(kNotSaved + platform::ProgramDataFolder() + kResultsFolder + L"\n");
   }
-  platform::WriteConsoleText(kClosingPrefix + std::wstring(result::OutcomeName(record.outcome)) + L" (exit code " +
-                             std::to_wstring(record.code) + L"): " + record.reason + L"\n");
+  platform::WriteConsoleText(ClosingLine(record.outcome, record.reason));
   return static_cast<int>(record.code);
 }
 
@@ -197,7 +200,7 @@ int RunCompanion(const std::vector<std::wstring>& arguments) {
     return 2;
   } catch (const std::exception&) {
     // Nothing could be read: the deployment system hears "no log", never a crash.
-    platform::WriteConsoleText(std::wstring(kClosingPrefix) + L"no-log (exit code 1622): internal failure\n");
-    return static_cast<int>(result::kExitLogFailure);
+    platform::WriteConsoleText(ClosingLine(result::Outcome::kNoLog, kInternalFailure));
+    return static_cast<int>(result::ExitCodeOf(result::Outcome::kNoLog));
   }
 }

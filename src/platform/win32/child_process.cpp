@@ -62,7 +62,7 @@ ChildRun RunRelayingOutput(const std::wstring& file, const std::wstring& directo
     return run;
   }
   win32::ScopedHandle child(process.hProcess);
-  (void)::CloseHandle(process.hThread);
+  const win32::ScopedHandle thread(process.hThread);
   childEnd.Close();
 
   HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
