@@ -77,6 +77,8 @@ PLANTED_DLL = "planted.dll"  # helpers/planted_dll.cpp
 PLANTED_MARKER = r"C:\planted_dll_loads.txt"  # one line per load of a planted DLL: process|dll
 DOS_ATTRIBUTES = {"r": 0x1, "h": 0x2, "s": 0x4, "a": 0x20}
 
+WINEBOOT_SECONDS = 480  # one attempt at making a template prefix (about 30 s, 2 min where emulated)
+WINEBOOT_ATTEMPTS = 3
 HELPER_START_SECONDS = 60  # a sleeper or file holder must be up by then
 HELPER_LIFETIME_SECONDS = 300  # they end by themselves even if nobody kills them
 SERVER_LINGER_SECONDS = 30  # a scenario's wineserver outlives its last process by this much
@@ -291,15 +293,22 @@ def make_template(template: Path, arch: str = "win64") -> float:
         raise RuntimeError("a 32-bit prefix needs wine32 and 32-bit programs to run (scripts/setup.sh)")
     started = time.monotonic()
     staging = template.with_name(template.name + f".tmp{os.getpid()}")
-    shutil.rmtree(staging, ignore_errors=True)
-    staging.parent.mkdir(parents=True, exist_ok=True)
-    env = wine_env(staging, arch)
-    try:
-        subprocess.run([ARCHES[arch], "wineboot", "--init"], env=env, check=True, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=1500)
-        subprocess.run(["wineserver", "-w"], env=env, check=True, timeout=600)
-    finally:
-        subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
+    # Emulated 32-bit Wine now and then hangs in wineboot for good (seen: an idle rundll32 after 14 min,
+    # where 2 min are usual); a fresh attempt gets through.
+    for attempt in range(1, WINEBOOT_ATTEMPTS + 1):
+        shutil.rmtree(staging, ignore_errors=True)
+        staging.parent.mkdir(parents=True, exist_ok=True)
+        env = wine_env(staging, arch)
+        try:
+            subprocess.run([ARCHES[arch], "wineboot", "--init"], env=env, check=True, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=WINEBOOT_SECONDS)
+            subprocess.run(["wineserver", "-w"], env=env, check=True, timeout=WINEBOOT_SECONDS)
+            break
+        except subprocess.TimeoutExpired:
+            if attempt == WINEBOOT_ATTEMPTS:
+                raise
+        finally:
+            subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
     if not (staging / "system.reg").is_file() or not (staging / "drive_c" / "windows").is_dir():
         raise RuntimeError(f"wineboot left no usable prefix in {staging}")
     (staging / TEMPLATE_STAMP).write_text(wanted)
