@@ -32,11 +32,45 @@ for package in "${packages[@]}"; do
   fi
 done
 
+# Mirrors are often mid-sync for hours: an index that can't be fetched is a warning, not the end.
+apt_update() {
+  local log
+  log=$(mktemp)
+  if ! "${sudo[@]}" apt-get update 2>&1 | tee "$log"; then
+    :
+  fi
+  if grep -q '^E: \|^W: Failed to fetch\|^Err:' "$log"; then
+    echo "setup: warning: apt-get update could not fetch every index (see above); going on with what it has"
+  fi
+  rm -f "$log"
+}
+
+# wine32:i386 needs each i386 library at exactly the version of its amd64 twin. When one suite's i386
+# index is missing (a mirror mid-sync), the amd64 side wants that suite's newer versions and apt gives up
+# ("held broken packages"); the base suite holds both architectures at one version, so take its versions.
+apt_install() {
+  local log codename
+  log=$(mktemp)
+  if "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "$@" 2>&1 | tee "$log"; then
+    rm -f "$log"
+    return 0
+  fi
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  if [ -n "$codename" ] && grep -q 'held broken packages\|but it is not going to be installed\|but .* is to be installed' "$log"; then
+    rm -f "$log"
+    echo "setup: the two architectures' package versions disagree (an index missing, a mirror mid-sync?); installing again from $codename's own versions (-t $codename)"
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends -t "$codename" "$@"
+    return
+  fi
+  rm -f "$log"
+  return 1
+}
+
 if [ "${#missing[@]}" -gt 0 ] || [ "$added_architecture" -eq 1 ]; then
   echo "setup: installing ${missing[*]}"
-  "${sudo[@]}" apt-get update
+  apt_update
   if [ "${#missing[@]}" -gt 0 ]; then
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+    apt_install "${missing[@]}"
   fi
 fi
 
