@@ -14,12 +14,14 @@ struct ChildRun {
   std::vector<std::uint8_t> output;  // everything it wrote to its standard output and error
 };
 
-// Starts `file` (a full path) in `directory` with no arguments, on our console. Its standard output and
-// error go through a pipe that is copied unchanged to our standard output as it fills; blocks until the
-// program has ended. Programs it starts in turn may keep the pipe open: they are not waited for.
+// Starts `file` (a full path) in `directory` with no arguments, on our console, handing it no handle but
+// its standard ones. Its standard output and error go through a pipe that is copied unchanged to our
+// standard output as it fills; blocks until the program has ended. Programs it starts in turn may keep
+// the pipe open: they are not waited for.
 ChildRun RunRelayingOutput(const std::wstring& file, const std::wstring& directory);
 
-// %ProgramData% (the machine-wide data folder); empty when the system doesn't say.
+// The machine-wide data folder (ProgramData) as the shell knows it, never from the environment, which a
+// user may set for an elevated administrator; empty when the system doesn't say.
 std::wstring ProgramDataFolder();
 
 // This machine's NetBIOS name; empty when the system doesn't say.

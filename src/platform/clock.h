@@ -1,6 +1,7 @@
-// The local wall-clock time, for the run log's header.
+// The local wall-clock time, for the run log's header, and the system time that file times are kept in.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
 namespace platform {
@@ -17,5 +18,11 @@ struct LocalTime {
 
 // The current local time; nullopt when it can't be converted.
 std::optional<LocalTime> CurrentLocalTime();
+
+// 100-nanosecond units per second of CurrentSystemTime and FileWriteTime.
+inline constexpr std::uint64_t kSystemTimeUnitsPerSecond = 10'000'000;
+
+// Now, in the units of file write times (100 ns since 1601, UTC), for telling files written by now apart.
+std::uint64_t CurrentSystemTime();
 
 }  // namespace platform

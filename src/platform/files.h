@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,10 @@ bool PathExists(const std::wstring& path);
 
 // True only when a file, not a folder, is there.
 bool FileExists(const std::wstring& path);
+
+// The file's last write time in the system's 100-nanosecond units (see CurrentSystemTime); nullopt
+// when there is no such file or the system won't say.
+std::optional<std::uint64_t> FileWriteTime(const std::wstring& path);
 
 enum class FileReadStatus { kOk, kOpenFailed, kReadFailed };
 

@@ -51,4 +51,32 @@ struct RegistryValue {
 // Queries one value into a kRegistryValueBufferBytes buffer; the value's type is not looked at.
 RegistryValue QueryRegistryValue(const RegistryKey& key, const std::wstring& name);
 
+// Registry value types, as the system numbers them.
+inline constexpr std::uint32_t kRegSz = 1;
+inline constexpr std::uint32_t kRegBinary = 3;
+inline constexpr std::uint32_t kRegDword = 4;
+inline constexpr std::uint32_t kRegMultiSz = 7;
+
+// A value read whole can be no larger than this; larger ones fail with kErrorMoreData.
+inline constexpr std::size_t kRegistryWholeValueLimit = 1U << 20;
+
+struct RegistryData {
+  std::int32_t code = 0;            // 0, kErrorFileNotFound, kErrorMoreData or any other code
+  std::uint32_t type = 0;           // the value's type, when read
+  std::vector<std::uint8_t> bytes;  // all of its data, when read
+};
+
+// Queries one value whole, however long (up to kRegistryWholeValueLimit), with its type.
+RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name);
+
+// Opens HKEY_LOCAL_MACHINE\path for writing, creating the missing keys, in the same view as
+// OpenLocalMachineKey. Returns the error code (0 on success); on failure `key` stays closed.
+std::int32_t CreateLocalMachineKey(const std::wstring& path, RegistryKey& key);
+
+// Sets a REG_SZ value. Returns the error code (0 on success).
+std::int32_t SetRegistryString(const RegistryKey& key, const std::wstring& name, const std::wstring& text);
+
+// Sets a REG_DWORD value. Returns the error code (0 on success).
+std::int32_t SetRegistryDword(const RegistryKey& key, const std::wstring& name, std::uint32_t value);
+
 }  // namespace platform

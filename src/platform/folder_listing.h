@@ -1,0 +1,35 @@
+// Reading a tree of files collected from many machines: one folder's entries at a time, never through a
+// link, and files read whole only up to a bound.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct FolderEntry {
+  std::wstring name;
+  bool isFolder = false;
+  // A junction, symbolic link or mount point (on Linux a symbolic link): listed, never followed.
+  bool isLink = false;
+  std::uint64_t size = 0;
+  std::int64_t writeTime = 0;  // last write, seconds since 1970-01-01 UTC
+};
+
+// The entries of one folder, "." and ".." left out, in no particular order; the folder itself is not
+// opened through a link. Returns 0 or the error code; `entries` is empty after an error.
+std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries);
+
+// The path of `name` inside `folder`, joined with the system's separator.
+std::wstring ChildPath(const std::wstring& folder, const std::wstring& name);
+
+enum class BoundedReadStatus { kOk, kTooLarge, kFailed };
+
+// Reads a regular file whole into `bytes` (reused, so reading many files allocates little), without
+// following a link, when it holds at most `maxBytes`. kTooLarge reads nothing; kFailed sets `error`.
+BoundedReadStatus ReadRegularFile(const std::wstring& path, std::size_t maxBytes, std::vector<std::uint8_t>& bytes,
+                                  std::uint32_t& error);
+
+}  // namespace platform
