@@ -20,6 +20,8 @@ CPatchExecute::CPatchExecute() {
   m_bReady = m_bValidated && m_bPatchInfoRead;
 }
 
+CPatchExecute::CPatchExecute(NothingReadYet) {}
+
 CPatchExecute::~CPatchExecute() = default;
 
 void CPatchExecute::ValidateInstallation() {

@@ -16,10 +16,15 @@
 
 #include "app/cmd_target.h"
 
+// Selects the constructor that reads nothing, for a program that asks single questions of a package.
+struct NothingReadYet {};
+
 class CPatchExecute : public CCmdTarget {
  public:
   // Validates the installation, then reads the descriptor whatever validation found; m_bReady is both.
   CPatchExecute();
+  // Looks at nothing: every member at its initial value, for calling single steps.
+  explicit CPatchExecute(NothingReadYet);
   ~CPatchExecute() override;
   CPatchExecute(const CPatchExecute&) = delete;
   CPatchExecute& operator=(const CPatchExecute&) = delete;

@@ -8,6 +8,8 @@ namespace messages::log {
 
 inline constexpr wchar_t kVersionLabel[] = L"Veldorant 14.0 Patch Update Utility Version : ";
 inline constexpr wchar_t kDateLabel[] = L"Veldorant 14.0 Patch Update Utility Date/Time : ";
+// The longest date text the header holds: what a 128-character buffer held.
+inline constexpr std::size_t kMaxDateChars = 127;
 // The header's first and last line: this many "=".
 inline constexpr std::size_t kRuleLength = 89;
 inline constexpr wchar_t kFooterOpening[] = L"===========";

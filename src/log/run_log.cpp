@@ -14,8 +14,6 @@ namespace {
 
 using namespace messages::log;
 
-// The date text never grows past what a 128-character buffer held.
-constexpr std::size_t kMaxDateChars = 127;
 
 // English names whatever the C locale says: the log reads the same on every machine.
 constexpr std::wstring_view kWeekdayNames[] = {L"Sunday",   L"Monday", L"Tuesday", L"Wednesday",

@@ -1,68 +1,93 @@
 // Newest run per machine: the deployment cache is gone, but a machine's Results folder holds its last
-// runs, and an administrator wants to know where each machine stands now, not how often it tried.
+// runs, and an administrator wants to know where each machine stands now, not how often it tried. So only
+// the newest run is read, and older ones only while what was read can't be: a machine whose last run was
+// cut short is unreadable, with its earlier result beside it, never that earlier result instead.
+//
+// Everything in the collection may have been written by anyone: names and reasons are neutralised where
+// a spreadsheet or a terminal would act on them, a file's own claims never replace where it was found, and
+// what is read from one file is bounded.
 #include "result/fleet_report.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
+#include <array>
+#include <span>
 #include <string_view>
-#include <system_error>
+#include <utility>
 
 #include "log/run_log.h"
+#include "platform/errors.h"
+#include "platform/folder_listing.h"
+#include "platform/output_file.h"
+#include "result/kept_runs.h"
 #include "result/log_reading.h"
 #include "result/outcome_file.h"
 
 namespace result {
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr wchar_t kUnknownMachine[] = L"(unknown)";
-constexpr wchar_t kCannotRead[] = L"the file could not be read";
 constexpr wchar_t kNotOutcomeFile[] = L"not an outcome file: no flat JSON object with a known \"outcome\"";
-// Outcome files are one short line; anything larger is not one.
-constexpr std::uintmax_t kMaxFileBytes = 16U << 20;
+constexpr wchar_t kTooLarge[] = L"the file is too large (over 16 MiB) to be a log or an outcome file";
+constexpr wchar_t kCannotRead[] = L"the file could not be read: ";
+constexpr wchar_t kCannotList[] = L"the folder could not be read: ";
+constexpr wchar_t kLinkNotFollowed[] = L"a link (junction, symbolic link or mount point): not followed";
+constexpr wchar_t kTooDeep[] = L"folders nested too deep: not read";
+constexpr wchar_t kClaimsMachine[] = L" (the file names the machine \"";
+constexpr wchar_t kEarlier[] = L" (earlier: ";
+constexpr wchar_t kNoSuchFolder[] = L"The folder could not be read: ";
+constexpr wchar_t kCsvNotWritten[] = L"\nThe CSV could not be written: ";
+constexpr wchar_t kCsvWritten[] = L"\nCSV: ";
+constexpr wchar_t kNotReadLine[] = L"not read: ";
+constexpr wchar_t kNotReadTail[] = L" folders or files (rows in the CSV); the report is incomplete\n";
+constexpr char kCsvColumns[] = "\xEF\xBB\xBFmachine,outcome,code,reason,time,file,counted,earlier_outcome\r\n";
 
-std::wstring Wide(const fs::path& path) {
-  const std::u8string utf8 = path.u8string();
-  return FromUtf8(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
-}
+// Outcome files are one short line and logs a few kilobytes; anything larger is neither.
+constexpr std::size_t kMaxFileBytes = 16U << 20;
+// A machine's own files lie a folder or two deep; a deeper tree is not a collection of them.
+constexpr std::size_t kMaxDepth = 16;
 
 wchar_t Lower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
-std::wstring LowerAscii(std::wstring text) {
-  std::transform(text.begin(), text.end(), text.begin(), Lower);
-  return text;
+bool EndsWithNoCase(std::wstring_view text, std::wstring_view suffix) {
+  if (text.size() < suffix.size()) return false;
+  const auto tail = text.substr(text.size() - suffix.size());
+  return std::equal(tail.begin(), tail.end(), suffix.begin(), [](wchar_t a, wchar_t b) { return Lower(a) == b; });
 }
 
 enum class Kind { kNone, kLog, kOutcome };
 
-Kind KindOf(const fs::path& path) {
-  const std::wstring extension = LowerAscii(Wide(path.extension()));
-  if (extension == L".txt" || extension == L".log") return Kind::kLog;
-  if (extension == L".json") return Kind::kOutcome;
+Kind KindOf(std::wstring_view name) {
+  if (name == kNewestOutcomeName) return Kind::kOutcome;
+  if (EndsWithNoCase(name, L".txt") || EndsWithNoCase(name, L".log")) return Kind::kLog;
+  if (EndsWithNoCase(name, L".json")) return Kind::kOutcome;
   return Kind::kNone;
 }
 
-// "PC01_Log_VDT_14_PatchUpdate.txt" names PC01 wherever it lies; any other log takes the first folder
-// below the collection's ("PC01\Results\..."), and at the top its own name ("PC01.txt").
-std::wstring MachineOfLog(const fs::path& relative) {
-  std::wstring stem = Wide(relative.filename());
-  const std::wstring logStem = LowerAscii(std::wstring(kRunLogFileName).substr(0, std::size(kRunLogFileName) - 5));
-  const auto at = LowerAscii(stem).find(logStem);
-  stem.resize(at == std::wstring::npos ? 0 : at);
-  while (!stem.empty() && (stem.back() == L'_' || stem.back() == L'-' || stem.back() == L'.' || stem.back() == L' ')) {
-    stem.pop_back();
-  }
-  if (!stem.empty()) return stem;
-  if (std::distance(relative.begin(), relative.end()) > 1) return Wide(*relative.begin());
-  if (at == std::wstring::npos) return Wide(relative.stem());
-  return kUnknownMachine;
-}
+bool IsNewestCopy(std::wstring_view name) { return name == kNewestLogName || name == kNewestOutcomeName; }
 
-std::wstring FolderMachine(const fs::path& relative) {
-  if (std::distance(relative.begin(), relative.end()) > 1) return Wide(*relative.begin());
-  return Wide(relative.stem());
+// The machine a file directly under the collection names: "PC01_Log_VDT_14_PatchUpdate.txt" the part before
+// the log's own name, "PC01.txt" its stem; the companion's and the utility's own names name none.
+std::wstring MachineOfFileName(std::wstring_view name) {
+  if (ParseKeptName(name) || IsNewestCopy(name)) return kUnknownMachine;
+  static const std::wstring logStem = [] {
+    std::wstring stem(kRunLogFileName, std::size(kRunLogFileName) - 5);  // without ".txt" and the NUL
+    for (auto& c : stem) c = Lower(c);
+    return stem;
+  }();
+  std::wstring lower(name);
+  for (auto& c : lower) c = Lower(c);
+  const auto at = lower.find(logStem);
+  std::wstring_view machine = name;
+  if (at != std::wstring::npos) {
+    machine = name.substr(0, at);
+    while (!machine.empty() && (machine.back() == L'_' || machine.back() == L'-' || machine.back() == L'.' ||
+                                machine.back() == L' ')) {
+      machine.remove_suffix(1);
+    }
+  } else if (const auto dot = name.rfind(L'.'); dot != std::wstring_view::npos) {
+    machine = name.substr(0, dot);
+  }
+  return machine.empty() ? std::wstring(kUnknownMachine) : std::wstring(machine);
 }
 
 // "Monday 14:05, December 07, 2026" as "2026-12-07T14:05"; empty when it doesn't read as such.
@@ -90,57 +115,53 @@ std::wstring SortableLogDate(std::wstring_view date) {
   return sortable;
 }
 
-std::optional<std::string> ReadBytes(const fs::path& path) {
-  std::error_code error;
-  const auto size = fs::file_size(path, error);
-  if (error || size > kMaxFileBytes) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (static_cast<std::uintmax_t>(in.gcount()) != size) return std::nullopt;
-  return bytes;
-}
-
-ReportRow ReadFile(const fs::path& path, const fs::path& relative, Kind kind) {
-  ReportRow row;
-  row.file = Wide(relative.generic_u8string());
-  const auto bytes = ReadBytes(path);
-  if (kind == Kind::kOutcome) {
-    const auto record = bytes ? ParseOutcomeRecord(*bytes) : std::nullopt;
-    if (record) {
-      row.machine = record->machine.empty() ? FolderMachine(relative) : record->machine;
-      row.time = record->time;
-      row.outcome = record->outcome;
-      row.code = record->code;
-      row.reason = record->reason;
-      return row;
-    }
-    row.machine = FolderMachine(relative);
-    row.reason = bytes ? kNotOutcomeFile : kCannotRead;
-  } else {
-    row.machine = MachineOfLog(relative);
-    if (bytes) {
-      const auto* data = reinterpret_cast<const std::uint8_t*>(bytes->data());
-      const Reading reading = ReadRunLog(std::span<const std::uint8_t>(data, bytes->size()));
-      row.outcome = reading.outcome;
-      row.reason = reading.reason;
-      row.time = SortableLogDate(reading.logDate);
-    } else {
-      row.reason = kCannotRead;
-    }
+// Seconds since 1970 (UTC) as the number YYYYMMDDHHMMSS, comparable with a kept run's stamp.
+std::int64_t StampOfTime(std::int64_t seconds) {
+  // Days to the civil date: Howard Hinnant's algorithm, valid for every day of the proleptic calendar.
+  std::int64_t days = seconds / 86400;
+  std::int64_t rest = seconds % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    --days;
   }
-  row.code = ExitCodeOf(row.outcome);
-  return row;
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const std::int64_t dayOfEra = days - era * 146097;
+  const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const std::int64_t shifted = (5 * dayOfYear + 2) / 153;
+  const std::int64_t day = dayOfYear - (153 * shifted + 2) / 5 + 1;
+  const std::int64_t month = shifted < 10 ? shifted + 3 : shifted - 9;
+  const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  return ((year * 100 + month) * 100 + day) * 1000000 + (rest / 3600) * 10000 + (rest / 60 % 60) * 100 + rest % 60;
 }
 
-std::wstring Padded(std::wstring text, std::size_t width) {
-  if (text.size() < width) text.append(width - text.size(), L' ');
-  return text;
+// One of a machine's files: where it is, what it is and when its run was.
+struct Candidate {
+  std::wstring path;      // for reading
+  std::wstring relative;  // for the CSV
+  Kind kind = Kind::kNone;
+  RunStamp when;
+  bool stamped = false;
+  bool newestCopy = false;
+};
+
+// Newest run first; within a run its outcome file before its log.
+bool Newer(const Candidate& a, const Candidate& b) {
+  if (a.when != b.when) return a.when > b.when;
+  return a.kind == Kind::kOutcome && b.kind != Kind::kOutcome;
+}
+
+// Spreadsheets take a cell that begins with these as a formula.
+bool StartsLikeFormula(std::string_view cell) {
+  return !cell.empty() && (cell[0] == '=' || cell[0] == '+' || cell[0] == '-' || cell[0] == '@' || cell[0] == '\t' ||
+                           cell[0] == '\r');
 }
 
 void AppendCsvField(std::string& out, std::wstring_view field) {
-  const std::string utf8 = ToUtf8(field);
+  std::string utf8 = ToUtf8(field);
+  // Shown as text, as OWASP advises against CSV injection.
+  if (StartsLikeFormula(utf8)) utf8.insert(utf8.begin(), '\'');
   if (utf8.find_first_of(",\"\r\n") == std::string::npos) {
     out += utf8;
     return;
@@ -153,98 +174,296 @@ void AppendCsvField(std::string& out, std::wstring_view field) {
   out += '"';
 }
 
-}  // namespace
-
-FleetReport BuildFleetReport(const fs::path& folder) {
-  FleetReport report;
-  std::error_code error;
-  std::vector<fs::path> files;
-  for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error), end;
-       !error && it != end; it.increment(error)) {
-    if (it->is_regular_file(error) && KindOf(it->path()) != Kind::kNone) files.push_back(it->path());
+// Text for a terminal: control characters (C0, DEL, C1) become '?', so no escape sequence gets through.
+std::wstring ForConsole(std::wstring_view text) {
+  std::wstring safe(text);
+  for (auto& c : safe) {
+    const auto code = static_cast<std::uint32_t>(c);
+    if (code < 0x20 || (code >= 0x7F && code < 0xA0)) c = L'?';
   }
-  // By their text: comparing paths component by component costs allocations on every comparison.
-  std::sort(files.begin(), files.end(), [](const fs::path& a, const fs::path& b) { return a.native() < b.native(); });
-  for (const auto& path : files) {
-    report.rows.push_back(ReadFile(path, path.lexically_relative(folder), KindOf(path)));
-  }
-
-  // The newest row of each machine; at equal times an outcome file beats a log, a readable file any
-  // unreadable one.
-  std::map<std::wstring, std::size_t> newest;
-  auto better = [&report](std::size_t a, std::size_t b) {
-    const ReportRow& x = report.rows[a];
-    const ReportRow& y = report.rows[b];
-    const bool xReadable = x.outcome != Outcome::kUnreadable;
-    const bool yReadable = y.outcome != Outcome::kUnreadable;
-    if (xReadable != yReadable) return xReadable;
-    return x.time > y.time;
-  };
-  for (std::size_t i = 0; i < report.rows.size(); ++i) {
-    const auto [it, inserted] = newest.emplace(report.rows[i].machine, i);
-    if (!inserted && better(i, it->second)) it->second = i;
-  }
-  for (const auto& [machine, index] : newest) {
-    report.rows[index].counted = true;
-    report.machines[report.rows[index].outcome].push_back(machine);
-  }
-  report.machineCount = newest.size();
-  return report;
+  return safe;
 }
 
-std::wstring FormatReportTable(const FleetReport& report) {
+std::wstring Padded(std::wstring text, std::size_t width) {
+  if (text.size() < width) text.append(width - text.size(), L' ');
+  return text;
+}
+
+std::wstring WithCode(const wchar_t* what, std::uint32_t error) {
+  std::wstring text = what;
+  const std::wstring words = platform::SystemErrorText(error);
+  text += words.empty() ? L"error " + std::to_wstring(error) : words + L" (error " + std::to_wstring(error) + L")";
+  return text;
+}
+
+class Walker {
+ public:
+  Walker(const std::wstring& root, const std::function<void(const ReportRow&)>& sink) : root_(root), sink_(sink) {}
+
+  std::optional<ReportTotals> Run(std::uint32_t& error) {
+    std::vector<platform::FolderEntry> entries;
+    error = platform::ListFolder(root_, entries);
+    if (error != 0) return std::nullopt;
+    // Each top entry under the machine it names; sorted, so that a machine's entries come together.
+    std::vector<std::pair<std::wstring, platform::FolderEntry>> top;
+    top.reserve(entries.size());
+    for (auto& entry : entries) {
+      if (entry.isFolder || entry.isLink) {
+        std::wstring machine = entry.name;
+        top.emplace_back(std::move(machine), std::move(entry));
+      } else if (KindOf(entry.name) != Kind::kNone) {
+        std::wstring machine = MachineOfFileName(entry.name);
+        top.emplace_back(std::move(machine), std::move(entry));
+      }
+    }
+    entries.clear();
+    entries.shrink_to_fit();
+    std::sort(top.begin(), top.end(), [](const auto& a, const auto& b) {
+      return a.first != b.first ? a.first < b.first : a.second.name < b.second.name;
+    });
+    for (std::size_t first = 0; first < top.size();) {
+      std::size_t last = first;
+      while (last < top.size() && top[last].first == top[first].first) ++last;
+      Machine(top[first].first, std::span(top).subspan(first, last - first));
+      first = last;
+    }
+    return std::move(totals_);
+  }
+
+ private:
+  void Machine(const std::wstring& machine, std::span<const std::pair<std::wstring, platform::FolderEntry>> entries) {
+    machine_ = machine;
+    candidates_.clear();
+    notReadHere_.clear();
+    for (const auto& [name, entry] : entries) {
+      (void)name;
+      Collect(platform::ChildPath(root_, entry.name), entry.name, entry, 0);
+    }
+    // The newest copies duplicate a kept run; they count only where no kept run came along.
+    if (std::any_of(candidates_.begin(), candidates_.end(), [](const Candidate& c) { return c.stamped; })) {
+      std::erase_if(candidates_, [](const Candidate& c) { return c.newestCopy; });
+    }
+    std::sort(candidates_.begin(), candidates_.end(), Newer);
+    Count();
+  }
+
+  void Collect(const std::wstring& path, const std::wstring& relative, const platform::FolderEntry& entry,
+               std::size_t depth) {
+    if (entry.isLink) {
+      NotRead(relative, kLinkNotFollowed);
+      return;
+    }
+    if (!entry.isFolder) {
+      const Kind kind = KindOf(entry.name);
+      if (kind == Kind::kNone) return;
+      Candidate candidate{path, relative, kind, {}, false, IsNewestCopy(entry.name)};
+      if (const auto kept = ParseKeptName(entry.name)) {
+        candidate.when = kept->stamp;
+        candidate.stamped = true;
+      } else {
+        candidate.when = RunStamp{StampOfTime(entry.writeTime), 0};
+      }
+      candidates_.push_back(std::move(candidate));
+      return;
+    }
+    if (depth >= kMaxDepth) {
+      NotRead(relative, kTooDeep);
+      return;
+    }
+    std::vector<platform::FolderEntry> children;
+    if (const std::uint32_t error = platform::ListFolder(path, children); error != 0) {
+      NotRead(relative, WithCode(kCannotList, error));
+      return;
+    }
+    for (const auto& child : children) {
+      Collect(platform::ChildPath(path, child.name), relative + L"/" + child.name, child, depth + 1);
+    }
+  }
+
+  // Kept until the machine is counted: with nothing else to go by, the first of them counts it.
+  void NotRead(const std::wstring& relative, std::wstring reason) {
+    ++totals_.notRead;
+    ReportRow row;
+    row.machine = machine_;
+    row.outcome = Outcome::kUnreadable;
+    row.code = ExitCodeOf(Outcome::kUnreadable);
+    row.reason = std::move(reason);
+    row.file = relative;
+    notReadHere_.push_back(std::move(row));
+  }
+
+  // Reads one candidate into row_; true when it told an outcome.
+  bool Read(const Candidate& candidate) {
+    ++totals_.fileCount;
+    row_ = ReportRow{};
+    row_.machine = machine_;
+    row_.file = candidate.relative;
+    std::uint32_t error = 0;
+    const auto status = platform::ReadRegularFile(candidate.path, kMaxFileBytes, bytes_, error);
+    if (status != platform::BoundedReadStatus::kOk) {
+      row_.outcome = Outcome::kUnreadable;
+      row_.code = ExitCodeOf(row_.outcome);
+      row_.reason = status == platform::BoundedReadStatus::kTooLarge ? std::wstring(kTooLarge) : WithCode(kCannotRead, error);
+      return false;
+    }
+    if (candidate.kind == Kind::kOutcome) {
+      const std::string_view text(reinterpret_cast<const char*>(bytes_.data()), bytes_.size());
+      if (auto record = ParseOutcomeRecord(text)) {
+        row_.time = std::move(record->time);
+        row_.outcome = record->outcome;
+        row_.code = record->code;
+        row_.reason = std::move(record->reason);
+        // Where the file was found names the machine; what it says of itself is only shown.
+        if (!record->machine.empty() && record->machine != machine_) {
+          row_.reason += kClaimsMachine + record->machine + L"\")";
+        }
+        return true;
+      }
+      row_.outcome = Outcome::kUnreadable;
+      row_.code = ExitCodeOf(row_.outcome);
+      row_.reason = kNotOutcomeFile;
+      return false;
+    }
+    Reading reading = ReadRunLog(bytes_);
+    row_.outcome = reading.outcome;
+    row_.code = ExitCodeOf(reading.outcome);
+    row_.reason = std::move(reading.reason);
+    row_.time = SortableLogDate(reading.logDate);
+    return reading.outcome != Outcome::kUnreadable;
+  }
+
+  // Counts the machine by its newest run: its outcome file, else (or when that can't be read) its log.
+  // When no file of that run reads, the machine is unreadable, and older runs are read only until one
+  // tells an outcome, which is shown beside it.
+  void Count() {
+    if (candidates_.empty() && !notReadHere_.empty()) {
+      // A machine whose folder could not be read at all is still a machine, and an unreadable one.
+      notReadHere_.front().counted = true;
+      Tally(machine_, Outcome::kUnreadable);
+    }
+    for (const ReportRow& row : notReadHere_) sink_(row);
+    if (candidates_.empty()) return;
+    const RunStamp newest = candidates_.front().when;
+    std::size_t next = 0;
+    std::optional<ReportRow> deciding;  // the newest run's first file, when nothing of that run reads
+    for (; next < candidates_.size() && candidates_[next].when == newest; ++next) {
+      if (Read(candidates_[next])) {
+        if (deciding) sink_(*deciding);
+        row_.counted = true;
+        sink_(row_);
+        Tally(machine_, row_.outcome);
+        return;
+      }
+      if (deciding) {
+        sink_(row_);
+      } else {
+        deciding = std::move(row_);
+      }
+    }
+    deciding->counted = true;
+    for (; next < candidates_.size(); ++next) {
+      const bool readable = Read(candidates_[next]);
+      sink_(row_);
+      if (readable) {
+        deciding->earlier = row_.outcome;
+        break;
+      }
+    }
+    sink_(*deciding);
+    Tally(deciding->earlier ? machine_ + kEarlier + std::wstring(OutcomeName(*deciding->earlier)) + L")" : machine_,
+          Outcome::kUnreadable);
+  }
+
+  void Tally(const std::wstring& shown, Outcome outcome) {
+    totals_.machines[outcome].push_back(shown);
+    ++totals_.machineCount;
+  }
+
+  const std::wstring& root_;
+  const std::function<void(const ReportRow&)>& sink_;
+  ReportTotals totals_;
+  std::wstring machine_;
+  std::vector<Candidate> candidates_;
+  std::vector<ReportRow> notReadHere_;
+  std::vector<std::uint8_t> bytes_;  // reused for every file read
+  ReportRow row_;
+};
+
+}  // namespace
+
+std::optional<ReportTotals> BuildFleetReport(const std::wstring& folder,
+                                             const std::function<void(const ReportRow&)>& row,
+                                             std::uint32_t& error) {
+  return Walker(folder, row).Run(error);
+}
+
+std::wstring FormatReportTable(const ReportTotals& totals) {
   std::wstring out = Padded(L"Outcome", 20) + Padded(L"Code", 6) + L"Machines\n";
   for (const Outcome outcome : kAllOutcomes) {
-    const auto it = report.machines.find(outcome);
-    const std::size_t count = it == report.machines.end() ? 0 : it->second.size();
+    const auto it = totals.machines.find(outcome);
+    const std::size_t count = it == totals.machines.end() ? 0 : it->second.size();
     out += Padded(std::wstring(OutcomeName(outcome)), 20) + Padded(std::to_wstring(ExitCodeOf(outcome)), 6) +
            std::to_wstring(count) + L"\n";
   }
-  out += Padded(L"total", 26) + std::to_wstring(report.machineCount) + L" machines, " +
-         std::to_wstring(report.rows.size()) + L" files\n";
-  for (const auto& [outcome, machines] : report.machines) {
+  out += Padded(L"total", 26) + std::to_wstring(totals.machineCount) + L" machines, " +
+         std::to_wstring(totals.fileCount) + L" files\n";
+  if (totals.notRead > 0) out += kNotReadLine + std::to_wstring(totals.notRead) + kNotReadTail;
+  for (const auto& [outcome, machines] : totals.machines) {
     out += L"\n" + std::wstring(OutcomeName(outcome)) + L" (" + std::to_wstring(machines.size()) + L"):";
-    for (const auto& machine : machines) out += L" " + machine;
+    for (const auto& machine : machines) out += L" " + ForConsole(machine);
     out += L"\n";
   }
   return out;
 }
 
-std::string FormatReportCsv(const FleetReport& report) {
-  std::string out = "\xEF\xBB\xBFmachine,outcome,code,reason,time,file,counted\r\n";
-  for (const auto& row : report.rows) {
-    AppendCsvField(out, row.machine);
-    out += ',';
-    AppendCsvField(out, OutcomeName(row.outcome));
-    out += ',' + std::to_string(row.code) + ',';
-    AppendCsvField(out, row.reason);
-    out += ',';
-    AppendCsvField(out, row.time);
-    out += ',';
-    AppendCsvField(out, row.file);
-    out += row.counted ? ",yes\r\n" : ",no\r\n";
-  }
-  return out;
+std::string CsvHeader() { return kCsvColumns; }
+
+void AppendCsvRow(std::string& out, const ReportRow& row) {
+  AppendCsvField(out, row.machine);
+  out += ',';
+  AppendCsvField(out, OutcomeName(row.outcome));
+  out += ',' + std::to_string(row.code) + ',';
+  AppendCsvField(out, row.reason);
+  out += ',';
+  AppendCsvField(out, row.time);
+  out += ',';
+  AppendCsvField(out, row.file);
+  out += row.counted ? ",yes," : ",no,";
+  if (row.earlier) AppendCsvField(out, OutcomeName(*row.earlier));
+  out += "\r\n";
 }
 
-int RunReportCommand(const fs::path& folder, const fs::path& csv, std::wstring& out) {
-  std::error_code error;
-  if (!fs::is_directory(folder, error)) {
-    out += L"No such folder: " + Wide(folder) + L"\n";
-    return 1;
+int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::wstring& out) {
+  // The CSV is made once the folder could be listed, so a mistyped folder leaves no file behind.
+  platform::OutputFile file;
+  std::optional<std::uint32_t> opened;
+  auto open = [&] {
+    if (opened) return;
+    opened = file.Open(csv);
+    if (*opened == 0) file.Write(kCsvColumns);
+  };
+  std::string line;
+  const std::function<void(const ReportRow&)> sink = [&](const ReportRow& row) {
+    open();
+    line.clear();
+    AppendCsvRow(line, row);
+    file.Write(line);
+  };
+  std::uint32_t error = 0;
+  const auto totals = BuildFleetReport(folder, sink, error);
+  if (!totals) {
+    out += WithCode((kNoSuchFolder + ForConsole(folder) + L": ").c_str(), error) + L"\n";
+    return kReportFailed;
   }
-  const FleetReport report = BuildFleetReport(folder);
-  out += FormatReportTable(report);
-  const std::string text = FormatReportCsv(report);
-  std::ofstream file(csv, std::ios::binary | std::ios::trunc);
-  file.write(text.data(), static_cast<std::streamsize>(text.size()));
-  file.close();
-  if (!file) {
-    out += L"\nThe CSV could not be written: " + Wide(csv) + L"\n";
-    return 1;
+  open();
+  const std::uint32_t written = *opened != 0 ? *opened : file.Close();
+  out += FormatReportTable(*totals);
+  if (written != 0) {
+    out += WithCode((kCsvNotWritten + ForConsole(csv) + L": ").c_str(), written) + L"\n";
+    return kReportFailed;
   }
-  out += L"\nCSV: " + Wide(csv) + L"\n";
-  return 0;
+  out += kCsvWritten + ForConsole(csv) + L"\n";
+  return totals->notRead > 0 ? kReportIncomplete : kReportComplete;
 }
 
 }  // namespace result

@@ -1,10 +1,17 @@
-// The fleet report: every run log and outcome file under a folder collected from many machines,
-// the newest run of each machine counted once.
+// The fleet report: the run logs and outcome files collected from many machines, each machine counted
+// once by its newest run.
+//
+// A machine is a folder directly under the collection (its files anywhere below it), or a file directly
+// under it named after the machine ("PC01.txt", "PC01_Log_VDT_14_PatchUpdate.txt"); both kinds of one name
+// are one machine. Machines are read one at a time and their rows handed on as soon as they are known, so
+// memory stays flat however many runs each machine kept. Nothing is followed through a link.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <filesystem>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +22,11 @@ namespace result {
 // The name of the CSV file the report writes into the folder unless told another.
 inline constexpr wchar_t kReportCsvName[] = L"PatchUpdateReport.csv";
 
+// Exit codes of `report`.
+inline constexpr int kReportComplete = 0;
+inline constexpr int kReportFailed = 1;      // the folder can't be read, or the CSV can't be written
+inline constexpr int kReportIncomplete = 3;  // some folder or file could not be read: see the CSV
+
 struct ReportRow {
   std::wstring machine;
   std::wstring time;  // "YYYY-MM-DDTHH:MM[:SS]"; empty when the file gives none
@@ -22,29 +34,37 @@ struct ReportRow {
   std::uint32_t code = 0;
   std::wstring reason;
   std::wstring file;     // relative to the folder, "/" between names
-  bool counted = false;  // the newest run of its machine
+  bool counted = false;  // the machine is counted by this row
+  // On a counted unreadable row: the newest readable outcome found further back, shown beside it.
+  std::optional<Outcome> earlier;
 };
 
-struct FleetReport {
-  std::vector<ReportRow> rows;                                // every file read, in path order
-  std::map<Outcome, std::vector<std::wstring>> machines;      // counted machines, sorted, per outcome
+struct ReportTotals {
+  // Counted machines per outcome, in name order; an unreadable one with its earlier outcome beside it.
+  std::map<Outcome, std::vector<std::wstring>> machines;
   std::size_t machineCount = 0;
+  std::size_t fileCount = 0;  // files read
+  std::size_t notRead = 0;    // folders and files that could not be read (each a row)
 };
 
-// Reads every *.txt and *.log (run logs) and *.json (outcome files) below `folder`. A log's machine is
-// the prefix before the log's own name ("PC01_Log_VDT_14_PatchUpdate.txt"), else the first sub-folder
-// below `folder`, else its file name; an outcome file names its machine itself. Unreadable files are
-// rows too; a missing folder gives an empty report.
-FleetReport BuildFleetReport(const std::filesystem::path& folder);
+// Walks `folder` and hands every row to `row` as soon as its machine is known: per machine the newest
+// run's outcome file (else its log), then, while what was read is unreadable, older runs until one reads.
+// A folder or file that can't be read is a row of its own. nullopt, with the system's code in `error`,
+// when `folder` itself can't be listed.
+std::optional<ReportTotals> BuildFleetReport(const std::wstring& folder,
+                                             const std::function<void(const ReportRow&)>& row,
+                                             std::uint32_t& error);
 
-// The table of outcomes with their codes and counts, then the machines of each outcome.
-std::wstring FormatReportTable(const FleetReport& report);
+// The table of outcomes with their codes and counts, then the machines of each outcome; no control
+// characters, whatever the machines are called.
+std::wstring FormatReportTable(const ReportTotals& totals);
 
-// One row per file read, UTF-8 with a byte-order mark so that spreadsheets take it as such.
-std::string FormatReportCsv(const FleetReport& report);
+// The CSV's first line (UTF-8 byte-order mark and column names) and one row's line.
+std::string CsvHeader();
+void AppendCsvRow(std::string& out, const ReportRow& row);
 
-// `report FOLDER [CSV]`: builds the report, appends the table to `out` and writes the CSV. Returns the
-// program's exit code: 0, or 1 when the folder is missing or the CSV can't be written (said in `out`).
-int RunReportCommand(const std::filesystem::path& folder, const std::filesystem::path& csv, std::wstring& out);
+// `report FOLDER [CSV]`: streams the rows into the CSV, appends the table to `out`. Returns one of the
+// kReport* exit codes.
+int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::wstring& out);
 
 }  // namespace result

@@ -1,9 +1,8 @@
 #include "result/kept_runs.h"
 
 #include <algorithm>
-#include <iterator>
-#include <optional>
-#include <string_view>
+#include <cstdint>
+#include <tuple>
 
 namespace result {
 namespace {
@@ -12,19 +11,46 @@ constexpr std::wstring_view kLogPrefix = L"Log_VDT_14_PatchUpdate.";
 constexpr std::wstring_view kLogSuffix = L".txt";
 constexpr std::wstring_view kOutcomePrefix = L"outcome.";
 constexpr std::wstring_view kOutcomeSuffix = L".json";
+// The same second holds at most this many runs; a name beyond it is no stamp of ours.
+constexpr unsigned kMaxSequence = 999;
 
-// The stamp between prefix and suffix; nullopt for any other name.
-std::optional<std::wstring> StampOf(std::wstring_view name) {
-  for (const auto& [prefix, suffix] : {std::pair{kLogPrefix, kLogSuffix}, std::pair{kOutcomePrefix, kOutcomeSuffix}}) {
-    if (name.size() > prefix.size() + suffix.size() && name.substr(0, prefix.size()) == prefix &&
-        name.substr(name.size() - suffix.size()) == suffix) {
-      return std::wstring(name.substr(prefix.size(), name.size() - prefix.size() - suffix.size()));
-    }
+bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+
+// "YYYYMMDD-HHMMSS" or "YYYYMMDD-HHMMSS-N" (N from 2); nullopt for anything else.
+std::optional<RunStamp> ParseStamp(std::wstring_view text) {
+  if (text.size() < 15 || text[8] != L'-') return std::nullopt;
+  RunStamp stamp;
+  for (std::size_t i = 0; i < 15; ++i) {
+    if (i == 8) continue;
+    if (!IsDigit(text[i])) return std::nullopt;
+    stamp.seconds = stamp.seconds * 10 + (text[i] - L'0');
   }
-  return std::nullopt;
+  const auto rest = text.substr(15);
+  if (rest.empty()) return stamp;
+  if (rest.size() < 2 || rest.size() > 4 || rest[0] != L'-' || rest[1] == L'0') return std::nullopt;
+  unsigned sequence = 0;
+  for (const wchar_t c : rest.substr(1)) {
+    if (!IsDigit(c)) return std::nullopt;
+    sequence = sequence * 10 + static_cast<unsigned>(c - L'0');
+  }
+  if (sequence < 2 || sequence > kMaxSequence) return std::nullopt;
+  stamp.sequence = sequence;
+  return stamp;
+}
+
+std::optional<std::wstring_view> Between(std::wstring_view name, std::wstring_view prefix, std::wstring_view suffix) {
+  if (name.size() <= prefix.size() + suffix.size() || name.substr(0, prefix.size()) != prefix ||
+      name.substr(name.size() - suffix.size()) != suffix) {
+    return std::nullopt;
+  }
+  return name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
 }
 
 }  // namespace
+
+std::wstring StampText(const std::wstring& secondStamp, unsigned sequence) {
+  return sequence <= 1 ? secondStamp : secondStamp + L"-" + std::to_wstring(sequence);
+}
 
 std::wstring KeptLogName(const std::wstring& stamp) {
   return std::wstring(kLogPrefix) + stamp + std::wstring(kLogSuffix);
@@ -34,20 +60,33 @@ std::wstring OutcomeFileName(const std::wstring& stamp) {
   return std::wstring(kOutcomePrefix) + stamp + std::wstring(kOutcomeSuffix);
 }
 
-std::vector<std::wstring> RunsToRemove(const std::vector<std::wstring>& names, std::size_t keep) {
-  std::vector<std::wstring> stamps;
+std::optional<KeptName> ParseKeptName(std::wstring_view name) {
+  for (const auto& [kind, prefix, suffix] : {std::tuple{KeptKind::kLog, kLogPrefix, kLogSuffix},
+                                              std::tuple{KeptKind::kOutcome, kOutcomePrefix, kOutcomeSuffix}}) {
+    if (const auto text = Between(name, prefix, suffix)) {
+      if (const auto stamp = ParseStamp(*text)) return KeptName{kind, *stamp};
+    }
+  }
+  return std::nullopt;
+}
+
+std::vector<std::wstring> RunsToRemove(const std::vector<std::wstring>& names, std::size_t keep,
+                                       const std::wstring& current) {
+  const auto own = ParseStamp(current);
+  std::vector<RunStamp> stamps;
   for (const auto& name : names) {
-    if (auto stamp = StampOf(name)) stamps.push_back(std::move(*stamp));
+    if (const auto kept = ParseKeptName(name); kept && (!own || kept->stamp != *own)) stamps.push_back(kept->stamp);
   }
   std::sort(stamps.begin(), stamps.end());
   stamps.erase(std::unique(stamps.begin(), stamps.end()), stamps.end());
+  const std::size_t othersKept = own && keep > 0 ? keep - 1 : keep;
   std::vector<std::wstring> old;
-  if (stamps.size() <= keep) return old;
-  const std::wstring& oldestKept = stamps[stamps.size() - keep];
-  std::copy_if(names.begin(), names.end(), std::back_inserter(old), [&oldestKept](const std::wstring& name) {
-    const auto stamp = StampOf(name);
-    return stamp && *stamp < oldestKept;
-  });
+  if (stamps.size() <= othersKept) return old;
+  const RunStamp oldestKept = othersKept == 0 ? RunStamp{INT64_MAX, kMaxSequence + 1} : stamps[stamps.size() - othersKept];
+  for (const auto& name : names) {
+    const auto kept = ParseKeptName(name);
+    if (kept && (!own || kept->stamp != *own) && kept->stamp < oldestKept) old.push_back(name);
+  }
   return old;
 }
 

@@ -1,20 +1,52 @@
 // The runs the companion keeps under ProgramData: a log copy and an outcome file per run, named by the
-// run's time stamp "YYYYMMDD-HHMMSS" so that names sort by time.
+// run's time stamp "YYYYMMDD-HHMMSS" (and "-N" for the N-th run of the same second), and the newest
+// run's two files once more under fixed names.
 #pragma once
 
+#include <compare>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace result {
 
 inline constexpr std::size_t kKeptRuns = 20;
 
+// The newest run's log and outcome line under names that never change, for collectors that are given
+// full paths in advance and take only .log and .txt files.
+inline constexpr wchar_t kNewestLogName[] = L"PatchUpdate-newest.log";
+inline constexpr wchar_t kNewestOutcomeName[] = L"PatchUpdate-newest-outcome.txt";
+
+// When a run was: its stamp as the number YYYYMMDDHHMMSS, and which run of that second it was (1, 2, ...).
+struct RunStamp {
+  std::int64_t seconds = 0;
+  unsigned sequence = 1;
+  auto operator<=>(const RunStamp&) const = default;
+};
+
+// "YYYYMMDD-HHMMSS" for the first run of a second, "YYYYMMDD-HHMMSS-N" for the N-th.
+std::wstring StampText(const std::wstring& secondStamp, unsigned sequence);
+
 std::wstring KeptLogName(const std::wstring& stamp);      // "Log_VDT_14_PatchUpdate.<stamp>.txt"
 std::wstring OutcomeFileName(const std::wstring& stamp);  // "outcome.<stamp>.json"
 
-// Of the file names in the folder, those of runs older than the newest `keep`; names that are neither
-// a kept log nor an outcome file are never among them.
-std::vector<std::wstring> RunsToRemove(const std::vector<std::wstring>& names, std::size_t keep);
+enum class KeptKind { kLog, kOutcome };
+
+struct KeptName {
+  KeptKind kind = KeptKind::kLog;
+  RunStamp stamp;
+};
+
+// What a kept run's file name says; nullopt for any other name, the fixed names included.
+std::optional<KeptName> ParseKeptName(std::wstring_view name);
+
+// Of the file names in the folder, those of runs to remove so that `keep` runs stay: the run stamped
+// `current` always stays (a clock set back or stamps from the future never make a run delete itself),
+// then the newest others. Names that are no kept run's are never among them.
+std::vector<std::wstring> RunsToRemove(const std::vector<std::wstring>& names, std::size_t keep,
+                                       const std::wstring& current);
 
 }  // namespace result

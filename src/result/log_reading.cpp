@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/messages.h"
@@ -35,6 +37,8 @@ constexpr wchar_t kNoResult[] = L"the run decided to install but the log names n
 constexpr wchar_t kNoDecision[] = L"the log names no outcome";
 constexpr wchar_t kNothingOnConsole[] = L"no log from this run, and the console names no outcome";
 constexpr wchar_t kLaunchFailedQuietly[] = L"the installer was not started (no result after \"Installation in-progress\")";
+// The header's values are never longer than the utility writes them.
+constexpr std::size_t kMaxVersionChars = 32;
 
 // Lower rank decides: the install result, then the decision, then validation, then the descriptor.
 struct Rule {
@@ -94,24 +98,71 @@ Reading Unreadable(std::wstring reason, std::wstring date = {}) {
   return Reading{Outcome::kUnreadable, std::move(reason), std::move(date)};
 }
 
-// "Execute patch process silent: error code " and the code's digits.
-bool IsOtherLaunchError(std::wstring_view entry) {
-  const std::wstring_view prefix(installer::kLaunchOtherError);
-  if (entry.size() <= prefix.size() || entry.substr(0, prefix.size()) != prefix) return false;
-  const auto digits = entry.substr(prefix.size());
-  return std::all_of(digits.begin(), digits.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+// Every constant is ASCII, so its narrow copy compares exactly with the log's bytes whatever the code
+// page; the copies are made once, and the rules sorted by text so that each entry is one lookup.
+std::string Narrow(std::wstring_view text) {
+  std::string narrow;
+  narrow.reserve(text.size());
+  for (const wchar_t c : text) narrow.push_back(static_cast<char>(c));
+  return narrow;
 }
 
-// Bytes widened one to one: every constant is ASCII, so comparisons are exact whatever the code page.
-// CR LF and a bare LF both end a line, so a copy whose line ends were converted still reads.
-std::wstring WidenLines(std::span<const std::uint8_t> bytes) {
+std::wstring Widen(std::string_view bytes) {
   std::wstring text;
+  text.reserve(bytes.size());
+  for (const char c : bytes) text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+  return text;
+}
+
+struct NarrowRule {
+  std::string text;
+  const Rule* rule;
+};
+
+struct LogFrame {
+  std::string rule = std::string(log::kRuleLength, '=');
+  std::string versionLabel = Narrow(log::kVersionLabel);
+  std::string dateLabel = Narrow(log::kDateLabel);
+  std::string footerOpening = Narrow(log::kFooterOpening);
+  std::string footerName = Narrow(log::kFooterName);
+  std::string footerTail = Narrow(std::wstring(log::kFooterEnd) + log::kFooterClosing);
+  std::string blocked = Narrow(messages::guard::kBlockedMessage);
+  std::string otherLaunchError = Narrow(installer::kLaunchOtherError);
+  std::vector<NarrowRule> rules;
+
+  LogFrame() {
+    for (const Rule& r : kLogRules) rules.push_back({Narrow(r.text), &r});
+    std::sort(rules.begin(), rules.end(), [](const NarrowRule& a, const NarrowRule& b) { return a.text < b.text; });
+  }
+
+  const Rule* Find(std::string_view entry) const {
+    const auto it = std::lower_bound(rules.begin(), rules.end(), entry,
+                                     [](const NarrowRule& r, std::string_view text) { return r.text < text; });
+    return it != rules.end() && it->text == entry ? it->rule : nullptr;
+  }
+};
+
+const LogFrame& Frame() {
+  static const LogFrame frame;
+  return frame;
+}
+
+// "Execute patch process silent: error code " and the code's digits.
+bool IsOtherLaunchError(std::string_view entry) {
+  const std::string_view prefix(Frame().otherLaunchError);
+  if (entry.size() <= prefix.size() || entry.substr(0, prefix.size()) != prefix) return false;
+  const auto digits = entry.substr(prefix.size());
+  return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// CR LF and a bare LF both end a line, so a copy whose line ends were converted still reads.
+void JoinLines(std::span<const std::uint8_t> bytes, std::string& text) {
+  text.clear();
   text.reserve(bytes.size());
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
-    text.push_back(static_cast<wchar_t>(bytes[i]));
+    text.push_back(static_cast<char>(bytes[i]));
   }
-  return text;
 }
 
 bool LooksLikeUtf16(std::span<const std::uint8_t> bytes) {
@@ -125,34 +176,25 @@ bool LooksLikeUtf16(std::span<const std::uint8_t> bytes) {
 }
 
 // Consumes `part` at the front of `text`.
-bool Take(std::wstring_view& text, std::wstring_view part) {
+bool Take(std::string_view& text, std::string_view part) {
   if (text.substr(0, part.size()) != part) return false;
   text.remove_prefix(part.size());
   return true;
 }
 
-// Consumes a label, the value after it and the blank line; the value must hold no line end.
-std::optional<std::wstring_view> TakeLine(std::wstring_view& text, std::wstring_view label) {
+// Consumes a label, a value of at most `limit` characters and the blank line after it; the value must
+// hold no line end. A longer value is no header the utility writes, and is not looked at further.
+std::optional<std::string_view> TakeLine(std::string_view& text, std::string_view label, std::size_t limit) {
   if (!Take(text, label)) return std::nullopt;
-  const auto end = text.find(L"\n\n");
-  if (end == std::wstring_view::npos) return std::nullopt;
+  const auto end = text.substr(0, limit + 2).find("\n\n");
+  if (end == std::string_view::npos) return std::nullopt;
   const auto value = text.substr(0, end);
-  if (value.find(L'\n') != std::wstring_view::npos) return std::nullopt;
+  if (value.find('\n') != std::string_view::npos) return std::nullopt;
   text.remove_prefix(end + 2);
   return value;
 }
 
-std::vector<std::wstring_view> SplitEntries(std::wstring_view body) {
-  std::vector<std::wstring_view> entries;
-  while (!body.empty()) {
-    const auto end = body.find(L"\n\n");
-    entries.push_back(body.substr(0, end));
-    body.remove_prefix(end + 2);
-  }
-  return entries;
-}
-
-// The best-ranked rule that `matches` accepts, the first piece winning within a rank.
+// The best-ranked console rule that `matches` accepts, the first piece winning within a rank.
 template <typename Matches>
 std::optional<Reading> Decide(std::span<const std::wstring_view> pieces, std::span<const Rule> rules,
                               Matches matches) {
@@ -169,16 +211,26 @@ std::optional<Reading> Decide(std::span<const std::wstring_view> pieces, std::sp
   return best;
 }
 
-Reading DecideEntries(const std::vector<std::wstring_view>& entries) {
-  // An unlisted launch error code is a result like any listed one.
-  if (const auto other = std::find_if(entries.begin(), entries.end(), IsOtherLaunchError); other != entries.end()) {
-    return Reading{Outcome::kInstallFailed, std::wstring(*other), {}};
+Reading DecideEntries(std::string_view body) {
+  const LogFrame& frame = Frame();
+  const Rule* best = nullptr;
+  std::string_view bestEntry;
+  while (!body.empty()) {
+    const auto end = body.find("\n\n");
+    const std::string_view entry = body.substr(0, end);
+    body.remove_prefix(end + 2);
+    // An unlisted launch error code is a result like any listed one.
+    if (IsOtherLaunchError(entry)) return Reading{Outcome::kInstallFailed, Widen(entry), {}};
+    // The best-ranked rule decides, the first entry winning within a rank.
+    const Rule* rule = frame.Find(entry);
+    if (rule != nullptr && (best == nullptr || rule->rank < best->rank)) {
+      best = rule;
+      bestEntry = entry;
+    }
   }
-  auto reading =
-      Decide(entries, kLogRules, [](std::wstring_view entry, const wchar_t* text) { return entry == text; });
-  if (!reading) return Unreadable(kNoDecision);
-  if (reading->outcome == Outcome::kUnreadable) reading->reason = kNoResult;
-  return *reading;
+  if (best == nullptr) return Unreadable(kNoDecision);
+  if (best->outcome == Outcome::kUnreadable) return Unreadable(kNoResult);
+  return Reading{best->outcome, Widen(bestEntry), {}};
 }
 
 }  // namespace
@@ -188,35 +240,47 @@ Reading ReadRunLog(std::span<const std::uint8_t> bytes) {
   if (LooksLikeUtf16(bytes)) return Unreadable(kUtf16);
   if (std::find(bytes.begin(), bytes.end(), std::uint8_t{0}) != bytes.end()) return Unreadable(kBinary);
 
-  const std::wstring whole = WidenLines(bytes);
-  std::wstring_view text(whole);
-  const std::wstring rule(log::kRuleLength, L'=');
-  if (!Take(text, rule) || !Take(text, L"\n\n") || text.substr(0, std::size(log::kVersionLabel) - 1) !=
-                                                       std::wstring_view(log::kVersionLabel)) {
+  const LogFrame& frame = Frame();
+  std::string whole;
+  JoinLines(bytes, whole);
+  std::string_view text(whole);
+  if (!Take(text, frame.rule) || !Take(text, "\n\n") ||
+      text.substr(0, frame.versionLabel.size()) != frame.versionLabel) {
     return Unreadable(kNoHeader);
   }
-  const auto version = TakeLine(text, log::kVersionLabel);
-  const auto date = version ? TakeLine(text, log::kDateLabel) : std::nullopt;
-  if (!date || !Take(text, rule) || !Take(text, L"\n\n")) return Unreadable(kHeaderDamaged);
-  const std::wstring dateText(*date);
+  const auto version = TakeLine(text, frame.versionLabel, kMaxVersionChars);
+  const auto date = version ? TakeLine(text, frame.dateLabel, log::kMaxDateChars) : std::nullopt;
+  if (!date || !Take(text, frame.rule) || !Take(text, "\n\n")) return Unreadable(kHeaderDamaged);
+  std::wstring dateText = Widen(*date);
 
-  const std::wstring footer = std::wstring(log::kFooterOpening) + log::kFooterName + std::wstring(*version) +
-                              log::kFooterEnd + log::kFooterClosing;
-  if (text.size() < footer.size() || text.substr(text.size() - footer.size()) != footer) {
-    return Unreadable(kNoFooter, dateText);
+  const std::size_t footerSize =
+      frame.footerOpening.size() + frame.footerName.size() + version->size() + frame.footerTail.size();
+  if (text.size() < footerSize) return Unreadable(kNoFooter, std::move(dateText));
+  std::string_view footer = text.substr(text.size() - footerSize);
+  if (!Take(footer, frame.footerOpening) || !Take(footer, frame.footerName) || !Take(footer, *version) ||
+      footer != frame.footerTail) {
+    return Unreadable(kNoFooter, std::move(dateText));
   }
-  const std::wstring_view body = text.substr(0, text.size() - footer.size());
+  const std::string_view body = text.substr(0, text.size() - footerSize);
 
   // A blocked run's log is the guard's message alone, with its single line feed.
-  if (body == messages::guard::kBlockedMessage) {
-    return Reading{Outcome::kBlocked, std::wstring(body.substr(0, body.size() - 1)), dateText};
+  if (body == frame.blocked) {
+    return Reading{Outcome::kBlocked, Widen(body.substr(0, body.size() - 1)), std::move(dateText)};
   }
-  if (body.empty()) return Unreadable(kNoEntries, dateText);
-  if (body.size() < 2 || body.substr(body.size() - 2) != L"\n\n") return Unreadable(kEntriesDamaged, dateText);
+  if (body.empty()) return Unreadable(kNoEntries, std::move(dateText));
+  if (body.size() < 2 || body.substr(body.size() - 2) != "\n\n") return Unreadable(kEntriesDamaged, std::move(dateText));
 
-  Reading reading = DecideEntries(SplitEntries(body));
-  reading.logDate = dateText;
+  Reading reading = DecideEntries(body);
+  reading.logDate = std::move(dateText);
   return reading;
+}
+
+Reading ReadLogEntries(std::wstring_view entries) {
+  std::string narrow;
+  narrow.reserve(entries.size());
+  for (const wchar_t c : entries) narrow.push_back(static_cast<std::uint32_t>(c) <= 0xFF ? static_cast<char>(c) : '?');
+  if (narrow.size() < 2 || narrow.substr(narrow.size() - 2) != "\n\n") return Unreadable(kEntriesDamaged);
+  return DecideEntries(narrow);
 }
 
 Reading ReadConsole(std::wstring_view console) {

@@ -9,6 +9,7 @@ std::wstring_view OutcomeName(Outcome outcome) {
   switch (outcome) {
     case Outcome::kApplied: return L"applied";
     case Outcome::kAlreadyApplied: return L"already-applied";
+    case Outcome::kRestartPending: return L"restart-pending";
     case Outcome::kBlocked: return L"blocked";
     case Outcome::kInstallFailed: return L"install-failed";
     case Outcome::kProductIncomplete: return L"product-incomplete";
@@ -31,6 +32,7 @@ std::uint32_t ExitCodeOf(Outcome outcome) {
   switch (outcome) {
     case Outcome::kApplied:
     case Outcome::kAlreadyApplied: return kExitSuccess;
+    case Outcome::kRestartPending: return kExitRestartRequired;
     case Outcome::kBlocked: return kExitAnotherRunning;
     case Outcome::kInstallFailed:
     case Outcome::kProductIncomplete: return kExitFatalError;

@@ -10,6 +10,7 @@ namespace result {
 enum class Outcome {
   kApplied,            // the patch was installed and verified in this run
   kAlreadyApplied,     // the installed version or the record shows the patch in place
+  kRestartPending,     // the installer scheduled Vdt.exe for the next restart: a restart completes the patch
   kBlocked,            // the product or Excel was running
   kInstallFailed,      // the installer couldn't be started, or didn't leave the patch in place
   kProductIncomplete,  // the product is there but its uninstall entry names no DisplayIcon
@@ -20,13 +21,14 @@ enum class Outcome {
 };
 
 inline constexpr Outcome kAllOutcomes[] = {
-    Outcome::kApplied,       Outcome::kAlreadyApplied, Outcome::kBlocked,  Outcome::kInstallFailed,
-    Outcome::kProductIncomplete, Outcome::kBrokenPackage, Outcome::kNotApplicable, Outcome::kNoLog,
-    Outcome::kUnreadable,
+    Outcome::kApplied,           Outcome::kAlreadyApplied, Outcome::kRestartPending, Outcome::kBlocked,
+    Outcome::kInstallFailed,     Outcome::kProductIncomplete, Outcome::kBrokenPackage, Outcome::kNotApplicable,
+    Outcome::kNoLog,             Outcome::kUnreadable,
 };
 
 // Exit codes from the Windows Installer range, which every deployment system already knows.
 inline constexpr std::uint32_t kExitSuccess = 0;
+inline constexpr std::uint32_t kExitRestartRequired = 3010;   // ERROR_SUCCESS_REBOOT_REQUIRED: success
 inline constexpr std::uint32_t kExitFatalError = 1603;          // ERROR_INSTALL_FAILURE
 inline constexpr std::uint32_t kExitAnotherRunning = 1618;      // ERROR_INSTALL_ALREADY_RUNNING: retried later
 inline constexpr std::uint32_t kExitPackageInvalid = 1620;      // ERROR_INSTALL_PACKAGE_INVALID
@@ -39,7 +41,8 @@ std::wstring_view OutcomeName(Outcome outcome);
 // The outcome of a name as OutcomeName writes it; nullopt for any other text.
 std::optional<Outcome> OutcomeFromName(std::wstring_view name);
 
-// The exit code the companion ends with for this outcome.
+// The exit code the companion ends with for this outcome (an applied run whose other files wait for a
+// restart ends with kExitRestartRequired instead).
 std::uint32_t ExitCodeOf(Outcome outcome);
 
 }  // namespace result

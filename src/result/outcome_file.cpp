@@ -1,7 +1,6 @@
 #include "result/outcome_file.h"
 
 #include <cstddef>
-#include <map>
 
 namespace result {
 namespace {
@@ -58,41 +57,43 @@ void AppendJsonString(std::string& out, std::wstring_view text) {
   out.push_back('"');
 }
 
+// One flat JSON object read member by member into the fields it names: strings decoded straight into
+// their field, unknown members checked and dropped, no map in between.
 class JsonReader {
  public:
   explicit JsonReader(std::string_view text) : text_(text) {}
 
-  // The flat object's members: strings as text, numbers as their digits; nullopt on any error.
-  std::optional<std::map<std::string, std::wstring>> ReadObject() {
-    std::map<std::string, std::wstring> members;
+  // Calls `member(key, value, isString)` for each member, the value decoded from UTF-8 for strings and
+  // the digits for numbers; false on any error.
+  template <typename Member>
+  bool ReadObject(Member member) {
     SkipSpace();
-    if (!Eat('{')) return std::nullopt;
+    if (!Eat('{')) return false;
     SkipSpace();
-    if (Eat('}')) return Finish(members);
+    if (Eat('}')) return Finish();
     for (;;) {
       SkipSpace();
-      auto key = ReadString();
+      if (!ReadString(key_)) return false;
       SkipSpace();
-      if (!key || !Eat(':')) return std::nullopt;
+      if (!Eat(':')) return false;
       SkipSpace();
-      auto value = Peek() == '"' ? ReadString() : ReadNumber();
-      if (!value) return std::nullopt;
-      members[ToUtf8(*key)] = std::move(*value);
+      const bool isString = Peek() == '"';
+      if (!(isString ? ReadString(value_) : ReadNumber(value_))) return false;
+      member(std::string_view(key_), std::string_view(value_), isString);
       SkipSpace();
-      if (Eat('}')) return Finish(members);
-      if (!Eat(',')) return std::nullopt;
+      if (Eat('}')) return Finish();
+      if (!Eat(',')) return false;
     }
   }
 
  private:
-  std::optional<std::map<std::string, std::wstring>> Finish(std::map<std::string, std::wstring>& members) {
+  bool Finish() {
     SkipSpace();
-    if (at_ != text_.size()) return std::nullopt;
-    return std::move(members);
+    return at_ == text_.size();
   }
   char Peek() const { return at_ < text_.size() ? text_[at_] : '\0'; }
   bool Eat(char c) {
-    if (Peek() != c || at_ >= text_.size()) return false;
+    if (at_ >= text_.size() || text_[at_] != c) return false;
     ++at_;
     return true;
   }
@@ -114,76 +115,73 @@ class JsonReader {
     }
     return value;
   }
-  std::optional<std::wstring> ReadString() {
-    if (!Eat('"')) return std::nullopt;
-    std::string raw;
-    std::wstring out;
-    auto flush = [&] {
-      out += FromUtf8(raw);
-      raw.clear();
-    };
+  // The string's text as UTF-8, escapes resolved, into `out` (reused between members).
+  bool ReadString(std::string& out) {
+    out.clear();
+    if (!Eat('"')) return false;
     while (at_ < text_.size()) {
+      // Plain runs are copied whole.
+      std::size_t run = at_;
+      while (run < text_.size() && text_[run] != '"' && text_[run] != '\\' &&
+             static_cast<unsigned char>(text_[run]) >= 0x20) {
+        ++run;
+      }
+      out.append(text_.substr(at_, run - at_));
+      at_ = run;
+      if (at_ >= text_.size()) return false;
       const char c = text_[at_++];
-      if (c == '"') {
-        flush();
-        return out;
-      }
-      if (static_cast<unsigned char>(c) < 0x20) return std::nullopt;
-      if (c != '\\') {
-        raw.push_back(c);
-        continue;
-      }
-      if (at_ >= text_.size()) return std::nullopt;
+      if (c == '"') return true;
+      if (c != '\\' || at_ >= text_.size()) return false;  // a control character, or an escape cut off
       const char e = text_[at_++];
       switch (e) {
-        case '"': raw.push_back('"'); break;
-        case '\\': raw.push_back('\\'); break;
-        case '/': raw.push_back('/'); break;
-        case 'b': raw.push_back('\b'); break;
-        case 'f': raw.push_back('\f'); break;
-        case 'n': raw.push_back('\n'); break;
-        case 'r': raw.push_back('\r'); break;
-        case 't': raw.push_back('\t'); break;
+        case '"': out.push_back('"'); break;
+        case '\\': out.push_back('\\'); break;
+        case '/': out.push_back('/'); break;
+        case 'b': out.push_back('\b'); break;
+        case 'f': out.push_back('\f'); break;
+        case 'n': out.push_back('\n'); break;
+        case 'r': out.push_back('\r'); break;
+        case 't': out.push_back('\t'); break;
         case 'u': {
           auto unit = ReadHex4();
-          if (!unit) return std::nullopt;
+          if (!unit) return false;
           char32_t c32 = *unit;
           if (c32 >= 0xD800 && c32 <= 0xDBFF && text_.substr(at_, 2) == "\\u") {
             at_ += 2;
             auto low = ReadHex4();
-            if (!low) return std::nullopt;
+            if (!low) return false;
             c32 = (*low >= 0xDC00 && *low <= 0xDFFF) ? 0x10000 + ((c32 - 0xD800) << 10) + (*low - 0xDC00)
                                                      : kReplacement;
           } else if (c32 >= 0xD800 && c32 <= 0xDFFF) {
             c32 = kReplacement;
           }
-          AppendUtf8(raw, c32);
+          AppendUtf8(out, c32);
           break;
         }
-        default: return std::nullopt;
+        default: return false;
       }
     }
-    return std::nullopt;
+    return false;
   }
-  std::optional<std::wstring> ReadNumber() {
+  bool ReadNumber(std::string& out) {
     const std::size_t start = at_;
     while (at_ < text_.size() && ((text_[at_] >= '0' && text_[at_] <= '9') || text_[at_] == '-')) ++at_;
-    if (at_ == start) return std::nullopt;
-    std::wstring digits;
-    for (std::size_t i = start; i < at_; ++i) digits.push_back(static_cast<wchar_t>(text_[i]));
-    return digits;
+    out.assign(text_.substr(start, at_ - start));
+    return at_ != start;
   }
 
   std::string_view text_;
   std::size_t at_ = 0;
+  std::string key_;
+  std::string value_;
 };
 
-std::optional<std::uint32_t> ReadCode(const std::wstring& digits) {
+std::optional<std::uint32_t> ReadCode(std::string_view digits) {
   if (digits.empty() || digits.size() > 10) return std::nullopt;
   std::uint64_t value = 0;
-  for (const wchar_t c : digits) {
-    if (c < L'0' || c > L'9') return std::nullopt;
-    value = value * 10 + static_cast<std::uint64_t>(c - L'0');
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
   }
   if (value > 0xFFFFFFFFu) return std::nullopt;
   return static_cast<std::uint32_t>(value);
@@ -259,24 +257,30 @@ std::string FormatOutcomeRecord(const OutcomeRecord& record) {
 std::optional<OutcomeRecord> ParseOutcomeRecord(std::string_view text) {
   // A UTF-8 byte-order mark, as an editor may add one.
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-  const auto members = JsonReader(text).ReadObject();
-  if (!members) return std::nullopt;
-  auto get = [&members](const char* key) {
-    const auto it = members->find(key);
-    return it == members->end() ? std::wstring() : it->second;
-  };
-  const auto outcome = OutcomeFromName(get("outcome"));
-  if (!outcome) return std::nullopt;
   OutcomeRecord record;
-  record.machine = get("machine");
-  record.time = get("time");
+  std::optional<Outcome> outcome;
+  std::optional<std::uint32_t> code;
+  // A member given twice counts by its last value, as JSON readers commonly take it.
+  const bool read = JsonReader(text).ReadObject([&](std::string_view key, std::string_view value, bool isString) {
+    std::wstring* field = key == "machine"          ? &record.machine
+                          : key == "time"           ? &record.time
+                          : key == "reason"         ? &record.reason
+                          : key == "patch"          ? &record.patch
+                          : key == "patch_version"  ? &record.patchVersion
+                          : key == "version_before" ? &record.versionBefore
+                          : key == "version_after"  ? &record.versionAfter
+                                                    : nullptr;
+    if (field != nullptr) {
+      *field = isString ? FromUtf8(value) : std::wstring(value.begin(), value.end());
+    } else if (key == "outcome") {
+      outcome = OutcomeFromName(isString ? FromUtf8(value) : std::wstring());
+    } else if (key == "code") {
+      code = ReadCode(value);
+    }
+  });
+  if (!read || !outcome) return std::nullopt;
   record.outcome = *outcome;
-  record.code = ReadCode(get("code")).value_or(ExitCodeOf(*outcome));
-  record.reason = get("reason");
-  record.patch = get("patch");
-  record.patchVersion = get("patch_version");
-  record.versionBefore = get("version_before");
-  record.versionAfter = get("version_after");
+  record.code = code.value_or(ExitCodeOf(*outcome));
   return record;
 }
 

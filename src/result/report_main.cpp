@@ -1,8 +1,8 @@
 // PatchUpdateResult on Linux: the fleet report over logs collected from Windows machines.
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
+#include "platform/folder_listing.h"
 #include "result/fleet_report.h"
 #include "result/outcome_file.h"
 
@@ -17,8 +17,8 @@ int main(int argc, char** argv) {
     (void)std::fputs(kUsage, stderr);
     return 2;
   }
-  const std::filesystem::path folder = argv[2];
-  const std::filesystem::path csv = argc == 4 ? std::filesystem::path(argv[3]) : folder / result::kReportCsvName;
+  const std::wstring folder = result::FromUtf8(argv[2]);
+  const std::wstring csv = argc == 4 ? result::FromUtf8(argv[3]) : platform::ChildPath(folder, result::kReportCsvName);
   std::wstring out;
   const int code = result::RunReportCommand(folder, csv, out);
   (void)std::fputs(result::ToUtf8(out).c_str(), stdout);

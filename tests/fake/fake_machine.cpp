@@ -2,15 +2,19 @@
 
 #include <utility>
 
+#include "platform/child_process.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/console.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/folder_listing.h"
 #include "platform/module.h"
+#include "platform/output_file.h"
 #include "platform/pause.h"
 #include "platform/process_list.h"
 #include "platform/registry.h"
+#include "platform/secure_folder.h"
 #include "platform/shell.h"
 #include "platform/version_resource.h"
 
@@ -42,6 +46,12 @@ void Machine::SetRegistryString(const std::wstring& key, const std::wstring& nam
 }
 
 void Machine::AddKey(const std::wstring& key) { registry[key]; }
+
+void Machine::AddFolder(const std::wstring& path, Owner owner) {
+  auto& folder = files[path];
+  folder.isFolder = true;
+  folder.owner = owner;
+}
 
 void Machine::AddFile(const std::wstring& path, const std::string& bytes) {
   files[path].bytes.assign(bytes.begin(), bytes.end());
@@ -111,6 +121,60 @@ RegistryValue QueryRegistryValue(const RegistryKey& key, const std::wstring& nam
   return result;
 }
 
+RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name) {
+  RegistryData result;
+  const RegistryValue value = QueryRegistryValue(key, name);
+  result.code = value.code;
+  if (value.code == static_cast<std::int32_t>(kErrorMoreData)) {
+    const auto& state = g_machine.registry[g_machine.openedKeys.at(key.Handle() - 1)];
+    result.code = 0;
+    result.bytes = state.values.at(name);
+  } else {
+    result.bytes = value.bytes;
+  }
+  if (result.code == 0) {
+    const auto& types = g_machine.registry[g_machine.openedKeys.at(key.Handle() - 1)].types;
+    const auto type = types.find(name);
+    result.type = type == types.end() ? kRegSz : type->second;
+  }
+  return result;
+}
+
+std::int32_t CreateLocalMachineKey(const std::wstring& path, RegistryKey& key) {
+  key.Close();
+  if (const auto err = g_machine.createKeyErrors.find(path); err != g_machine.createKeyErrors.end()) {
+    return err->second;
+  }
+  g_machine.registry[path];
+  g_machine.openedKeys.push_back(path);
+  ++g_machine.openKeyCount;
+  key = RegistryKey(g_machine.openedKeys.size());
+  return 0;
+}
+
+namespace {
+std::int32_t SetValue(const RegistryKey& key, const std::wstring& name, std::vector<std::uint8_t> bytes,
+                      std::uint32_t type) {
+  if (!key.IsOpen()) return 6;  // ERROR_INVALID_HANDLE
+  const std::wstring& path = g_machine.openedKeys.at(key.Handle() - 1);
+  auto& state = g_machine.registry[path];
+  state.values[name] = std::move(bytes);
+  state.types[name] = type;
+  g_machine.trace.push_back(L"set " + path + L"\\" + name);
+  return 0;
+}
+}  // namespace
+
+std::int32_t SetRegistryString(const RegistryKey& key, const std::wstring& name, const std::wstring& text) {
+  return SetValue(key, name, fake::Utf16Bytes(text), kRegSz);
+}
+
+std::int32_t SetRegistryDword(const RegistryKey& key, const std::wstring& name, std::uint32_t value) {
+  std::vector<std::uint8_t> bytes;
+  for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+  return SetValue(key, name, std::move(bytes), kRegDword);
+}
+
 // --- version resources, files, code page ---
 
 std::optional<FileVersionWords> ReadFileVersionWords(const std::wstring& path) {
@@ -128,6 +192,12 @@ bool FileExists(const std::wstring& path) {
   g_machine.existenceChecks.push_back(path);
   const auto it = g_machine.files.find(path);
   return it != g_machine.files.end() && !it->second.isFolder;
+}
+
+std::optional<std::uint64_t> FileWriteTime(const std::wstring& path) {
+  const auto it = g_machine.files.find(path);
+  if (it == g_machine.files.end()) return std::nullopt;
+  return it->second.writeTime;
 }
 
 FileReadResult ReadFileExclusive(const std::wstring& path) {
@@ -160,6 +230,7 @@ std::uint32_t WriteFileExclusive(const std::wstring& path, const std::vector<std
   }
   auto& file = g_machine.files[path];
   file.bytes = bytes;
+  file.writeTime = ++g_machine.systemTime;
   return 0;
 }
 
@@ -180,7 +251,9 @@ std::uint32_t ReplaceFileAtomically(const std::wstring& path, const std::vector<
     if (it->second.isFolder || it->second.readOnly) return kErrorAccessDenied;
     if (it->second.locked) return kErrorSharingViolation;
   }
-  g_machine.files[path].bytes = bytes;
+  auto& file = g_machine.files[path];
+  file.bytes = bytes;
+  file.writeTime = ++g_machine.systemTime;
   return 0;
 }
 
@@ -219,6 +292,8 @@ void ShowBusyCursor(bool busy) { g_machine.trace.push_back(busy ? L"cursor on" :
 
 std::optional<LocalTime> CurrentLocalTime() { return g_machine.now; }
 
+std::uint64_t CurrentSystemTime() { return g_machine.systemTime; }
+
 void Pause(std::uint32_t milliseconds) {
   g_machine.pauses.push_back(milliseconds);
   g_machine.trace.push_back(L"pause " + std::to_wstring(milliseconds));
@@ -253,6 +328,214 @@ void WaitForProcessEnd(const ProcessHandle& process) {
   (void)process;
   ++g_machine.waits;
   g_machine.trace.push_back(L"wait");
+}
+
+}  // namespace platform
+
+// --- programs run with their output relayed ---
+
+namespace platform {
+
+ChildRun RunRelayingOutput(const std::wstring& file, const std::wstring& directory) {
+  g_machine.childRuns.push_back({file, directory});
+  ChildRun run;
+  if (g_machine.childStartError != 0 || !g_machine.child) {
+    run.error = g_machine.childStartError != 0 ? g_machine.childStartError : kErrorFileNotFound;
+    return run;
+  }
+  // The program sees itself at `file`; its console is the output we relay, as single bytes.
+  const std::wstring ownPath = std::exchange(g_machine.modulePath, file);
+  const std::wstring ownConsole = std::exchange(g_machine.console, std::wstring());
+  run.exitCode = g_machine.child(g_machine);
+  const std::vector<std::uint8_t> output = WideToAnsi(g_machine.console);
+  run.output = output;
+  g_machine.console = ownConsole + g_machine.console;
+  g_machine.modulePath = ownPath;
+  return run;
+}
+
+std::wstring ProgramDataFolder() { return g_machine.programData; }
+
+std::wstring MachineName() { return g_machine.machineName; }
+
+// --- folder walks: a folder's children are the paths one backslash below it, listed or implied ---
+
+namespace {
+
+std::int64_t UnixSeconds(std::uint64_t systemTime) {
+  constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+  return static_cast<std::int64_t>(systemTime / kSystemTimeUnitsPerSecond) - kSecondsFrom1601To1970;
+}
+
+}  // namespace
+
+std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries) {
+  entries.clear();
+  if (const auto err = g_machine.listErrors.find(folder); err != g_machine.listErrors.end()) return err->second;
+  const auto self = g_machine.files.find(folder);
+  if (self != g_machine.files.end() && (!self->second.isFolder || self->second.reparsePoint)) {
+    return self->second.reparsePoint ? kErrorAccessDenied : 267;  // ERROR_DIRECTORY
+  }
+  const std::wstring prefix = folder + L"\\";
+  bool any = self != g_machine.files.end();
+  for (auto it = g_machine.files.lower_bound(prefix); it != g_machine.files.end(); ++it) {
+    const std::wstring& path = it->first;
+    if (path.compare(0, prefix.size(), prefix) != 0) break;
+    any = true;
+    const auto slash = path.find(L'\\', prefix.size());
+    const std::wstring name = path.substr(prefix.size(), slash == std::wstring::npos ? std::wstring::npos
+                                                                                     : slash - prefix.size());
+    if (!entries.empty() && entries.back().name == name) continue;
+    FolderEntry entry;
+    entry.name = name;
+    const auto own = g_machine.files.find(prefix + name);
+    if (own != g_machine.files.end()) {
+      entry.isFolder = own->second.isFolder;
+      entry.isLink = own->second.reparsePoint;
+      entry.size = own->second.bytes.size();
+      entry.writeTime = UnixSeconds(own->second.writeTime);
+    } else {
+      entry.isFolder = true;  // only implied by the paths below it
+    }
+    entries.push_back(std::move(entry));
+  }
+  return any ? 0 : kErrorPathNotFound;
+}
+
+std::wstring ChildPath(const std::wstring& folder, const std::wstring& name) { return folder + L"\\" + name; }
+
+BoundedReadStatus ReadRegularFile(const std::wstring& path, std::size_t maxBytes, std::vector<std::uint8_t>& bytes,
+                                  std::uint32_t& error) {
+  const auto it = g_machine.files.find(path);
+  error = 0;
+  if (it == g_machine.files.end()) {
+    error = kErrorFileNotFound;
+  } else if (it->second.isFolder || it->second.reparsePoint) {
+    error = kErrorAccessDenied;
+  } else if (it->second.locked) {
+    error = kErrorSharingViolation;
+  } else if (it->second.readFails) {
+    error = fake::kErrorReadFault;
+  } else if (it->second.bytes.size() > maxBytes) {
+    return BoundedReadStatus::kTooLarge;
+  } else {
+    bytes.assign(it->second.bytes.begin(), it->second.bytes.end());
+    return BoundedReadStatus::kOk;
+  }
+  return BoundedReadStatus::kFailed;
+}
+
+// --- streamed output: a handle is 1 + the index of its path in outputPaths ---
+
+std::uint32_t OutputFile::Open(const std::wstring& path) {
+  (void)Close();
+  error_ = 0;
+  std::vector<FolderEntry> siblings;
+  const auto slash = path.rfind(L'\\');
+  if (slash != std::wstring::npos && ListFolder(path.substr(0, slash), siblings) != 0) return kErrorPathNotFound;
+  const auto it = g_machine.files.find(path);
+  if (it != g_machine.files.end()) {
+    if (it->second.isFolder || it->second.readOnly) return kErrorAccessDenied;
+    if (it->second.locked) return kErrorSharingViolation;
+  }
+  auto& file = g_machine.files[path];
+  file.bytes.clear();
+  file.writeTime = ++g_machine.systemTime;
+  g_machine.outputPaths.push_back(path);
+  handle_ = g_machine.outputPaths.size();
+  return 0;
+}
+
+void OutputFile::Write(std::string_view bytes) {
+  if (handle_ == 0 || error_ != 0) return;
+  auto& file = g_machine.files[g_machine.outputPaths.at(handle_ - 1)];
+  file.bytes.insert(file.bytes.end(), bytes.begin(), bytes.end());
+}
+
+std::uint32_t OutputFile::Close() noexcept {
+  handle_ = 0;
+  return std::exchange(error_, 0);
+}
+
+// --- secure folders ---
+
+void SecureFolder::Close() noexcept {
+  g_machine.openFolderHandles -= static_cast<int>(handles_.size());
+  handles_.clear();
+  path_.clear();
+}
+
+SecureFolderResult OpenSecureFolder(const std::wstring& base, const std::vector<std::wstring>& levels,
+                                    SecureFolder& folder) {
+  folder.Close();
+  std::vector<std::uintptr_t> handles;
+  auto refuse = [&](FolderRefusal refusal, const std::wstring& level, std::uint32_t error = 0) {
+    g_machine.openFolderHandles -= static_cast<int>(handles.size());
+    return SecureFolderResult{refusal, level, error};
+  };
+  std::wstring path = base;
+  for (const auto& level : levels) {
+    path += L"\\" + level;
+    if (const auto err = g_machine.folderErrors.find(path); err != g_machine.folderErrors.end()) {
+      return refuse(FolderRefusal::kFailed, path, err->second);
+    }
+    auto it = g_machine.files.find(path);
+    if (it == g_machine.files.end()) {
+      g_machine.trace.push_back(L"make folder " + path);
+      it = g_machine.files.emplace(path, fake::FileState{}).first;
+      it->second.isFolder = true;
+      it->second.owner = fake::Owner::kAdministrators;
+    }
+    const fake::FileState& state = it->second;
+    if (state.reparsePoint) return refuse(FolderRefusal::kReparsePoint, path);
+    if (!state.isFolder) return refuse(FolderRefusal::kNotAFolder, path);
+    if (state.owner == fake::Owner::kUser) return refuse(FolderRefusal::kUntrustedOwner, path);
+    it->second.protectedDescriptor = true;
+    handles.push_back(handles.size() + 1);
+    ++g_machine.openFolderHandles;
+  }
+  folder = SecureFolder(path, std::move(handles));
+  return {};
+}
+
+std::uint32_t ListRegularFiles(const SecureFolder& folder, std::vector<std::wstring>& names) {
+  names.clear();
+  if (!folder.IsOpen()) return 6;  // ERROR_INVALID_HANDLE
+  std::vector<FolderEntry> entries;
+  if (const auto error = ListFolder(folder.Path(), entries); error != 0) return error;
+  for (const auto& entry : entries) {
+    if (!entry.isFolder && !entry.isLink) names.push_back(entry.name);
+  }
+  return 0;
+}
+
+std::uint32_t PutFileInFolder(const SecureFolder& folder, const std::wstring& name,
+                              const std::vector<std::uint8_t>& bytes, bool replace) {
+  if (!folder.IsOpen()) return 6;  // ERROR_INVALID_HANDLE
+  const std::wstring path = folder.Path() + L"\\" + name;
+  g_machine.trace.push_back(L"put " + path);
+  if (const auto err = g_machine.putErrors.find(path); err != g_machine.putErrors.end()) return err->second;
+  const auto it = g_machine.files.find(path);
+  if (it != g_machine.files.end()) {
+    if (!replace) return kErrorFileExists;
+    if (it->second.isFolder && !it->second.reparsePoint) return kErrorAccessDenied;
+  }
+  fake::FileState file;
+  file.bytes = bytes;
+  file.writeTime = ++g_machine.systemTime;
+  g_machine.files[path] = std::move(file);
+  return 0;
+}
+
+std::uint32_t DeleteRegularFile(const SecureFolder& folder, const std::wstring& name) {
+  if (!folder.IsOpen()) return 6;  // ERROR_INVALID_HANDLE
+  const std::wstring path = folder.Path() + L"\\" + name;
+  const auto it = g_machine.files.find(path);
+  if (it == g_machine.files.end()) return kErrorFileNotFound;
+  if (it->second.isFolder || it->second.reparsePoint) return kErrorAccessDenied;
+  g_machine.trace.push_back(L"delete " + path);
+  g_machine.files.erase(it);
+  return 0;
 }
 
 }  // namespace platform

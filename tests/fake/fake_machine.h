@@ -22,16 +22,29 @@ inline constexpr wchar_t kClearScreenMark[] = L"<CLS>";
 
 struct RegistryKeyState {
   std::map<std::wstring, std::vector<std::uint8_t>> values;  // name -> raw data
+  std::map<std::wstring, std::uint32_t> types;               // name -> type; REG_SZ when not listed
   std::map<std::wstring, std::int32_t> queryErrors;          // name -> code the query fails with
 };
+
+// Who owns a file or folder, as far as a privileged program's checks tell them apart.
+enum class Owner { kAdministrators, kSystem, kTrustedInstaller, kSelf, kUser };
 
 struct FileState {
   std::vector<std::uint8_t> bytes;
   bool isFolder = false;
+  bool reparsePoint = false;  // a junction, symbolic link or mount point stands here
+  Owner owner = Owner::kAdministrators;
+  bool protectedDescriptor = false;  // given the owner-only protected descriptor of a secure folder
+  std::uint64_t writeTime = 0;       // system time units, as FileWriteTime reports them
   bool locked = false;      // held open by another process: opens fail with 32
   bool readOnly = false;    // writes fail with 5
   bool readFails = false;   // opens, but the read fails with 30 (ERROR_READ_FAULT)
   std::optional<platform::FileVersionWords> version;  // the version resource, if any
+};
+
+struct ChildRun {
+  std::wstring file;
+  std::wstring directory;
 };
 
 struct Launch {
@@ -70,6 +83,27 @@ struct Machine {
   int waits = 0;
   int openProcessHandles = 0;
 
+  // Folder walks, secure folders and streamed output.
+  std::map<std::wstring, std::uint32_t> listErrors;    // folder -> code its listing fails with
+  std::map<std::wstring, std::uint32_t> folderErrors;  // level -> code making or opening it fails with
+  std::map<std::wstring, std::uint32_t> putErrors;     // file -> code putting it in a folder fails with
+  int openFolderHandles = 0;
+  std::vector<std::wstring> outputPaths;  // every file opened for streamed output, in order
+
+  // The registry's writable side.
+  std::map<std::wstring, std::int32_t> createKeyErrors;  // path -> code creating or opening it fails with
+
+  // Programs started with their output relayed: `child` plays the program (the utility, run on this
+  // machine); what it writes to the console is the output. Without one, starting fails with 2.
+  std::vector<ChildRun> childRuns;
+  std::function<std::uint32_t(Machine&)> child;
+  std::uint32_t childStartError = 0;
+
+  std::wstring programData = L"C:\\ProgramData";
+  std::wstring machineName = L"PC0142";
+  // Advances with every file written, so each write is later than the one before.
+  std::uint64_t systemTime = 134'000'000'000'000'000ULL;
+
   // Console and the rest.
   std::wstring console;
   std::vector<std::uint32_t> deletedMenuItems;
@@ -77,13 +111,15 @@ struct Machine {
   std::optional<platform::LocalTime> now = platform::LocalTime{2026, 12, 7, 1, 14, 5};
 
   // Ordered trace of the effects whose order matters: "pause 7000", "write <path>", "launch <file>",
-  // "wait", "cursor on", "cursor off", "replace <path>".
+  // "wait", "cursor on", "cursor off", "replace <path>", "make folder <path>", "put <path>",
+  // "delete <path>", "set <key>\\<value>".
   std::vector<std::wstring> trace;
 
   // --- set-up helpers ---
   void SetRegistryString(const std::wstring& key, const std::wstring& name, const std::wstring& text);
   void AddKey(const std::wstring& key);
   void AddFile(const std::wstring& path, const std::string& bytes);
+  void AddFolder(const std::wstring& path, Owner owner = Owner::kAdministrators);
   void AddExecutable(const std::wstring& path, std::uint16_t major, std::uint16_t minor, std::uint16_t build,
                      std::uint16_t revision);
   std::string FileText(const std::wstring& path) const;  // bytes as a narrow string; "" when absent

@@ -3,8 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
@@ -13,6 +11,7 @@
 #include "app/entry.h"
 #include "fake/fake_machine.h"
 #include "fake/sample_installation.h"
+#include "result/kept_runs.h"
 #include "result/outcome.h"
 #include "result/outcome_file.h"
 
@@ -44,51 +43,84 @@ inline const std::vector<Kind>& Kinds() {
   return kinds;
 }
 
-// Writes `count` machines' files below `folder`; returns how many machines each outcome should count.
-inline std::map<result::Outcome, std::size_t> WriteFleet(const std::filesystem::path& folder, std::size_t count) {
-  namespace fs = std::filesystem;
-  std::vector<std::string> logs;
-  for (const Kind& kind : Kinds()) {
-    std::string log;
-    if (kind.setUp) {
-      ResetMachine();
-      kind.setUp(TheMachine());
-      RunPatchUpdate();
-      log = TheMachine().FileText(L"C:\\Patch\\Log_VDT_14_PatchUpdate.txt");
-      if (kind.outcome == result::Outcome::kUnreadable) log.resize(log.size() / 2);
+// The log of each kind as the utility wrote it on the fake machine (cut short for kUnreadable; empty
+// for an outcome file), made once. Leaves the fake machine reset.
+inline const std::vector<std::string>& Logs() {
+  static const std::vector<std::string> logs = [] {
+    std::vector<std::string> made;
+    for (const Kind& kind : Kinds()) {
+      std::string log;
+      if (kind.setUp) {
+        ResetMachine();
+        kind.setUp(TheMachine());
+        RunPatchUpdate();
+        log = TheMachine().FileText(L"C:\\Patch\\Log_VDT_14_PatchUpdate.txt");
+        if (kind.outcome == result::Outcome::kUnreadable) log.resize(log.size() / 2);
+      }
+      made.push_back(log);
     }
-    logs.push_back(log);
-  }
-  fs::remove_all(folder);
-  fs::create_directories(folder);
+    ResetMachine();
+    return made;
+  }();
+  return logs;
+}
+
+inline std::string OutcomeLine(const std::string& machine, result::Outcome outcome) {
+  result::OutcomeRecord record;
+  record.machine = std::wstring(machine.begin(), machine.end());
+  record.time = L"2026-12-09T03:30:05";
+  record.outcome = outcome;
+  record.code = result::ExitCodeOf(outcome);
+  record.reason = L"no log from this run, and the console names no outcome";
+  return result::FormatOutcomeRecord(record) + "\r\n";
+}
+
+// Where a collected file goes ("/" between names) and what it holds.
+using Sink = std::function<void(const std::string& path, const std::string& bytes)>;
+
+// `count` machines' files, one run each, the way the collection recipes bring them back: a folder per
+// machine, a renamed file, a prefixed file, and a companion's outcome file; returns how many machines
+// each outcome should count.
+inline std::map<result::Outcome, std::size_t> WriteFleet(std::size_t count, const Sink& sink) {
   std::map<result::Outcome, std::size_t> expected;
   for (std::size_t i = 0; i < count; ++i) {
     const std::size_t k = i % Kinds().size();
     const Kind& kind = Kinds()[k];
     const std::string machine = "PC" + std::to_string(10000 + i);
     ++expected[kind.outcome];
-    fs::path file;
-    std::string bytes;
     if (!kind.setUp) {
-      result::OutcomeRecord record;
-      record.machine = std::wstring(machine.begin(), machine.end());
-      record.time = L"2026-12-09T03:30:05";
-      record.outcome = kind.outcome;
-      record.code = result::ExitCodeOf(kind.outcome);
-      record.reason = L"no log from this run, and the console names no outcome";
-      file = folder / "collected" / (machine + ".json");
-      bytes = result::FormatOutcomeRecord(record);
-    } else {
-      // The three ways logs come back: a folder per machine, a renamed file, a prefixed file.
-      switch (i % 3) {
-        case 0: file = folder / machine / "Log_VDT_14_PatchUpdate.txt"; break;
-        case 1: file = folder / (machine + ".txt"); break;
-        default: file = folder / (machine + "_Log_VDT_14_PatchUpdate.txt"); break;
-      }
-      bytes = logs[k];
+      sink(machine + "/Results/outcome.20261209-033005.json", OutcomeLine(machine, kind.outcome));
+      continue;
     }
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    switch (i % 3) {
+      case 0: sink(machine + "/Log_VDT_14_PatchUpdate.txt", Logs()[k]); break;
+      case 1: sink(machine + ".txt", Logs()[k]); break;
+      default: sink(machine + "_Log_VDT_14_PatchUpdate.txt", Logs()[k]); break;
+    }
+  }
+  return expected;
+}
+
+// `machines` machines as the companion keeps them, `runs` runs each a minute apart, the newest of each
+// machine's kind, the older ones applied: "PCnnnnn/Results/" with each run's log copy and outcome file.
+inline std::map<result::Outcome, std::size_t> WriteKeptRuns(std::size_t machines, std::size_t runs, const Sink& sink) {
+  std::map<result::Outcome, std::size_t> expected;
+  for (std::size_t i = 0; i < machines; ++i) {
+    const std::size_t k = i % Kinds().size();
+    const std::string machine = "PC" + std::to_string(10000 + i);
+    const std::string folder = machine + "/Results/";
+    ++expected[Kinds()[k].outcome];
+    for (std::size_t run = 0; run < runs; ++run) {
+      const bool newest = run + 1 == runs;
+      const std::wstring wide = L"20261209-" + std::to_wstring(100000 + run * 100);
+      const std::string stamp(wide.begin(), wide.end());
+      const std::size_t kind = newest ? k : 0;
+      if (!Logs()[kind].empty()) sink(folder + "Log_VDT_14_PatchUpdate." + stamp + ".txt", Logs()[kind]);
+      // A cut-short run left no outcome file; its log decides.
+      if (Kinds()[kind].outcome != result::Outcome::kUnreadable) {
+        sink(folder + "outcome." + stamp + ".json", OutcomeLine(machine, Kinds()[kind].outcome));
+      }
+    }
   }
   return expected;
 }

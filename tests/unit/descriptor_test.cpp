@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/patch_execute.h"
+#include "companion/companion.h"
 #include "descriptor/patch_descriptor.h"
 #include "descriptor/whole_file.h"
 #include "fake/fake_machine.h"
@@ -169,6 +170,8 @@ TEST_F(DescriptorTest, ReadPatchDescriptor_DescriptorFile_ReadsBesideTheUtilityA
     bool locked = false;
     bool readFails = false;
     bool installerIsFolder = false;
+    // Why `PatchUpdateResult.exe rules` refuses it: the entry the utility's log is judged by.
+    const wchar_t* refusal = nullptr;
   } kCases[] = {
       {.name = "ConformingFile", .bytes = kConformingFile, .entries = {kReadCompleted, kFound}, .read = true},
       {.name = "Utf8WithBom_MarkStandsBeforeFirstKey",
@@ -176,25 +179,32 @@ TEST_F(DescriptorTest, ReadPatchDescriptor_DescriptorFile_ReadsBesideTheUtilityA
        .entries = {kReadCompleted, kFound},
        .read = true},
       // No key in what was read.
-      {.name = "Utf16File", .bytes = std::string(utf16.begin(), utf16.end()), .entries = {kReadCompleted, kExit1}},
-      {.name = "EmptyFile", .bytes = "", .entries = {kReadCompleted, kExit1}},
+      {.name = "Utf16File",
+       .bytes = std::string(utf16.begin(), utf16.end()),
+       .entries = {kReadCompleted, kExit1},
+       .refusal = kExit1},
+      {.name = "EmptyFile", .bytes = "", .entries = {kReadCompleted, kExit1}, .refusal = kExit1},
       {.name = "ZeroByteEndsTheText",
        .bytes = "PatchInfo=Veldorant 14.0 Update 2" + std::string(1, '\0') + kConformingFile.substr(33),
-       .entries = {kReadCompleted, kExit1}},
+       .entries = {kReadCompleted, kExit1},
+       .refusal = kExit1},
       // The file can't be read: the system's reason, then the failure, then no key.
       {.name = "LockedFile",
        .bytes = kConformingFile,
        .entries = {DescribeFileError(platform::kErrorSharingViolation, kDescriptorPath), kReadFailed, kExit1},
-       .locked = true},
+       .locked = true,
+       .refusal = kReadFailed},
       {.name = "ReadFails",
        .bytes = kConformingFile,
        .entries = {DescribeFileError(kErrorReadFault, kDescriptorPath), kReadFailed, kExit1},
-       .readFails = true},
+       .readFails = true,
+       .refusal = kReadFailed},
       // A folder named like the installer is no installer: launching it would open a window to wait on.
       {.name = "InstallerIsAFolder",
        .bytes = kConformingFile,
        .entries = {kReadCompleted, kExit5},
-       .installerIsFolder = true},
+       .installerIsFolder = true,
+       .refusal = kExit5},
   };
 
   for (const auto& row : kCases) {
@@ -213,6 +223,16 @@ TEST_F(DescriptorTest, ReadPatchDescriptor_DescriptorFile_ReadsBesideTheUtilityA
     EXPECT_EQ(run->m_bPatchInfoRead, row.read);
     EXPECT_EQ(run->m_strPatchFolder, kPatchFolder);
     EXPECT_EQ(run->m_strPatchInfo, row.read ? L"Veldorant 14.0 Update 2" : L"");
+
+    // PatchUpdateResult.exe beside it prints the rules for a descriptor the utility takes, and the
+    // utility's reason for one it refuses.
+    machine().console.clear();
+    machine().modulePath = L"C:\\Patch\\PatchUpdateResult.exe";
+    EXPECT_EQ(RunCompanion({L"rules"}), row.read ? 0 : 1620);
+    const std::wstring said =
+        row.read ? L"Operator: Greater than or equal to\n    Value: 14.0.0.200\n"
+                 : std::wstring(L"PatchUpdateResult: this package's patchupdate.dat is refused: ") + row.refusal + L"\n";
+    EXPECT_NE(machine().console.find(said), std::wstring::npos) << machine().console.size();
   }
 }
 
@@ -226,6 +246,10 @@ TEST_F(DescriptorTest, ReadPatchDescriptor_NoDescriptor_LogsOnlyExitCode6AndKeep
   EXPECT_FALSE(run->m_bPatchInfoRead);
   EXPECT_EQ(run->m_strPatchFolder, L"");
   EXPECT_EQ(machine().existenceChecks, std::vector<std::wstring>{kDescriptorPath});
+
+  machine().modulePath = L"C:\\Patch\\PatchUpdateResult.exe";
+  EXPECT_EQ(RunCompanion({L"rules"}), 1620);
+  EXPECT_EQ(machine().console, std::wstring(L"PatchUpdateResult: this package's patchupdate.dat is refused: ") + kExit6 + L"\n");
 }
 
 TEST_F(DescriptorTest, ReadPatchDescriptor_UtilityInAnotherFolder_LooksForBothFilesThere) {

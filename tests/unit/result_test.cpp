@@ -1,17 +1,16 @@
 // The companion's reading of a run: real runs of the utility on the fake machine, each log and console
 // it produced read back into one outcome and exit code.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "app/entry.h"
+#include "companion/companion.h"
 #include "fake/fake_machine.h"
 #include "fake/fleet_sample.h"
 #include "fake/sample_installation.h"
@@ -33,11 +32,45 @@ std::string Name(Outcome outcome) { return result::ToUtf8(result::OutcomeName(ou
 
 std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
+constexpr wchar_t kCompanionPath[] = L"C:\\Patch\\PatchUpdateResult.exe";
+constexpr wchar_t kResults[] = L"C:\\ProgramData\\Veldorant\\PatchUpdate\\Results";
+constexpr wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr wchar_t kPendingValue[] = L"PendingFileRenameOperations";
+// The fake clock's moment as the companion stamps its files.
+constexpr wchar_t kStamp[] = L"20261207-140500";
+
 // The sample installation with an older record and the sample package: the run installs the patch.
 void Installable(fake::Machine& m) {
   InstallProduct(m);
   PutPatchPackage(m);
   m.AddFile(kRecordPath, "Veldorant 14.0 Update 1");
+}
+
+// A REG_MULTI_SZ value's bytes: each string with its NUL, then the list's own NUL.
+std::vector<std::uint8_t> MultiString(const std::vector<std::wstring>& strings) {
+  std::vector<std::uint8_t> bytes;
+  for (const auto& text : strings) {
+    const auto one = fake::Utf16Bytes(text);
+    bytes.insert(bytes.end(), one.begin(), one.end());
+  }
+  bytes.push_back(0);
+  bytes.push_back(0);
+  return bytes;
+}
+
+// What the installer leaves for the next restart, as MoveFileEx with MOVEFILE_DELAY_UNTIL_REBOOT records it.
+void SchedulePending(fake::Machine& m, std::vector<std::uint8_t> bytes, std::uint32_t type = 7) {
+  m.registry[kSessionManager].values[kPendingValue] = std::move(bytes);
+  m.registry[kSessionManager].types[kPendingValue] = type;
+}
+
+// The installer could replace nothing in place: the new Vdt.exe waits for the next restart.
+void VdtWaitsForRestart(fake::Machine& m) {
+  Installable(m);
+  m.installer = [](fake::Machine& after) {
+    SchedulePending(after, MultiString({L"\\??\\C:\\Program Files\\Veldorant 14.0\\Vdt.exe.new",
+                                        L"!\\??\\C:\\Program Files\\Veldorant 14.0\\VDT.EXE"}));
+  };
 }
 
 class ResultTest : public fake::FakeMachineTest {
@@ -49,6 +82,29 @@ class ResultTest : public fake::FakeMachineTest {
     RunPatchUpdate();
     return machine().FileText(expect::kLogPath);
   }
+
+  // Runs PatchUpdateResult beside the utility on a fresh machine set up by `setUp`; its exit code.
+  int RunThroughCompanion(const std::function<void(fake::Machine&)>& setUp) {
+    fake::ResetMachine();
+    setUp(machine());
+    machine().modulePath = kCompanionPath;
+    machine().child = [](fake::Machine&) { return static_cast<std::uint32_t>(RunPatchUpdate()); };
+    return RunCompanion({});
+  }
+
+  // A registry value of the companion's record as text (a DWORD as its number); "" when absent.
+  std::wstring RecordValue(const std::wstring& key, const std::wstring& name) {
+    const auto state = machine().registry.find(key);
+    if (state == machine().registry.end() || state->second.values.count(name) == 0) return {};
+    const auto& bytes = state->second.values.at(name);
+    if (state->second.types.at(name) == 4) {
+      return std::to_wstring(bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24);
+    }
+    std::wstring text;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) text.push_back(static_cast<wchar_t>(bytes[i] | bytes[i + 1] << 8));
+    while (!text.empty() && text.back() == L'\0') text.pop_back();
+    return text;
+  }
 };
 
 TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
@@ -58,6 +114,9 @@ TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
     Outcome outcome;
     std::uint32_t exitCode;
     Outcome fromConsole;  // what the console alone tells, for a run whose log is missing
+    // Through PatchUpdateResult, where that differs: what waits for a restart settles some runs.
+    std::optional<Outcome> throughCompanion = std::nullopt;
+    std::optional<std::uint32_t> companionCode = std::nullopt;
   } kCases[] = {
       // --- the patch is on the machine ---
       {"installed and verified", Installable, Outcome::kApplied, 0, Outcome::kApplied},
@@ -180,6 +239,89 @@ TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
          m.registry.erase(kUninstallKey);
        },
        Outcome::kProductIncomplete, 1603, Outcome::kProductIncomplete},
+
+      // --- the installer left files for the next restart ---
+      {"new Vdt.exe scheduled for the restart (the old version seen: mismatch)", VdtWaitsForRestart,
+       Outcome::kInstallFailed, 1603, Outcome::kInstallFailed, Outcome::kRestartPending, 3010},
+      {"new Vdt.exe scheduled, the old one deleted already (cancelled)",
+       [](fake::Machine& m) {
+         VdtWaitsForRestart(m);
+         m.installer = [installer = m.installer](fake::Machine& after) {
+           installer(after);
+           after.files.erase(kProductExe);
+         };
+       },
+       Outcome::kInstallFailed, 1603, Outcome::kInstallFailed, Outcome::kRestartPending, 3010},
+      {"applied, another file of the install folder waits for the restart",
+       [](fake::Machine& m) {
+         Installable(m);
+         m.installer = [](fake::Machine& after) {
+           after.AddExecutable(kProductExe, 14, 0, 0, 200);
+           SchedulePending(after, MultiString({L"\\??\\C:\\Program Files\\Veldorant 14.0\\old.dll", L""}));
+         };
+       },
+       Outcome::kApplied, 0, Outcome::kApplied, Outcome::kApplied, 3010},
+      {"applied, files elsewhere wait for the restart",
+       [](fake::Machine& m) {
+         Installable(m);
+         m.installer = [](fake::Machine& after) {
+           after.AddExecutable(kProductExe, 14, 0, 0, 200);
+           SchedulePending(after, MultiString({L"\\??\\C:\\Program Files\\Veldorant 14.0 Tools\\a.dll",
+                                               L"!\\??\\C:\\Windows\\Vdt.exe"}));
+         };
+       },
+       Outcome::kApplied, 0, Outcome::kApplied},
+      {"mismatch, Vdt.exe of another folder scheduled",
+       [](fake::Machine& m) {
+         Installable(m);
+         m.installer = [](fake::Machine& after) {
+           SchedulePending(after, MultiString({L"\\??\\C:\\x.new", L"!\\??\\D:\\Program Files\\Veldorant 14.0\\Vdt.exe"}));
+         };
+       },
+       Outcome::kInstallFailed, 1603, Outcome::kInstallFailed},
+      // Values no installer leaves are read as nothing waiting.
+      {"pending value with an odd number of strings",
+       [](fake::Machine& m) {
+         Installable(m);
+         m.installer = [](fake::Machine& after) {
+           SchedulePending(after, MultiString({L"!\\??\\C:\\Program Files\\Veldorant 14.0\\Vdt.exe"}));
+         };
+       },
+       Outcome::kInstallFailed, 1603, Outcome::kInstallFailed},
+      {"pending paths without the \\??\\ prefix",
+       [](fake::Machine& m) {
+         Installable(m);
+         m.installer = [](fake::Machine& after) {
+           SchedulePending(after, MultiString({L"C:\\x.new", L"C:\\Program Files\\Veldorant 14.0\\Vdt.exe"}));
+         };
+       },
+       Outcome::kInstallFailed, 1603, Outcome::kInstallFailed},
+      {"pending value empty",
+       [](fake::Machine& m) {
+         Installable(m);
+         m.installer = [](fake::Machine& after) { SchedulePending(after, {}); };
+       },
+       Outcome::kInstallFailed, 1603, Outcome::kInstallFailed},
+      {"pending value of an odd byte count",
+       [](fake::Machine& m) {
+         Installable(m);
+         m.installer = [](fake::Machine& after) {
+           auto bytes = MultiString({L"\\??\\C:\\x.new", L"!\\??\\C:\\Program Files\\Veldorant 14.0\\Vdt.exe"});
+           bytes.pop_back();
+           SchedulePending(after, bytes);
+         };
+       },
+       Outcome::kInstallFailed, 1603, Outcome::kInstallFailed},
+      {"pending value not REG_MULTI_SZ",
+       [](fake::Machine& m) {
+         Installable(m);
+         m.installer = [](fake::Machine& after) {
+           SchedulePending(after,
+                           MultiString({L"\\??\\C:\\x.new", L"!\\??\\C:\\Program Files\\Veldorant 14.0\\Vdt.exe"}),
+                           3);
+         };
+       },
+       Outcome::kInstallFailed, 1603, Outcome::kInstallFailed},
   };
   for (const auto& row : kCases) {
     SCOPED_TRACE(row.name);
@@ -196,6 +338,271 @@ TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
 
     const result::Reading console = result::ReadConsole(machine().console);
     EXPECT_EQ(Name(console.outcome), Name(row.fromConsole)) << result::ToUtf8(console.reason);
+
+    // Through the companion: its exit code, the closing line, the kept outcome file and the registry record.
+    const Outcome outcome = row.throughCompanion.value_or(row.outcome);
+    const std::uint32_t code = row.companionCode.value_or(row.exitCode);
+    EXPECT_EQ(RunThroughCompanion(row.setUp), static_cast<int>(code));
+    const std::wstring closing = L"PatchUpdateResult: " + std::wstring(result::OutcomeName(outcome)) + L" (exit code " +
+                                 std::to_wstring(code) + L"): ";
+    const auto closingAt = machine().console.rfind(closing);
+    ASSERT_NE(closingAt, std::wstring::npos) << result::ToUtf8(machine().console);
+    const std::wstring reason = machine().console.substr(closingAt + closing.size());
+    if (outcome == Outcome::kRestartPending) {
+      EXPECT_NE(reason.find(L"a restart completes the patch"), std::wstring::npos);
+      EXPECT_NE(reason.find(L"Veldorant 14.0\\VDT.EXE"), std::wstring::npos);
+    }
+    const auto kept = result::ParseOutcomeRecord(
+        machine().FileText(std::wstring(kResults) + L"\\" + result::OutcomeFileName(kStamp)));
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_EQ(Name(kept->outcome), Name(outcome));
+    EXPECT_EQ(kept->code, code);
+    EXPECT_EQ(kept->reason + L"\n", reason);
+    EXPECT_EQ(RecordValue(L"SOFTWARE\\Veldorant\\PatchUpdate", L"Outcome"), result::OutcomeName(outcome));
+    EXPECT_EQ(RecordValue(L"SOFTWARE\\Veldorant\\PatchUpdate", L"ExitCode"), std::to_wstring(code));
+    EXPECT_EQ(RecordValue(L"SOFTWARE\\Veldorant\\PatchUpdate\\Patches\\Veldorant 14.0 Update 2", L"ExitCode"),
+              machine().files.count(kDescriptorPath) != 0 && outcome != Outcome::kBrokenPackage ? std::to_wstring(code)
+                                                                                                 : L"");
+    EXPECT_EQ(RecordValue(L"SOFTWARE\\Veldorant\\PatchUpdate", L"RestartPending"), code == 3010 ? L"1" : L"0");
+  }
+}
+
+// The folders between ProgramData and Results, all owned by `owner`.
+void ResultsLevels(fake::Machine& m, fake::Owner owner = fake::Owner::kAdministrators) {
+  m.AddFolder(L"C:\\ProgramData\\Veldorant", owner);
+  m.AddFolder(L"C:\\ProgramData\\Veldorant\\PatchUpdate", owner);
+  m.AddFolder(kResults, owner);
+}
+
+std::wstring InResults(const std::wstring& name) { return std::wstring(kResults) + L"\\" + name; }
+
+// Both files of `count` earlier runs in Results, a minute apart from `first` on.
+void KeptRuns(fake::Machine& m, int count, const std::wstring& day = L"20261206") {
+  for (int i = 0; i < count; ++i) {
+    const std::wstring stamp = day + L"-" + std::to_wstring(100000 + i * 100);
+    m.AddFile(InResults(result::OutcomeFileName(stamp)), fake::fleet::OutcomeLine("PC0142", Outcome::kBlocked));
+    m.AddFile(InResults(result::KeptLogName(stamp)), "log");
+  }
+}
+
+TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
+  const std::wstring thisRun = InResults(result::OutcomeFileName(kStamp));
+  const struct {
+    const char* name;
+    std::function<void(fake::Machine&)> setUp;
+    const wchar_t* refused = nullptr;         // the level said on the console; nothing kept at or below it
+    const wchar_t* says = nullptr;            // what the console says of it
+    std::vector<std::wstring> present = {};   // files there afterwards
+    std::vector<std::wstring> gone = {};      // files removed
+  } kCases[] = {
+      // --- made or trusted ---
+      {.name = "nothing there yet: every level made", .setUp = [](fake::Machine&) {}},
+      {.name = "levels made by SYSTEM", .setUp = [](fake::Machine& m) { ResultsLevels(m, fake::Owner::kSystem); }},
+      {.name = "levels owned by TrustedInstaller",
+       .setUp = [](fake::Machine& m) { ResultsLevels(m, fake::Owner::kTrustedInstaller); }},
+      {.name = "levels owned by the companion's own account",
+       .setUp = [](fake::Machine& m) { ResultsLevels(m, fake::Owner::kSelf); }},
+      // --- prepared by a standard user ---
+      {.name = "Veldorant a link",
+       .setUp = [](fake::Machine& m) {
+         ResultsLevels(m);
+         m.files[L"C:\\ProgramData\\Veldorant"].reparsePoint = true;
+       },
+       .refused = L"C:\\ProgramData\\Veldorant",
+       .says = L"is a junction, symbolic link or mount point"},
+      {.name = "PatchUpdate a link",
+       .setUp = [](fake::Machine& m) {
+         ResultsLevels(m);
+         m.files[L"C:\\ProgramData\\Veldorant\\PatchUpdate"].reparsePoint = true;
+       },
+       .refused = L"C:\\ProgramData\\Veldorant\\PatchUpdate",
+       .says = L"is a junction, symbolic link or mount point"},
+      {.name = "Results a link to a folder of decoy runs",
+       .setUp = [](fake::Machine& m) {
+         ResultsLevels(m);
+         KeptRuns(m, 22);
+         m.files[kResults].reparsePoint = true;
+       },
+       .refused = kResults,
+       .says = L"is a junction, symbolic link or mount point",
+       .present = {InResults(result::OutcomeFileName(L"20261206-100000"))}},
+      {.name = "Results a file",
+       .setUp = [](fake::Machine& m) {
+         ResultsLevels(m);
+         m.files[kResults].isFolder = false;
+       },
+       .refused = kResults,
+       .says = L"is a file, not a folder"},
+      {.name = "Veldorant made by a user",
+       .setUp = [](fake::Machine& m) {
+         ResultsLevels(m);
+         m.files[L"C:\\ProgramData\\Veldorant"].owner = fake::Owner::kUser;
+       },
+       .refused = L"C:\\ProgramData\\Veldorant",
+       .says = L"is owned by an account other than SYSTEM, Administrators or TrustedInstaller"},
+      {.name = "Results made by a user, with runs of their own",
+       .setUp = [](fake::Machine& m) {
+         ResultsLevels(m);
+         KeptRuns(m, 22);
+         m.files[kResults].owner = fake::Owner::kUser;
+       },
+       .refused = kResults,
+       .says = L"is owned by an account other than SYSTEM",
+       .present = {InResults(result::OutcomeFileName(L"20261206-100000"))}},
+      {.name = "Results can't be made",
+       .setUp = [](fake::Machine& m) { m.folderErrors[kResults] = 5; },
+       .refused = kResults,
+       .says = L"could not be made or opened: System error 5. (error 5)"},
+      // --- pruning ---
+      {.name = "twenty-two runs and other files: the oldest runs go, nothing else",
+       .setUp = [](fake::Machine& m) {
+         ResultsLevels(m);
+         KeptRuns(m, 22);
+         m.AddFile(InResults(L"notes.txt"), "mine");
+         m.AddFolder(InResults(result::OutcomeFileName(L"20200101-000000")));
+       },
+       .present = {InResults(L"notes.txt"), InResults(result::OutcomeFileName(L"20200101-000000")),
+                   InResults(result::OutcomeFileName(L"20261206-100300"))},
+       .gone = {InResults(result::OutcomeFileName(L"20261206-100000")),
+                InResults(result::KeptLogName(L"20261206-100200"))}},
+      {.name = "an old run's file that is a link is never deleted",
+       .setUp = [](fake::Machine& m) {
+         ResultsLevels(m);
+         KeptRuns(m, 21);
+         m.files[InResults(result::OutcomeFileName(L"20261206-100000"))].reparsePoint = true;
+       },
+       .present = {InResults(result::OutcomeFileName(L"20261206-100000"))},
+       .gone = {InResults(result::KeptLogName(L"20261206-100000")), InResults(result::KeptLogName(L"20261206-100100"))}},
+      {.name = "twenty runs stamped in the future: this run stays",
+       .setUp = [](fake::Machine& m) {
+         ResultsLevels(m);
+         KeptRuns(m, 20, L"20991231");
+       },
+       .gone = {InResults(result::OutcomeFileName(L"20991231-100000"))}},
+      {.name = "a run of the same second kept already: this one is the second",
+       .setUp = [](fake::Machine& m) {
+         ResultsLevels(m);
+         m.AddFile(InResults(result::OutcomeFileName(kStamp)), "earlier run");
+       },
+       .present = {InResults(result::OutcomeFileName(std::wstring(kStamp) + L"-2")),
+                   InResults(result::KeptLogName(std::wstring(kStamp) + L"-2"))}},
+      // --- the registry record ---
+      {.name = "the registry record can't be written",
+       .setUp = [](fake::Machine& m) { m.createKeyErrors[L"SOFTWARE\\Veldorant\\PatchUpdate"] = 5; },
+       .says = L"PatchUpdateResult: the registry record could not be written: HKLM\\SOFTWARE\\Veldorant\\PatchUpdate "
+               L"(error 5)"},
+  };
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.name);
+    const int code = RunThroughCompanion([&row](fake::Machine& m) {
+      Installable(m);
+      row.setUp(m);
+    });
+
+    EXPECT_EQ(code, 0);
+    const std::wstring& console = machine().console;
+    EXPECT_NE(console.rfind(L"PatchUpdateResult: applied (exit code 0): "), std::wstring::npos);
+    if (row.says != nullptr) {
+      EXPECT_NE(console.find(row.says), std::wstring::npos) << result::ToUtf8(console);
+    }
+    for (const auto& path : row.present) EXPECT_EQ(machine().files.count(path), 1u) << result::ToUtf8(path);
+    for (const auto& path : row.gone) EXPECT_EQ(machine().files.count(path), 0u) << result::ToUtf8(path);
+    EXPECT_EQ(machine().openFolderHandles, 0);
+    if (row.refused != nullptr) {
+      EXPECT_NE(console.find(L"PatchUpdateResult: the results of this run were not kept: " + std::wstring(row.refused) +
+                             L" "),
+                std::wstring::npos)
+          << result::ToUtf8(console);
+      for (const auto& step : machine().trace) {
+        EXPECT_TRUE(step.rfind(L"put ", 0) != 0 && step.rfind(L"delete ", 0) != 0 &&
+                    step.find(row.refused) == std::wstring::npos)
+            << result::ToUtf8(step);
+      }
+      continue;
+    }
+    // Kept: every level secured, this run's files there with the newest copies, twenty runs at most.
+    for (const wchar_t* level : {L"C:\\ProgramData\\Veldorant", L"C:\\ProgramData\\Veldorant\\PatchUpdate", kResults}) {
+      EXPECT_TRUE(machine().files.at(level).protectedDescriptor) << result::ToUtf8(level);
+    }
+    if (row.present.empty() || row.present.front().find(L"-2.") == std::wstring::npos) {
+      EXPECT_EQ(machine().files.count(thisRun), 1u);
+      EXPECT_EQ(machine().FileText(InResults(result::KeptLogName(kStamp))), machine().FileText(expect::kLogPath));
+    }
+    EXPECT_EQ(machine().FileText(InResults(result::kNewestLogName)), machine().FileText(expect::kLogPath));
+    std::vector<std::wstring> names;
+    for (const auto& [path, state] : machine().files) {
+      if (path.rfind(std::wstring(kResults) + L"\\outcome.", 0) == 0 && !state.isFolder && !state.reparsePoint) {
+        names.push_back(path);
+      }
+    }
+    EXPECT_LE(names.size(), result::kKeptRuns);
+  }
+}
+
+TEST_F(ResultTest, RunCompanion_HowTheUtilityEnds_OutcomeFromLogOrConsole) {
+  constexpr std::uint32_t kAccessViolation = 0xC0000005;
+  const std::wstring validating = L"Patch update status: Validation in-progress...\n";
+  const std::wstring installing = L"Patch update status: Installation in-progress.\nPlease wait to complete...\n";
+  const struct {
+    const char* name;
+    std::function<void(fake::Machine&)> setUp;
+    Outcome outcome;
+    std::wstring reason;  // the closing line's reason, whole
+  } kCases[] = {
+      {"PatchUpdate.exe missing",
+       [](fake::Machine& m) { m.childStartError = 2; },
+       Outcome::kBrokenPackage, L"PatchUpdate.exe could not be started, error 2"},
+      {"crashed while the installer ran",
+       [&](fake::Machine& m) {
+         m.child = [&](fake::Machine& c) {
+           c.console += validating + installing;
+           return kAccessViolation;
+         };
+       },
+       Outcome::kInstallFailed,
+       L"PatchUpdate.exe ended abnormally after the installer was started, exit code 3221225477 (0xC0000005)"},
+      {"killed before it said anything",
+       [](fake::Machine& m) { m.child = [](fake::Machine&) { return 1u; }; },
+       Outcome::kNoLog,
+       L"no log from this run, and the console names no outcome; PatchUpdate.exe ended with exit code 1 (0x00000001)"},
+      {"crashed after the result was printed, before the log",
+       [&](fake::Machine& m) {
+         m.child = [&](fake::Machine& c) {
+           c.console += validating + installing + L"Patch update status: Completed successfully.\n";
+           return kAccessViolation;
+         };
+       },
+       Outcome::kApplied, L"Patch update status: Completed successfully. (no log from this run; read from its console)"},
+      {"an older log beside it is not this run's",
+       [&](fake::Machine& m) {
+         m.AddFile(expect::kLogPath, fake::fleet::Logs()[0]);
+         m.child = [](fake::Machine& c) {
+           c.console += L"Patch update status: Please check and close Veldorant/Excel application,if open.\n";
+           return 0u;
+         };
+       },
+       Outcome::kBlocked,
+       L"Patch update status: Please check and close Veldorant/Excel application,if open. (no log from this run; read "
+       L"from its console)"},
+  };
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.name);
+    fake::ResetMachine();
+    Installable(machine());
+    machine().modulePath = kCompanionPath;
+    machine().child = [](fake::Machine&) { return static_cast<std::uint32_t>(RunPatchUpdate()); };
+    row.setUp(machine());
+
+    const int code = RunCompanion({});
+
+    EXPECT_EQ(code, static_cast<int>(result::ExitCodeOf(row.outcome)));
+    const std::wstring closing = L"PatchUpdateResult: " + std::wstring(result::OutcomeName(row.outcome)) +
+                                 L" (exit code " + std::to_wstring(code) + L"): " + row.reason + L"\n";
+    EXPECT_EQ(machine().console.substr(machine().console.size() - std::min(closing.size(), machine().console.size())),
+              closing);
+    ASSERT_EQ(machine().childRuns.size(), 1u);
+    EXPECT_EQ(machine().childRuns[0].file, L"C:\\Patch\\PatchUpdate.exe");
+    EXPECT_EQ(machine().childRuns[0].directory, L"C:\\Patch");
   }
 }
 
@@ -323,61 +730,303 @@ TEST_F(ResultTest, ParseOutcomeRecord_NotAnOutcomeLine_Nothing) {
 
 namespace {
 
-class FleetReportTest : public fake::FakeMachineTest {};
+constexpr wchar_t kFleet[] = L"C:\\Fleet";
 
-TEST_F(FleetReportTest, BuildFleetReport_ThousandCollectedMachines_TotalsMatchWhatWasWritten) {
-  const auto folder = std::filesystem::temp_directory_path() / ("fleet_report_test_" + std::to_string(::getpid()));
-  const auto expected = fake::fleet::WriteFleet(folder, 1000);
-
-  const result::FleetReport report = result::BuildFleetReport(folder);
-
-  EXPECT_EQ(report.rows.size(), 1000u);
-  EXPECT_EQ(report.machineCount, 1000u);
-  for (const Outcome outcome : result::kAllOutcomes) {
-    SCOPED_TRACE(Name(outcome));
-    const auto it = report.machines.find(outcome);
-    EXPECT_EQ(it == report.machines.end() ? 0 : it->second.size(), expected.at(outcome));
+// Rows of the CSV after its header, each split into its cells, quotes taken off as a spreadsheet reads them.
+std::vector<std::vector<std::string>> CsvRows(const std::string& csv) {
+  std::vector<std::vector<std::string>> rows;
+  std::vector<std::string> cells(1);
+  bool quoted = false;
+  for (std::size_t i = csv.find("\r\n") + 2; i < csv.size(); ++i) {
+    const char c = csv[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < csv.size() && csv[i + 1] == '"') {
+        cells.back() += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        cells.back() += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      cells.emplace_back();
+    } else if (c == '\r' && i + 1 < csv.size() && csv[i + 1] == '\n') {
+      rows.push_back(std::exchange(cells, std::vector<std::string>(1)));
+      ++i;
+    } else {
+      cells.back() += c;
+    }
   }
-  // Machine names come from the folder, the renamed file and the prefixed file alike.
-  for (const char* machine : {"PC10000", "PC10001", "PC10002", "PC10007"}) {
-    bool found = false;
-    for (const auto& row : report.rows) found |= result::ToUtf8(row.machine) == machine;
-    EXPECT_TRUE(found) << machine;
-  }
-  const std::string csv = result::FormatReportCsv(report);
-  EXPECT_EQ(static_cast<std::size_t>(std::count(csv.begin(), csv.end(), '\n')), 1001u);
-  std::filesystem::remove_all(folder);
+  return rows;
 }
 
-TEST_F(FleetReportTest, BuildFleetReport_SeveralRunsOfOneMachine_NewestCounts) {
-  const auto folder = std::filesystem::temp_directory_path() / ("fleet_newest_test_" + std::to_string(::getpid()));
-  std::filesystem::remove_all(folder);
-  std::filesystem::create_directories(folder / "PC01" / "Results");
-  const struct {
-    const char* file;
-    const char* time;
-    Outcome outcome;
-  } kRuns[] = {
-      {"outcome.20261207-101500.json", "2026-12-07T10:15:00", Outcome::kBlocked},
-      {"outcome.20261209-033005.json", "2026-12-09T03:30:05", Outcome::kApplied},
-      {"outcome.20261208-090000.json", "2026-12-08T09:00:00", Outcome::kInstallFailed},
-  };
-  for (const auto& run : kRuns) {
-    result::OutcomeRecord record;
-    record.time = std::wstring(run.time, run.time + std::strlen(run.time));
-    record.outcome = run.outcome;
-    std::ofstream(folder / "PC01" / "Results" / run.file) << result::FormatOutcomeRecord(record);
+// Whether the table lists `machine` among the machines of `outcome`.
+bool Lists(const std::wstring& table, const std::wstring& outcome, const std::wstring& machine) {
+  const auto line = table.find(L"\n" + outcome + L" (");
+  if (line == std::wstring::npos) return false;
+  const std::wstring names = table.substr(line, table.find(L'\n', line + 1) - line) + L" ";
+  return names.find(L" " + machine + L" ") != std::wstring::npos;
+}
+
+class FleetReportTest : public fake::FakeMachineTest {
+ protected:
+  // Puts a collected file on the fake machine under the collection folder ("/" between names).
+  void Collect(const std::string& path, const std::string& bytes, std::uint64_t writeTime = 0) {
+    std::wstring windowsPath = kFleet;
+    for (const char c : "\\" + path) windowsPath += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+    machine().AddFile(windowsPath, bytes);
+    machine().files[windowsPath].writeTime = writeTime;
   }
-  std::ofstream(folder / "PC01" / "Results" / "junk.txt") << "not a log";
 
-  const result::FleetReport report = result::BuildFleetReport(folder);
+  // `report` over the collection: its exit code; the printed table and the CSV kept for the checks.
+  int Report() {
+    out_.clear();
+    const int code = result::RunReportCommand(kFleet, std::wstring(kFleet) + L"\\PatchUpdateReport.csv", out_);
+    csv_ = machine().FileText(std::wstring(kFleet) + L"\\PatchUpdateReport.csv");
+    return code;
+  }
 
-  EXPECT_EQ(report.rows.size(), 4u);
-  EXPECT_EQ(report.machineCount, 1u);
-  ASSERT_EQ(report.machines.size(), 1u);
-  EXPECT_EQ(Name(report.machines.begin()->first), "applied");
-  EXPECT_EQ(report.machines.begin()->second, std::vector<std::wstring>{L"PC01"});
-  std::filesystem::remove_all(folder);
+  std::wstring out_;
+  std::string csv_;
+};
+
+TEST_F(FleetReportTest, BuildFleetReport_ThousandCollectedMachines_TotalsMatchWhatWasWritten) {
+  const auto expected = fake::fleet::WriteFleet(1000, [this](const std::string& path, const std::string& bytes) {
+    Collect(path, bytes);
+  });
+
+  std::size_t rows = 0;
+  std::uint32_t error = 0;
+  const auto totals = result::BuildFleetReport(kFleet, [&rows](const result::ReportRow&) { ++rows; }, error);
+
+  ASSERT_TRUE(totals.has_value());
+  EXPECT_EQ(rows, 1000u);
+  EXPECT_EQ(totals->machineCount, 1000u);
+  EXPECT_EQ(totals->notRead, 0u);
+  for (const Outcome outcome : result::kAllOutcomes) {
+    SCOPED_TRACE(Name(outcome));
+    const auto it = totals->machines.find(outcome);
+    EXPECT_EQ(it == totals->machines.end() ? 0 : it->second.size(), expected.count(outcome) ? expected.at(outcome) : 0);
+  }
+  // Machine names come from the folder, the renamed file and the prefixed file alike.
+  const auto& applied = totals->machines.at(Outcome::kApplied);
+  for (const wchar_t* machine : {L"PC10000", L"PC10009", L"PC10018"}) {
+    EXPECT_NE(std::find(applied.begin(), applied.end(), machine), applied.end()) << result::ToUtf8(machine);
+  }
+}
+
+// One machine's collected files, and what the report makes of it.
+TEST_F(FleetReportTest, RunReportCommand_OneMachinesFiles_CountedByItsNewestRun) {
+  const std::string applied = fake::fleet::Logs()[0];
+  const std::string blocked = fake::fleet::Logs()[2];
+  const std::string cutShort = fake::fleet::Logs()[8];
+  auto outcome = [](Outcome o, const std::string& machine = "PC01") { return fake::fleet::OutcomeLine(machine, o); };
+  const std::string hugeDate = expect::RunLogFile(expect::Entries({"Update details found: Exit code 1."}),
+                                                  std::string(15U << 20, '7'));
+  const struct {
+    const char* name;
+    std::vector<std::tuple<std::string, std::string, std::uint64_t>> files;  // path, bytes, write time
+    std::string counted;   // the counted row's outcome
+    std::string file;      // and its file
+    std::string earlier;   // the outcome shown beside an unreadable one
+    int exitCode = 0;
+    std::size_t rows = 1;  // rows of this machine in the CSV
+    std::string reasonHas = "";
+  } kCases[] = {
+      // --- the companion's kept runs ---
+      {"newest kept run read, the older never",
+       {{"PC01/Results/outcome.20261208-090000.json", outcome(Outcome::kBlocked), 0},
+        {"PC01/Results/Log_VDT_14_PatchUpdate.20261208-090000.txt", blocked, 0},
+        {"PC01/Results/outcome.20261209-033005.json", outcome(Outcome::kApplied), 0},
+        {"PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", applied, 0}},
+       "applied", "PC01/Results/outcome.20261209-033005.json", ""},
+      {"newest run cut short: unreadable, the earlier outcome beside it",
+       {{"PC01/Results/outcome.20261208-090000.json", outcome(Outcome::kApplied), 0},
+        {"PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", cutShort, 0}},
+       "unreadable", "PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", "applied", 0, 2},
+      {"newest run cut short, nothing readable before it",
+       {{"PC01/Results/Log_VDT_14_PatchUpdate.20261208-090000.txt", cutShort, 0},
+        {"PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", cutShort, 0}},
+       "unreadable", "PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", "", 0, 2},
+      {"newest run's outcome file damaged, its log reads",
+       {{"PC01/Results/outcome.20261209-033005.json", "{\"outcome\": \"appl", 0},
+        {"PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", applied, 0}},
+       "applied", "PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", "", 0, 2},
+      {"newest run an outcome file, its log missing",
+       {{"PC01/Results/Log_VDT_14_PatchUpdate.20261208-090000.txt", applied, 0},
+        {"PC01/Results/outcome.20261209-033005.json", outcome(Outcome::kNoLog), 0}},
+       "no-log", "PC01/Results/outcome.20261209-033005.json", ""},
+      {"two runs in the same second: the second one counts",
+       {{"PC01/Results/outcome.20261209-033005.json", outcome(Outcome::kBlocked), 0},
+        {"PC01/Results/outcome.20261209-033005-2.json", outcome(Outcome::kApplied), 0}},
+       "applied", "PC01/Results/outcome.20261209-033005-2.json", ""},
+      {"the tenth run of a second after the ninth",
+       {{"PC01/Results/outcome.20261209-033005-10.json", outcome(Outcome::kApplied), 0},
+        {"PC01/Results/outcome.20261209-033005-9.json", outcome(Outcome::kBlocked), 0}},
+       "applied", "PC01/Results/outcome.20261209-033005-10.json", ""},
+      {"the newest copies stand aside for the kept runs",
+       {{"PC01/Results/outcome.20261209-033005.json", outcome(Outcome::kApplied), 0},
+        {"PC01/Results/PatchUpdate-newest-outcome.txt", outcome(Outcome::kBlocked), 9'000'000'000'000'000'000ULL}},
+       "applied", "PC01/Results/outcome.20261209-033005.json", ""},
+      {"only the newest copies collected",
+       {{"PC01/PatchUpdate-newest-outcome.txt", outcome(Outcome::kBlocked), 0},
+        {"PC01/PatchUpdate-newest.log", blocked, 0}},
+       "blocked", "PC01/PatchUpdate-newest-outcome.txt", ""},
+      // --- logs collected under other names: their write times order them ---
+      {"logs under the machine's name, no stamps",
+       {{"PC01.txt", blocked, 134'000'000'000'000'000ULL},
+        {"PC01_Log_VDT_14_PatchUpdate.txt", applied, 134'000'000'100'000'000ULL}},
+       "applied", "PC01_Log_VDT_14_PatchUpdate.txt", ""},
+      {"a folder and a file of the same machine are one machine",
+       {{"PC01/Log_VDT_14_PatchUpdate.txt", applied, 134'000'000'100'000'000ULL}, {"PC01.txt", blocked, 134'000'000'000'000'000ULL}},
+       "applied", "PC01/Log_VDT_14_PatchUpdate.txt", ""},
+      // --- what a file says of itself is never believed ---
+      {"an outcome file naming another machine",
+       {{"PC01/Results/outcome.20261209-033005.json", outcome(Outcome::kApplied, "PC99"), 0}},
+       "applied", "PC01/Results/outcome.20261209-033005.json", "", 0, 1, "(the file names the machine \"PC99\")"},
+      // --- what can't be read is said ---
+      {"a file over 16 MiB",
+       {{"PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", std::string((16U << 20) + 1, 'x'), 0}},
+       "unreadable", "PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", "", 0, 1, "too large"},
+      {"a date line of 15 MiB is no header",
+       {{"PC01/Log_VDT_14_PatchUpdate.txt", hugeDate, 0}},
+       "unreadable", "PC01/Log_VDT_14_PatchUpdate.txt", "", 0, 1, "log header damaged"},
+  };
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.name);
+    fake::ResetMachine();
+    for (const auto& [path, bytes, time] : row.files) Collect(path, bytes, time);
+
+    EXPECT_EQ(Report(), row.exitCode) << result::ToUtf8(out_);
+
+    const auto rows = CsvRows(csv_);
+    EXPECT_EQ(rows.size(), row.rows) << csv_.substr(0, 2000);
+    std::size_t countedRows = 0;
+    for (const auto& cells : rows) {
+      ASSERT_EQ(cells.size(), 8u);
+      EXPECT_EQ(cells[0], "PC01");
+      EXPECT_LT(cells[3].size() + cells[4].size(), 400u) << "no cell holds what the file holds";
+      if (cells[6] != "yes") continue;
+      ++countedRows;
+      EXPECT_EQ(cells[1], row.counted);
+      EXPECT_EQ(cells[5], row.file);
+      EXPECT_EQ(cells[7], row.earlier);
+      EXPECT_NE(cells[3].find(row.reasonHas), std::string::npos) << cells[3];
+    }
+    EXPECT_EQ(countedRows, 1u);
+    const std::wstring listed = L"PC01" + (row.earlier.empty() ? L"" : L" (earlier: " + result::FromUtf8(row.earlier) + L")");
+    EXPECT_TRUE(Lists(out_, result::FromUtf8(row.counted), listed)) << result::ToUtf8(out_);
+    EXPECT_NE(out_.find(L"total                     1 machines"), std::wstring::npos);
+  }
+}
+
+TEST_F(FleetReportTest, RunReportCommand_WhatCantBeRead_ARowACountAndAnIncompleteReport) {
+  const struct {
+    const char* name;
+    std::function<void(fake::Machine&)> setUp;
+    std::string file;    // the row that says so
+    std::string reason;  // part of its reason
+    std::string counted;  // how PC01 counts: "" when it isn't a machine
+  } kCases[] = {
+      {"a machine folder it may not list",
+       [](fake::Machine& m) {
+         m.AddFolder(L"C:\\Fleet\\PC01");
+         m.listErrors[L"C:\\Fleet\\PC01"] = 5;
+       },
+       "PC01", "the folder could not be read: System error 5. (error 5)", "unreadable"},
+      {"a subfolder it may not list, the machine counted by what it could read",
+       [](fake::Machine& m) {
+         m.AddFile(L"C:\\Fleet\\PC01\\Log_VDT_14_PatchUpdate.txt", fake::fleet::Logs()[0]);
+         m.AddFolder(L"C:\\Fleet\\PC01\\Results");
+         m.listErrors[L"C:\\Fleet\\PC01\\Results"] = 5;
+       },
+       "PC01/Results", "the folder could not be read", "applied"},
+      {"a machine folder that is a link",
+       [](fake::Machine& m) {
+         m.AddFolder(L"C:\\Fleet\\PC01");
+         m.files[L"C:\\Fleet\\PC01"].reparsePoint = true;
+       },
+       "PC01", "not followed", "unreadable"},
+      {"a link inside a machine's folder (a loop back to the collection)",
+       [](fake::Machine& m) {
+         m.AddFile(L"C:\\Fleet\\PC01\\Log_VDT_14_PatchUpdate.txt", fake::fleet::Logs()[0]);
+         m.AddFolder(L"C:\\Fleet\\PC01\\loop");
+         m.files[L"C:\\Fleet\\PC01\\loop"].reparsePoint = true;
+       },
+       "PC01/loop", "not followed", "applied"},
+      {"a file held open by another program",
+       [](fake::Machine& m) {
+         m.AddFile(L"C:\\Fleet\\PC01\\Log_VDT_14_PatchUpdate.txt", fake::fleet::Logs()[0]);
+         m.files[L"C:\\Fleet\\PC01\\Log_VDT_14_PatchUpdate.txt"].locked = true;
+       },
+       "PC01/Log_VDT_14_PatchUpdate.txt", "the file could not be read: System error 32.", "unreadable"},
+  };
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.name);
+    fake::ResetMachine();
+    machine().AddFile(L"C:\\Fleet\\PC02\\Log_VDT_14_PatchUpdate.txt", fake::fleet::Logs()[0]);
+    row.setUp(machine());
+
+    const int code = Report();
+
+    const auto rows = CsvRows(csv_);
+    const auto said = std::find_if(rows.begin(), rows.end(), [&](const auto& cells) { return cells[5] == row.file; });
+    ASSERT_NE(said, rows.end()) << csv_;
+    EXPECT_NE((*said)[3].find(row.reason), std::string::npos) << (*said)[3];
+    EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [](const auto& cells) { return cells[0] == "PC02"; }), 1);
+    EXPECT_NE(out_.find(L"total                     2 machines"), std::wstring::npos) << result::ToUtf8(out_);
+    EXPECT_TRUE(Lists(out_, result::FromUtf8(row.counted), L"PC01")) << result::ToUtf8(out_);
+    // A file that could be opened and read but held no log is no gap in the report.
+    const bool gap = row.reason.find("could not be read") != std::string::npos || row.reason.find("not followed") != std::string::npos;
+    if (row.reason.find("the file could not be read") != std::string::npos) {
+      EXPECT_EQ(code, result::kReportComplete);
+    } else {
+      EXPECT_TRUE(gap);
+      EXPECT_EQ(code, result::kReportIncomplete);
+      EXPECT_NE(out_.find(L"not read: 1 "), std::wstring::npos) << result::ToUtf8(out_);
+    }
+  }
+  // The collection itself missing is a failed report.
+  fake::ResetMachine();
+  EXPECT_EQ(Report(), result::kReportFailed);
+}
+
+TEST_F(FleetReportTest, RunReportCommand_HostileNamesAndFields_TextInTheCsvNothingOnTheConsole) {
+  const struct {
+    const char* name;
+    std::string machine;  // the folder's name, as a collection tool created it
+    std::string reason;   // what the machine's outcome file says
+  } kCases[] = {
+      {"formula", "=HYPERLINK(\"http://x\")", "=1+1"},
+      {"at-sign function", "@SUM(A1)", "@SUM(A1:A9)"},
+      {"plus and minus", "+PC01", "-2+3"},
+      {"tab and carriage return", "\tPC01", "\rreason"},
+      {"terminal escape", "PC\x1b]0;owned\x07\x1b[2J", "\x1b[31mred"},
+  };
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.name);
+    fake::ResetMachine();
+    result::OutcomeRecord record;
+    record.outcome = Outcome::kInstallFailed;
+    record.code = 1603;
+    record.reason = result::FromUtf8(row.reason);
+    Collect(row.machine + "/Results/outcome.20261209-033005.json", result::FormatOutcomeRecord(record));
+
+    Report();
+
+    for (const auto& cells : CsvRows(csv_)) {
+      for (const auto& cell : cells) {
+        const std::string text = !cell.empty() && cell.front() == '"' ? cell.substr(1) : cell;
+        ASSERT_FALSE(text.empty() && &cell == &cells[0]);
+        EXPECT_TRUE(text.empty() || std::string("=+-@\t\r").find(text.front()) == std::string::npos) << cell;
+      }
+    }
+    for (const wchar_t c : out_) {
+      EXPECT_FALSE((c < 0x20 && c != L'\n') || (c >= 0x7F && c < 0xA0)) << "control character " << static_cast<int>(c);
+    }
+  }
 }
 
 }  // namespace
@@ -385,10 +1034,10 @@ TEST_F(FleetReportTest, BuildFleetReport_SeveralRunsOfOneMachine_NewestCounts) {
 namespace {
 
 // Both files of each of `count` runs, a minute apart, oldest first.
-std::vector<std::wstring> SavedRuns(int count) {
+std::vector<std::wstring> SavedRuns(int count, const std::wstring& day = L"20261209") {
   std::vector<std::wstring> names;
   for (int i = 0; i < count; ++i) {
-    const std::wstring stamp = L"20261209-" + std::to_wstring(100000 + i * 100).substr(0, 6);
+    const std::wstring stamp = day + L"-" + std::to_wstring(100000 + i * 100).substr(0, 6);
     names.push_back(result::KeptLogName(stamp));
     names.push_back(result::OutcomeFileName(stamp));
   }
@@ -399,10 +1048,11 @@ TEST(KeptRunsTest, RunsToRemove_SavedRuns_AllButTheNewestTwenty) {
   const struct {
     const char* name;
     std::vector<std::wstring> names;
+    std::wstring current;  // the run just kept
     std::vector<std::wstring> removed;
   } kCases[] = {
-      {"twenty runs, both files each: nothing goes", SavedRuns(20), {}},
-      {"twenty-two runs: the two oldest go with both their files", SavedRuns(22),
+      {"twenty runs, both files each: nothing goes", SavedRuns(20), L"20261209-101900", {}},
+      {"twenty-two runs: the two oldest go with both their files", SavedRuns(22), L"20261209-102100",
        {SavedRuns(22)[0], SavedRuns(22)[1], SavedRuns(22)[2], SavedRuns(22)[3]}},
       {"a run whose log copy is missing still counts once",
        [] {
@@ -410,19 +1060,36 @@ TEST(KeptRunsTest, RunsToRemove_SavedRuns_AllButTheNewestTwenty) {
          names.erase(names.begin() + 10);
          return names;
        }(),
-       {SavedRuns(21)[0], SavedRuns(21)[1]}},
+       L"20261209-102000", {SavedRuns(21)[0], SavedRuns(21)[1]}},
       {"other files are never removed",
        [] {
          auto names = SavedRuns(21);
-         names.insert(names.begin(), {L"notes.txt", L"outcome.json", L"Log_VDT_14_PatchUpdate.txt"});
+         names.insert(names.begin(), {L"notes.txt", L"outcome.json", L"Log_VDT_14_PatchUpdate.txt",
+                                      L"outcome.2026-12-09.json", L"PatchUpdate-newest.log",
+                                      L"PatchUpdate-newest-outcome.txt", L"outcome.20261209-100000-1.json"});
          return names;
        }(),
-       {SavedRuns(21)[0], SavedRuns(21)[1]}},
+       L"20261209-102000", {SavedRuns(21)[0], SavedRuns(21)[1]}},
+      {"twenty runs stamped in the future: this run stays, the oldest of them goes",
+       [] {
+         auto names = SavedRuns(20, L"20991231");
+         names.push_back(result::OutcomeFileName(L"20261209-033005"));
+         return names;
+       }(),
+       L"20261209-033005", {SavedRuns(20, L"20991231")[0], SavedRuns(20, L"20991231")[1]}},
+      {"runs of one second by their sequence, not their text",
+       {result::OutcomeFileName(L"20261209-033005-10"), result::OutcomeFileName(L"20261209-033005-9"),
+        result::OutcomeFileName(L"20261209-033005")},
+       L"20261209-033005-10", {}},
   };
   for (const auto& row : kCases) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(result::RunsToRemove(row.names, result::kKeptRuns), row.removed);
+    EXPECT_EQ(result::RunsToRemove(row.names, result::kKeptRuns, row.current), row.removed);
   }
+  EXPECT_EQ(result::RunsToRemove({result::OutcomeFileName(L"20261209-033005-10"),
+                                  result::OutcomeFileName(L"20261209-033005-9")},
+                                 2, L"20261209-033006"),
+            std::vector<std::wstring>{result::OutcomeFileName(L"20261209-033005-9")});
 }
 
 }  // namespace

@@ -1,0 +1,42 @@
+// What PatchUpdateResult prints besides the utility's own console: its closing line and the lines that
+// say what could not be kept. Read back by the end-to-end tests through the same texts.
+#pragma once
+
+namespace messages::companion {
+
+inline constexpr wchar_t kUsage[] =
+    L"Usage: PatchUpdateResult.exe                      runs PatchUpdate.exe beside it, exits with its outcome's code\n"
+    L"       PatchUpdateResult.exe rules                the detection and requirement rules for this package's patch\n"
+    L"       PatchUpdateResult.exe report FOLDER [CSV]  the outcomes of the logs collected under FOLDER\n";
+
+// The closing line: "PatchUpdateResult: <outcome> (exit code N): <reason>".
+inline constexpr wchar_t kClosingPrefix[] = L"PatchUpdateResult: ";
+inline constexpr wchar_t kClosingCode[] = L" (exit code ";
+inline constexpr wchar_t kClosingReason[] = L"): ";
+
+// Reasons the companion gives itself.
+inline constexpr wchar_t kNotStarted[] = L"PatchUpdate.exe could not be started, error ";
+inline constexpr wchar_t kFromConsole[] = L" (no log from this run; read from its console)";
+inline constexpr wchar_t kInternalFailure[] = L"internal failure";
+inline constexpr wchar_t kEndedDuringInstall[] = L"PatchUpdate.exe ended abnormally after the installer was started, exit code ";
+inline constexpr wchar_t kEndedAbnormally[] = L"; PatchUpdate.exe ended with exit code ";
+inline constexpr wchar_t kRestartCompletes[] = L"a restart completes the patch: the installer scheduled ";
+inline constexpr wchar_t kRestartCompletesTail[] = L" to be replaced at the next restart";
+inline constexpr wchar_t kRestartAlsoNeeded[] = L" (a restart is needed: files in ";
+inline constexpr wchar_t kRestartAlsoNeededTail[] = L" are replaced at the next restart)";
+
+// The results folder and the registry record: said, never a change of the exit code.
+inline constexpr wchar_t kNotKept[] = L"PatchUpdateResult: the results of this run were not kept: ";
+inline constexpr wchar_t kNoProgramData[] = L"the system names no ProgramData folder";
+inline constexpr wchar_t kRefusedLink[] = L" is a junction, symbolic link or mount point; delete it and the next run makes it anew";
+inline constexpr wchar_t kRefusedFile[] = L" is a file, not a folder; delete it and the next run makes it anew";
+inline constexpr wchar_t kRefusedOwner[] =
+    L" is owned by an account other than SYSTEM, Administrators or TrustedInstaller; delete it and the next run makes it anew";
+inline constexpr wchar_t kFolderFailed[] = L" could not be made or opened: ";
+inline constexpr wchar_t kWriteFailed[] = L"writing in ";
+inline constexpr wchar_t kRecordNotWritten[] = L"PatchUpdateResult: the registry record could not be written: HKLM\\";
+
+// `rules`
+inline constexpr wchar_t kRulesRefused[] = L"PatchUpdateResult: this package's patchupdate.dat is refused: ";
+
+}  // namespace messages::companion
