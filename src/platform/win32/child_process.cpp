@@ -1,16 +1,75 @@
+// The child inherits exactly its standard handles, named in PROC_THREAD_ATTRIBUTE_HANDLE_LIST: with
+// bInheritHandles alone it would get every inheritable handle of ours. The list takes only real,
+// inheritable handles, each once, so our standard input goes in as an inheritable duplicate (its own
+// flag is left as it is); when there is none, or it is a Windows 7 console pseudo-handle, which the
+// console hands over itself, it stays off the list. ProgramData comes from the shell, loaded from
+// System32 when first asked for, and its folder ID is defined here: MinGW's uuid library is not linked.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <vector>
 
 #include "platform/child_process.h"
 #include "platform/win32/long_path.h"
 #include "platform/win32/scoped_handle.h"
+#include "platform/win32/system_library.h"
 
 namespace platform {
 namespace {
 
 // How often the pipe is looked at while the program runs.
 constexpr DWORD kPollMilliseconds = 50;
+
+// FOLDERID_ProgramData.
+constexpr GUID kProgramDataFolderId = {0x62ab5d82, 0xfdc1, 0x4dc3, {0xa9, 0xdd, 0x07, 0x0d, 0x1d, 0x49, 0x5d, 0x97}};
+
+// Owner of a process attribute list; Get() is nullptr when it couldn't be made.
+class AttributeList {
+ public:
+  explicit AttributeList(DWORD count) {
+    SIZE_T size = 0;
+    (void)::InitializeProcThreadAttributeList(nullptr, count, 0, &size);
+    if (size == 0) return;
+    storage_.resize(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+    if (::InitializeProcThreadAttributeList(list, count, 0, &size)) list_ = list;
+  }
+  ~AttributeList() {
+    if (list_ != nullptr) ::DeleteProcThreadAttributeList(list_);
+  }
+  AttributeList(const AttributeList&) = delete;
+  AttributeList& operator=(const AttributeList&) = delete;
+  AttributeList(AttributeList&&) = delete;
+  AttributeList& operator=(AttributeList&&) = delete;
+
+  LPPROC_THREAD_ATTRIBUTE_LIST Get() const noexcept { return list_; }
+
+ private:
+  std::vector<std::uint8_t> storage_;
+  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
+// Windows 7 console handles are not kernel handles; they carry these low bits.
+bool IsConsolePseudoHandle(HANDLE handle) {
+  return (reinterpret_cast<std::uintptr_t>(handle) & 0x10000003) == 0x3;
+}
+
+// Our standard input as the child is to get it: `owned` holds an inheritable duplicate when there is
+// one to list; `listed` says whether the returned handle goes on the handle list.
+HANDLE InputForChild(win32::ScopedHandle& owned, bool& listed) {
+  listed = false;
+  const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+  if (input == nullptr || input == INVALID_HANDLE_VALUE) return nullptr;
+  if (IsConsolePseudoHandle(input)) return input;
+  HANDLE duplicate = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), input, ::GetCurrentProcess(), &duplicate, 0, TRUE,
+                         DUPLICATE_SAME_ACCESS)) {
+    return nullptr;  // not ours to pass on: the child gets no standard input
+  }
+  owned = win32::ScopedHandle(duplicate);
+  listed = true;
+  return duplicate;
+}
 
 // Copies whatever the pipe holds now to our output and to the transcript; false once it is broken.
 bool Drain(HANDLE pipe, HANDLE out, std::vector<std::uint8_t>& transcript) {
@@ -44,26 +103,40 @@ ChildRun RunRelayingOutput(const std::wstring& file, const std::wstring& directo
   // Only the child gets the write end; our read end stays ours.
   (void)::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
 
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = writeEnd;
-  startup.hStdError = writeEnd;
+  win32::ScopedHandle input;
+  bool inputListed = false;
+  std::vector<HANDLE> inherited{writeEnd};  // the list must outlive the attribute list that points to it
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof(startup);
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = InputForChild(input, inputListed);
+  startup.StartupInfo.hStdOutput = writeEnd;
+  startup.StartupInfo.hStdError = writeEnd;
+  if (inputListed) inherited.push_back(startup.StartupInfo.hStdInput);
+
+  const AttributeList attributes(1);
+  if (attributes.Get() == nullptr ||
+      !::UpdateProcThreadAttribute(attributes.Get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
+                                   inherited.size() * sizeof(HANDLE), nullptr, nullptr)) {
+    run.error = ::GetLastError();
+    return run;
+  }
+  startup.lpAttributeList = attributes.Get();
 
   const std::wstring application = win32::ShortEnough(file);
   const std::wstring folder = win32::ShortEnough(directory);
   // The command line names the program again, quoted, as its argv[0]; the path alone picks the file.
   std::wstring commandLine = L"\"" + application + L"\"";
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
+  if (!::CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, TRUE, EXTENDED_STARTUPINFO_PRESENT,
+                        nullptr, folder.empty() ? nullptr : folder.c_str(), &startup.StartupInfo, &process)) {
     run.error = ::GetLastError();
     return run;
   }
   win32::ScopedHandle child(process.hProcess);
   const win32::ScopedHandle thread(process.hThread);
   childEnd.Close();
+  input.Close();
 
   HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
   bool open = true;
@@ -77,14 +150,20 @@ ChildRun RunRelayingOutput(const std::wstring& file, const std::wstring& directo
 }
 
 std::wstring ProgramDataFolder() {
-  // From the environment, which needs no shell library; SYSTEM and every user have it.
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    const DWORD length = ::GetEnvironmentVariableW(L"ProgramData", buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return {};
-    if (length < buffer.size()) return std::wstring(buffer.data(), length);
-    buffer.resize(length);
-  }
+  using GetKnownFolderPathFn = HRESULT(WINAPI*)(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR*);
+  using TaskMemFreeFn = void(WINAPI*)(LPVOID);
+  // Loaded once, kept until the process ends, like the shell's other users here.
+  static const win32::ScopedModule shell32 = win32::LoadFromSystem32(L"shell32.dll");
+  static const win32::ScopedModule ole32 = win32::LoadFromSystem32(L"ole32.dll");
+  const auto getPath = win32::FunctionOf<GetKnownFolderPathFn>(shell32, "SHGetKnownFolderPath");
+  const auto freeTaskMemory = win32::FunctionOf<TaskMemFreeFn>(ole32, "CoTaskMemFree");
+  if (getPath == nullptr || freeTaskMemory == nullptr) return {};
+  // Not verified: whether the folder is there is for whoever opens it to find out, with its own code.
+  PWSTR path = nullptr;
+  const HRESULT result = getPath(kProgramDataFolderId, KF_FLAG_DONT_VERIFY, nullptr, &path);
+  std::wstring folder = SUCCEEDED(result) && path != nullptr ? std::wstring(path) : std::wstring();
+  freeTaskMemory(path);  // also on failure, when it may still have been allocated
+  return folder;
 }
 
 std::wstring MachineName() {

@@ -18,4 +18,10 @@ std::optional<LocalTime> CurrentLocalTime() {
   return time;
 }
 
+std::uint64_t CurrentSystemTime() {
+  FILETIME now{};
+  ::GetSystemTimeAsFileTime(&now);
+  return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
 }  // namespace platform

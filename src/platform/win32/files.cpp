@@ -1,9 +1,9 @@
 #include <windows.h>
 
-#include <algorithm>
 #include <new>
 
 #include "platform/files.h"
+#include "platform/win32/file_io.h"
 #include "platform/win32/long_path.h"
 #include "platform/win32/scoped_handle.h"
 
@@ -12,24 +12,6 @@ namespace {
 
 // The files read here are a few hundred bytes; anything beyond this is not ours to hold.
 constexpr ULONGLONG kMaxReadBytes = 256ULL * 1024 * 1024;
-// ReadFile and WriteFile take 32-bit counts; large transfers go in pieces.
-constexpr std::size_t kChunkBytes = 1U << 20;
-
-DWORD ChunkOf(std::size_t remaining) { return static_cast<DWORD>(std::min(remaining, kChunkBytes)); }
-
-// Writes every byte; 0 or the error code.
-DWORD WriteAll(HANDLE file, const std::vector<std::uint8_t>& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    DWORD written = 0;
-    if (!::WriteFile(file, bytes.data() + done, ChunkOf(bytes.size() - done), &written, nullptr)) {
-      return ::GetLastError();
-    }
-    if (written == 0) return ERROR_WRITE_FAULT;
-    done += written;
-  }
-  return ERROR_SUCCESS;
-}
 
 // Why the destination can't be replaced, found before anything is written: a folder, a read-only
 // file, or a file another process holds open without delete sharing. 0 when nothing stands in the way.
@@ -77,6 +59,13 @@ bool FileExists(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+std::optional<std::uint64_t> FileWriteTime(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExW(win32::ForFileApi(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return std::nullopt;  // a folder is no file
+  return (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
 FileReadResult ReadFileExclusive(const std::wstring& path) {
   FileReadResult result;
   const std::wstring target = win32::ForFileApi(path);
@@ -108,18 +97,14 @@ FileReadResult ReadFileExclusive(const std::wstring& path) {
   }
 
   std::size_t done = 0;
-  while (done < result.bytes.size()) {
-    DWORD read = 0;
-    if (!::ReadFile(file.Get(), result.bytes.data() + done, ChunkOf(result.bytes.size() - done), &read, nullptr)) {
-      result.status = FileReadStatus::kReadFailed;
-      result.error = ::GetLastError();
-      result.bytes.clear();
-      return result;
-    }
-    if (read == 0) break;  // end of file came early: keep what is there
-    done += read;
+  if (const DWORD error = win32::ReadUpTo(file.Get(), result.bytes.data(), result.bytes.size(), done);
+      error != ERROR_SUCCESS) {
+    result.status = FileReadStatus::kReadFailed;
+    result.error = error;
+    result.bytes.clear();
+    return result;
   }
-  result.bytes.resize(done);
+  result.bytes.resize(done);  // end of file came early: keep what is there
   return result;
 }
 
@@ -128,7 +113,7 @@ std::uint32_t WriteFileExclusive(const std::wstring& path, const std::vector<std
   win32::ScopedHandle file(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                          AttributesToRecreate(target), nullptr));
   if (!file.IsValid()) return ::GetLastError();
-  const DWORD error = WriteAll(file.Get(), bytes);
+  const DWORD error = win32::WriteAll(file.Get(), bytes.data(), bytes.size());
   if (error != ERROR_SUCCESS) return error;
   return file.Close() ? ERROR_SUCCESS : ::GetLastError();
 }
@@ -148,7 +133,7 @@ std::uint32_t ReplaceFileAtomically(const std::wstring& path, const std::vector<
     if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt >= 100) return error;
   }
 
-  DWORD error = WriteAll(file.Get(), bytes);
+  DWORD error = win32::WriteAll(file.Get(), bytes.data(), bytes.size());
   if (error == ERROR_SUCCESS && !::FlushFileBuffers(file.Get())) error = ::GetLastError();
   if (!file.Close() && error == ERROR_SUCCESS) error = ::GetLastError();
   if (error == ERROR_SUCCESS &&

@@ -1,9 +1,15 @@
+// Keys are opened and created in the 64-bit view: this 32-bit program would otherwise read and write
+// Wow6432Node on 64-bit Windows, where the product's keys are not. Whole values are read with the size
+// the system reports, bounded, because a value can grow between the call that sizes it and the next.
 #include <windows.h>
 
 #include "platform/registry.h"
 
 namespace platform {
 namespace {
+
+// Rounds of "sized, then grown in between"; only a value rewritten that often runs out of them.
+constexpr int kQueryAttempts = 8;
 
 // The platform headers keep handles as integers so that they carry no Windows types.
 HKEY ToHkey(std::uintptr_t handle) { return reinterpret_cast<HKEY>(handle); }  // NOLINT(performance-no-int-to-ptr)
@@ -45,6 +51,64 @@ RegistryValue QueryRegistryValue(const RegistryKey& key, const std::wstring& nam
     result.bytes = std::move(buffer);
   }
   return result;
+}
+
+RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name) {
+  RegistryData result;
+  if (!key.IsOpen()) {
+    result.code = ERROR_INVALID_HANDLE;
+    return result;
+  }
+  std::vector<std::uint8_t> buffer(kRegistryValueBufferBytes);
+  for (int attempt = 0; attempt < kQueryAttempts; ++attempt) {
+    DWORD size = static_cast<DWORD>(buffer.size());
+    DWORD type = REG_NONE;
+    const LSTATUS status =
+        ::RegQueryValueExW(ToHkey(key.Handle()), name.c_str(), nullptr, &type, buffer.data(), &size);
+    if (status == ERROR_SUCCESS) {
+      buffer.resize(size < buffer.size() ? size : buffer.size());
+      result.type = type;
+      result.bytes = std::move(buffer);
+      return result;
+    }
+    // On ERROR_MORE_DATA `size` is what the value needs now.
+    if (status != ERROR_MORE_DATA || size > kRegistryWholeValueLimit) {
+      result.code = static_cast<std::int32_t>(status);
+      return result;
+    }
+    buffer.resize(size);
+  }
+  result.code = ERROR_MORE_DATA;
+  return result;
+}
+
+std::int32_t CreateLocalMachineKey(const std::wstring& path, RegistryKey& key) {
+  key.Close();
+  HKEY created = nullptr;
+  const LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                           KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_CREATE_SUB_KEY | KEY_WOW64_64KEY,
+                                           nullptr, &created, nullptr);
+  if (status != ERROR_SUCCESS) return static_cast<std::int32_t>(status);
+  key = RegistryKey(reinterpret_cast<std::uintptr_t>(created));
+  return 0;
+}
+
+std::int32_t SetRegistryString(const RegistryKey& key, const std::wstring& name, const std::wstring& text) {
+  if (!key.IsOpen()) return ERROR_INVALID_HANDLE;
+  // The byte count includes the terminating NUL, which c_str() supplies.
+  const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+  if (bytes > kRegistryWholeValueLimit) return ERROR_INVALID_PARAMETER;
+  const LSTATUS status = ::RegSetValueExW(ToHkey(key.Handle()), name.c_str(), 0, REG_SZ,
+                                          reinterpret_cast<const BYTE*>(text.c_str()), static_cast<DWORD>(bytes));
+  return static_cast<std::int32_t>(status);
+}
+
+std::int32_t SetRegistryDword(const RegistryKey& key, const std::wstring& name, std::uint32_t value) {
+  if (!key.IsOpen()) return ERROR_INVALID_HANDLE;
+  const DWORD data = value;
+  const LSTATUS status = ::RegSetValueExW(ToHkey(key.Handle()), name.c_str(), 0, REG_DWORD,
+                                          reinterpret_cast<const BYTE*>(&data), sizeof(data));
+  return static_cast<std::int32_t>(status);
 }
 
 }  // namespace platform

@@ -26,6 +26,8 @@ class ScopedHandle {
 
   bool IsValid() const noexcept { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
   HANDLE Get() const noexcept { return handle_; }
+  // Gives the handle up to the caller, who closes it; afterwards IsValid() is false.
+  HANDLE Release() noexcept { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
 
   // Closes now and reports whether the close succeeded (true when nothing was open).
   bool Close() noexcept {

@@ -1,0 +1,148 @@
+// A link is a reparse point whose tag is a name surrogate (junction, mount point, symbolic link, WSL
+// link): it names another place. Other reparse points carry the file's own data through a filter (Data
+// Deduplication, OneDrive placeholders, compressed system files); they are listed and read as what they
+// are, or an old log on a deduplicated share would go missing. A tag of 0 (what Wine may report) counts
+// as a link. Wine opens through a Unix link even with FILE_FLAG_OPEN_REPARSE_POINT but marks a link to
+// a folder by name, so a folder whose name says reparse point and whose handle doesn't was reached
+// through a link. Refusals: a link where a folder or file was asked for fails with
+// ERROR_STOPPED_ON_SYMLINK, a folder where a file was asked for with ERROR_ACCESS_DENIED, a file where
+// a folder was asked for with ERROR_DIRECTORY.
+#include <windows.h>
+
+#include <new>
+
+#include "platform/folder_listing.h"
+#include "platform/win32/file_io.h"
+#include "platform/win32/folder_enumeration.h"
+#include "platform/win32/long_path.h"
+#include "platform/win32/scoped_handle.h"
+
+namespace platform {
+namespace {
+
+// FILETIME counts 100 ns from 1601-01-01; this many of them lie before 1970-01-01.
+constexpr std::int64_t kUnixEpochInFileTime = 116444736000000000;
+constexpr std::int64_t kFileTimeUnitsPerSecond = 10000000;
+// ERROR_STOPPED_ON_SYMLINK, which MinGW's winerror.h lacks.
+constexpr DWORD kErrorStoppedOnSymlink = 681;
+
+bool IsLinkTag(DWORD tag) { return tag == 0 || IsReparseTagNameSurrogate(tag); }
+
+std::int64_t SecondsSince1970(const FILETIME& time) {
+  const auto units = static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+                                               time.dwLowDateTime);
+  const std::int64_t since = units - kUnixEpochInFileTime;
+  std::int64_t seconds = since / kFileTimeUnitsPerSecond;
+  if (since % kFileTimeUnitsPerSecond < 0) --seconds;  // rounded down before 1970 too, like time_t
+  return seconds;
+}
+
+// Whether the handle, opened with FILE_FLAG_OPEN_REPARSE_POINT, is a link itself.
+bool IsLinkHandle(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& info) {
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof(tag))) return true;
+  return IsLinkTag(tag.ReparseTag);
+}
+
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
+FolderEntry EntryOf(const WIN32_FIND_DATAW& data) {
+  FolderEntry entry;
+  entry.name = data.cFileName;
+  entry.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  // FindFirstFileExW leaves the reparse tag in dwReserved0.
+  entry.isLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsLinkTag(data.dwReserved0);
+  entry.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  entry.writeTime = SecondsSince1970(data.ftLastWriteTime);
+  return entry;
+}
+
+DWORD ListInto(const std::wstring& folder, std::vector<FolderEntry>& entries) {
+  const std::wstring path = win32::ForFileApi(folder);
+  // Held without delete sharing while listing, so the folder checked is the folder listed.
+  const win32::ScopedHandle pinned(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                 nullptr, OPEN_EXISTING,
+                                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!pinned.IsValid()) return ::GetLastError();
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(pinned.Get(), &info)) return ::GetLastError();
+  const DWORD named = ::GetFileAttributesW(path.c_str());
+  const bool reachedThroughLink = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+                                  named != INVALID_FILE_ATTRIBUTES && (named & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (reachedThroughLink || IsLinkHandle(pinned.Get(), info)) return kErrorStoppedOnSymlink;
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ERROR_DIRECTORY;
+  return win32::ForEachEntry(folder, [&entries](const WIN32_FIND_DATAW& data) { entries.push_back(EntryOf(data)); });
+}
+
+}  // namespace
+
+std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries) {
+  entries.clear();
+  try {
+    const DWORD error = ListInto(folder, entries);
+    if (error != ERROR_SUCCESS) entries.clear();
+    return error;
+  } catch (const std::bad_alloc&) {
+    entries.clear();
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+}
+
+std::wstring ChildPath(const std::wstring& folder, const std::wstring& name) {
+  if (folder.empty()) return name;
+  if (folder.back() == L'\\' || folder.back() == L'/') return folder + name;
+  return folder + L"\\" + name;
+}
+
+BoundedReadStatus ReadRegularFile(const std::wstring& path, std::size_t maxBytes, std::vector<std::uint8_t>& bytes,
+                                  std::uint32_t& error) {
+  bytes.clear();
+  error = ERROR_SUCCESS;
+  const auto failed = [&error](DWORD code) {
+    error = code;
+    return BoundedReadStatus::kFailed;
+  };
+  try {
+    const std::wstring target = win32::ForFileApi(path);
+    // Delete sharing too: a collector that replaces a log by renaming over it mustn't fail for our read.
+    constexpr DWORD kSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    win32::ScopedHandle file(::CreateFileW(target.c_str(), GENERIC_READ, kSharing, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file.IsValid()) return failed(::GetLastError());
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(file.Get(), &info)) return failed(::GetLastError());
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return failed(ERROR_ACCESS_DENIED);
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      if (IsLinkHandle(file.Get(), info)) return failed(kErrorStoppedOnSymlink);
+      // Its data comes through the filter only when opened normally; it must still be the same file.
+      win32::ScopedHandle data(::CreateFileW(target.c_str(), GENERIC_READ, kSharing, nullptr, OPEN_EXISTING,
+                                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+      if (!data.IsValid()) return failed(::GetLastError());
+      BY_HANDLE_FILE_INFORMATION reopened{};
+      if (!::GetFileInformationByHandle(data.Get(), &reopened)) return failed(::GetLastError());
+      if (!SameFile(info, reopened)) return failed(kErrorStoppedOnSymlink);
+      file = std::move(data);
+    }
+
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file.Get(), &size)) return failed(::GetLastError());
+    if (size.QuadPart < 0 || static_cast<std::uint64_t>(size.QuadPart) > maxBytes) return BoundedReadStatus::kTooLarge;
+    bytes.resize(static_cast<std::size_t>(size.QuadPart));  // within the capacity of earlier reads: no allocation
+    std::size_t done = 0;
+    if (const DWORD read = win32::ReadUpTo(file.Get(), bytes.data(), bytes.size(), done); read != ERROR_SUCCESS) {
+      bytes.clear();
+      return failed(read);
+    }
+    bytes.resize(done);  // a file that shrank meanwhile gives what it still holds
+    return BoundedReadStatus::kOk;
+  } catch (const std::bad_alloc&) {
+    bytes.clear();
+    return failed(ERROR_NOT_ENOUGH_MEMORY);
+  }
+}
+
+}  // namespace platform
