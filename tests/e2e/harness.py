@@ -164,9 +164,17 @@ class Companion:
     outcome: str  # the outcome's name on the closing line and in the outcome file
     code: int  # its full exit code, as the exit_code helper reads it on the Windows side
     reason: str  # the closing line's text after the code
+    # A results folder level it must refuse (Windows path): then that line comes before the closing line,
+    # and nothing is kept. None: the results are kept and checked, with the registry record.
+    refused: Optional[str] = None
+    refusal: str = ""  # what the refusal line says of that level
+    args: Sequence[str] = ()  # arguments: "report FOLDER" runs the fleet report, no utility run
 
     def closing_lines(self) -> str:
-        return (f"PatchUpdateResult: {self.outcome} (exit code {self.code}): {self.reason}\n"
+        if self.args:
+            return f"exit code {self.code}\n"
+        refused = f"{texts.COMPANION_NOT_KEPT}{self.refused} {self.refusal}\n" if self.refused else ""
+        return (f"{refused}PatchUpdateResult: {self.outcome} (exit code {self.code}): {self.reason}\n"
                 f"exit code {self.code}\n")
 
 
@@ -195,6 +203,9 @@ class Scenario:
     planted_dlls: Sequence[str] = ()
     cwd: str = r"C:\Operator"  # the working directory the utility is started from
     companion: Optional[Companion] = None  # run through PatchUpdateResult.exe instead of directly
+    # Symbolic links laid out after the files, by Windows path: each to the Windows path given (which
+    # need not exist). Wine shows them to Windows programs as reparse points.
+    links: Mapping[str, str] = dataclasses.field(default_factory=dict)
 
     @property
     def utility_path(self) -> str:
@@ -717,7 +728,7 @@ def run_utility(s: Scenario, prefix: Prefix, run_dir: Path, utility: Path) -> Ut
         # Through the companion, as a deployment system starts it: the exit_code helper (built for the
         # utility's architecture) reads its full exit code on the Windows side.
         command = ([s.utility_path] if s.companion is None
-                   else [EXIT_CODE_HELPER, s.patch_dir + "\\" + COMPANION_NAME])
+                   else [EXIT_CODE_HELPER, s.patch_dir + "\\" + COMPANION_NAME, *s.companion.args])
         proc = subprocess.Popen([prefix.loader(utility), *command], env=prefix.env, stdin=subprocess.DEVNULL,
                                 cwd=cwd, stdout=out, stderr=err)
         code, cpu = wait_with_usage(proc, UTILITY_TIMEOUT_SECONDS * slowdown(utility))
@@ -852,6 +863,10 @@ def lay_out(s: Scenario, where: Locations, prefix: Prefix, run_dir: Path) -> Non
     for name in s.planted_dlls:
         for folder in (s.patch_dir, s.cwd):
             write_file(prefix, where.helpers, folder + "\\" + name, (where.helpers / PLANTED_DLL).read_bytes())
+    for link, target in s.links.items():
+        path = prefix.unix(link)
+        path.parent.mkdir(parents=True, exist_ok=True)
+        os.symlink(prefix.unix(target), path)
 
 
 def _check(s: Scenario, prefix: Prefix, run: UtilityRun, cwd: Path, cwd_before: list[str],
@@ -948,30 +963,75 @@ def _check(s: Scenario, prefix: Prefix, run: UtilityRun, cwd: Path, cwd_before: 
     return failures
 
 
+KEPT_OUTCOME = re.compile(r"outcome\.\d{8}-\d{6}(-\d+)?\.json")
+KEPT_LOG = re.compile(r"Log_VDT_14_PatchUpdate\.\d{8}-\d{6}(-\d+)?\.txt")
+
+
 def check_kept_results(s: Scenario, prefix: Prefix) -> list[str]:
-    """The companion's durable copy: one outcome file naming the outcome, and the run's log as written."""
+    """The companion's durable copy: this run's outcome file and log copy (the files the scenario laid out
+    there aside), the newest copies under their fixed names, and the registry record read back."""
     assert s.companion is not None
+    if s.companion.args or s.companion.refused:
+        return []
     folder = prefix.unix(RESULTS_DIR)
+    laid_out = {win_path.rsplit("\\", 1)[1] for win_path in s.files if win_path.startswith(RESULTS_DIR + "\\")}
     names = sorted(p.name for p in folder.iterdir()) if folder.is_dir() else []
-    outcomes = [n for n in names if n.startswith("outcome.") and n.endswith(".json")]
-    logs = [n for n in names if n.startswith("Log_VDT_14_PatchUpdate.") and n.endswith(".txt")]
+    fresh = [n for n in names if n not in laid_out]
+    outcomes = [n for n in fresh if KEPT_OUTCOME.fullmatch(n)]
+    logs = [n for n in fresh if KEPT_LOG.fullmatch(n)]
+    fixed = sorted(n for n in fresh if n in (texts.NEWEST_LOG, texts.NEWEST_OUTCOME))
+    if len(outcomes) != 1 or len(fresh) != len(outcomes) + len(logs) + len(fixed):
+        return [f"{RESULTS_DIR} holds {names}, expected one new outcome file, at most one log and the newest copies"]
     failures = []
-    if len(outcomes) != 1 or len(names) != len(outcomes) + len(logs):
-        return [f"{RESULTS_DIR} holds {names}, expected one outcome file and at most one log"]
-    record = json.loads((folder / outcomes[0]).read_bytes().decode("utf-8"))
+    outcome_bytes = (folder / outcomes[0]).read_bytes()
+    record = json.loads(outcome_bytes.decode("utf-8"))
     want = {"outcome": s.companion.outcome, "code": s.companion.code, "reason": s.companion.reason}
     got = {key: record.get(key) for key in want}
     if got != want or not record.get("machine") or not record.get("time"):
         failures.append(f"outcome file {outcomes[0]}: {record}, expected {want} with machine and time")
+    newest_outcome = folder / texts.NEWEST_OUTCOME
+    if not newest_outcome.is_file() or newest_outcome.read_bytes() != outcome_bytes:
+        failures.append(f"{texts.NEWEST_OUTCOME} is not this run's outcome line")
     log_path = prefix.unix(s.log_path)
+    newest_log = folder / texts.NEWEST_LOG
     if s.expect.log is None:
         if logs:
             failures.append(f"a log copy {logs[0]} was kept although the run wrote no log")
-    elif len(logs) != 1:
-        failures.append(f"no copy of the run's log in {RESULTS_DIR}")
-    elif log_path.is_file() and (folder / logs[0]).read_bytes() != log_path.read_bytes():
-        failures.append(diff(f"kept log {logs[0]}", log_path.read_bytes(), (folder / logs[0]).read_bytes()))
+        if newest_log.exists():
+            failures.append(f"{texts.NEWEST_LOG} is there although the run wrote no log")
+    elif len(logs) != 1 or logs[0].replace("Log_VDT_14_PatchUpdate.", "outcome.")[:-4] != outcomes[0][:-5]:
+        failures.append(f"no copy of the run's log in {RESULTS_DIR} under the outcome file's stamp: {names}")
+    elif log_path.is_file():
+        for kept in (folder / logs[0], newest_log):
+            if not kept.is_file() or kept.read_bytes() != log_path.read_bytes():
+                failures.append(diff(f"kept log {kept.name}", log_path.read_bytes(),
+                                     kept.read_bytes() if kept.is_file() else b""))
+    failures += check_registry_record(s, prefix)
     return failures
+
+
+def check_registry_record(s: Scenario, prefix: Prefix) -> list[str]:
+    """The record under HKLM\\SOFTWARE\\Veldorant\\PatchUpdate as `reg query` shows it (started anew: the
+    scenario's server is down by now, so it is shut down again afterwards)."""
+    assert s.companion is not None
+    output = prefix.path.parent / "reg_query.txt"
+    try:
+        with open(output, "wb") as out:
+            result = prefix.run(["reg", "query", texts.RECORD_KEY], stdout=out, stderr=out)
+    finally:
+        prefix.shut_down()
+    text = output.read_bytes().decode("utf-8", errors="replace")
+    if result.returncode != 0:
+        return [f"reg query {texts.RECORD_KEY} failed ({result.returncode}): {text!r}"]
+    values = {}
+    for line in text.splitlines():
+        parts = line.strip().split(None, 2)
+        if len(parts) >= 2 and parts[1].startswith("REG_"):
+            values[parts[0]] = parts[2] if len(parts) == 3 else ""
+    want = {"Outcome": s.companion.outcome, "ExitCode": f"0x{s.companion.code:x}", "Reason": s.companion.reason.strip(),
+            "RestartPending": "0x1" if s.companion.code == 3010 else "0x0"}
+    got = {key: values.get(key, "").strip() for key in want}
+    return [] if got == want else [f"registry record {got}, expected {want}"]
 
 
 # --------------------------------------------------------------------------------------------------

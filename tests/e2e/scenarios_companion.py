@@ -7,13 +7,15 @@ Windows side by the exit_code helper) and the copy it keeps under ProgramData.
 
 import dataclasses
 
+import installation as inst
 import scenarios_faults
 import scenarios_guard
 import scenarios_install
 import scenarios_run
-from harness import Companion, Scenario, find
-from texts import (CONSOLE_COMPLETED, CONSOLE_GUARD_BLOCKED, LOG_ALREADY_APPLIED, LOG_DESCRIPTOR_NOT_FOUND,
-                   LOG_INSTALL_COMPLETED, LOG_INSTALL_MISMATCH, LOG_NOT_APPLICABLE)
+from harness import RESULTS_DIR, Companion, Expect, ProductExe, ProductVersionAfter, Scenario, find, log_file_bytes
+from texts import (COMPANION_REFUSED_LINK, COMPANION_RESTART_COMPLETES, CONSOLE_COMPLETED, CONSOLE_GUARD_BLOCKED,
+                   LOG_ALREADY_APPLIED, LOG_DESCRIPTOR_NOT_FOUND, LOG_INSTALL_COMPLETED, LOG_INSTALL_MISMATCH,
+                   LOG_NOT_APPLICABLE, log_entries)
 
 BASES = scenarios_run.SCENARIOS + scenarios_install.SCENARIOS + scenarios_guard.SCENARIOS + scenarios_faults.SCENARIOS
 FROM_CONSOLE = " (no log from this run; read from its console)"
@@ -27,6 +29,68 @@ def again(name: str, companion: Companion, suffix: str = "", why: str = "", expe
         description=f"through PatchUpdateResult.exe, {companion.outcome} ({companion.code}): {why or base.description}",
         expect=dataclasses.replace(base.expect, **(expect or {})), **changes)
 
+
+APPLIED = Companion("applied", 0, LOG_INSTALL_COMPLETED)
+DECOY = r"C:\Decoy"
+
+
+def kept_runs(folder: str, day: str, count: int) -> dict:
+    """`count` runs' outcome files and logs in `folder`, a minute apart on `day` (YYYYMMDD)."""
+    files = {}
+    for i in range(count):
+        stamp = f"{day}-10{i:02d}00"
+        files[rf"{folder}\outcome.{stamp}.json"] = b'{"outcome": "blocked", "code": 1618}\r\n'
+        files[rf"{folder}\Log_VDT_14_PatchUpdate.{stamp}.txt"] = b"decoy log"
+    return files
+
+
+def decoys(folder: str) -> dict:
+    """Twenty-two old runs in `folder`: a run that kept its results there would delete two of them."""
+    return kept_runs(folder, "20200101", 22)
+
+
+def names_in(files: dict, folder: str) -> list:
+    return sorted(path.rsplit("\\", 1)[1] for path in files if path.rsplit("\\", 1)[0] == folder)
+
+
+def refused_at(level: str, link_target: str, decoy_folder: str, name_suffix: str) -> Scenario:
+    """The applied run with `level` a link to a folder of decoy runs: exit 0, nothing kept, decoys as they were."""
+    base = find(BASES, "run_patch_applied")
+    files = decoys(decoy_folder)
+    return dataclasses.replace(
+        base, name="companion_results_" + name_suffix,
+        description=f"through PatchUpdateResult.exe, applied (0): {level} is a link a user made to a folder of "
+                    "decoy runs; nothing kept, nothing deleted, the same exit code",
+        files={**base.files, **files}, links={level: link_target},
+        companion=dataclasses.replace(APPLIED, refused=level, refusal=COMPANION_REFUSED_LINK),
+        expect=dataclasses.replace(base.expect, folder_contents={decoy_folder: names_in(files, decoy_folder)}))
+
+
+# A collection with link loops: a machine folder linking back to the collection, one machine to another,
+# and a link to itself at the top.
+COLLECTED = r"C:\Collected"
+REPORT_LOG = log_file_bytes(log_entries(*inst.VALIDATED, *inst.DESCRIPTOR_READ, LOG_INSTALL_COMPLETED),
+                            "Wednesday 03:30, December 09, 2026")
+REPORT_TABLE = (
+    "Outcome             Code  Machines\n"
+    "applied             0     2\n"
+    "already-applied     0     0\n"
+    "restart-pending     3010  0\n"
+    "blocked             1618  0\n"
+    "install-failed      1603  0\n"
+    "product-incomplete  1603  0\n"
+    "broken-package      1620  0\n"
+    "not-applicable      1642  0\n"
+    "no-log              1622  0\n"
+    "unreadable          1622  1\n"
+    "total                     3 machines, 2 files\n"
+    "not read: 3 folders or files (rows in the CSV); the report is incomplete\n"
+    "\n"
+    "applied (2): PC01 PC02\n"
+    "\n"
+    "unreadable (1): self\n"
+    "\n"
+    "CSV: C:\\Collected\\PatchUpdateReport.csv\n")
 
 SCENARIOS = [
     again("run_patch_applied", Companion("applied", 0, LOG_INSTALL_COMPLETED)),
@@ -45,5 +109,36 @@ SCENARIOS = [
     again("faults_log_read_only",
           Companion("applied", 0, CONSOLE_COMPLETED.rstrip("\n") + FROM_CONSOLE),
           why="the older log is read-only; the console still says the patch was applied"),
+
+    # The installer can't replace Vdt.exe in place and leaves the new one to the next restart.
+    again("install_mismatch",
+          Companion("restart-pending", 3010, COMPANION_RESTART_COMPLETES.format(inst.PRODUCT_EXE)),
+          suffix="_vdt_scheduled_for_restart",
+          why="the installer scheduled the new Vdt.exe for the next restart (PendingFileRenameOperations)",
+          installer=inst.installer("schedule new_Vdt.exe", new_exe=ProductExe("14.0.0.200")),
+          expect={"files": {inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.100"), inst.RECORD: inst.OLD_RECORD}}),
+
+    # A standard user prepared the results folder: refused, whatever it holds left alone.
+    refused_at(r"C:\ProgramData\Veldorant", DECOY, DECOY + r"\PatchUpdate\Results", "veldorant_is_a_link"),
+    refused_at(RESULTS_DIR, DECOY + r"\Runs", DECOY + r"\Runs", "folder_is_a_link"),
+    dataclasses.replace(
+        find(BASES, "run_patch_applied"), name="companion_results_stamped_in_the_future",
+        description="through PatchUpdateResult.exe, applied (0): Results holds 20 runs stamped in 2099; this "
+                    "run's files are kept all the same",
+        files={**find(BASES, "run_patch_applied").files, **kept_runs(RESULTS_DIR, "20991231", 20)},
+        companion=APPLIED),
+
+    # The fleet report over a collection with link loops: it ends, and counts each machine once.
+    Scenario(
+        name="companion_report_link_loops",
+        description="PatchUpdateResult.exe report over a collection with link loops: nothing followed, each "
+                    "machine once, the links said, exit 3 (incomplete)",
+        files={COLLECTED + r"\PC01\Log_VDT_14_PatchUpdate.txt": REPORT_LOG,
+               COLLECTED + r"\PC02\Results\outcome.20261209-033005.json":
+                   b'{"machine": "PC02", "outcome": "applied", "code": 0}\r\n'},
+        links={COLLECTED + r"\PC01\loop": COLLECTED, COLLECTED + r"\PC02\Results\back": COLLECTED + r"\PC01",
+               COLLECTED + r"\self": COLLECTED + r"\self"},
+        companion=Companion("", 3, "", args=("report", COLLECTED)),
+        expect=Expect(console=REPORT_TABLE, log=None, min_seconds=0, installer_calls=None)),
 ]
 

@@ -115,3 +115,11 @@ WINE_ERROR_SHARING_VIOLATION = "Sharing violation."
 def file_error(system_text: str, path: str) -> str:
     """The utility's description of a file error: the system's words, then the file."""
     return f"{system_text} File: {path}"
+
+# --- PatchUpdateResult.exe ---
+COMPANION_NOT_KEPT = "PatchUpdateResult: the results of this run were not kept: "
+COMPANION_REFUSED_LINK = "is a junction, symbolic link or mount point; delete it and the next run makes it anew"
+COMPANION_RESTART_COMPLETES = "a restart completes the patch: the installer scheduled {} to be replaced at the next restart"
+NEWEST_LOG = "PatchUpdate-newest.log"
+NEWEST_OUTCOME = "PatchUpdate-newest-outcome.txt"
+RECORD_KEY = "HKLM\\SOFTWARE\\Veldorant\\PatchUpdate"

@@ -8,6 +8,8 @@
 // then runs the lines of "installer_actions.txt" beside itself (UTF-8), one action per line:
 //   copy FILE    copy FILE (beside the installer, or a full path) over "<INSTALLPATH>\Vdt.exe"
 //   delete       delete "<INSTALLPATH>\Vdt.exe"
+//   schedule FILE  copy FILE beside the installer to "<INSTALLPATH>\Vdt.exe.new" and schedule it to replace
+//                "<INSTALLPATH>\Vdt.exe" at the next restart, as an installer does when Vdt.exe is in use
 //   leave        do nothing
 //   sleep N      sleep N seconds
 //   exit N       end now with exit code N
@@ -101,6 +103,13 @@ int main() {
       const std::wstring source = absolute ? arg : Folder() + L"\\" + arg;
       if (!CopyFileW(source.c_str(), target.c_str(), FALSE))
         Record("error: copy " + e2e::ToUtf8(source) + " -> " + e2e::ToUtf8(target) + " failed " +
+               std::to_string(GetLastError()));
+    } else if (verb == L"schedule") {
+      const std::wstring source = Folder() + L"\\" + arg;
+      const std::wstring staged = target + L".new";
+      if (!CopyFileW(source.c_str(), staged.c_str(), FALSE) ||
+          !MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING))
+        Record("error: schedule " + e2e::ToUtf8(staged) + " -> " + e2e::ToUtf8(target) + " failed " +
                std::to_string(GetLastError()));
     } else if (verb == L"delete") {
       if (!DeleteFileW(target.c_str()))
