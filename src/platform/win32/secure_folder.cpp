@@ -42,6 +42,8 @@ constexpr DWORD kLevelAccess = READ_CONTROL | WRITE_DAC | FILE_LIST_DIRECTORY | 
 constexpr DWORD kLevelSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // Tries at a fresh temporary name before giving up.
 constexpr unsigned kTemporaryNameAttempts = 100;
+// The longest path the system has, in characters.
+constexpr std::size_t kLongestPath = 32768;
 
 // Memory the security functions hand out with LocalAlloc. Move-only, freed on destruction.
 class LocalMemory {
@@ -204,39 +206,40 @@ std::wstring TemporaryName(const std::wstring& folder, const std::wstring& name,
          std::to_wstring(::GetTickCount64() % 1000000) + L"." + std::to_wstring(attempt) + L".tmp";
 }
 
-// The normalised full path of what a handle is open on, into `path`. Returns 0 or the error code.
-DWORD FinalPathOf(HANDLE handle, std::wstring& path) {
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    const DWORD length = ::GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0) return ::GetLastError();
-    if (length < buffer.size()) {
-      path.assign(buffer.data(), length);
-      return ERROR_SUCCESS;
-    }
-    buffer.resize(length);  // too small: `length` counts the terminating NUL as well
+// The path of what a handle is open on, below its volume, into `path`. Returns 0 or the error code.
+DWORD NameOf(HANDLE handle, std::wstring& path) {
+  std::vector<std::uint8_t> buffer(sizeof(FILE_NAME_INFO) + kLongestPath * sizeof(wchar_t));
+  if (!::GetFileInformationByHandleEx(handle, FileNameInfo, buffer.data(), static_cast<DWORD>(buffer.size()))) {
+    return ::GetLastError();
   }
-  return ERROR_FILENAME_EXCED_RANGE;
+  const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
+  path.assign(info->FileName, info->FileNameLength / sizeof(wchar_t));
+  return ERROR_SUCCESS;
 }
 
 // 0 when `file` is open on folder\name itself, ERROR_ACCESS_DENIED when on what a link there points to,
 // else the error code. Windows opens a link itself with FILE_FLAG_OPEN_REPARSE_POINT, but Wine reaches
-// the target of a Unix link to a file and doesn't call that a reparse point. The folder is pinned by the
-// caller's handles, so its path opened again is the same folder; both paths come from the same call,
-// so they compare as equals (letter case aside).
-DWORD CheckOpenedAsNamed(HANDLE file, const std::wstring& folder, const std::wstring& name) {
+// the target of a Unix link to a file, doesn't call that a reparse point, and names the handle after
+// the target. The folder is pinned by the caller's handles, so its path opened again is the same folder,
+// and both names are spelled from the same path. (Not GetFinalPathNameByHandleW: Wine's fails on
+// paths of MAX_PATH characters or more.)
+DWORD CheckOpenedAsNamed(HANDLE file, const BY_HANDLE_FILE_INFORMATION& fileInfo, const std::wstring& folder,
+                         const std::wstring& name) {
   const win32::ScopedHandle again(::CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, kLevelSharing | FILE_SHARE_DELETE,
                                                 nullptr, OPEN_EXISTING,
                                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!again.IsValid()) return ::GetLastError();
-  std::wstring folderPath;
-  std::wstring filePath;
-  if (const DWORD error = FinalPathOf(again.Get(), folderPath); error != ERROR_SUCCESS) return error;
-  if (const DWORD error = FinalPathOf(file, filePath); error != ERROR_SUCCESS) return error;
-  const std::wstring expected = folderPath + L"\\" + name;
-  const int order = ::CompareStringOrdinal(expected.c_str(), static_cast<int>(expected.size()), filePath.c_str(),
-                                           static_cast<int>(filePath.size()), TRUE);
+  BY_HANDLE_FILE_INFORMATION folderInfo{};
+  if (!::GetFileInformationByHandle(again.Get(), &folderInfo)) return ::GetLastError();
+  if (folderInfo.dwVolumeSerialNumber != fileInfo.dwVolumeSerialNumber) return ERROR_ACCESS_DENIED;
+  std::wstring folderName;
+  std::wstring fileName;
+  if (const DWORD error = NameOf(again.Get(), folderName); error != ERROR_SUCCESS) return error;
+  if (const DWORD error = NameOf(file, fileName); error != ERROR_SUCCESS) return error;
+  if (folderName.empty() || folderName.back() != L'\\') folderName += L'\\';  // a volume's root ends in one
+  const std::wstring expected = folderName + name;
+  const int order = ::CompareStringOrdinal(expected.c_str(), static_cast<int>(expected.size()), fileName.c_str(),
+                                           static_cast<int>(fileName.size()), TRUE);
   return order == CSTR_EQUAL ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
@@ -391,7 +394,9 @@ std::uint32_t DeleteRegularFile(const SecureFolder& folder, const std::wstring& 
     if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
       return ERROR_ACCESS_DENIED;
     }
-    if (const DWORD error = CheckOpenedAsNamed(file.Get(), folderPath, name); error != ERROR_SUCCESS) return error;
+    if (const DWORD error = CheckOpenedAsNamed(file.Get(), info, folderPath, name); error != ERROR_SUCCESS) {
+      return error;
+    }
     if (!DiscardOnClose(file.Get())) return ::GetLastError();
     return file.Close() ? ERROR_SUCCESS : ::GetLastError();
   } catch (const std::bad_alloc&) {
