@@ -67,7 +67,7 @@ def refused_at(level: str, link_target: str, decoy_folder: str, name_suffix: str
 
 
 # A collection with link loops: a machine folder linking back to the collection, one machine to another,
-# and a link to itself at the top.
+# and a "machine" at the top that is a link to the collection itself. (A link to itself Wine doesn't list.)
 COLLECTED = r"C:\Collected"
 REPORT_LOG = log_file_bytes(log_entries(*inst.VALIDATED, *inst.DESCRIPTOR_READ, LOG_INSTALL_COMPLETED),
                             "Wednesday 03:30, December 09, 2026")
@@ -88,7 +88,7 @@ REPORT_TABLE = (
     "\n"
     "applied (2): PC01 PC02\n"
     "\n"
-    "unreadable (1): self\n"
+    "unreadable (1): PC03\n"
     "\n"
     "CSV: C:\\Collected\\PatchUpdateReport.csv\n")
 
@@ -137,7 +137,7 @@ SCENARIOS = [
                COLLECTED + r"\PC02\Results\outcome.20261209-033005.json":
                    b'{"machine": "PC02", "outcome": "applied", "code": 0}\r\n'},
         links={COLLECTED + r"\PC01\loop": COLLECTED, COLLECTED + r"\PC02\Results\back": COLLECTED + r"\PC01",
-               COLLECTED + r"\self": COLLECTED + r"\self"},
+               COLLECTED + r"\PC03": COLLECTED},
         companion=Companion("", 3, "", args=("report", COLLECTED)),
         expect=Expect(console=REPORT_TABLE, log=None, min_seconds=0, installer_calls=None)),
 ]
