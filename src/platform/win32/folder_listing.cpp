@@ -26,7 +26,7 @@ constexpr std::int64_t kFileTimeUnitsPerSecond = 10000000;
 // ERROR_STOPPED_ON_SYMLINK, which MinGW's winerror.h lacks.
 constexpr DWORD kErrorStoppedOnSymlink = 681;
 
-bool IsLinkTag(DWORD tag) { return tag == 0 || IsReparseTagNameSurrogate(tag); }
+bool IsLinkTag(DWORD tag) { return tag == 0 || IsReparseTagNameSurrogate(tag) != 0; }
 
 std::int64_t SecondsSince1970(const FILETIME& time) {
   const auto units = static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
