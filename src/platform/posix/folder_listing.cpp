@@ -55,7 +55,8 @@ int ListInto(const std::string& path, std::vector<FolderEntry>& entries) {
   (void)fd.Release();  // the stream owns it now
   for (;;) {
     errno = 0;
-    const dirent* entry = ::readdir(dir.Get());
+    // Each call has a stream of its own, and glibc's readdir is safe per stream.
+    const dirent* entry = ::readdir(dir.Get());  // NOLINT(concurrency-mt-unsafe)
     if (entry == nullptr) return errno;  // 0 at the end
     const std::string_view name(entry->d_name);
     if (name == "." || name == "..") continue;

@@ -22,7 +22,7 @@ inline bool ToNativePath(std::wstring_view text, std::string& bytes) {
   bytes.reserve(text.size());
   const auto put = [&bytes](std::uint32_t byte) { bytes.push_back(static_cast<char>(static_cast<unsigned char>(byte))); };
   for (const wchar_t wide : text) {
-    const auto c = static_cast<std::uint32_t>(wide);
+    const auto c = static_cast<std::uint32_t>(static_cast<std::int32_t>(wide));
     if (c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF) {
       put(c - kEscapeBase);
     } else if (c == 0 || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {

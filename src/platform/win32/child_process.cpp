@@ -58,7 +58,7 @@ bool IsConsolePseudoHandle(HANDLE handle) {
 // one to list; `listed` says whether the returned handle goes on the handle list.
 HANDLE InputForChild(win32::ScopedHandle& owned, bool& listed) {
   listed = false;
-  const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+  HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
   if (input == nullptr || input == INVALID_HANDLE_VALUE) return nullptr;
   if (IsConsolePseudoHandle(input)) return input;
   HANDLE duplicate = nullptr;

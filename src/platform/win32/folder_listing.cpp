@@ -4,7 +4,8 @@
 // are, or an old log on a deduplicated share would go missing. A tag of 0 (what Wine may report) counts
 // as a link. Wine opens through a Unix link even with FILE_FLAG_OPEN_REPARSE_POINT but marks a link to
 // a folder by name, so a folder whose name says reparse point and whose handle doesn't was reached
-// through a link. Refusals: a link where a folder or file was asked for fails with
+// through a link; a Unix link to a file it shows and reads as that file, and a dangling or looping one
+// it leaves out of listings. Refusals: the folder given, or a file, being a link fails with
 // ERROR_STOPPED_ON_SYMLINK, a folder where a file was asked for with ERROR_ACCESS_DENIED, a file where
 // a folder was asked for with ERROR_DIRECTORY.
 #include <windows.h>
@@ -26,7 +27,7 @@ constexpr std::int64_t kFileTimeUnitsPerSecond = 10000000;
 // ERROR_STOPPED_ON_SYMLINK, which MinGW's winerror.h lacks.
 constexpr DWORD kErrorStoppedOnSymlink = 681;
 
-bool IsLinkTag(DWORD tag) { return tag == 0 || IsReparseTagNameSurrogate(tag); }
+bool IsLinkTag(DWORD tag) { return tag == 0 || IsReparseTagNameSurrogate(tag) != 0; }
 
 std::int64_t SecondsSince1970(const FILETIME& time) {
   const auto units = static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |

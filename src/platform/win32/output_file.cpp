@@ -13,7 +13,7 @@
 namespace platform {
 namespace {
 
-constexpr std::size_t kBufferBytes = 64 * 1024;
+constexpr std::size_t kBufferBytes = std::size_t{64} * 1024;
 
 struct Stream {
   win32::ScopedHandle file;

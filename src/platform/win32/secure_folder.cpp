@@ -15,7 +15,9 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <string>
 #include <vector>
@@ -125,7 +127,7 @@ bool HasProtectedDacl(PSECURITY_DESCRIPTOR current, PACL wanted) {
   if (!::GetSecurityDescriptorControl(current, &control, &revision) || (control & SE_DACL_PROTECTED) == 0) {
     return false;
   }
-  const PACL dacl = DaclOf(current);
+  PACL dacl = DaclOf(current);
   if (dacl == nullptr || dacl->AceCount != wanted->AceCount) return false;
   for (WORD index = 0; index < wanted->AceCount; ++index) {
     void* have = nullptr;
@@ -142,10 +144,8 @@ bool HasProtectedDacl(PSECURITY_DESCRIPTOR current, PACL wanted) {
 bool IsPlainName(const std::wstring& name) {
   if (name.empty() || name == L"." || name == L"..") return false;
   if (name.back() == L'.' || name.back() == L' ') return false;
-  for (const wchar_t c : name) {
-    if (c < L' ' || c == L'\\' || c == L'/' || c == L':') return false;
-  }
-  return true;
+  return std::none_of(name.begin(), name.end(),
+                      [](wchar_t c) { return c < L' ' || c == L'\\' || c == L'/' || c == L':'; });
 }
 
 // Creates the level with the protected descriptor. 0 when made, ERROR_ALREADY_EXISTS when something is
@@ -262,7 +262,7 @@ SecureFolderResult OpenLevels(const std::wstring& base, const std::vector<std::w
   const LocalMemory withOwner = DescriptorFrom(kDescriptorWithOwner);
   const LocalMemory withoutOwner = DescriptorFrom(kDescriptorWithoutOwner);
   if (withOwner.Get() == nullptr || withoutOwner.Get() == nullptr) return refuse(FolderRefusal::kFailed, ::GetLastError());
-  const PACL dacl = DaclOf(withOwner.Get());
+  PACL dacl = DaclOf(withOwner.Get());
   if (dacl == nullptr) return refuse(FolderRefusal::kFailed, ERROR_INVALID_SECURITY_DESCR);
   const TrustedAccounts trusted = LoadTrustedAccounts();
 
@@ -283,7 +283,8 @@ SecureFolderResult OpenLevels(const std::wstring& base, const std::vector<std::w
 
   std::vector<std::uintptr_t> handles;
   handles.reserve(held.size());  // before any handle leaves its owner
-  for (win32::ScopedHandle& level : held) handles.push_back(reinterpret_cast<std::uintptr_t>(level.Release()));
+  std::transform(held.begin(), held.end(), std::back_inserter(handles),
+                 [](win32::ScopedHandle& level) { return reinterpret_cast<std::uintptr_t>(level.Release()); });
   folder = SecureFolder(std::move(path), std::move(handles));
   return result;
 }
