@@ -43,7 +43,7 @@ std::wstring PutRun(const platform::SecureFolder& folder, const std::wstring& se
   std::vector<std::wstring> names;
   if ((error = platform::ListRegularFiles(folder, names)) != 0) return {};
   for (unsigned sequence = 1; sequence <= kMaxRunsPerSecond; ++sequence) {
-    const std::wstring stamp = result::StampText(secondStamp, sequence);
+    std::wstring stamp = result::StampText(secondStamp, sequence);
     const std::wstring outcomeName = result::OutcomeFileName(stamp);
     const std::wstring logName = result::KeptLogName(stamp);
     if (Listed(names, outcomeName) || Listed(names, logName)) continue;
@@ -66,7 +66,7 @@ std::wstring KeepResults(const std::wstring& secondStamp, const result::OutcomeR
   if (programData.empty()) return std::wstring(kNotKept) + kNoProgramData + L"\n";
   platform::SecureFolder folder;
   const std::vector<std::wstring> levels(std::begin(kResultsLevels), std::end(kResultsLevels));
-  if (const auto opened = platform::OpenSecureFolder(programData, levels, folder);
+  if (const auto opened = platform::OpenSecureFolder(programData, levels, kFirstOwnResultsLevel, folder);
       opened.refusal != platform::FolderRefusal::kNone) {
     return RefusalLine(opened);
   }

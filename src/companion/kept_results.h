@@ -4,6 +4,7 @@
 // administrator; a level refused keeps nothing, and says which one.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,6 +13,8 @@
 #include "result/outcome_file.h"
 
 inline constexpr const wchar_t* kResultsLevels[] = {L"Veldorant", L"PatchUpdate", L"Results"};
+// "Veldorant" may hold the product's own data: checked, but its descriptor left alone when it is there.
+inline constexpr std::size_t kFirstOwnResultsLevel = 1;
 
 // Keeps this run (stamped `secondStamp`, "YYYYMMDD-HHMMSS"; a later run of the same second gets "-2", ...),
 // the newest copies under their fixed names, and prunes to the newest runs. Returns the console line

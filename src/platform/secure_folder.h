@@ -5,6 +5,7 @@
 // new and moved into place, and deleted by a handle that was checked to be a regular file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -16,7 +17,7 @@ namespace platform {
 class SecureFolder {
  public:
   SecureFolder() noexcept = default;
-  SecureFolder(std::wstring path, std::vector<std::uintptr_t> handles) noexcept
+  SecureFolder(std::wstring&& path, std::vector<std::uintptr_t>&& handles) noexcept
       : path_(std::move(path)), handles_(std::move(handles)) {}
   ~SecureFolder() { Close(); }
   SecureFolder(const SecureFolder&) = delete;
@@ -59,11 +60,13 @@ struct SecureFolderResult {
 
 // Opens base\levels[0]\levels[1]\..., one level at a time; `base` (a well-known system folder) is taken
 // as it is. A missing level is created with a protected descriptor (owner Administrators; SYSTEM and
-// Administrators full control, Users read and execute; nothing inherited from above); an existing level
-// that passes the checks is given that same descriptor. At the first level refused nothing more is
-// opened or created, and `folder` stays closed.
+// Administrators full control, Users read and execute; nothing inherited from above). An existing level
+// from `firstOwnLevel` on is ours alone and is given that same descriptor once it passes the checks; one
+// before it (a vendor folder other programs keep data in) is checked and left as it is, since a new
+// descriptor there would reach into their files. At the first level refused nothing more is opened or
+// created, and `folder` stays closed.
 SecureFolderResult OpenSecureFolder(const std::wstring& base, const std::vector<std::wstring>& levels,
-                                    SecureFolder& folder);
+                                    std::size_t firstOwnLevel, SecureFolder& folder);
 
 // The names of the regular files directly in the folder: no folders, no reparse points. Returns 0 or
 // the error code; `names` is empty after an error.

@@ -71,11 +71,11 @@ std::wstring MachineOfFileName(std::wstring_view name) {
   if (ParseKeptName(name) || IsNewestCopy(name)) return kUnknownMachine;
   static const std::wstring logStem = [] {
     std::wstring stem(kRunLogFileName, std::size(kRunLogFileName) - 5);  // without ".txt" and the NUL
-    for (auto& c : stem) c = Lower(c);
+    std::transform(stem.begin(), stem.end(), stem.begin(), Lower);
     return stem;
   }();
   std::wstring lower(name);
-  for (auto& c : lower) c = Lower(c);
+  std::transform(lower.begin(), lower.end(), lower.begin(), Lower);
   const auto at = lower.find(logStem);
   std::wstring_view machine = name;
   if (at != std::wstring::npos) {
@@ -177,10 +177,9 @@ void AppendCsvField(std::string& out, std::wstring_view field) {
 // Text for a terminal: control characters (C0, DEL, C1) become '?', so no escape sequence gets through.
 std::wstring ForConsole(std::wstring_view text) {
   std::wstring safe(text);
-  for (auto& c : safe) {
-    const auto code = static_cast<std::uint32_t>(c);
-    if (code < 0x20 || (code >= 0x7F && code < 0xA0)) c = L'?';
-  }
+  std::replace_if(
+      safe.begin(), safe.end(),
+      [](wchar_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }, L'?');
   return safe;
 }
 

@@ -3,7 +3,6 @@
 // run's two files once more under fixed names.
 #pragma once
 
-#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -24,7 +23,11 @@ inline constexpr wchar_t kNewestOutcomeName[] = L"PatchUpdate-newest-outcome.txt
 struct RunStamp {
   std::int64_t seconds = 0;
   unsigned sequence = 1;
-  auto operator<=>(const RunStamp&) const = default;
+  bool operator==(const RunStamp&) const = default;
+  bool operator<(const RunStamp& other) const {
+    return seconds != other.seconds ? seconds < other.seconds : sequence < other.sequence;
+  }
+  bool operator>(const RunStamp& other) const { return other < *this; }
 };
 
 // "YYYYMMDD-HHMMSS" for the first run of a second, "YYYYMMDD-HHMMSS-N" for the N-th.

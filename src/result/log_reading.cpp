@@ -4,6 +4,7 @@
 #include "result/log_reading.h"
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -101,22 +102,21 @@ Reading Unreadable(std::wstring reason, std::wstring date = {}) {
 // Every constant is ASCII, so its narrow copy compares exactly with the log's bytes whatever the code
 // page; the copies are made once, and the rules sorted by text so that each entry is one lookup.
 std::string Narrow(std::wstring_view text) {
-  std::string narrow;
-  narrow.reserve(text.size());
-  for (const wchar_t c : text) narrow.push_back(static_cast<char>(c));
+  std::string narrow(text.size(), '\0');
+  std::transform(text.begin(), text.end(), narrow.begin(), [](wchar_t c) { return static_cast<char>(c); });
   return narrow;
 }
 
 std::wstring Widen(std::string_view bytes) {
-  std::wstring text;
-  text.reserve(bytes.size());
-  for (const char c : bytes) text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+  std::wstring text(bytes.size(), L'\0');
+  std::transform(bytes.begin(), bytes.end(), text.begin(),
+                 [](char c) { return static_cast<wchar_t>(static_cast<unsigned char>(c)); });
   return text;
 }
 
 struct NarrowRule {
   std::string text;
-  const Rule* rule;
+  const Rule* rule;  // cppcheck-suppress unusedStructMember ; read through the sorted table's iterator
 };
 
 struct LogFrame {
@@ -131,7 +131,8 @@ struct LogFrame {
   std::vector<NarrowRule> rules;
 
   LogFrame() {
-    for (const Rule& r : kLogRules) rules.push_back({Narrow(r.text), &r});
+    std::transform(std::begin(kLogRules), std::end(kLogRules), std::back_inserter(rules),
+                   [](const Rule& r) { return NarrowRule{Narrow(r.text), &r}; });
     std::sort(rules.begin(), rules.end(), [](const NarrowRule& a, const NarrowRule& b) { return a.text < b.text; });
   }
 
@@ -276,9 +277,9 @@ Reading ReadRunLog(std::span<const std::uint8_t> bytes) {
 }
 
 Reading ReadLogEntries(std::wstring_view entries) {
-  std::string narrow;
-  narrow.reserve(entries.size());
-  for (const wchar_t c : entries) narrow.push_back(static_cast<std::uint32_t>(c) <= 0xFF ? static_cast<char>(c) : '?');
+  std::string narrow(entries.size(), '\0');
+  std::transform(entries.begin(), entries.end(), narrow.begin(),
+                 [](wchar_t c) { return static_cast<std::uint32_t>(c) <= 0xFF ? static_cast<char>(c) : '?'; });
   if (narrow.size() < 2 || narrow.substr(narrow.size() - 2) != "\n\n") return Unreadable(kEntriesDamaged);
   return DecideEntries(narrow);
 }

@@ -466,7 +466,7 @@ void SecureFolder::Close() noexcept {
 }
 
 SecureFolderResult OpenSecureFolder(const std::wstring& base, const std::vector<std::wstring>& levels,
-                                    SecureFolder& folder) {
+                                    std::size_t firstOwnLevel, SecureFolder& folder) {
   folder.Close();
   std::vector<std::uintptr_t> handles;
   auto refuse = [&](FolderRefusal refusal, const std::wstring& level, std::uint32_t error = 0) {
@@ -480,21 +480,23 @@ SecureFolderResult OpenSecureFolder(const std::wstring& base, const std::vector<
       return refuse(FolderRefusal::kFailed, path, err->second);
     }
     auto it = g_machine.files.find(path);
+    bool own = handles.size() >= firstOwnLevel;
     if (it == g_machine.files.end()) {
       g_machine.trace.push_back(L"make folder " + path);
       it = g_machine.files.emplace(path, fake::FileState{}).first;
       it->second.isFolder = true;
       it->second.owner = fake::Owner::kAdministrators;
+      own = true;
     }
     const fake::FileState& state = it->second;
     if (state.reparsePoint) return refuse(FolderRefusal::kReparsePoint, path);
     if (!state.isFolder) return refuse(FolderRefusal::kNotAFolder, path);
     if (state.owner == fake::Owner::kUser) return refuse(FolderRefusal::kUntrustedOwner, path);
-    it->second.protectedDescriptor = true;
+    if (own) it->second.protectedDescriptor = true;
     handles.push_back(handles.size() + 1);
     ++g_machine.openFolderHandles;
   }
-  folder = SecureFolder(path, std::move(handles));
+  folder = SecureFolder(std::move(path), std::move(handles));
   return {};
 }
 

@@ -98,7 +98,8 @@ class ResultTest : public fake::FakeMachineTest {
     if (state == machine().registry.end() || state->second.values.count(name) == 0) return {};
     const auto& bytes = state->second.values.at(name);
     if (state->second.types.at(name) == 4) {
-      return std::to_wstring(bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24);
+      return std::to_wstring(static_cast<std::uint32_t>(bytes[0] | bytes[1] << 8 | bytes[2] << 16) |
+                             static_cast<std::uint32_t>(bytes[3]) << 24);
     }
     std::wstring text;
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) text.push_back(static_cast<wchar_t>(bytes[i] | bytes[i + 1] << 8));
@@ -520,8 +521,12 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
       }
       continue;
     }
-    // Kept: every level secured, this run's files there with the newest copies, twenty runs at most.
-    for (const wchar_t* level : {L"C:\\ProgramData\\Veldorant", L"C:\\ProgramData\\Veldorant\\PatchUpdate", kResults}) {
+    // Kept: our levels secured (the vendor's folder only when we made it), this run's files there with the
+    // newest copies, twenty runs at most.
+    const bool madeVendorFolder = std::find(machine().trace.begin(), machine().trace.end(),
+                                            L"make folder C:\\ProgramData\\Veldorant") != machine().trace.end();
+    EXPECT_EQ(machine().files.at(L"C:\\ProgramData\\Veldorant").protectedDescriptor, madeVendorFolder);
+    for (const wchar_t* level : {L"C:\\ProgramData\\Veldorant\\PatchUpdate", kResults}) {
       EXPECT_TRUE(machine().files.at(level).protectedDescriptor) << result::ToUtf8(level);
     }
     if (row.present.empty() || row.present.front().find(L"-2.") == std::wstring::npos) {

@@ -168,7 +168,8 @@ LevelCheck Refused(FolderRefusal refusal, DWORD error = ERROR_SUCCESS) { return 
 
 // Opens an existing level without following a reparse point and checks it by that handle; secures it
 // when trusted. `level` holds the handle afterwards, also when refused.
-LevelCheck OpenLevel(const std::wstring& path, const TrustedAccounts& trusted, PACL dacl, win32::ScopedHandle& level) {
+LevelCheck OpenLevel(const std::wstring& path, const TrustedAccounts& trusted, PACL dacl, bool own,
+                     win32::ScopedHandle& level) {
   level = win32::ScopedHandle(::CreateFileW(path.c_str(), kLevelAccess, kLevelSharing, nullptr, OPEN_EXISTING,
                                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!level.IsValid()) return Refused(FolderRefusal::kFailed, ::GetLastError());
@@ -191,7 +192,7 @@ LevelCheck OpenLevel(const std::wstring& path, const TrustedAccounts& trusted, P
   if (read != ERROR_SUCCESS) return Refused(FolderRefusal::kFailed, read);
   const LocalMemory currentDescriptor(current);
   if (!trusted.Trust(owner)) return Refused(FolderRefusal::kUntrustedOwner);
-  if (HasProtectedDacl(current, dacl)) return {};
+  if (!own || HasProtectedDacl(current, dacl)) return {};
 
   const DWORD set = ::SetSecurityInfo(level.Get(), SE_FILE_OBJECT,
                                       DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
@@ -249,7 +250,8 @@ bool DiscardOnClose(HANDLE file) {
   return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
 }
 
-SecureFolderResult OpenLevels(const std::wstring& base, const std::vector<std::wstring>& levels, SecureFolder& folder) {
+SecureFolderResult OpenLevels(const std::wstring& base, const std::vector<std::wstring>& levels,
+                              std::size_t firstOwnLevel, SecureFolder& folder) {
   SecureFolderResult result;
   std::wstring path = base;
   const auto refuse = [&](FolderRefusal refusal, DWORD error) {
@@ -276,7 +278,9 @@ SecureFolderResult OpenLevels(const std::wstring& base, const std::vector<std::w
     const DWORD created = CreateLevel(target, withOwner.Get(), withoutOwner.Get());
     if (created != ERROR_SUCCESS && created != ERROR_ALREADY_EXISTS) return refuse(FolderRefusal::kFailed, created);
     win32::ScopedHandle level;
-    const LevelCheck check = OpenLevel(target, trusted, dacl, level);
+    // A level made just now has its descriptor already; whether it was ours to make doesn't matter.
+    const bool own = held.size() >= firstOwnLevel || created == ERROR_SUCCESS;
+    const LevelCheck check = OpenLevel(target, trusted, dacl, own, level);
     if (check.refusal != FolderRefusal::kNone) return refuse(check.refusal, check.error);
     held.push_back(std::move(level));
   }
@@ -300,10 +304,10 @@ void SecureFolder::Close() noexcept {
 }
 
 SecureFolderResult OpenSecureFolder(const std::wstring& base, const std::vector<std::wstring>& levels,
-                                    SecureFolder& folder) {
+                                    std::size_t firstOwnLevel, SecureFolder& folder) {
   folder.Close();
   try {
-    return OpenLevels(base, levels, folder);
+    return OpenLevels(base, levels, firstOwnLevel, folder);
   } catch (const std::bad_alloc&) {
     SecureFolderResult result;
     result.refusal = FolderRefusal::kFailed;
