@@ -212,6 +212,28 @@ std::optional<Reading> Decide(std::span<const std::wstring_view> pieces, std::sp
   return best;
 }
 
+// Every header the utility writes fits in this many bytes of its file, line ends included.
+constexpr std::size_t kHeaderBytes = 1024;
+
+struct Header {
+  const wchar_t* reason = nullptr;  // why there is no header; nullptr when there is one
+  std::string_view version;
+  std::string_view date;
+};
+
+// Consumes the header at the front of `text`.
+Header TakeHeader(std::string_view& text) {
+  const LogFrame& frame = Frame();
+  if (!Take(text, frame.rule) || !Take(text, "\n\n") ||
+      text.substr(0, frame.versionLabel.size()) != frame.versionLabel) {
+    return {kNoHeader, {}, {}};
+  }
+  const auto version = TakeLine(text, frame.versionLabel, kMaxVersionChars);
+  const auto date = version ? TakeLine(text, frame.dateLabel, log::kMaxDateChars) : std::nullopt;
+  if (!date || !Take(text, frame.rule) || !Take(text, "\n\n")) return {kHeaderDamaged, {}, {}};
+  return {nullptr, *version, *date};
+}
+
 Reading DecideEntries(std::string_view body) {
   const LogFrame& frame = Frame();
   const Rule* best = nullptr;
@@ -241,18 +263,22 @@ Reading ReadRunLog(std::span<const std::uint8_t> bytes) {
   if (LooksLikeUtf16(bytes)) return Unreadable(kUtf16);
   if (std::find(bytes.begin(), bytes.end(), std::uint8_t{0}) != bytes.end()) return Unreadable(kBinary);
 
-  const LogFrame& frame = Frame();
+  // A file that has no header the utility writes is turned away on its first bytes, which hold any such
+  // header, before a copy of all of it is made.
+  if (bytes.size() > kHeaderBytes) {
+    std::string first;
+    JoinLines(bytes.first(kHeaderBytes), first);
+    std::string_view view(first);
+    if (const Header header = TakeHeader(view); header.reason != nullptr) return Unreadable(header.reason);
+  }
   std::string whole;
   JoinLines(bytes, whole);
   std::string_view text(whole);
-  if (!Take(text, frame.rule) || !Take(text, "\n\n") ||
-      text.substr(0, frame.versionLabel.size()) != frame.versionLabel) {
-    return Unreadable(kNoHeader);
-  }
-  const auto version = TakeLine(text, frame.versionLabel, kMaxVersionChars);
-  const auto date = version ? TakeLine(text, frame.dateLabel, log::kMaxDateChars) : std::nullopt;
-  if (!date || !Take(text, frame.rule) || !Take(text, "\n\n")) return Unreadable(kHeaderDamaged);
-  std::wstring dateText = Widen(*date);
+  const Header header = TakeHeader(text);
+  if (header.reason != nullptr) return Unreadable(header.reason);
+  const std::string_view* version = &header.version;
+  std::wstring dateText = Widen(header.date);
+  const LogFrame& frame = Frame();
 
   const std::size_t footerSize =
       frame.footerOpening.size() + frame.footerName.size() + version->size() + frame.footerTail.size();
