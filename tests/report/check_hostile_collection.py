@@ -81,7 +81,7 @@ def main() -> int:
                 failures.append(f"{label}: a CSV cell holds what the file holds")
         # Each long log is read and let go: twelve cost what one does, and one no more than its own bytes.
         if peaks["twelve long"] > peaks["one long"] + 4096:
-            failures.append(f"twelve logs with a 15 MiB date line peaked at {peaks['forty long']} KiB, one at "
+            failures.append(f"twelve logs with a 15 MiB date line peaked at {peaks['twelve long']} KiB, one at "
                             f"{peaks['one long']} KiB")
         if peaks["one long"] > peaks["forty normal"] + 20 * 1024:
             failures.append(f"one log with a 15 MiB date line peaked at {peaks['one long']} KiB, forty normal "
