@@ -73,6 +73,19 @@ void VdtWaitsForRestart(fake::Machine& m) {
   };
 }
 
+// The sample install whose installer leaves this value for the next restart, and Vdt.exe as it was
+// (a mismatch) or, with `applies`, at the patch's version.
+std::function<void(fake::Machine&)> LeavesPending(std::vector<std::uint8_t> bytes, std::uint32_t type = 7,
+                                                  bool applies = false) {
+  return [bytes, type, applies](fake::Machine& m) {
+    Installable(m);
+    m.installer = [bytes, type, applies](fake::Machine& after) {
+      if (applies) after.AddExecutable(kProductExe, 14, 0, 0, 200);
+      SchedulePending(after, bytes, type);
+    };
+  };
+}
+
 class ResultTest : public fake::FakeMachineTest {
  protected:
   // Runs the utility on a fresh machine set up by `setUp`; the log it wrote, "" when none.
@@ -254,74 +267,33 @@ TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
        },
        Outcome::kInstallFailed, 1603, Outcome::kInstallFailed, Outcome::kRestartPending, 3010},
       {"applied, another file of the install folder waits for the restart",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.installer = [](fake::Machine& after) {
-           after.AddExecutable(kProductExe, 14, 0, 0, 200);
-           SchedulePending(after, MultiString({L"\\??\\C:\\Program Files\\Veldorant 14.0\\old.dll", L""}));
-         };
-       },
+       LeavesPending(MultiString({L"\\??\\C:\\Program Files\\Veldorant 14.0\\old.dll", L""}), 7, true),
        Outcome::kApplied, 0, Outcome::kApplied, Outcome::kApplied, 3010},
       {"applied, files elsewhere wait for the restart",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.installer = [](fake::Machine& after) {
-           after.AddExecutable(kProductExe, 14, 0, 0, 200);
-           SchedulePending(after, MultiString({L"\\??\\C:\\Program Files\\Veldorant 14.0 Tools\\a.dll",
-                                               L"!\\??\\C:\\Windows\\Vdt.exe"}));
-         };
-       },
+       LeavesPending(MultiString({L"\\??\\C:\\Program Files\\Veldorant 14.0 Tools\\a.dll",
+                                  L"!\\??\\C:\\Windows\\Vdt.exe"}),
+                     7, true),
        Outcome::kApplied, 0, Outcome::kApplied},
       {"mismatch, Vdt.exe of another folder scheduled",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.installer = [](fake::Machine& after) {
-           SchedulePending(after, MultiString({L"\\??\\C:\\x.new", L"!\\??\\D:\\Program Files\\Veldorant 14.0\\Vdt.exe"}));
-         };
-       },
+       LeavesPending(MultiString({L"\\??\\C:\\x.new", L"!\\??\\D:\\Program Files\\Veldorant 14.0\\Vdt.exe"})),
        Outcome::kInstallFailed, 1603, Outcome::kInstallFailed},
       // Values no installer leaves are read as nothing waiting.
       {"pending value with an odd number of strings",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.installer = [](fake::Machine& after) {
-           SchedulePending(after, MultiString({L"!\\??\\C:\\Program Files\\Veldorant 14.0\\Vdt.exe"}));
-         };
-       },
-       Outcome::kInstallFailed, 1603, Outcome::kInstallFailed},
+       LeavesPending(MultiString({L"!\\??\\C:\\Program Files\\Veldorant 14.0\\Vdt.exe"})), Outcome::kInstallFailed,
+       1603, Outcome::kInstallFailed},
       {"pending paths without the \\??\\ prefix",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.installer = [](fake::Machine& after) {
-           SchedulePending(after, MultiString({L"C:\\x.new", L"C:\\Program Files\\Veldorant 14.0\\Vdt.exe"}));
-         };
-       },
+       LeavesPending(MultiString({L"C:\\x.new", L"C:\\Program Files\\Veldorant 14.0\\Vdt.exe"})),
        Outcome::kInstallFailed, 1603, Outcome::kInstallFailed},
-      {"pending value empty",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.installer = [](fake::Machine& after) { SchedulePending(after, {}); };
-       },
-       Outcome::kInstallFailed, 1603, Outcome::kInstallFailed},
+      {"pending value empty", LeavesPending({}), Outcome::kInstallFailed, 1603, Outcome::kInstallFailed},
       {"pending value of an odd byte count",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.installer = [](fake::Machine& after) {
-           auto bytes = MultiString({L"\\??\\C:\\x.new", L"!\\??\\C:\\Program Files\\Veldorant 14.0\\Vdt.exe"});
-           bytes.pop_back();
-           SchedulePending(after, bytes);
-         };
-       },
+       LeavesPending([] {
+         auto bytes = MultiString({L"\\??\\C:\\x.new", L"!\\??\\C:\\Program Files\\Veldorant 14.0\\Vdt.exe"});
+         bytes.pop_back();
+         return bytes;
+       }()),
        Outcome::kInstallFailed, 1603, Outcome::kInstallFailed},
       {"pending value not REG_MULTI_SZ",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.installer = [](fake::Machine& after) {
-           SchedulePending(after,
-                           MultiString({L"\\??\\C:\\x.new", L"!\\??\\C:\\Program Files\\Veldorant 14.0\\Vdt.exe"}),
-                           3);
-         };
-       },
+       LeavesPending(MultiString({L"\\??\\C:\\x.new", L"!\\??\\C:\\Program Files\\Veldorant 14.0\\Vdt.exe"}), 3),
        Outcome::kInstallFailed, 1603, Outcome::kInstallFailed},
   };
   for (const auto& row : kCases) {
