@@ -19,6 +19,10 @@ struct LocalTime {
 // The current local time; nullopt when it can't be converted.
 std::optional<LocalTime> CurrentLocalTime();
 
+// The local time, in this machine's time zone, of a moment given in seconds since 1970-01-01 UTC;
+// nullopt when it can't be converted.
+std::optional<LocalTime> LocalTimeOf(std::int64_t unixSeconds);
+
 // 100-nanosecond units per second of CurrentSystemTime and FileWriteTime.
 inline constexpr std::uint64_t kSystemTimeUnitsPerSecond = 10'000'000;
 

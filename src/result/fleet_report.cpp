@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "log/run_log.h"
+#include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/folder_listing.h"
 #include "platform/output_file.h"
@@ -32,6 +33,7 @@ constexpr wchar_t kCannotRead[] = L"the file could not be read: ";
 constexpr wchar_t kCannotList[] = L"the folder could not be read: ";
 constexpr wchar_t kLinkNotFollowed[] = L"a link (junction, symbolic link or mount point): not followed";
 constexpr wchar_t kTooDeep[] = L"folders nested too deep: not read";
+constexpr wchar_t kNothingCollected[] = L"no log or outcome file of the utility in this folder";
 constexpr wchar_t kClaimsMachine[] = L" (the file names the machine \"";
 constexpr wchar_t kEarlier[] = L" (earlier: ";
 constexpr wchar_t kNoSuchFolder[] = L"The folder could not be read: ";
@@ -45,6 +47,8 @@ constexpr char kCsvColumns[] = "\xEF\xBB\xBFmachine,outcome,code,reason,time,fil
 constexpr std::size_t kMaxFileBytes = 16U << 20;
 // A machine's own files lie a folder or two deep; a deeper tree is not a collection of them.
 constexpr std::size_t kMaxDepth = 16;
+constexpr std::size_t kMaxTimeChars = 64;
+constexpr std::size_t kMaxMachineChars = 64;
 
 wchar_t Lower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
@@ -52,6 +56,11 @@ bool EndsWithNoCase(std::wstring_view text, std::wstring_view suffix) {
   if (text.size() < suffix.size()) return false;
   const auto tail = text.substr(text.size() - suffix.size());
   return std::equal(tail.begin(), tail.end(), suffix.begin(), [](wchar_t a, wchar_t b) { return Lower(a) == b; });
+}
+
+bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) { return Lower(x) == Lower(y); });
 }
 
 enum class Kind { kNone, kLog, kOutcome };
@@ -115,31 +124,38 @@ std::wstring SortableLogDate(std::wstring_view date) {
   return sortable;
 }
 
-// Seconds since 1970 (UTC) as the number YYYYMMDDHHMMSS, comparable with a kept run's stamp.
+// Seconds since 1970 as the number YYYYMMDDHHMMSS in this machine's local time, as the companion stamps
+// its files in the collected machine's; 0 when the time can't be converted.
 std::int64_t StampOfTime(std::int64_t seconds) {
-  // Days to the civil date: Howard Hinnant's algorithm, valid for every day of the proleptic calendar.
-  std::int64_t days = seconds / 86400;
-  std::int64_t rest = seconds % 86400;
-  if (rest < 0) {
-    rest += 86400;
-    --days;
-  }
-  days += 719468;
-  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const std::int64_t dayOfEra = days - era * 146097;
-  const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const std::int64_t shifted = (5 * dayOfYear + 2) / 153;
-  const std::int64_t day = dayOfYear - (153 * shifted + 2) / 5 + 1;
-  const std::int64_t month = shifted < 10 ? shifted + 3 : shifted - 9;
-  const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-  return ((year * 100 + month) * 100 + day) * 1000000 + (rest / 3600) * 10000 + (rest / 60 % 60) * 100 + rest % 60;
+  const auto local = platform::LocalTimeOf(seconds);
+  if (!local) return 0;
+  return ((std::int64_t{local->year} * 100 + local->month) * 100 + local->day) * 1000000 +
+         std::int64_t{local->hour} * 10000 + local->minute * 100 + local->second;
+}
+
+// Two days on the YYYYMMDDHHMMSS scale: more than any two time zones differ, far less than a clock that
+// ran ahead by months.
+constexpr std::int64_t kAboutTwoDays = 2000000;
+constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+
+// Inside a machine's folder only the utility's and the companion's own files are runs: the companion's
+// kept names and newest copies, a log with the utility's log name in its name, an outcome file.
+Kind KindInMachineFolder(std::wstring_view name) {
+  if (const auto kept = ParseKeptName(name)) return kept->kind == KeptKind::kLog ? Kind::kLog : Kind::kOutcome;
+  if (name == kNewestLogName) return Kind::kLog;
+  if (name == kNewestOutcomeName) return Kind::kOutcome;
+  std::wstring lower(name);
+  std::transform(lower.begin(), lower.end(), lower.begin(), Lower);
+  const Kind kind = KindOf(name);
+  if (kind == Kind::kLog && lower.find(L"log_vdt_14_patchupdate") != std::wstring::npos) return Kind::kLog;
+  if (kind == Kind::kOutcome && lower.rfind(L"outcome", 0) == 0) return Kind::kOutcome;
+  return Kind::kNone;
 }
 
 // One of a machine's files: where it is, what it is and when its run was.
 struct Candidate {
-  std::wstring path;      // for reading
-  std::wstring relative;  // for the CSV
+  std::size_t folder = 0;  // in the machine's list of folders
+  std::wstring name;
   Kind kind = Kind::kNone;
   RunStamp when;
   bool stamped = false;
@@ -150,6 +166,19 @@ struct Candidate {
 bool Newer(const Candidate& a, const Candidate& b) {
   if (a.when != b.when) return a.when > b.when;
   return a.kind == Kind::kOutcome && b.kind != Kind::kOutcome;
+}
+
+// A machine keeps 20 runs; of more files than this only the newest are kept in mind.
+constexpr std::size_t kMaxCandidates = 64;
+
+// What one file tells is shown, never all of it.
+constexpr std::size_t kMaxCellChars = 512;
+
+void Cap(std::wstring& text, std::size_t limit) {
+  if (text.size() > limit) {
+    text.resize(limit);
+    text += L"...";
+  }
 }
 
 // Spreadsheets take a cell that begins with these as a formula.
@@ -197,72 +226,101 @@ std::wstring WithCode(const wchar_t* what, std::uint32_t error) {
 
 class Walker {
  public:
-  Walker(const std::wstring& root, const std::function<void(const ReportRow&)>& sink) : root_(root), sink_(sink) {}
+  Walker(const std::wstring& root, const std::function<void(const ReportRow&)>& sink)
+      : root_(root),
+        sink_(sink),
+        now_(StampOfTime(static_cast<std::int64_t>(platform::CurrentSystemTime() / platform::kSystemTimeUnitsPerSecond) -
+                         kSecondsFrom1601To1970)) {}
 
   std::optional<ReportTotals> Run(std::uint32_t& error) {
     std::vector<platform::FolderEntry> entries;
     error = platform::ListFolder(root_, entries);
     if (error != 0) return std::nullopt;
-    // Each top entry under the machine it names; sorted, so that a machine's entries come together.
-    std::vector<std::pair<std::wstring, platform::FolderEntry>> top;
+    // Each top entry under the machine it names, in letters of one case as Windows names compare;
+    // sorted, so that a machine's entries come together.
+    std::vector<TopEntry> top;
     top.reserve(entries.size());
     for (auto& entry : entries) {
-      if (entry.isFolder || entry.isLink) {
-        std::wstring machine = entry.name;
-        top.emplace_back(std::move(machine), std::move(entry));
-      } else if (KindOf(entry.name) != Kind::kNone) {
-        std::wstring machine = MachineOfFileName(entry.name);
-        top.emplace_back(std::move(machine), std::move(entry));
-      }
+      if (EqualsNoCase(entry.name, kReportCsvName)) continue;  // an earlier report's
+      const bool fileLike = !entry.isFolder && KindOf(entry.name) != Kind::kNone;
+      if (!entry.isFolder && !entry.isLink && !fileLike) continue;
+      std::wstring machine = fileLike ? MachineOfFileName(entry.name) : entry.name;
+      std::wstring key = machine;
+      std::transform(key.begin(), key.end(), key.begin(), Lower);
+      top.push_back({std::move(key), std::move(machine), std::move(entry)});
     }
     entries.clear();
     entries.shrink_to_fit();
-    std::sort(top.begin(), top.end(), [](const auto& a, const auto& b) {
-      return a.first != b.first ? a.first < b.first : a.second.name < b.second.name;
+    std::sort(top.begin(), top.end(), [](const TopEntry& a, const TopEntry& b) {
+      return a.key != b.key ? a.key < b.key : a.entry.name < b.entry.name;
     });
     for (std::size_t first = 0; first < top.size();) {
       std::size_t last = first;
-      while (last < top.size() && top[last].first == top[first].first) ++last;
-      Machine(top[first].first, std::span(top).subspan(first, last - first));
+      while (last < top.size() && top[last].key == top[first].key) ++last;
+      Machine(top[first].machine, std::span(top).subspan(first, last - first));
       first = last;
     }
     return std::move(totals_);
   }
 
  private:
-  void Machine(const std::wstring& machine, std::span<const std::pair<std::wstring, platform::FolderEntry>> entries) {
+  struct TopEntry {
+    std::wstring key;
+    std::wstring machine;
+    platform::FolderEntry entry;
+  };
+
+  struct Folder {
+    std::wstring path;
+    std::wstring relative;  // "" for the collection itself
+  };
+
+  void Machine(const std::wstring& machine, std::span<const TopEntry> entries) {
     machine_ = machine;
     candidates_.clear();
     notReadHere_.clear();
-    for (const auto& [name, entry] : entries) {
-      (void)name;
-      Collect(platform::ChildPath(root_, entry.name), entry.name, entry, 0);
+    folders_.assign(1, Folder{root_, {}});
+    bool anyFolder = false;
+    for (const TopEntry& top : entries) {
+      anyFolder |= top.entry.isFolder;
+      Collect(0, top.entry, 0);
     }
-    // The newest copies duplicate a kept run; they count only where no kept run came along.
+    // The newest copies duplicate a kept run; they count only where no kept run came along, and then the
+    // two are one run, whenever each was written.
     if (std::any_of(candidates_.begin(), candidates_.end(), [](const Candidate& c) { return c.stamped; })) {
       std::erase_if(candidates_, [](const Candidate& c) { return c.newestCopy; });
+    } else {
+      RunStamp latest{0, 0};
+      for (const Candidate& c : candidates_) {
+        if (c.newestCopy && latest < c.when) latest = c.when;
+      }
+      for (Candidate& c : candidates_) {
+        if (c.newestCopy) c.when = latest;
+      }
     }
     std::sort(candidates_.begin(), candidates_.end(), Newer);
-    Count();
+    Count(anyFolder);
   }
 
-  void Collect(const std::wstring& path, const std::wstring& relative, const platform::FolderEntry& entry,
-               std::size_t depth) {
+  // Looks at one entry of folders_[folder]; `depth` 0 for the collection's own entries.
+  void Collect(std::size_t folder, const platform::FolderEntry& entry, std::size_t depth) {
+    const std::wstring relative =
+        folders_[folder].relative.empty() ? entry.name : folders_[folder].relative + L"/" + entry.name;
     if (entry.isLink) {
       NotRead(relative, kLinkNotFollowed);
       return;
     }
     if (!entry.isFolder) {
-      const Kind kind = KindOf(entry.name);
+      const Kind kind = depth == 0 ? KindOf(entry.name) : KindInMachineFolder(entry.name);
       if (kind == Kind::kNone) return;
-      Candidate candidate{path, relative, kind, {}, false, IsNewestCopy(entry.name)};
-      if (const auto kept = ParseKeptName(entry.name)) {
-        candidate.when = kept->stamp;
-        candidate.stamped = true;
-      } else {
-        candidate.when = RunStamp{StampOfTime(entry.writeTime), 0};
-      }
-      candidates_.push_back(std::move(candidate));
+      Candidate candidate{folder, entry.name, kind, {}, false, IsNewestCopy(entry.name)};
+      const auto kept = ParseKeptName(entry.name);
+      candidate.stamped = kept.has_value();
+      candidate.when = kept ? kept->stamp : RunStamp{StampOfTime(entry.writeTime), 0};
+      // A run stamped ahead of now was stamped by a clock that ran ahead: it is no machine's newest run,
+      // or it would be for good.
+      if (candidate.when.seconds > now_ + kAboutTwoDays) candidate.when = RunStamp{0, 0};
+      Keep(std::move(candidate));
       return;
     }
     if (depth >= kMaxDepth) {
@@ -270,36 +328,55 @@ class Walker {
       return;
     }
     std::vector<platform::FolderEntry> children;
+    const std::wstring path = platform::ChildPath(folders_[folder].path, entry.name);
     if (const std::uint32_t error = platform::ListFolder(path, children); error != 0) {
       NotRead(relative, WithCode(kCannotList, error));
       return;
     }
-    for (const auto& child : children) {
-      Collect(platform::ChildPath(path, child.name), relative + L"/" + child.name, child, depth + 1);
+    folders_.push_back(Folder{path, relative});
+    const std::size_t here = folders_.size() - 1;
+    for (const auto& child : children) Collect(here, child, depth + 1);
+  }
+
+  // Keeps the newest kMaxCandidates in a heap whose top is the oldest, so memory stays flat however many
+  // files a machine's folder holds.
+  void Keep(Candidate candidate) {
+    candidates_.push_back(std::move(candidate));
+    std::push_heap(candidates_.begin(), candidates_.end(), Newer);
+    if (candidates_.size() > kMaxCandidates) {
+      std::pop_heap(candidates_.begin(), candidates_.end(), Newer);
+      candidates_.pop_back();
     }
   }
 
   // Kept until the machine is counted: with nothing else to go by, the first of them counts it.
   void NotRead(const std::wstring& relative, std::wstring reason) {
     ++totals_.notRead;
+    notReadHere_.push_back(Unreadable(relative, std::move(reason)));
+  }
+
+  ReportRow Unreadable(const std::wstring& relative, std::wstring reason) const {
     ReportRow row;
     row.machine = machine_;
     row.outcome = Outcome::kUnreadable;
     row.code = ExitCodeOf(Outcome::kUnreadable);
     row.reason = std::move(reason);
     row.file = relative;
-    notReadHere_.push_back(std::move(row));
+    return row;
   }
 
   // Reads one candidate into row_; true when it told an outcome.
   bool Read(const Candidate& candidate) {
     ++totals_.fileCount;
+    const Folder& folder = folders_[candidate.folder];
     row_ = ReportRow{};
     row_.machine = machine_;
-    row_.file = candidate.relative;
+    row_.file = folder.relative.empty() ? candidate.name : folder.relative + L"/" + candidate.name;
     std::uint32_t error = 0;
-    const auto status = platform::ReadRegularFile(candidate.path, kMaxFileBytes, bytes_, error);
+    const auto status =
+        platform::ReadRegularFile(platform::ChildPath(folder.path, candidate.name), kMaxFileBytes, bytes_, error);
     if (status != platform::BoundedReadStatus::kOk) {
+      ++totals_.notRead;
       row_.outcome = Outcome::kUnreadable;
       row_.code = ExitCodeOf(row_.outcome);
       row_.reason = status == platform::BoundedReadStatus::kTooLarge ? std::wstring(kTooLarge) : WithCode(kCannotRead, error);
@@ -312,8 +389,11 @@ class Walker {
         row_.outcome = record->outcome;
         row_.code = record->code;
         row_.reason = std::move(record->reason);
+        Cap(row_.time, kMaxTimeChars);
+        Cap(row_.reason, kMaxCellChars);
         // Where the file was found names the machine; what it says of itself is only shown.
         if (!record->machine.empty() && record->machine != machine_) {
+          Cap(record->machine, kMaxMachineChars);
           row_.reason += kClaimsMachine + record->machine + L"\")";
         }
         return true;
@@ -327,6 +407,7 @@ class Walker {
     row_.outcome = reading.outcome;
     row_.code = ExitCodeOf(reading.outcome);
     row_.reason = std::move(reading.reason);
+    Cap(row_.reason, kMaxCellChars);
     row_.time = SortableLogDate(reading.logDate);
     return reading.outcome != Outcome::kUnreadable;
   }
@@ -334,9 +415,12 @@ class Walker {
   // Counts the machine by its newest run: its outcome file, else (or when that can't be read) its log.
   // When no file of that run reads, the machine is unreadable, and older runs are read only until one
   // tells an outcome, which is shown beside it.
-  void Count() {
+  void Count(bool anyFolder) {
+    if (candidates_.empty() && notReadHere_.empty() && anyFolder) {
+      // A machine's folder with nothing of the utility's in it (a copy that failed half-way) is said too.
+      notReadHere_.push_back(Unreadable(machine_, kNothingCollected));
+    }
     if (candidates_.empty() && !notReadHere_.empty()) {
-      // A machine whose folder could not be read at all is still a machine, and an unreadable one.
       notReadHere_.front().counted = true;
       Tally(machine_, Outcome::kUnreadable);
     }
@@ -380,8 +464,10 @@ class Walker {
 
   const std::wstring& root_;
   const std::function<void(const ReportRow&)>& sink_;
+  const std::int64_t now_;  // this machine's time as a stamp
   ReportTotals totals_;
   std::wstring machine_;
+  std::vector<Folder> folders_;
   std::vector<Candidate> candidates_;
   std::vector<ReportRow> notReadHere_;
   std::vector<std::uint8_t> bytes_;  // reused for every file read

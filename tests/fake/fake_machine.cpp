@@ -1,5 +1,7 @@
 #include "fake/fake_machine.h"
 
+#include <time.h>
+
 #include <utility>
 
 #include "platform/child_process.h"
@@ -293,6 +295,14 @@ void ShowBusyCursor(bool busy) { g_machine.trace.push_back(busy ? L"cursor on" :
 std::optional<LocalTime> CurrentLocalTime() { return g_machine.now; }
 
 std::uint64_t CurrentSystemTime() { return g_machine.systemTime; }
+
+// The fake machine keeps its local time in UTC.
+std::optional<LocalTime> LocalTimeOf(std::int64_t unixSeconds) {
+  const auto seconds = static_cast<time_t>(unixSeconds);
+  tm utc{};
+  if (gmtime_r(&seconds, &utc) == nullptr) return std::nullopt;
+  return LocalTime{utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_wday, utc.tm_hour, utc.tm_min, utc.tm_sec};
+}
 
 void Pause(std::uint32_t milliseconds) {
   g_machine.pauses.push_back(milliseconds);

@@ -101,8 +101,9 @@ struct Machine {
 
   std::wstring programData = L"C:\\ProgramData";
   std::wstring machineName = L"PC0142";
-  // Advances with every file written, so each write is later than the one before.
-  std::uint64_t systemTime = 134'000'000'000'000'000ULL;
+  // Advances with every file written, so each write is later than the one before; starts at the fake
+  // clock's moment, 2026-12-07 14:05 UTC.
+  std::uint64_t systemTime = 134'411'259'000'000'000ULL;
 
   // Console and the rest.
   std::wstring console;

@@ -708,6 +708,7 @@ TEST_F(ResultTest, ParseOutcomeRecord_NotAnOutcomeLine_Nothing) {
 namespace {
 
 constexpr wchar_t kFleet[] = L"C:\\Fleet";
+constexpr std::uint64_t kCollected = 134'412'912'000'000'000ULL;  // 2026-12-09 12:00 UTC: after every run the tests stamp, within two days of the fake clock
 
 // Rows of the CSV after its header, each split into its cells, quotes taken off as a spreadsheet reads them.
 std::vector<std::vector<std::string>> CsvRows(const std::string& csv) {
@@ -749,8 +750,9 @@ bool Lists(const std::wstring& table, const std::wstring& outcome, const std::ws
 
 class FleetReportTest : public fake::FakeMachineTest {
  protected:
-  // Puts a collected file on the fake machine under the collection folder ("/" between names).
-  void Collect(const std::string& path, const std::string& bytes, std::uint64_t writeTime = 0) {
+  // Puts a collected file on the fake machine under the collection folder ("/" between names), written
+  // (by default) after every run the tests stamp.
+  void Collect(const std::string& path, const std::string& bytes, std::uint64_t writeTime = kCollected) {
     std::wstring windowsPath = kFleet;
     for (const char c : "\\" + path) windowsPath += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
     machine().AddFile(windowsPath, bytes);
@@ -814,42 +816,42 @@ TEST_F(FleetReportTest, RunReportCommand_OneMachinesFiles_CountedByItsNewestRun)
   } kCases[] = {
       // --- the companion's kept runs ---
       {"newest kept run read, the older never",
-       {{"PC01/Results/outcome.20261208-090000.json", outcome(Outcome::kBlocked), 0},
-        {"PC01/Results/Log_VDT_14_PatchUpdate.20261208-090000.txt", blocked, 0},
-        {"PC01/Results/outcome.20261209-033005.json", outcome(Outcome::kApplied), 0},
-        {"PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", applied, 0}},
+       {{"PC01/Results/outcome.20261208-090000.json", outcome(Outcome::kBlocked), kCollected},
+        {"PC01/Results/Log_VDT_14_PatchUpdate.20261208-090000.txt", blocked, kCollected},
+        {"PC01/Results/outcome.20261209-033005.json", outcome(Outcome::kApplied), kCollected},
+        {"PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", applied, kCollected}},
        "applied", "PC01/Results/outcome.20261209-033005.json", ""},
       {"newest run cut short: unreadable, the earlier outcome beside it",
-       {{"PC01/Results/outcome.20261208-090000.json", outcome(Outcome::kApplied), 0},
-        {"PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", cutShort, 0}},
+       {{"PC01/Results/outcome.20261208-090000.json", outcome(Outcome::kApplied), kCollected},
+        {"PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", cutShort, kCollected}},
        "unreadable", "PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", "applied", 0, 2},
       {"newest run cut short, nothing readable before it",
-       {{"PC01/Results/Log_VDT_14_PatchUpdate.20261208-090000.txt", cutShort, 0},
-        {"PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", cutShort, 0}},
+       {{"PC01/Results/Log_VDT_14_PatchUpdate.20261208-090000.txt", cutShort, kCollected},
+        {"PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", cutShort, kCollected}},
        "unreadable", "PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", "", 0, 2},
       {"newest run's outcome file damaged, its log reads",
-       {{"PC01/Results/outcome.20261209-033005.json", "{\"outcome\": \"appl", 0},
-        {"PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", applied, 0}},
+       {{"PC01/Results/outcome.20261209-033005.json", "{\"outcome\": \"appl", kCollected},
+        {"PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", applied, kCollected}},
        "applied", "PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", "", 0, 2},
       {"newest run an outcome file, its log missing",
-       {{"PC01/Results/Log_VDT_14_PatchUpdate.20261208-090000.txt", applied, 0},
-        {"PC01/Results/outcome.20261209-033005.json", outcome(Outcome::kNoLog), 0}},
+       {{"PC01/Results/Log_VDT_14_PatchUpdate.20261208-090000.txt", applied, kCollected},
+        {"PC01/Results/outcome.20261209-033005.json", outcome(Outcome::kNoLog), kCollected}},
        "no-log", "PC01/Results/outcome.20261209-033005.json", ""},
       {"two runs in the same second: the second one counts",
-       {{"PC01/Results/outcome.20261209-033005.json", outcome(Outcome::kBlocked), 0},
-        {"PC01/Results/outcome.20261209-033005-2.json", outcome(Outcome::kApplied), 0}},
+       {{"PC01/Results/outcome.20261209-033005.json", outcome(Outcome::kBlocked), kCollected},
+        {"PC01/Results/outcome.20261209-033005-2.json", outcome(Outcome::kApplied), kCollected}},
        "applied", "PC01/Results/outcome.20261209-033005-2.json", ""},
       {"the tenth run of a second after the ninth",
-       {{"PC01/Results/outcome.20261209-033005-10.json", outcome(Outcome::kApplied), 0},
-        {"PC01/Results/outcome.20261209-033005-9.json", outcome(Outcome::kBlocked), 0}},
+       {{"PC01/Results/outcome.20261209-033005-10.json", outcome(Outcome::kApplied), kCollected},
+        {"PC01/Results/outcome.20261209-033005-9.json", outcome(Outcome::kBlocked), kCollected}},
        "applied", "PC01/Results/outcome.20261209-033005-10.json", ""},
       {"the newest copies stand aside for the kept runs",
-       {{"PC01/Results/outcome.20261209-033005.json", outcome(Outcome::kApplied), 0},
+       {{"PC01/Results/outcome.20261209-033005.json", outcome(Outcome::kApplied), kCollected},
         {"PC01/Results/PatchUpdate-newest-outcome.txt", outcome(Outcome::kBlocked), 9'000'000'000'000'000'000ULL}},
        "applied", "PC01/Results/outcome.20261209-033005.json", ""},
       {"only the newest copies collected",
-       {{"PC01/PatchUpdate-newest-outcome.txt", outcome(Outcome::kBlocked), 0},
-        {"PC01/PatchUpdate-newest.log", blocked, 0}},
+       {{"PC01/PatchUpdate-newest-outcome.txt", outcome(Outcome::kBlocked), kCollected},
+        {"PC01/PatchUpdate-newest.log", blocked, kCollected}},
        "blocked", "PC01/PatchUpdate-newest-outcome.txt", ""},
       // --- logs collected under other names: their write times order them ---
       {"logs under the machine's name, no stamps",
@@ -861,14 +863,33 @@ TEST_F(FleetReportTest, RunReportCommand_OneMachinesFiles_CountedByItsNewestRun)
        "applied", "PC01/Log_VDT_14_PatchUpdate.txt", ""},
       // --- what a file says of itself is never believed ---
       {"an outcome file naming another machine",
-       {{"PC01/Results/outcome.20261209-033005.json", outcome(Outcome::kApplied, "PC99"), 0}},
+       {{"PC01/Results/outcome.20261209-033005.json", outcome(Outcome::kApplied, "PC99"), kCollected}},
        "applied", "PC01/Results/outcome.20261209-033005.json", "", 0, 1, "(the file names the machine \"PC99\")"},
       // --- what can't be read is said ---
       {"a file over 16 MiB",
-       {{"PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", std::string((16U << 20) + 1, 'x'), 0}},
-       "unreadable", "PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", "", 0, 1, "too large"},
+       {{"PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", std::string((16U << 20) + 1, 'x'), kCollected}},
+       "unreadable", "PC01/Results/Log_VDT_14_PatchUpdate.20261209-033005.txt", "", 3, 1, "too large"},
+      {"a machine's folder with nothing of the utility's in it",
+       {{"PC01/notes.txt", "copied half-way", kCollected}},
+       "unreadable", "PC01", "", 0, 1, "no log or outcome file of the utility in this folder"},
+      // --- only the utility's and the companion's files are runs, and only runs of a sane clock ---
+      {"the newest copies are one run, whichever was written last",
+       {{"PC01/PatchUpdate-newest-outcome.txt", outcome(Outcome::kRestartPending), kCollected},
+        {"PC01/PatchUpdate-newest.log", blocked, kCollected + 10'000'000}},
+       "restart-pending", "PC01/PatchUpdate-newest-outcome.txt", ""},
+      {"another program's newer log in the machine's folder is no run",
+       {{"PC01/Results/outcome.20261209-033005.json", outcome(Outcome::kApplied), kCollected},
+        {"PC01/Results/IntuneManagementExtension.log", cutShort, kCollected + 10'000'000}},
+       "applied", "PC01/Results/outcome.20261209-033005.json", ""},
+      {"a run stamped years ahead by a wrong clock is not the newest",
+       {{"PC01/Results/outcome.20991231-000000.json", outcome(Outcome::kBlocked), kCollected},
+        {"PC01/Results/outcome.20261207-033005.json", outcome(Outcome::kApplied), kCollected}},
+       "applied", "PC01/Results/outcome.20261207-033005.json", ""},
+      {"a folder and a file whose names differ in case are one machine",
+       {{"PC01.txt", blocked, kCollected}, {"pc01/Log_VDT_14_PatchUpdate.txt", applied, kCollected + 10'000'000}},
+       "applied", "pc01/Log_VDT_14_PatchUpdate.txt", ""},
       {"a date line of 15 MiB is no header",
-       {{"PC01/Log_VDT_14_PatchUpdate.txt", hugeDate, 0}},
+       {{"PC01/Log_VDT_14_PatchUpdate.txt", hugeDate, kCollected}},
        "unreadable", "PC01/Log_VDT_14_PatchUpdate.txt", "", 0, 1, "log header damaged"},
   };
   for (const auto& row : kCases) {
@@ -905,7 +926,7 @@ TEST_F(FleetReportTest, RunReportCommand_WhatCantBeRead_ARowACountAndAnIncomplet
     std::function<void(fake::Machine&)> setUp;
     std::string file;    // the row that says so
     std::string reason;  // part of its reason
-    std::string counted;  // how PC01 counts: "" when it isn't a machine
+    std::string counted;  // how PC01 counts
   } kCases[] = {
       {"a machine folder it may not list",
        [](fake::Machine& m) {
@@ -955,15 +976,8 @@ TEST_F(FleetReportTest, RunReportCommand_WhatCantBeRead_ARowACountAndAnIncomplet
     EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [](const auto& cells) { return cells[0] == "PC02"; }), 1);
     EXPECT_NE(out_.find(L"total                     2 machines"), std::wstring::npos) << result::ToUtf8(out_);
     EXPECT_TRUE(Lists(out_, result::FromUtf8(row.counted), L"PC01")) << result::ToUtf8(out_);
-    // A file that could be opened and read but held no log is no gap in the report.
-    const bool gap = row.reason.find("could not be read") != std::string::npos || row.reason.find("not followed") != std::string::npos;
-    if (row.reason.find("the file could not be read") != std::string::npos) {
-      EXPECT_EQ(code, result::kReportComplete);
-    } else {
-      EXPECT_TRUE(gap);
-      EXPECT_EQ(code, result::kReportIncomplete);
-      EXPECT_NE(out_.find(L"not read: 1 "), std::wstring::npos) << result::ToUtf8(out_);
-    }
+    EXPECT_EQ(code, result::kReportIncomplete);
+    EXPECT_NE(out_.find(L"not read: 1 "), std::wstring::npos) << result::ToUtf8(out_);
   }
   // The collection itself missing is a failed report.
   fake::ResetMachine();

@@ -24,4 +24,19 @@ std::uint64_t CurrentSystemTime() {
   return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 }
 
+std::optional<LocalTime> LocalTimeOf(std::int64_t unixSeconds) {
+  constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+  const std::int64_t since1601 = unixSeconds + kSecondsFrom1601To1970;
+  if (since1601 < 0) return std::nullopt;
+  const auto units = static_cast<std::uint64_t>(since1601) * kSystemTimeUnitsPerSecond;
+  FILETIME file{static_cast<DWORD>(units & 0xFFFFFFFFU), static_cast<DWORD>(units >> 32)};
+  SYSTEMTIME utc{};
+  SYSTEMTIME local{};
+  // The zone's rule for that moment, daylight saving included, not today's offset.
+  if (!::FileTimeToSystemTime(&file, &utc) || !::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) {
+    return std::nullopt;
+  }
+  return LocalTime{local.wYear, local.wMonth, local.wDay, local.wDayOfWeek, local.wHour, local.wMinute, local.wSecond};
+}
+
 }  // namespace platform
