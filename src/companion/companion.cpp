@@ -27,6 +27,7 @@
 #include "platform/folder_listing.h"
 #include "platform/module.h"
 #include "platform/registry.h"
+#include "platform/version_resource.h"
 #include "result/fleet_report.h"
 #include "result/log_reading.h"
 #include "result/outcome_file.h"
@@ -61,12 +62,19 @@ std::wstring InstalledVersion(const std::wstring& folder) {
   return words ? FormatVersionText(*words) : std::wstring();
 }
 
+// The file version of one executable, as text; empty when it has none.
+std::wstring InstalledVersionOf(const std::wstring& file) {
+  const auto words = platform::ReadFileVersionWords(file);
+  return words ? FormatVersionText(*words) : std::wstring();
+}
+
 std::wstring TwoDigits(int value) { return (value < 10 ? L"0" : L"") + std::to_wstring(value); }
 
 // "YYYY-MM-DDTHH:MM:SS" and the file-name stamp "YYYYMMDD-HHMMSS" of the same moment.
 std::pair<std::wstring, std::wstring> TimeTexts() {
   const auto now = platform::CurrentLocalTime();
-  if (!now) return {};
+  // Without a clock the run is stamped as the oldest there can be: kept, and the first to go.
+  if (!now) return {std::wstring(), L"00000000-000000"};
   const std::wstring year = std::to_wstring(now->year);
   const std::wstring month = TwoDigits(now->month), day = TwoDigits(now->day);
   const std::wstring hour = TwoDigits(now->hour), minute = TwoDigits(now->minute), second = TwoDigits(now->second);
@@ -122,15 +130,37 @@ result::Reading ReadRun(const platform::ChildRun& run, const std::optional<std::
   return reading;
 }
 
-// Restart pending: the installer could not replace Vdt.exe in place and left it to the next restart, so
-// the version the utility saw is the old one, and a restart completes the patch. Only after an install
-// attempt, and only for files of the product's own folder.
+// What the install attempt left, by the entry or console line that decided the run.
+enum class InstallResult { kNone, kApplied, kNotInPlace };
+
+InstallResult InstallResultOf(const std::wstring& reason) {
+  const auto fromConsole = [](const wchar_t* line) {
+    std::wstring text(line);
+    text.pop_back();  // its line feed
+    return text + kFromConsole;
+  };
+  if (reason == installer::kCompletedEntry || reason == fromConsole(installer::kCompletedConsole)) {
+    return InstallResult::kApplied;
+  }
+  if (reason == installer::kMismatchEntry || reason == installer::kCancelledEntry ||
+      reason == fromConsole(installer::kMismatchConsole) || reason == fromConsole(installer::kUpdateFailedConsole)) {
+    return InstallResult::kNotInPlace;
+  }
+  return InstallResult::kNone;
+}
+
+// Restart pending: the installer could not replace Vdt.exe in place and left this patch's Vdt.exe to the
+// next restart, so the version the utility saw is the old one, and a restart completes the patch. Only
+// after an install attempt, only for files of the product's own folder, and only when what waits is
+// this patch (an earlier patch's replacement, still waiting, completes nothing of this one).
 bool SettleRestart(const std::wstring& installFolder, result::OutcomeRecord& record) {
-  const bool mismatch = record.reason == installer::kMismatchEntry || record.reason == installer::kCancelledEntry;
-  const bool applied = record.reason == installer::kCompletedEntry;
+  const InstallResult result = InstallResultOf(record.reason);
+  const bool mismatch = result == InstallResult::kNotInPlace;
+  const bool applied = result == InstallResult::kApplied;
   if (!mismatch && !applied) return false;
   const PendingRestart pending = FindPendingRestart(installFolder);
-  if (mismatch && !pending.mainExecutable.empty()) {
+  if (mismatch && !pending.mainExecutable.empty() && InstalledVersionOf(pending.replacement) == record.patchVersion &&
+      !record.patchVersion.empty()) {
     record.outcome = result::Outcome::kRestartPending;
     record.code = result::kExitRestartRequired;
     record.reason = kRestartCompletes + pending.mainExecutable + kRestartCompletesTail;
@@ -179,11 +209,20 @@ int RunUtility() {
   record.versionAfter = InstalledVersion(installedFolder);
   const bool restartPending = SettleRestart(installedFolder, record);
 
-  const std::wstring notKept = KeepResults(stamp, record, log);
-  if (!notKept.empty()) platform::WriteConsoleText(notKept);
-  if (const RecordWrite written = WriteRegistryRecord(record, restartPending); written.error != 0) {
-    platform::WriteConsoleText(kRecordNotWritten + written.key + L" (error " +
-                               std::to_wstring(static_cast<std::uint32_t>(written.error)) + L")\n");
+  // What is kept is said when it fails, and never changes how the run ends.
+  try {
+    const std::wstring notKept = KeepResults(stamp, record, log);
+    if (!notKept.empty()) platform::WriteConsoleText(notKept);
+  } catch (const std::exception&) {
+    platform::WriteConsoleText(std::wstring(kNotKept) + kInternalFailure + L"\n");
+  }
+  try {
+    if (const RecordWrite written = WriteRegistryRecord(record, restartPending); written.error != 0) {
+      platform::WriteConsoleText(kRecordNotWritten + written.key + L" (error " +
+                                 std::to_wstring(static_cast<std::uint32_t>(written.error)) + L")\n");
+    }
+  } catch (const std::exception&) {
+    platform::WriteConsoleText(std::wstring(kRecordNotWritten) + kRecordKey + L" (" + kInternalFailure + L")\n");
   }
   platform::WriteConsoleText(ClosingLine(record.outcome, record.code, record.reason));
   return static_cast<int>(record.code);

@@ -71,6 +71,12 @@ std::wstring KeepResults(const std::wstring& secondStamp, const result::OutcomeR
     return RefusalLine(opened);
   }
 
+  // Whatever someone else left here (before the folder was secured) is no run of ours, and would pass for one.
+  std::vector<std::wstring> foreign;
+  if (platform::ListForeignFiles(folder, foreign) == 0) {
+    for (const auto& name : foreign) (void)platform::DeleteRegularFile(folder, name);
+  }
+
   const std::string line = result::FormatOutcomeRecord(record) + "\r\n";
   const std::vector<std::uint8_t> outcome(line.begin(), line.end());
   std::uint32_t error = 0;

@@ -31,7 +31,8 @@ inline constexpr wchar_t kNoProgramData[] = L"the system names no ProgramData fo
 inline constexpr wchar_t kRefusedLink[] = L" is a junction, symbolic link or mount point; delete it and the next run makes it anew";
 inline constexpr wchar_t kRefusedFile[] = L" is a file, not a folder; delete it and the next run makes it anew";
 inline constexpr wchar_t kRefusedOwner[] =
-    L" is owned by an account other than SYSTEM, Administrators or TrustedInstaller; delete it and the next run makes it anew";
+    L" is owned by an account other than SYSTEM, Administrators, TrustedInstaller or the one this runs as; delete it "
+    L"and the next run makes it anew";
 inline constexpr wchar_t kFolderFailed[] = L" could not be made or opened: ";
 inline constexpr wchar_t kWriteFailed[] = L"writing in ";
 inline constexpr wchar_t kRecordNotWritten[] = L"PatchUpdateResult: the registry record could not be written: HKLM\\";

@@ -78,7 +78,10 @@ PendingRestart FindPendingRestart(const std::wstring& installFolder) {
     const platform::RegistryData value = platform::QueryRegistryData(key, name);
     if (value.code != 0 || value.type != platform::kRegMultiSz) continue;
     for (const auto& rename : ParsePendingRenames(value.bytes)) {
-      if (SamePath(rename.target, mainExecutable)) pending.mainExecutable = rename.target;
+      if (SamePath(rename.target, mainExecutable)) {
+        pending.mainExecutable = rename.target;
+        pending.replacement = rename.source;
+      }
       const std::wstring& affected = rename.target.empty() ? rename.source : rename.target;
       if (IsInFolder(affected, folder)) pending.installFolder = true;
     }

@@ -19,6 +19,7 @@ std::vector<PendingRename> ParsePendingRenames(std::span<const std::uint8_t> byt
 
 struct PendingRestart {
   std::wstring mainExecutable;  // the product's Vdt.exe as a rename's target; empty when it isn't one
+  std::wstring replacement;     // the file that is then to take its place
   bool installFolder = false;   // some file in the install folder is renamed or deleted at the restart
 };
 

@@ -72,6 +72,11 @@ SecureFolderResult OpenSecureFolder(const std::wstring& base, const std::vector<
 // the error code; `names` is empty after an error.
 std::uint32_t ListRegularFiles(const SecureFolder& folder, std::vector<std::wstring>& names);
 
+// The names of the regular files directly in the folder owned by an account other than SYSTEM,
+// Administrators, TrustedInstaller or ours, or whose owner can't be read: left by someone else (before the
+// folder was secured), never to be believed. Returns 0 or the error code.
+std::uint32_t ListForeignFiles(const SecureFolder& folder, std::vector<std::wstring>& names);
+
 // Puts a file `name` holding `bytes` into the folder: written and flushed under a fresh temporary name
 // created new (so never through a link), then moved to `name`. An existing `name` is replaced when
 // `replace` (a link of that name is replaced, never followed), else left alone and kErrorFileExists

@@ -129,8 +129,9 @@ std::wstring SortableLogDate(std::wstring_view date) {
 std::int64_t StampOfTime(std::int64_t seconds) {
   const auto local = platform::LocalTimeOf(seconds);
   if (!local) return 0;
-  return ((std::int64_t{local->year} * 100 + local->month) * 100 + local->day) * 1000000 +
-         std::int64_t{local->hour} * 10000 + local->minute * 100 + local->second;
+  const auto part = [](int value) { return static_cast<std::int64_t>(value); };
+  return ((part(local->year) * 100 + part(local->month)) * 100 + part(local->day)) * 1000000 +
+         part(local->hour) * 10000 + part(local->minute) * 100 + part(local->second);
 }
 
 // Two days on the YYYYMMDDHHMMSS scale: more than any two time zones differ, far less than a clock that
@@ -291,12 +292,8 @@ class Walker {
       std::erase_if(candidates_, [](const Candidate& c) { return c.newestCopy; });
     } else {
       RunStamp latest{0, 0};
-      for (const Candidate& c : candidates_) {
-        if (c.newestCopy && latest < c.when) latest = c.when;
-      }
-      for (Candidate& c : candidates_) {
-        if (c.newestCopy) c.when = latest;
-      }
+      for (const Candidate& c : candidates_) latest = c.newestCopy ? std::max(latest, c.when) : latest;
+      for (Candidate& c : candidates_) c.when = c.newestCopy ? latest : c.when;
     }
     std::sort(candidates_.begin(), candidates_.end(), Newer);
     Count(anyFolder);

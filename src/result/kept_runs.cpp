@@ -13,6 +13,8 @@ constexpr std::wstring_view kOutcomePrefix = L"outcome.";
 constexpr std::wstring_view kOutcomeSuffix = L".json";
 // The same second holds at most this many runs; a name beyond it is no stamp of ours.
 constexpr unsigned kMaxSequence = 999;
+// Two days on the YYYYMMDDHHMMSS scale: more than any clock change between two runs of one machine.
+constexpr std::int64_t kAboutTwoDays = 2000000;
 
 bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 
@@ -73,19 +75,25 @@ std::optional<KeptName> ParseKeptName(std::wstring_view name) {
 std::vector<std::wstring> RunsToRemove(const std::vector<std::wstring>& names, std::size_t keep,
                                        const std::wstring& current) {
   const auto own = ParseStamp(current);
+  // Runs stamped days after this one came from a clock that ran ahead: they go first, or they would stay
+  // for good while every real run went.
+  const auto ahead = [&own](const RunStamp& stamp) { return own && stamp.seconds > own->seconds + kAboutTwoDays; };
+  const auto older = [&ahead](const RunStamp& a, const RunStamp& b) {
+    return ahead(a) != ahead(b) ? ahead(a) : a < b;
+  };
   std::vector<RunStamp> stamps;
   for (const auto& name : names) {
     if (const auto kept = ParseKeptName(name); kept && (!own || kept->stamp != *own)) stamps.push_back(kept->stamp);
   }
-  std::sort(stamps.begin(), stamps.end());
+  std::sort(stamps.begin(), stamps.end(), older);
   stamps.erase(std::unique(stamps.begin(), stamps.end()), stamps.end());
   const std::size_t othersKept = own && keep > 0 ? keep - 1 : keep;
   std::vector<std::wstring> old;
   if (stamps.size() <= othersKept) return old;
-  const RunStamp oldestKept = othersKept == 0 ? RunStamp{INT64_MAX, kMaxSequence + 1} : stamps[stamps.size() - othersKept];
+  const std::vector<RunStamp> removed(stamps.begin(), stamps.end() - static_cast<std::ptrdiff_t>(othersKept));
   for (const auto& name : names) {
     const auto kept = ParseKeptName(name);
-    if (kept && (!own || kept->stamp != *own) && kept->stamp < oldestKept) old.push_back(name);
+    if (kept && std::find(removed.begin(), removed.end(), kept->stamp) != removed.end()) old.push_back(name);
   }
   return old;
 }

@@ -521,6 +521,16 @@ std::uint32_t ListRegularFiles(const SecureFolder& folder, std::vector<std::wstr
   return 0;
 }
 
+std::uint32_t ListForeignFiles(const SecureFolder& folder, std::vector<std::wstring>& names) {
+  names.clear();
+  std::vector<std::wstring> all;
+  if (const auto error = ListRegularFiles(folder, all); error != 0) return error;
+  for (const auto& name : all) {
+    if (g_machine.files.at(folder.Path() + L"\\" + name).owner == fake::Owner::kUser) names.push_back(name);
+  }
+  return 0;
+}
+
 std::uint32_t PutFileInFolder(const SecureFolder& folder, const std::wstring& name,
                               const std::vector<std::uint8_t>& bytes, bool replace) {
   if (!folder.IsOpen()) return 6;  // ERROR_INVALID_HANDLE

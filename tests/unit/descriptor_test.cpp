@@ -172,8 +172,16 @@ TEST_F(DescriptorTest, ReadPatchDescriptor_DescriptorFile_ReadsBesideTheUtilityA
     bool installerIsFolder = false;
     // Why `PatchUpdateResult.exe rules` refuses it: the entry the utility's log is judged by.
     const wchar_t* refusal = nullptr;
+    // What the rules for a descriptor it takes say besides the detection on PatchVersion.
+    const wchar_t* rulesSay = L"    Key: SOFTWARE\\Veldorant\\PatchUpdate\\Patches\\Veldorant 14.0 Update 2\n";
   } kCases[] = {
       {.name = "ConformingFile", .bytes = kConformingFile, .entries = {kReadCompleted, kFound}, .read = true},
+      {.name = "LowestPreviousVersionByNumbersNotText",
+       .bytes = "PatchInfo=Veldorant 14.0 Update 2\r\nPatchFile=Update2Setup.exe\r\nPatchVersion=14.0.0.200\r\n"
+                "PreviousVersions=14.0.0.10, 14.0.0.9, 14.0.0.100\r\n",
+       .entries = {kReadCompleted, kFound},
+       .read = true,
+       .rulesSay = L"    Property: String (version)\n    Operator: Greater than or equal to\n    Value: 14.0.0.9\n"},
       {.name = "Utf8WithBom_MarkStandsBeforeFirstKey",
        .bytes = "\xEF\xBB\xBF" + kConformingFile,
        .entries = {kReadCompleted, kFound},
@@ -230,9 +238,12 @@ TEST_F(DescriptorTest, ReadPatchDescriptor_DescriptorFile_ReadsBesideTheUtilityA
     machine().modulePath = L"C:\\Patch\\PatchUpdateResult.exe";
     EXPECT_EQ(RunCompanion({L"rules"}), row.read ? 0 : 1620);
     const std::wstring said =
-        row.read ? L"Operator: Greater than or equal to\n    Value: 14.0.0.200\n"
+        row.read ? L"Detection method: String (version)\n    Operator: Greater than or equal to\n    Value: 14.0.0.200\n"
                  : std::wstring(L"PatchUpdateResult: this package's patchupdate.dat is refused: ") + row.refusal + L"\n";
     EXPECT_NE(machine().console.find(said), std::wstring::npos) << machine().console.size();
+    if (row.read) {
+      EXPECT_NE(machine().console.find(row.rulesSay), std::wstring::npos) << machine().console.size();
+    }
   }
 }
 

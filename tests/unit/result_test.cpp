@@ -68,6 +68,7 @@ void SchedulePending(fake::Machine& m, std::vector<std::uint8_t> bytes, std::uin
 void VdtWaitsForRestart(fake::Machine& m) {
   Installable(m);
   m.installer = [](fake::Machine& after) {
+    after.AddExecutable(L"C:\\Program Files\\Veldorant 14.0\\Vdt.exe.new", 14, 0, 0, 200);
     SchedulePending(after, MultiString({L"\\??\\C:\\Program Files\\Veldorant 14.0\\Vdt.exe.new",
                                         L"!\\??\\C:\\Program Files\\Veldorant 14.0\\VDT.EXE"}));
   };
@@ -266,6 +267,15 @@ TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
          };
        },
        Outcome::kInstallFailed, 1603, Outcome::kInstallFailed, Outcome::kRestartPending, 3010},
+      {"an earlier patch's Vdt.exe still waits for the restart",
+       [](fake::Machine& m) {
+         VdtWaitsForRestart(m);
+         m.installer = [installer = m.installer](fake::Machine& after) {
+           installer(after);
+           after.AddExecutable(L"C:\\Program Files\\Veldorant 14.0\\Vdt.exe.new", 14, 0, 0, 150);
+         };
+       },
+       Outcome::kInstallFailed, 1603, Outcome::kInstallFailed},
       {"applied, another file of the install folder waits for the restart",
        LeavesPending(MultiString({L"\\??\\C:\\Program Files\\Veldorant 14.0\\old.dll", L""}), 7, true),
        Outcome::kApplied, 0, Outcome::kApplied, Outcome::kApplied, 3010},
@@ -324,6 +334,11 @@ TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
     if (outcome == Outcome::kRestartPending) {
       EXPECT_NE(reason.find(L"a restart completes the patch"), std::wstring::npos);
       EXPECT_NE(reason.find(L"Veldorant 14.0\\VDT.EXE"), std::wstring::npos);
+    } else if (code == 3010) {
+      EXPECT_NE(reason.find(L" (a restart is needed: files in C:\\Program Files\\Veldorant 14.0 are replaced at the "
+                            L"next restart)"),
+                std::wstring::npos)
+          << result::ToUtf8(reason);
     }
     const auto kept = result::ParseOutcomeRecord(
         machine().FileText(std::wstring(kResults) + L"\\" + result::OutcomeFileName(kStamp)));
@@ -412,7 +427,7 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
          m.files[L"C:\\ProgramData\\Veldorant"].owner = fake::Owner::kUser;
        },
        .refused = L"C:\\ProgramData\\Veldorant",
-       .says = L"is owned by an account other than SYSTEM, Administrators or TrustedInstaller"},
+       .says = L"is owned by an account other than SYSTEM, Administrators, TrustedInstaller or the one this runs as"},
       {.name = "Results made by a user, with runs of their own",
        .setUp = [](fake::Machine& m) {
          ResultsLevels(m);
@@ -459,6 +474,25 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
        },
        .present = {InResults(result::OutcomeFileName(std::wstring(kStamp) + L"-2")),
                    InResults(result::KeptLogName(std::wstring(kStamp) + L"-2"))}},
+      {.name = "files a user left in Results before it was secured are no runs",
+       .setUp = [](fake::Machine& m) {
+         ResultsLevels(m);
+         KeptRuns(m, 2, L"20991231");
+         m.AddFile(InResults(result::kNewestOutcomeName), "forged");
+         for (const auto& name : {result::OutcomeFileName(L"20991231-100000"), std::wstring(result::kNewestOutcomeName)}) {
+           m.files[InResults(name)].owner = fake::Owner::kUser;
+         }
+       },
+       .present = {InResults(result::OutcomeFileName(L"20991231-100100"))},
+       .gone = {InResults(result::OutcomeFileName(L"20991231-100000"))}},
+      // --- what can't be kept is said ---
+      {.name = "the outcome file can't be written",
+       .setUp = [](fake::Machine& m) { m.putErrors[InResults(result::OutcomeFileName(kStamp))] = 5; },
+       .says = L"PatchUpdateResult: the results of this run were not kept: writing in "
+               L"C:\\ProgramData\\Veldorant\\PatchUpdate\\Results: System error 5. (error 5)"},
+      {.name = "the system names no ProgramData folder",
+       .setUp = [](fake::Machine& m) { m.programData.clear(); },
+       .says = L"PatchUpdateResult: the results of this run were not kept: the system names no ProgramData folder"},
       // --- the registry record ---
       {.name = "the registry record can't be written",
        .setUp = [](fake::Machine& m) { m.createKeyErrors[L"SOFTWARE\\Veldorant\\PatchUpdate"] = 5; },
@@ -493,6 +527,7 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
       }
       continue;
     }
+    if (row.says != nullptr && std::wstring_view(row.says).find(L"were not kept") != std::wstring_view::npos) continue;
     // Kept: our levels secured (the vendor's folder only when we made it), this run's files there with the
     // newest copies, twenty runs at most.
     const bool madeVendorFolder = std::find(machine().trace.begin(), machine().trace.end(),
@@ -506,6 +541,8 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
       EXPECT_EQ(machine().FileText(InResults(result::KeptLogName(kStamp))), machine().FileText(expect::kLogPath));
     }
     EXPECT_EQ(machine().FileText(InResults(result::kNewestLogName)), machine().FileText(expect::kLogPath));
+    EXPECT_EQ(result::ParseOutcomeRecord(machine().FileText(InResults(result::kNewestOutcomeName)))->outcome,
+              Outcome::kApplied);
     std::vector<std::wstring> names;
     for (const auto& [path, state] : machine().files) {
       if (path.rfind(std::wstring(kResults) + L"\\outcome.", 0) == 0 && !state.isFolder && !state.reparsePoint) {
@@ -550,6 +587,15 @@ TEST_F(ResultTest, RunCompanion_HowTheUtilityEnds_OutcomeFromLogOrConsole) {
          };
        },
        Outcome::kApplied, L"Patch update status: Completed successfully. (no log from this run; read from its console)"},
+      {"new Vdt.exe scheduled for the restart, the log not written: read from the console",
+       [](fake::Machine& m) {
+         VdtWaitsForRestart(m);
+         m.AddFile(expect::kLogPath, "");
+         m.files[expect::kLogPath].readOnly = true;
+       },
+       Outcome::kRestartPending,
+       L"a restart completes the patch: the installer scheduled C:\\Program Files\\Veldorant 14.0\\VDT.EXE to be "
+       L"replaced at the next restart"},
       {"an older log beside it is not this run's",
        [&](fake::Machine& m) {
          m.AddFile(expect::kLogPath, fake::fleet::Logs()[0]);
@@ -1068,6 +1114,13 @@ TEST(KeptRunsTest, RunsToRemove_SavedRuns_AllButTheNewestTwenty) {
          return names;
        }(),
        L"20261209-033005", {SavedRuns(20, L"20991231")[0], SavedRuns(20, L"20991231")[1]}},
+      {"a run from a clock that ran ahead goes before the real ones",
+       [] {
+         auto names = SavedRuns(21);
+         names.push_back(result::OutcomeFileName(L"20991231-000000"));
+         return names;
+       }(),
+       L"20261209-102000", {SavedRuns(21)[0], SavedRuns(21)[1], result::OutcomeFileName(L"20991231-000000")}},
       {"runs of one second by their sequence, not their text",
        {result::OutcomeFileName(L"20261209-033005-10"), result::OutcomeFileName(L"20261209-033005-9"),
         result::OutcomeFileName(L"20261209-033005")},

@@ -334,6 +334,36 @@ std::uint32_t ListRegularFiles(const SecureFolder& folder, std::vector<std::wstr
   }
 }
 
+std::uint32_t ListForeignFiles(const SecureFolder& folder, std::vector<std::wstring>& names) {
+  names.clear();
+  std::vector<std::wstring> all;
+  if (const std::uint32_t error = ListRegularFiles(folder, all); error != ERROR_SUCCESS) return error;
+  try {
+    const TrustedAccounts trusted = LoadTrustedAccounts();
+    for (const std::wstring& name : all) {
+      const std::wstring path = win32::ForFileApi(folder.Path() + L"\\" + name);
+      const win32::ScopedHandle file(::CreateFileW(path.c_str(), READ_CONTROL,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+      if (!file.IsValid()) {
+        // A file in our own folder that won't even show us its owner was made to keep us out.
+        if (::GetLastError() == ERROR_ACCESS_DENIED) names.push_back(name);
+        continue;
+      }
+      PSID owner = nullptr;
+      PSECURITY_DESCRIPTOR descriptor = nullptr;
+      const DWORD read = ::GetSecurityInfo(file.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                           nullptr, nullptr, &descriptor);
+      const LocalMemory held(descriptor);
+      if (read != ERROR_SUCCESS || !trusted.Trust(owner)) names.push_back(name);
+    }
+    return ERROR_SUCCESS;
+  } catch (const std::bad_alloc&) {
+    names.clear();
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+}
+
 std::uint32_t PutFileInFolder(const SecureFolder& folder, const std::wstring& name,
                               const std::vector<std::uint8_t>& bytes, bool replace) {
   if (!folder.IsOpen()) return ERROR_INVALID_HANDLE;
