@@ -1,4 +1,6 @@
-// A file written front to back in pieces, as a report streams its rows.
+// A file written front to back in pieces, as a report streams its rows. It is written under a new name
+// beside its own and moved into place when closed, so whatever stood under that name before, a link
+// included, is replaced and never written through; a failed file leaves nothing behind.
 #pragma once
 
 #include <cstdint>
@@ -26,10 +28,11 @@ class OutputFile {
     return *this;
   }
 
-  // Creates or truncates `path`. Returns 0 or the error code.
+  // Starts the file for `path`. Returns 0 or the error code.
   std::uint32_t Open(const std::wstring& path);
   void Write(std::string_view bytes);
-  // Flushes and closes; 0 when every write since Open went through, else the first error code.
+  // Flushes, closes and moves the file to its path; 0 when all of that and every write since Open went
+  // through, else the first error code (and then the path is as it was).
   std::uint32_t Close() noexcept;
 
  private:

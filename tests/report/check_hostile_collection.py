@@ -4,8 +4,9 @@
   check_hostile_collection.py PATCHUPDATERESULT
 
 Machine folders named like spreadsheet formulas and terminal escape sequences, outcome files whose fields
-are formulas, and logs whose date line is 15 MiB: the CSV holds no cell a spreadsheet would run, the
-console no control character, and a dozen such logs take no more memory than one does.
+are formulas, logs whose date line is 15 MiB, and a link where the report's own CSV goes: the CSV holds no
+cell a spreadsheet would run, the console no control character, a dozen such logs take no more memory than
+one does, and the file the link points to is left as it was.
 Python 3 standard library only; exit code 0 when every check holds.
 """
 
@@ -68,6 +69,14 @@ def main() -> int:
             failures.append(f"control characters on the console: {bad}")
         if len(rows) != 1 + len(HOSTILE_NAMES):
             failures.append(f"{len(rows) - 1} CSV rows, expected {len(HOSTILE_NAMES)}")
+
+        # The CSV goes into the collection unless told otherwise: a link there is replaced, not written through.
+        victim = root / "victim.txt"
+        victim.write_text("keep me")
+        (hostile / "PatchUpdateReport.csv").symlink_to(victim)
+        subprocess.run([report, "report", str(hostile)], capture_output=True, check=False)
+        if victim.read_text() != "keep me" or (hostile / "PatchUpdateReport.csv").is_symlink():
+            failures.append("the report wrote its CSV through a link in the collection")
 
         peaks = {}
         for label, count, date in (("one long", 1, "7" * (15 << 20)), ("twelve long", 12, "7" * (15 << 20)),

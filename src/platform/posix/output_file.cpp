@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
@@ -21,7 +22,12 @@ constexpr std::size_t kBufferBytes = std::size_t{64} * 1024;
 struct Stream {
   posix::ScopedFd file;
   std::string buffer;  // reserved at Open; never grows past kBufferBytes
+  std::string target;
+  std::string temporary;
 };
+
+// Names for the new file beside the target tried before giving up.
+constexpr int kTemporaryAttempts = 100;
 
 Stream& StreamOf(std::uintptr_t handle) { return *reinterpret_cast<Stream*>(handle); }  // NOLINT(performance-no-int-to-ptr)
 
@@ -56,7 +62,13 @@ std::uint32_t OutputFile::Open(const std::wstring& path) {
     }
     auto stream = std::make_unique<Stream>();
     stream->buffer.reserve(kBufferBytes);
-    stream->file = posix::ScopedFd(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    stream->target = target;
+    for (int attempt = 0; attempt < kTemporaryAttempts && !stream->file.IsValid(); ++attempt) {
+      stream->temporary = target + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(attempt);
+      stream->file = posix::ScopedFd(
+          ::open(stream->temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+      if (!stream->file.IsValid() && errno != EEXIST) break;
+    }
     error_ = stream->file.IsValid() ? 0 : static_cast<std::uint32_t>(errno);
     if (error_ == 0) handle_ = reinterpret_cast<std::uintptr_t>(stream.release());
   } catch (const std::bad_alloc&) {
@@ -88,6 +100,10 @@ std::uint32_t OutputFile::Close() noexcept {
   const std::unique_ptr<Stream> stream(&StreamOf(std::exchange(handle_, 0)));
   if (error_ == 0) error_ = Flush(*stream);
   if (!stream->file.Close() && error_ == 0) error_ = static_cast<std::uint32_t>(errno);
+  if (error_ == 0 && ::rename(stream->temporary.c_str(), stream->target.c_str()) != 0) {
+    error_ = static_cast<std::uint32_t>(errno);
+  }
+  if (error_ != 0) (void)::unlink(stream->temporary.c_str());
   return error_;
 }
 

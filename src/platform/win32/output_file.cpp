@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <string>
 #include <new>
 
 #include "platform/output_file.h"
@@ -18,7 +19,12 @@ constexpr std::size_t kBufferBytes = std::size_t{64} * 1024;
 struct Stream {
   win32::ScopedHandle file;
   std::string buffer;  // reserved at Open; never grows past kBufferBytes
+  std::wstring target;
+  std::wstring temporary;
 };
+
+// Names for the new file beside the target tried before giving up.
+constexpr unsigned kTemporaryAttempts = 100;
 
 Stream& StreamOf(std::uintptr_t handle) { return *reinterpret_cast<Stream*>(handle); }  // NOLINT(performance-no-int-to-ptr)
 
@@ -36,9 +42,16 @@ std::uint32_t OutputFile::Open(const std::wstring& path) {
   try {
     auto stream = std::make_unique<Stream>();
     stream->buffer.reserve(kBufferBytes);
-    stream->file = win32::ScopedHandle(::CreateFileW(win32::ForFileApi(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                                     nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    error_ = stream->file.IsValid() ? ERROR_SUCCESS : ::GetLastError();
+    stream->target = win32::ForFileApi(path);
+    error_ = ERROR_SUCCESS;
+    for (unsigned attempt = 0; attempt < kTemporaryAttempts && !stream->file.IsValid(); ++attempt) {
+      stream->temporary = win32::ForFileApi(path + L".~" + std::to_wstring(::GetCurrentProcessId()) + L"." +
+                                            std::to_wstring(attempt) + L".tmp");
+      stream->file = win32::ScopedHandle(::CreateFileW(stream->temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+      error_ = stream->file.IsValid() ? ERROR_SUCCESS : ::GetLastError();
+      if (error_ != ERROR_FILE_EXISTS && error_ != ERROR_ALREADY_EXISTS) break;
+    }
     if (error_ == ERROR_SUCCESS) handle_ = reinterpret_cast<std::uintptr_t>(stream.release());
   } catch (const std::bad_alloc&) {
     error_ = ERROR_NOT_ENOUGH_MEMORY;
@@ -69,6 +82,11 @@ std::uint32_t OutputFile::Close() noexcept {
   const std::unique_ptr<Stream> stream(&StreamOf(std::exchange(handle_, 0)));
   if (error_ == ERROR_SUCCESS) error_ = Flush(*stream);
   if (!stream->file.Close() && error_ == ERROR_SUCCESS) error_ = ::GetLastError();
+  if (error_ == ERROR_SUCCESS &&
+      !::MoveFileExW(stream->temporary.c_str(), stream->target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    error_ = ::GetLastError();
+  }
+  if (error_ != ERROR_SUCCESS) (void)::DeleteFileW(stream->temporary.c_str());
   return error_;
 }
 
