@@ -5,7 +5,11 @@ what the patch folder holds (descriptor, installer stand-in) and what must come 
 exit code, elapsed time, the run log, files left behind, the installer's recorded calls). The harness
 copies a template prefix, lays everything out, runs the utility from a working directory other than
 its own folder with stdout redirected to a file, then checks byte for byte and prints a diff for each
-mismatch. Every scenario has its own prefix and so its own wineserver; they can run in parallel.
+mismatch. A scenario has a prefix of its own, with its own wineserver, so scenarios can run in parallel;
+or it takes its turn in a running prefix shared with others (shared_prefix.py), where starting Wine's
+services for each scenario would cost more than the scenario itself (32-bit Wine under emulation).
+Every wait on Wine runs under a watchdog (watchdog.py) that ends a prefix whose processes all idle for a
+minute beyond the planned pauses; that and the other failures of the machinery raise MachineryFailure.
 
 Python 3 standard library only.
 """
@@ -27,15 +31,20 @@ import sys
 import threading
 import time
 from pathlib import Path
-from typing import Mapping, Optional, Sequence, Union
+from typing import Callable, Mapping, Optional, Sequence, Union
 
+import template_cache
 import texts
+from watchdog import MachineryFailure, Watchdog, end_prefix, kill_processes
 
 # No Mono or Gecko prompts, no debug noise, no window system, the same locale (so the same ANSI code
 # page) wherever the tests run.
 WINE_ENV = {
     "WINEDEBUG": "-all",
-    "WINEDLLOVERRIDES": "mscoree,mshtml=",
+    # winemenubuilder (started by wineboot) would write menu entries and file associations into $HOME;
+    # winedbg, started for a program that crashes (now and then an emulated Wine process), waits for
+    # ever without a terminal and keeps the prefix from ending.
+    "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d",
     "LC_ALL": "C.UTF-8",
     "LANG": "C.UTF-8",
     # Read only by qemu-i386, where it runs Wine's 32-bit half: a guest address space of 2 GiB and 8 MiB
@@ -77,12 +86,17 @@ PLANTED_DLL = "planted.dll"  # helpers/planted_dll.cpp
 PLANTED_MARKER = r"C:\planted_dll_loads.txt"  # one line per load of a planted DLL: process|dll
 DOS_ATTRIBUTES = {"r": 0x1, "h": 0x2, "s": 0x4, "a": 0x20}
 
-WINEBOOT_SECONDS = 480  # one attempt at making a template prefix (about 30 s, 2 min where emulated)
+# One attempt at making a template prefix takes about 20 s (a minute where 32-bit code is emulated); the
+# watchdog ends a hung one within a minute, this bounds one that keeps working without end.
+WINEBOOT_SECONDS = 480
 WINEBOOT_ATTEMPTS = 3
 HELPER_START_SECONDS = 60  # a sleeper or file holder must be up by then
 HELPER_LIFETIME_SECONDS = 300  # they end by themselves even if nobody kills them
 SERVER_LINGER_SECONDS = 30  # a scenario's wineserver outlives its last process by this much
 UTILITY_TIMEOUT_SECONDS = 150
+# The utility's longest closing pause (7 s when there is nothing to install, 10 s after an install): the
+# watchdog allows it beside the minute of idleness, and the installer stand-in's own sleeps.
+UTILITY_PAUSE_SECONDS = 10
 F_SETPIPE_SZ, F_GETPIPE_SZ = 1031, 1032  # Linux fcntl commands for a pipe's capacity
 INTERRUPTION_POLL_SECONDS = 0.005
 
@@ -273,58 +287,131 @@ def slowdown(exe: Path) -> int:
 
 
 def template_stamp(arch: str) -> str:
-    """What made a template: a template made by another Wine, for another architecture or before wine32
-    was there (a 64-bit prefix then has no 32-bit half) is made anew."""
+    """What made a template: a template made by another Wine, for another architecture, before wine32
+    was there (a 64-bit prefix then has no 32-bit half) or with other DLL overrides is made anew."""
     loaders = "wine64 wine32" if runs_32bit() else "wine64"
-    return f"{wine_version()}\narch {arch}\nloaders {loaders}\n"
+    return f"{wine_version()}\narch {arch}\nloaders {loaders}\noverrides {WINE_ENV['WINEDLLOVERRIDES']}\n"
 
 
 def template_path(templates: Path, arch: str) -> Path:
     return templates / f"wine-template-{arch}"
 
 
-def make_template(template: Path, arch: str = "win64") -> float:
-    """Creates the template prefix once; returns the seconds it took (0 when it was already there)."""
+def templates_folder(given: Optional[Path] = None) -> Path:
+    """The folder of the template prefixes: the one given, else the machine's cache (template_cache.py)."""
+    return template_cache.folder(given)
+
+
+def _stamp_matches(template: Path, wanted: str) -> bool:
     stamp = template / TEMPLATE_STAMP
+    return stamp.is_file() and stamp.read_text() == wanted
+
+
+def template_ready(template: Path, arch: str) -> bool:
+    """Whether an up-to-date template prefix is there."""
+    return _stamp_matches(template, template_stamp(arch))
+
+
+def _print(text: str) -> None:
+    print(text, flush=True)
+
+
+def make_template(template: Path, arch: str = "win64", say: Optional[Callable[[str], None]] = None,
+                  on_retry: Optional[Callable[[str], None]] = None) -> float:
+    """Makes the template prefix unless an up-to-date one is there; returns the seconds it took (0: none).
+
+    Under the template's lock (template_cache.py), so that parallel users make it once and never copy a
+    half-made one. Each wineboot runs under the watchdog: emulated 32-bit wineboot now and then hangs with
+    every process idle, and a fresh attempt gets through. `say` gets what happens; `on_retry` the reason
+    for each attempt that is ended and started again. Raises MachineryFailure when no attempt succeeds.
+    """
+    say = say or _print
     wanted = template_stamp(arch)
-    if stamp.is_file() and stamp.read_text() == wanted:
+    if _stamp_matches(template, wanted):
         return 0.0
     if arch == "win32" and not runs_32bit():
         raise RuntimeError("a 32-bit prefix needs wine32 and 32-bit programs to run (scripts/setup.sh)")
-    started = time.monotonic()
-    staging = template.with_name(template.name + f".tmp{os.getpid()}")
-    # Emulated 32-bit Wine now and then hangs in wineboot for good (seen: an idle rundll32 after 14 min,
-    # where 2 min are usual); a fresh attempt gets through.
-    for attempt in range(1, WINEBOOT_ATTEMPTS + 1):
-        shutil.rmtree(staging, ignore_errors=True)
-        staging.parent.mkdir(parents=True, exist_ok=True)
-        env = wine_env(staging, arch)
+    waiting = lambda: say(f"the {arch} template prefix is being made by another process; waiting for it")
+    with template_cache.locked(template, exclusive=True, on_wait=waiting):
+        if _stamp_matches(template, wanted):
+            return 0.0
+        for stale in template_cache.stale_staging(template):  # left by a maker that was killed
+            end_prefix(stale, wine_env(stale, arch))
+            shutil.rmtree(stale, ignore_errors=True)
+        started = time.monotonic()
+        staging = template_cache.staging_path(template)
+        reasons = []
+        _MAKING[staging] = arch
         try:
-            subprocess.run([ARCHES[arch], "wineboot", "--init"], env=env, check=True, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=WINEBOOT_SECONDS)
-            subprocess.run(["wineserver", "-w"], env=env, check=True, timeout=WINEBOOT_SECONDS)
-            break
-        except subprocess.TimeoutExpired:
-            if attempt == WINEBOOT_ATTEMPTS:
-                raise
+            for attempt in range(1, WINEBOOT_ATTEMPTS + 1):
+                reason = _make_prefix(staging, arch, attempt)
+                if reason is None:
+                    break
+                reasons.append(f"attempt {attempt}: {reason}")
+                if attempt == WINEBOOT_ATTEMPTS:
+                    raise MachineryFailure(f"the {arch} template prefix could not be made: " + "; ".join(reasons))
+                say(f"{arch} template prefix: attempt {attempt} ended ({reason}); starting attempt {attempt + 1} now")
+                if on_retry:
+                    on_retry(f"{arch} template prefix, attempt {attempt}: {reason}")
+            (staging / TEMPLATE_STAMP).write_text(wanted)
+            template_cache.put_in_place(staging, template)
         finally:
-            subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
-    if not (staging / "system.reg").is_file() or not (staging / "drive_c" / "windows").is_dir():
-        raise RuntimeError(f"wineboot left no usable prefix in {staging}")
-    (staging / TEMPLATE_STAMP).write_text(wanted)
-    shutil.rmtree(template, ignore_errors=True)
-    staging.rename(template)
+            _MAKING.pop(staging, None)
+            shutil.rmtree(staging, ignore_errors=True)  # gone already when it was put in place
     return time.monotonic() - started
 
 
+_MAKING: dict[Path, str] = {}  # staging folders of templates being made in this process, with their arch
+
+
+def abandon_templates() -> None:
+    """Ends the Wine processes of the templates this process is making and removes them: for a signal
+    handler, when the process is told to stop (the threads making them can't be stopped)."""
+    for staging, arch in list(_MAKING.items()):
+        end_prefix(staging, wine_env(staging, arch))
+        shutil.rmtree(staging, ignore_errors=True)
+
+
+def _make_prefix(staging: Path, arch: str, attempt: int) -> Optional[str]:
+    """One wineboot into a fresh staging folder, watched; None when it made a usable prefix, else why not."""
+    shutil.rmtree(staging, ignore_errors=True)
+    staging.parent.mkdir(parents=True, exist_ok=True)
+    env = wine_env(staging, arch)
+    dog = Watchdog(staging, env)
+    done = False
+    try:
+        with dog.watching(f"wineboot made the {arch} template prefix (attempt {attempt})"):
+            subprocess.run([ARCHES[arch], "wineboot", "--init"], env=env, check=True, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=WINEBOOT_SECONDS)
+            subprocess.run(["wineserver", "-w"], env=env, check=True, timeout=WINEBOOT_SECONDS)
+        done = True
+    except MachineryFailure as e:
+        return str(e)
+    except subprocess.TimeoutExpired as e:
+        return f"{e.cmd[-2] if len(e.cmd) > 1 else e.cmd[0]} still at work after {e.timeout:.0f} s"
+    except subprocess.CalledProcessError as e:
+        return f"{' '.join(e.cmd[-2:])} ended with code {e.returncode}"
+    finally:
+        if not done:
+            end_prefix(staging, env)  # whatever is left of the attempt, and only that
+    if not (staging / "system.reg").is_file() or not (staging / "drive_c" / "windows").is_dir():
+        return "wineboot left no usable prefix"
+    return None
+
+
 def clone_prefix(template: Path, dest: Path) -> None:
-    if not (template / TEMPLATE_STAMP).is_file():
-        raise RuntimeError(f"no template prefix at {template}; run with --make-template first")
-    shutil.rmtree(dest, ignore_errors=True)
-    _clone_tree(template, dest, template)
+    """Copies the template into dest: registry and small files copied, large read-only folders linked."""
+    try:
+        with template_cache.locked(template, exclusive=False):
+            if not (template / TEMPLATE_STAMP).is_file():
+                raise RuntimeError(f"no template prefix at {template}; run with --make-template first")
+            shutil.rmtree(dest, ignore_errors=True)
+            _clone_tree(template, dest, template, linking=[True])
+    except OSError as e:
+        raise MachineryFailure(f"the prefix could not be copied from {template}: {e}") from e
 
 
-def _clone_tree(src: Path, dst: Path, root: Path, linked: bool = False) -> None:
+def _clone_tree(src: Path, dst: Path, root: Path, linking: list, linked: bool = False) -> None:
     dst.mkdir(parents=True)
     for entry in os.scandir(src):
         source, target = Path(entry.path), dst / entry.name
@@ -332,23 +419,28 @@ def _clone_tree(src: Path, dst: Path, root: Path, linked: bool = False) -> None:
             os.symlink(os.readlink(source), target)
         elif entry.is_dir():
             rel = source.relative_to(root).as_posix()
-            _clone_tree(source, target, root, linked or rel in LINKED_FOLDERS)
+            _clone_tree(source, target, root, linking, linked or rel in LINKED_FOLDERS)
         elif entry.name == "wineserver" and src == root:
             continue  # a running server's lock file; each prefix gets its own server
-        elif linked:
-            os.link(source, target)
+        elif linked and linking[0]:
+            try:
+                os.link(source, target)
+            except OSError:  # the templates' cache on another file system: copies, from now on
+                linking[0] = False
+                shutil.copy2(source, target)
         else:
             shutil.copy2(source, target)
 
 
 class Prefix:
-    """One scenario's prefix and its wineserver."""
+    """A scenario's prefix and its wineserver; every wait on its processes under its watchdog."""
 
     def __init__(self, path: Path, arch: str = "win64"):
         self.path = path
         self.arch = arch
         self.env = wine_env(path, arch)
         self.background: list[subprocess.Popen] = []
+        self.watchdog = Watchdog(path, self.env)
 
     def unix(self, win_path: str) -> Path:
         """The Unix path of a C:\\ path inside the prefix."""
@@ -357,12 +449,16 @@ class Prefix:
         parts = [p for p in win_path[3:].split("\\") if p]
         return self.path.joinpath("drive_c", *parts)
 
-    def start_server(self) -> None:
+    def start_server(self, linger: int = SERVER_LINGER_SECONDS) -> None:
         # Lingering, so the separate wine calls of a scenario share one server and its start-up cost; not
         # forever, so a scenario killed by its timeout leaves no server behind for long.
         # Its output goes nowhere: a server outliving the scenario must not hold the test runner's pipes.
-        subprocess.run(["wineserver", f"-p{SERVER_LINGER_SECONDS}"], env=self.env, check=True, timeout=60,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            subprocess.run(["wineserver", f"-p{linger}"], env=self.env, check=True, timeout=60,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        except (subprocess.CalledProcessError, subprocess.TimeoutExpired) as e:
+            end_prefix(self.path, self.env)
+            raise MachineryFailure(f"the wineserver of {self.path} did not start: {e}") from e
 
     def loader(self, exe: Path) -> str:
         """The loader for a program laid out from `exe`; a 64-bit program has no place in a 32-bit prefix."""
@@ -373,8 +469,9 @@ class Prefix:
     def run(self, args: Sequence[str], timeout: float = 120, **kwargs) -> subprocess.CompletedProcess:
         """Runs one of the prefix's own tools (reg, attrib, ...)."""
         slow = EMULATED_SLOWDOWN if self.arch == "win32" and emulated_32bit() else 1
-        return subprocess.run([ARCHES[self.arch], *args], env=self.env, stdin=subprocess.DEVNULL,
-                              timeout=timeout * slow, **kwargs)
+        with self.watchdog.watching(f"{args[0]} ran"):
+            return subprocess.run([ARCHES[self.arch], *args], env=self.env, stdin=subprocess.DEVNULL,
+                                  timeout=timeout * slow, **kwargs)
 
     def start(self, exe: Path, args: Sequence[str]) -> subprocess.Popen:
         """Starts a program laid out from `exe` in the background; args[0] is its Windows path."""
@@ -383,15 +480,23 @@ class Prefix:
         self.background.append(proc)
         return proc
 
-    def shut_down(self) -> None:
-        subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
-        subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
+    def reap_background(self) -> None:
         for proc in self.background:
             try:
                 proc.wait(timeout=30)
             except subprocess.TimeoutExpired:
                 proc.kill()
                 proc.wait()
+        self.background.clear()
+
+    def shut_down(self) -> None:
+        try:
+            subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
+            subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
+        except subprocess.TimeoutExpired:
+            end_prefix(self.path, self.env)
+        kill_processes(self.path)  # nothing left of it, whatever the server did
+        self.reap_background()
 
 
 # --------------------------------------------------------------------------------------------------
@@ -606,6 +711,7 @@ class Outcome:
     timings: dict[str, float]
     stderr: str = ""
     notes: list[str] = dataclasses.field(default_factory=list)  # figures worth seeing even on success
+    retries: list[str] = dataclasses.field(default_factory=list)  # why the machinery was tried again
 
 
 @dataclasses.dataclass(frozen=True)
@@ -617,22 +723,35 @@ class Locations:
     arch: str = "win64"  # the prefix's Windows: "win64" or "win32"
 
 
-def run_scenario(s: Scenario, where: Locations, keep: bool = False) -> Outcome:
+def run_scenario(s: Scenario, where: Locations, keep: bool = False, shared=None) -> Outcome:
+    """Lays out the scenario, runs the utility and checks what came out.
+
+    In a prefix of its own, copied from the template, unless `shared` (a shared_prefix.SharedPrefix,
+    entered) gives it its turn in a running prefix, reset to the template's keys and files first.
+    Raises MachineryFailure when the machinery failed (see watchdog.py); a run that failed its checks is
+    an Outcome with failures.
+    """
     timings: dict[str, float] = {}
     run_dir = where.runs / s.name
     shutil.rmtree(run_dir, ignore_errors=True)
     run_dir.mkdir(parents=True)
-    prefix = Prefix(run_dir / "prefix", where.arch)
-    if s.planted_dlls:
-        prefix.env["WINEDLLOVERRIDES"] = native_first(prefix.env["WINEDLLOVERRIDES"], s.planted_dlls)
 
     tick = time.monotonic()
-    clone_prefix(where.template, prefix.path)
-    timings["prefix copy"] = time.monotonic() - tick
+    if shared is None:
+        prefix = Prefix(run_dir / "prefix", where.arch)
+        clone_prefix(where.template, prefix.path)
+        laid_out = s
+        timings["prefix copy"] = time.monotonic() - tick
+    else:
+        prefix, laid_out = shared.take(s)
+        timings["prefix reset"] = time.monotonic() - tick
+    if s.planted_dlls:
+        prefix.env["WINEDLLOVERRIDES"] = native_first(prefix.env["WINEDLLOVERRIDES"], s.planted_dlls)
     try:
         tick = time.monotonic()
-        prefix.start_server()
-        lay_out(s, where, prefix, run_dir)
+        if shared is None:
+            prefix.start_server()
+        lay_out(laid_out, where, prefix, run_dir)
         timings["setup"] = time.monotonic() - tick
 
         cwd = prefix.unix(s.cwd)
@@ -643,7 +762,10 @@ def run_scenario(s: Scenario, where: Locations, keep: bool = False) -> Outcome:
 
         # Stops what still runs (sleepers, holders, a stray installer) before the files are read.
         tick = time.monotonic()
-        prefix.shut_down()
+        if shared is None:
+            prefix.shut_down()
+        else:
+            shared.give_back(prefix)
         timings["shutdown"] = time.monotonic() - tick
 
         emulated = slowdown(where.utility) > 1
@@ -655,7 +777,10 @@ def run_scenario(s: Scenario, where: Locations, keep: bool = False) -> Outcome:
         return Outcome(failures, timings, run.stderr, notes)
     finally:
         if "shutdown" not in timings:
-            prefix.shut_down()
+            if shared is None:
+                prefix.shut_down()
+            else:
+                shared.give_back(prefix)
         for win_path in s.read_only:
             release_read_only(prefix.unix(win_path))
         if not keep:
@@ -704,10 +829,19 @@ def wait_with_usage(proc: subprocess.Popen, timeout: float) -> tuple[Optional[in
     return proc.returncode, usage.ru_utime + usage.ru_stime
 
 
+def planned_pause_seconds(s: Scenario) -> float:
+    """How long a run of this scenario may idle on purpose: the utility's closing pause and the installer
+    stand-in's sleeps."""
+    actions = s.installer.actions or () if s.installer else ()
+    sleeps = [action.split()[1] for action in actions if action.startswith("sleep ")]
+    return UTILITY_PAUSE_SECONDS + sum(int(seconds) for seconds in sleeps if seconds.isdigit())
+
+
 def run_utility(s: Scenario, prefix: Prefix, run_dir: Path, utility: Path) -> UtilityRun:
     """Starts the utility from the scenario's working directory, stdout redirected to a file."""
     if s.interruption is not None:
-        return run_interrupted(s, prefix, run_dir, utility)
+        with prefix.watchdog.watching("the utility ran, its console stalled", planned_pause_seconds(s)):
+            return run_interrupted(s, prefix, run_dir, utility)
     cwd = prefix.unix(s.cwd)
     cwd.mkdir(parents=True, exist_ok=True)
     console_file, stderr_file = run_dir / "console.bin", run_dir / "stderr.txt"
@@ -718,9 +852,10 @@ def run_utility(s: Scenario, prefix: Prefix, run_dir: Path, utility: Path) -> Ut
         # utility's architecture) reads its full exit code on the Windows side.
         command = ([s.utility_path] if s.companion is None
                    else [EXIT_CODE_HELPER, s.patch_dir + "\\" + COMPANION_NAME])
-        proc = subprocess.Popen([prefix.loader(utility), *command], env=prefix.env, stdin=subprocess.DEVNULL,
-                                cwd=cwd, stdout=out, stderr=err)
-        code, cpu = wait_with_usage(proc, UTILITY_TIMEOUT_SECONDS * slowdown(utility))
+        with prefix.watchdog.watching("the utility ran", planned_pause_seconds(s)):
+            proc = subprocess.Popen([prefix.loader(utility), *command], env=prefix.env, stdin=subprocess.DEVNULL,
+                                    cwd=cwd, stdout=out, stderr=err)
+            code, cpu = wait_with_usage(proc, UTILITY_TIMEOUT_SECONDS * slowdown(utility))
     elapsed = time.monotonic() - tick
     return UtilityRun(code, console_file.read_bytes(), stderr_file.read_text(errors="replace"), elapsed,
                       started_at, datetime.datetime.now(), cpu)
@@ -843,8 +978,9 @@ def lay_out(s: Scenario, where: Locations, prefix: Prefix, run_dir: Path) -> Non
         ready = rf"C:\Holders\{i}\ready"
         proc = prefix.start(where.helpers / "file_holder.exe", [holder, path, lifetime, ready, *sharing])
         waits.append((prefix.unix(ready), proc, f"holder of {path!r}"))
-    for ready_path, proc, what in waits:
-        wait_for(ready_path, proc, what, slow)
+    with prefix.watchdog.watching("the helper programs started"):
+        for ready_path, proc, what in waits:
+            wait_for(ready_path, proc, what, slow)
     for win_path in s.read_only:
         make_read_only(prefix.unix(win_path))
     for win_path, letters in s.attributes.items():
@@ -982,6 +1118,8 @@ def report(s: Scenario, outcome: Outcome, out=sys.stdout) -> None:
     spent = ", ".join(f"{k} {v:.1f} s" for k, v in outcome.timings.items())
     verdict = "PASS" if not outcome.failures else "FAIL"
     print(f"{verdict} {s.name}: {s.description}\n  timings: {spent}", file=out)
+    for retry in outcome.retries:
+        print("  retried once, the machinery failed: " + retry.replace("\n", "\n    "), file=out)
     for note in outcome.notes:
         print("  note: " + note, file=out)
     for failure in outcome.failures:
