@@ -52,6 +52,8 @@ WINE_ENV = {
     # piece, and qemu scans its whole space for each piece it refuses: with the default a 32-bit process
     # takes about a minute to start, with this two seconds. A 32-bit Windows program sees 2 GiB anyway.
     "QEMU_RESERVED_VA": "0x80800000",
+    # (QEMU_PAGESIZE=65536 would start a 32-bit process in 1 s instead of 3.6 s, but then no process can
+    # map the page Wine shares with the wineserver at 0x7ffe0000: GetTickCount stands still. Not used.)
 }
 # Wine's two loaders, called directly: Debian's `wine` wrapper picks the 32-bit one whenever wine32 is
 # installed, and a 32-bit `reg import` in a 64-bit prefix writes into the redirected view. A program is
@@ -71,6 +73,7 @@ EMULATED_SLOWDOWN = 6
 # have more than one link) is copied.
 LINKED_FOLDERS = ("drive_c/windows/system32", "drive_c/windows/syswow64", "drive_c/windows/winsxs")
 TEMPLATE_STAMP = ".e2e-template"
+WINE_INF = Path("/usr/share/wine/wine.inf")
 
 DEFAULT_PATCH_DIR = r"C:\Patch Package"
 UTILITY_NAME = "PatchUpdate.exe"
@@ -304,7 +307,27 @@ def templates_folder(given: Optional[Path] = None) -> Path:
 
 def _stamp_matches(template: Path, wanted: str) -> bool:
     stamp = template / TEMPLATE_STAMP
-    return stamp.is_file() and stamp.read_text() == wanted
+    return stamp.is_file() and stamp.read_text() == wanted and not missing_services(template)
+
+
+def missing_services(prefix: Path) -> list[str]:
+    """The services of wine.inf's DefaultInstall.Services that the prefix's registry lacks.
+
+    wineboot installs them near the end of its work. Emulated, one of its processes now and then dies of
+    a segmentation fault half-way, and wineboot still ends with 0: such a prefix lacks them.
+    """
+    try:
+        inf = WINE_INF.read_text(errors="replace")
+    except OSError:  # another Wine's layout: nothing to check against
+        return []
+    try:
+        registry = (prefix / "system.reg").read_text(errors="replace").lower()
+    except OSError:
+        return ["all (no system.reg)"]
+    section = re.search(r"^\[DefaultInstall\.Services\]\s*$(.*?)(?=^\[)", inf, re.M | re.S)
+    names = re.findall(r"^AddService=([^,\s]+)", section.group(1), re.M) if section else []
+    return [name for name in names
+            if f"[system\\\\currentcontrolset\\\\services\\\\{name.lower()}]" not in registry]
 
 
 def template_ready(template: Path, arch: str) -> bool:
@@ -396,6 +419,9 @@ def _make_prefix(staging: Path, arch: str, attempt: int) -> Optional[str]:
             end_prefix(staging, env)  # whatever is left of the attempt, and only that
     if not (staging / "system.reg").is_file() or not (staging / "drive_c" / "windows").is_dir():
         return "wineboot left no usable prefix"
+    missing = missing_services(staging)
+    if missing:
+        return f"wineboot ended, but the prefix lacks services it installs: {', '.join(missing)}"
     return None
 
 
