@@ -385,11 +385,14 @@ def make_template(template: Path, arch: str = "win64", say: Optional[Callable[[s
 
 
 _MAKING: dict[Path, str] = {}  # staging folders of templates being made in this process, with their arch
+_RUNNING: dict[Path, dict] = {}  # prefixes of this process whose wineserver runs, with their environment
 
 
-def abandon_templates() -> None:
-    """Ends the Wine processes of the templates this process is making and removes them: for a signal
-    handler, when the process is told to stop (the threads making them can't be stopped)."""
+def abandon() -> None:
+    """Ends the Wine processes of the prefixes this process started and removes half-made templates: for a
+    signal handler, when the process is told to stop (a test run given up, a test's time out)."""
+    for path, env in list(_RUNNING.items()):
+        end_prefix(path, env)
     for staging, arch in list(_MAKING.items()):
         end_prefix(staging, wine_env(staging, arch))
         shutil.rmtree(staging, ignore_errors=True)
@@ -479,6 +482,7 @@ class Prefix:
         # Lingering, so the separate wine calls of a scenario share one server and its start-up cost; not
         # forever, so a scenario killed by its timeout leaves no server behind for long.
         # Its output goes nowhere: a server outliving the scenario must not hold the test runner's pipes.
+        _RUNNING[self.path] = self.env
         try:
             subprocess.run(["wineserver", f"-p{linger}"], env=self.env, check=True, timeout=60,
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -523,6 +527,7 @@ class Prefix:
             end_prefix(self.path, self.env)
         kill_processes(self.path)  # nothing left of it, whatever the server did
         self.reap_background()
+        _RUNNING.pop(self.path, None)
 
 
 # --------------------------------------------------------------------------------------------------

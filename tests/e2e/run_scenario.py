@@ -185,8 +185,9 @@ def check_machinery(where: harness.Locations, progress: Progress) -> int:
 
 
 def abandon(signum, frame) -> None:
-    """Told to stop while making templates: their Wine processes go too, and nothing half-made stays."""
-    harness.abandon_templates()
+    """Told to stop: the Wine processes of the prefixes started here go too, and no half-made template
+    stays. (In a shared prefix started elsewhere, the next scenario ends what this one left.)"""
+    harness.abandon()
     os._exit(128 + signum)
 
 
@@ -208,13 +209,13 @@ def main() -> int:
     args = parser.parse_args()
 
     progress = Progress()
+    signal.signal(signal.SIGTERM, abandon)
+    signal.signal(signal.SIGINT, abandon)
     templates = harness.templates_folder(args.templates)
     retries_file = args.retries_file or (args.build_dir.resolve() / "machinery_retries.txt" if args.build_dir else None)
     retries = Retries(retries_file)
     if args.make_template:
         arches = [args.arch] if args.arch != "all" else ["win64"] + (["win32"] if harness.runs_32bit() else [])
-        signal.signal(signal.SIGTERM, abandon)
-        signal.signal(signal.SIGINT, abandon)
         return make_templates(templates, arches, retries, progress)
     if args.arch == "all":
         parser.error("--arch all goes with --make-template only")

@@ -151,6 +151,7 @@ class SharedPrefix:
             raise ValueError(f"{s.name} can't run in a shared prefix: {why_not}")
         if self.running():
             paths, keys = self._load()
+            self._end_leftovers()  # of a run that was killed
         else:
             self.say(f"starting the shared {self.arch} prefix {self.path} and its services")
             self._start()
@@ -167,10 +168,13 @@ class SharedPrefix:
 
     def give_back(self, prefix: Prefix) -> None:
         """Ends what the scenario left running; the wineserver and Wine's own programs stay."""
+        self._end_leftovers()
+        prefix.reap_background()
+
+    def _end_leftovers(self) -> None:
         def wine_own(pid: int, name: str) -> bool:
             return name.startswith("wineserver") or "c:\\windows\\" in command_line(pid).lower()
         kill_processes(self.path, spare=wine_own)
-        prefix.reap_background()
 
     # --- Resetting ---
 
