@@ -80,12 +80,14 @@ def _remove(path: Path) -> None:
 
 
 def template_keys(template: Path) -> set[str]:
-    """The template's keys under HKEY_LOCAL_MACHINE, lower case, as system.reg lists them."""
+    """The template's keys under HKEY_LOCAL_MACHINE, lower case. system.reg lists the keys that hold
+    values or no subkeys; the keys above them are there too."""
     keys = set()
     with open(template / "system.reg", encoding="utf-8", errors="replace") as f:
         for line in f:
             if line.startswith("["):
-                keys.add(line[1:line.rindex("]")].replace("\\\\", "\\").lower())
+                parts = line[1:line.rindex("]")].replace("\\\\", "\\").lower().split("\\")
+                keys.update("\\".join(parts[:i]) for i in range(1, len(parts) + 1))
     return keys
 
 
@@ -202,6 +204,8 @@ class SharedPrefix:
         parts = key[len(HKLM):].split("\\")
         for i in range(1, len(parts) + 1):
             if "\\".join(parts[:i]).lower() not in self._keys:
+                if i < 2:  # never a whole branch such as SOFTWARE: the template can't lack it
+                    raise RuntimeError(f"the template's registry has no {HKLM + parts[0]}: {self.template}")
                 return HKLM + "\\".join(parts[:i])
         return None
 
