@@ -344,9 +344,12 @@ def make_template(template: Path, arch: str = "win64", say: Optional[Callable[[s
     """Makes the template prefix unless an up-to-date one is there; returns the seconds it took (0: none).
 
     Under the template's lock (template_cache.py), so that parallel users make it once and never copy a
-    half-made one. Each wineboot runs under the watchdog: emulated 32-bit wineboot now and then hangs with
-    every process idle, and a fresh attempt gets through. `say` gets what happens; `on_retry` the reason
-    for each attempt that is ended and started again. Raises MachineryFailure when no attempt succeeds.
+    half-made one. Each attempt (a wineboot into a staging folder of its own) runs under the watchdog:
+    emulated 32-bit wineboot now and then hangs with every process idle, and a fresh attempt gets through.
+    A normal attempt never idles for long, so once every running attempt has idled WINEBOOT_SPARE_SECONDS
+    a fresh one starts beside them, without waiting for the watchdog's minute: the first to finish wins,
+    the others are ended. `say` gets what happens; `on_retry` the reason of each attempt that failed.
+    Raises MachineryFailure when WINEBOOT_ATTEMPTS attempts failed.
     """
     say = say or _print
     wanted = template_stamp(arch)
@@ -362,30 +365,92 @@ def make_template(template: Path, arch: str = "win64", say: Optional[Callable[[s
             end_prefix(stale, wine_env(stale, arch))
             shutil.rmtree(stale, ignore_errors=True)
         started = time.monotonic()
-        staging = template_cache.staging_path(template)
-        reasons = []
-        _MAKING[staging] = arch
+        attempts: list[_Attempt] = []
+        reasons: list[str] = []
+        winner: Optional[_Attempt] = None
+
+        def start() -> None:
+            attempt = _Attempt(len(attempts) + 1, template_cache.staging_path(template, len(attempts) + 1), arch)
+            attempts.append(attempt)
+            attempt.start()
+
         try:
-            for attempt in range(1, WINEBOOT_ATTEMPTS + 1):
-                reason = _make_prefix(staging, arch, attempt)
-                if reason is None:
+            start()
+            while winner is None:
+                time.sleep(0.5)
+                for attempt in attempts:
+                    if attempt.done.is_set() and not attempt.reported:
+                        attempt.reported = True
+                        if attempt.reason is None:
+                            winner = attempt
+                            break
+                        reasons.append(f"attempt {attempt.number}: {attempt.reason}")
+                        say(f"{arch} template prefix: attempt {attempt.number} failed: {attempt.reason}")
+                        if on_retry:
+                            on_retry(f"{arch} template prefix, attempt {attempt.number}: {attempt.reason}")
+                if winner is not None:
                     break
-                reasons.append(f"attempt {attempt}: {reason}")
-                if attempt == WINEBOOT_ATTEMPTS:
+                running = [attempt for attempt in attempts if not attempt.done.is_set()]
+                if len(attempts) < WINEBOOT_ATTEMPTS and not running:
+                    say(f"{arch} template prefix: starting attempt {len(attempts) + 1} now")
+                    start()
+                elif len(attempts) < WINEBOOT_ATTEMPTS and all(
+                        attempt.dog.idle_seconds >= WINEBOOT_SPARE_SECONDS for attempt in running):
+                    idle = ", ".join(f"attempt {attempt.number}" for attempt in running)
+                    say(f"{arch} template prefix: {idle} idle for {WINEBOOT_SPARE_SECONDS} s; starting attempt "
+                        f"{len(attempts) + 1} beside it (the watchdog ends an attempt idle for a minute)")
+                    start()
+                elif not running:
                     raise MachineryFailure(f"the {arch} template prefix could not be made: " + "; ".join(reasons))
-                say(f"{arch} template prefix: attempt {attempt} ended ({reason}); starting attempt {attempt + 1} now")
-                if on_retry:
-                    on_retry(f"{arch} template prefix, attempt {attempt}: {reason}")
-            (staging / TEMPLATE_STAMP).write_text(wanted)
-            template_cache.put_in_place(staging, template)
+            (winner.staging / TEMPLATE_STAMP).write_text(wanted)
+            template_cache.put_in_place(winner.staging, template)
+            if len(attempts) > 1:
+                say(f"{arch} template prefix: attempt {winner.number} made it"
+                    + ("; ending the others" if any(not a.done.is_set() for a in attempts) else ""))
         finally:
-            _MAKING.pop(staging, None)
-            shutil.rmtree(staging, ignore_errors=True)  # gone already when it was put in place
+            for attempt in attempts:
+                attempt.abandon()
     return time.monotonic() - started
 
 
+# An attempt at a template whose programs have all idled this long gets a fresh attempt beside it.
+WINEBOOT_SPARE_SECONDS = 15
 _MAKING: dict[Path, str] = {}  # staging folders of templates being made in this process, with their arch
 _RUNNING: dict[Path, dict] = {}  # prefixes of this process whose wineserver runs, with their environment
+
+
+class _Attempt:
+    """One attempt at a template, in a thread of its own."""
+
+    def __init__(self, number: int, staging: Path, arch: str):
+        self.number = number
+        self.staging = staging
+        self.arch = arch
+        self.dog = Watchdog(staging, wine_env(staging, arch))
+        self.reason: Optional[str] = None  # why it failed
+        self.done = threading.Event()
+        self.reported = False
+        self.thread = threading.Thread(target=self._run, daemon=True)
+
+    def start(self) -> None:
+        _MAKING[self.staging] = self.arch
+        self.thread.start()
+
+    def _run(self) -> None:
+        try:
+            self.reason = _make_prefix(self.staging, self.arch, self.number, self.dog)
+        except Exception as e:  # reported as the attempt's failure
+            self.reason = f"{type(e).__name__}: {e}"
+        finally:
+            self.done.set()
+
+    def abandon(self) -> None:
+        """Ends the attempt if it still runs, and removes its folder (gone already if it was put in place)."""
+        if not self.done.is_set():
+            end_prefix(self.staging, wine_env(self.staging, self.arch))
+            self.thread.join(timeout=60)
+        shutil.rmtree(self.staging, ignore_errors=True)
+        _MAKING.pop(self.staging, None)
 
 
 def abandon() -> None:
@@ -398,12 +463,12 @@ def abandon() -> None:
         shutil.rmtree(staging, ignore_errors=True)
 
 
-def _make_prefix(staging: Path, arch: str, attempt: int) -> Optional[str]:
-    """One wineboot into a fresh staging folder, watched; None when it made a usable prefix, else why not."""
+def _make_prefix(staging: Path, arch: str, attempt: int, dog: Watchdog) -> Optional[str]:
+    """One wineboot into a fresh staging folder, watched by `dog`; None when it made a usable prefix, else
+    why not."""
     shutil.rmtree(staging, ignore_errors=True)
     staging.parent.mkdir(parents=True, exist_ok=True)
-    env = wine_env(staging, arch)
-    dog = Watchdog(staging, env)
+    env = dog.env
     done = False
     try:
         with dog.watching(f"wineboot made the {arch} template prefix (attempt {attempt})"):

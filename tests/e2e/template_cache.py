@@ -56,8 +56,8 @@ def locked(template: Path, exclusive: bool, on_wait: Optional[Callable[[], None]
             fcntl.flock(lock, fcntl.LOCK_UN)
 
 
-def staging_path(template: Path) -> Path:
-    return template.with_name(f"{template.name}{STAGING_MARK}{os.getpid()}")
+def staging_path(template: Path, attempt: int) -> Path:
+    return template.with_name(f"{template.name}{STAGING_MARK}{os.getpid()}-{attempt}")
 
 
 def stale_staging(template: Path) -> list[Path]:

@@ -129,6 +129,7 @@ class Watchdog:
         self.fired: Optional[str] = None
         self.fired_after: Optional[float] = None  # seconds from the start of the watch to the end of the prefix
         self.watching_now = False
+        self.idle_seconds = 0.0  # how long the prefix has been idle, as the current watch last saw it
 
     def watching(self, what: str, planned_pause: float = 0.0) -> "_Watch":
         """A watch; inside another watch of the same prefix it changes nothing (the outer one goes on)."""
@@ -147,6 +148,7 @@ class _Watch:
         self.nested = self.dog.watching_now
         if not self.nested:
             self.dog.watching_now = True
+            self.dog.idle_seconds = 0.0
             self.dog.fired = None
             self.dog.fired_after = None
             self.started = time.monotonic()
@@ -176,8 +178,9 @@ class _Watch:
             used_since += used
             if changed or used_since >= threshold:
                 active_at, used_since = time.monotonic(), 0
+                self.dog.idle_seconds = 0.0
                 continue
-            idle = time.monotonic() - active_at
+            idle = self.dog.idle_seconds = time.monotonic() - active_at
             if idle >= self.allowed:
                 names = ", ".join(sorted(name for name, _ in now.values())) or "none left"
                 self.dog.fired = (f"watchdog: the prefix's programs used no processor time for {idle:.0f} s "
