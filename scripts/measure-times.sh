@@ -6,8 +6,8 @@
 #
 #   scripts/measure-times.sh [--runs N] [demo|test|both]
 #
-# Clones and template caches live in a temporary folder, removed at the end; the user's own cache is not
-# touched. The tools must be installed (scripts/setup.sh). Three runs of both take about an hour and a
+# Clones and template caches live in a temporary folder, removed at the end (each run's output is kept in
+# /tmp/measure-times.*); the user's own cache is not touched. The tools must be installed (scripts/setup.sh). Three runs of both take about an hour and a
 # quarter on the 2-core development machine; nothing else should run meanwhile.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,6 +23,7 @@ done
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+logs=$(mktemp -d /tmp/measure-times.XXXX)  # each run's output, kept
 failed=0
 
 # measure NAME CACHE SCRIPT: one run of scripts/SCRIPT from a fresh clone with the template cache CACHE.
@@ -32,18 +33,16 @@ measure() {
   git clone -q "$repo" "$clone"
   load=$(cut -d' ' -f1-3 /proc/loadavg)
   began=$SECONDS
-  if ! PATCHUPDATE_WINE_TEMPLATES="$cache" "$clone/scripts/$script" >"$work/run.log" 2>&1; then
+  if ! PATCHUPDATE_WINE_TEMPLATES="$cache" "$clone/scripts/$script" >"$logs/${name// /-}.log" 2>&1; then
     status=FAILED
     failed=1
-    cp "$work/run.log" "/tmp/measure-times-${name// /-}.log"
   fi
   printf '%-11s %4d s  (%d:%02d)  %s  load before: %s\n' "$name" $((SECONDS - began)) \
     $(((SECONDS - began) / 60)) $(((SECONDS - began) % 60)) "$status" "$load"
-  [ "$status" = passed ] || echo "            log: /tmp/measure-times-${name// /-}.log"
   rm -rf "$clone"
 }
 
-echo "$(git -C "$repo" rev-parse --short HEAD), $(nproc) cores, $(uname -r), $(date '+%F %H:%M')"
+echo "$(git -C "$repo" rev-parse --short HEAD), $(nproc) cores, $(uname -r), $(date '+%F %H:%M'); logs in $logs"
 for i in $(seq 1 "$runs"); do
   if [ "$what" != test ]; then
     measure "demo cold $i" "$work/cache-demo-$i" demo.sh
