@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the build and test tools (Debian 12). Idempotent: touches apt only when a package is missing.
+# scripts/check-setup-mid-sync.sh runs it as on a fresh machine whose mirror is mid-sync (simulated).
 # Wine needs its 32-bit half (wine32:i386) for the 32-bit PatchUpdate.exe and for 32-bit prefixes, so
 # the i386 architecture is added first when it isn't there. Where the kernel won't run 32-bit programs
 # (ia32 emulation switched off), 32-bit Wine runs under qemu-i386, registered for 32-bit ELF files here.
@@ -36,9 +37,7 @@ done
 apt_update() {
   local log
   log=$(mktemp)
-  if ! "${sudo[@]}" apt-get update 2>&1 | tee "$log"; then
-    :
-  fi
+  "${sudo[@]}" apt-get update 2>&1 | tee "$log" || true
   if grep -q '^E: \|^W: Failed to fetch\|^Err:' "$log"; then
     echo "setup: warning: apt-get update could not fetch every index (see above); going on with what it has"
   fi

@@ -50,7 +50,7 @@ def verify(exe: Path, cert: Path) -> subprocess.CompletedProcess:
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build-dir", type=Path, required=True, help="the e2e build folder")
-    parser.add_argument("--templates", type=Path, help="folder of the template prefixes (default: DIR)")
+    parser.add_argument("--templates", type=Path, help="folder of the template prefixes (default: the cache)")
     parser.add_argument("--utility", type=Path, required=True)
     parser.add_argument("--scenario", default="run_patch_applied")
     args = parser.parse_args()
@@ -80,9 +80,10 @@ def main() -> int:
         # In a folder of its own: the same scenario may be running beside it with the unsigned exe.
         build_dir = args.build_dir.resolve()
         where = harness.Locations(helpers=build_dir / "helpers", runs=temp / "runs", utility=signed,
-                                  template=harness.template_path((args.templates or build_dir).resolve(), "win64"))
+                                  template=harness.template_path(harness.templates_folder(args.templates), "win64"))
         scenario = harness.find(run_scenario.all_scenarios(), args.scenario)
-        outcome = harness.run_scenario(scenario, where)
+        outcome = run_scenario.run_once_more_on_machinery_failure(scenario, where, False, None, print,
+                                                                  lambda reason: None)
         harness.report(scenario, outcome)
         if outcome.failures:
             failures.append(f"the signed copy fails scenario {args.scenario}")

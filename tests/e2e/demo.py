@@ -3,6 +3,11 @@
 On 64-bit Windows two runs (the first applies the patch, the second finds it applied); then one run on a
 32-bit Windows machine, where the product's keys have no Wow6432Node (Mode 2).
 
+The two machines are played side by side, with progress lines as they go (see progress.py); each one's
+story is printed whole when it is complete, 64-bit first. A template prefix the cache lacks is made
+first (or waited for, when another process is making it). When Wine hangs or won't start, the machine is
+played once more.
+
   demo.py --build-dir BUILD/tests/e2e [--templates TDIR] --utility BUILD/PatchUpdate.exe [--keep]
 """
 
@@ -11,6 +16,7 @@ import dataclasses
 import shutil
 import sys
 import tempfile
+import threading
 from pathlib import Path
 from typing import Optional
 
@@ -22,6 +28,8 @@ import installation as inst  # noqa: E402
 import texts  # noqa: E402
 import windows32  # noqa: E402
 from harness import Expect, InstallerStandIn, ProductExe, Scenario  # noqa: E402
+from progress import Progress  # noqa: E402
+from watchdog import MachineryFailure  # noqa: E402
 
 PATCH_INFO = "Veldorant 14.0 Update 2"
 DESCRIPTOR = (b"PatchInfo=" + PATCH_INFO.encode() + b"\r\n"
@@ -37,7 +45,6 @@ SAMPLE = Scenario(
     installer=InstallerStandIn(name="Update2Setup.exe", actions=["copy new_Vdt.exe"],
                                files={"new_Vdt.exe": ProductExe("14.0.0.200")}),
     expect=Expect(console="", log=None, min_seconds=0))
-
 
 
 def indented(text: str) -> str:
@@ -82,33 +89,35 @@ def describe_record(text: Optional[str]) -> str:
     return "none" if text is None else f'"{text}"'
 
 
-def run_once(number: int, machine: Machine, prefix: harness.Prefix, run_dir: Path,
-             utility: Path) -> tuple[harness.UtilityRun, State]:
+def run_once(number: int, machine: Machine, prefix: harness.Prefix, run_dir: Path, utility: Path,
+             out: list[str], progress: Progress) -> tuple[harness.UtilityRun, State]:
     before = state(prefix, machine)
-    print(f"=== Run {number} ({machine.title}): wine \"{SAMPLE.utility_path}\", started from {SAMPLE.cwd}\n")
+    progress.say(f"{machine.title}: run {number} of the utility")
+    out.append(f"=== Run {number} ({machine.title}): wine \"{SAMPLE.utility_path}\", started from {SAMPLE.cwd}\n")
     run = harness.run_utility(machine.sample, prefix, run_dir, utility)
     after = state(prefix, machine)
-    print("Console, all the operator sees:")
-    print(indented(run.console.decode("cp1252")))
+    out.append("Console, all the operator sees:")
+    out.append(indented(run.console.decode("cp1252")))
     attempted = texts.CONSOLE_INSTALLING.encode() in run.console
     pause = "10 s after an install attempt" if attempted else "7 s when there is nothing to install"
-    print(f"Exit code {run.code} after {run.elapsed:.1f} s (the utility waits {pause}, so the console can be read).\n")
+    out.append(f"Exit code {run.code} after {run.elapsed:.1f} s (the utility waits {pause}, so the console can be "
+               "read).\n")
     log = prefix.unix(SAMPLE.log_path)
-    print(f"Run log {SAMPLE.log_path} (each run writes it anew):")
-    print(indented(log.read_bytes().decode("cp1252").replace("\r\n", "\n") if log.is_file() else ""))
-    print()
-    print("Afterwards:")
+    out.append(f"Run log {SAMPLE.log_path} (each run writes it anew):")
+    out.append(indented(log.read_bytes().decode("cp1252").replace("\r\n", "\n") if log.is_file() else ""))
+    out.append("")
+    out.append("Afterwards:")
     change = (lambda a, b: f"{a} -> {b}" if a != b else f"{b} (unchanged)")
-    print(f"  Vdt.exe file version:   {change(before.exe_version or 'none', after.exe_version or 'none')}")
-    print(f"  installedupdates.dat:   {change(describe_record(before.record), describe_record(after.record))}")
+    out.append(f"  Vdt.exe file version:   {change(before.exe_version or 'none', after.exe_version or 'none')}")
+    out.append(f"  installedupdates.dat:   {change(describe_record(before.record), describe_record(after.record))}")
     new_calls = after.installer_calls[len(before.installer_calls):]
     if not new_calls:
-        print("  Installer:              not started")
+        out.append("  Installer:              not started")
     for call in new_calls:
         hidden = "hidden" if call.get("show") == "0" else f"show state {call.get('show')}"
-        print(f"  Installer:              started {hidden}, in {call.get('cwd')}, as\n"
-              f"    {call.get('commandline')}")
-    print()
+        out.append(f"  Installer:              started {hidden}, in {call.get('cwd')}, as\n"
+                   f"    {call.get('commandline')}")
+    out.append("")
     return run, after
 
 
@@ -130,76 +139,123 @@ def already_applied_problems(number: int, run: harness.UtilityRun, before: State
     return problems
 
 
-def show_machine(machine: Machine, runs: int, where: harness.Locations) -> None:
+def introduce(machine: Machine, runs: int, where: harness.Locations) -> list[str]:
     times = "twice" if runs == 2 else "once"
-    print(f"--- {machine.title}: a throwaway Wine prefix ({machine.arch}), the utility run {times} ---\n")
-    print(f"Installation: registry keys under {machine.keys},\n"
-          f"  {machine.product_exe} of file version 14.0.0.100, no {harness.RECORD_NAME} yet.")
-    print(f"Patch package {SAMPLE.patch_dir}: {harness.UTILITY_NAME} ({harness.pe_machine(where.utility)}), "
-          f"{harness.DESCRIPTOR_NAME} and Update2Setup.exe\n"
-          "  (a stand-in for the real installer: it puts a Vdt.exe of version 14.0.0.200 in place).\n")
+    return [f"--- {machine.title}: a throwaway Wine prefix ({machine.arch}), the utility run {times} ---\n",
+            f"Installation: registry keys under {machine.keys},\n"
+            f"  {machine.product_exe} of file version 14.0.0.100, no {harness.RECORD_NAME} yet.",
+            f"Patch package {SAMPLE.patch_dir}: {harness.UTILITY_NAME} ({harness.pe_machine(where.utility)}), "
+            f"{harness.DESCRIPTOR_NAME} and Update2Setup.exe\n"
+            "  (a stand-in for the real installer: it puts a Vdt.exe of version 14.0.0.200 in place).\n"]
 
 
-def on_machine(machine: Machine, where: harness.Locations, keep: bool, number: int) -> list[str]:
+def on_machine(machine: Machine, where: harness.Locations, keep: bool, number: int, progress: Progress,
+               out: list[str]) -> list[str]:
     """Lays out the sample on a fresh machine and runs the utility: twice on 64-bit Windows, where the
-    second run must find the patch applied, once on 32-bit Windows."""
-    seconds = harness.make_template(where.template, machine.arch)
-    if seconds:
-        print(f"(created the {machine.arch} template Wine prefix in {seconds:.0f} s; later runs reuse it)\n")
+    second run must find the patch applied, once on 32-bit Windows. Its story goes to `out`; returns
+    what went wrong. Raises MachineryFailure when Wine hung or would not start."""
     runs = 2 if machine.arch == "win64" else 1
-    show_machine(machine, runs, where)
+    out += introduce(machine, runs, where)
     run_dir = Path(tempfile.mkdtemp(prefix=f"patchupdate-demo-{machine.arch}-"))
     prefix = harness.Prefix(run_dir / "prefix", machine.arch)
     problems: list[str] = []
     try:
         harness.clone_prefix(where.template, prefix.path)
         prefix.start_server()
-        harness.lay_out(machine.sample, where, prefix, run_dir)
+        starting = f"{machine.title}: Wine starts its services and the sample is laid out"
+        if harness.emulated_32bit() and machine.arch == "win32":
+            starting += " (emulated: half a minute or more)"
+        with progress.step(starting):
+            harness.lay_out(machine.sample, where, prefix, run_dir)
         before = state(prefix, machine)
-        run, after = run_once(number, machine, prefix, run_dir, where.utility)
+        run, after = run_once(number, machine, prefix, run_dir, where.utility, out, progress)
         problems += applied_problems(number, run, before, after)
         if runs == 2:
-            again, finally_ = run_once(number + 1, machine, prefix, run_dir, where.utility)
+            again, finally_ = run_once(number + 1, machine, prefix, run_dir, where.utility, out, progress)
             problems += already_applied_problems(number + 1, again, after, finally_)
     finally:
         prefix.shut_down()
         if keep:
-            print(f"prefix kept in {prefix.path} (WINEPREFIX={prefix.path} WINEARCH={machine.arch})")
+            out.append(f"prefix kept in {prefix.path} (WINEPREFIX={prefix.path} WINEARCH={machine.arch})\n")
         else:
             shutil.rmtree(run_dir, ignore_errors=True)
     return problems
 
 
+@dataclasses.dataclass
+class Show:
+    """One machine's part of the demo, run in a thread of its own: its story and what went wrong."""
+    machine: Machine
+    number: int
+    story: list[str] = dataclasses.field(default_factory=list)
+    problems: list[str] = dataclasses.field(default_factory=list)
+
+
+def play(show: Show, where: harness.Locations, keep: bool, progress: Progress) -> None:
+    """The machine's part: its template prefix (made unless the cache has it), then the runs. A failure of
+    the machinery (a hang the watchdog ended, a wineserver that did not start) is tried once more."""
+    machine = show.machine
+    try:
+        for attempt in (1, 2):
+            try:
+                if not harness.template_ready(where.template, machine.arch):
+                    with progress.step(f"{machine.title}: the {machine.arch} template Wine prefix, made once per "
+                                       f"machine (kept in {where.template.parent})"):
+                        harness.make_template(where.template, machine.arch, say=progress.say)
+                story: list[str] = []
+                show.problems = on_machine(machine, where, keep, show.number, progress, story)
+                show.story = story
+                return
+            except MachineryFailure as e:
+                if attempt == 2:
+                    show.problems = [f"{machine.title}: Wine failed twice: {e}"]
+                    return
+                progress.say(f"{machine.title}: Wine failed ({e}); starting this machine once more")
+    except Exception as e:  # shown with the other problems
+        show.problems = [f"{machine.title}: {type(e).__name__}: {e}"]
+    finally:
+        progress.say(f"{machine.title}: done")
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build-dir", type=Path, required=True)
-    parser.add_argument("--templates", type=Path, help="folder of the template prefixes (default: the build dir)")
+    parser.add_argument("--templates", type=Path, help="folder of the template prefixes (default: the cache)")
     parser.add_argument("--utility", type=Path, required=True)
     parser.add_argument("--keep", action="store_true", help="keep the throwaway prefixes and print where they are")
     args = parser.parse_args()
     build_dir = args.build_dir.resolve()
-    templates = (args.templates or build_dir).resolve()
+    templates = harness.templates_folder(args.templates)
+    progress = Progress()
 
-    print("PatchUpdate demo: throwaway Windows machines (Wine prefixes) with Veldorant 14.0 installed and a\n"
-          "patch package beside it. The utility is run as an administrator or a deployment script would.\n")
-    print(f"{harness.DESCRIPTOR_NAME}:")
-    print(indented(DESCRIPTOR.decode().replace("\r\n", "\n")))
-    print()
+    progress.block("PatchUpdate demo: throwaway Windows machines (Wine prefixes) with Veldorant 14.0 installed and\n"
+                   "a patch package beside it. The utility is run as an administrator or a deployment script would.\n")
+    progress.block(f"{harness.DESCRIPTOR_NAME}:\n" + indented(DESCRIPTOR.decode().replace("\r\n", "\n")) + "\n")
     if harness.emulated_32bit() and harness.pe_machine(args.utility) == "i386":
-        print("(this kernel runs no 32-bit code itself: Wine's 32-bit half runs under qemu-i386, so each\n"
-              " start of a 32-bit program takes seconds here; on Windows it takes milliseconds)\n")
+        progress.block("(this kernel runs no 32-bit code itself: Wine's 32-bit half runs under qemu-i386, so each\n"
+                       " start of a 32-bit program takes seconds here; on Windows it takes milliseconds)\n")
+    # Both machines at once: most of the time each waits for one emulated process, or for the utility's
+    # pauses. Each story is shown whole, in order, as soon as it is complete.
+    shows = [Show(MACHINES[0], 1), Show(MACHINES[1], 3)]
+    threads = []
+    for show in shows:
+        where = harness.Locations(helpers=build_dir / "helpers",
+                                  template=harness.template_path(templates, show.machine.arch),
+                                  runs=build_dir / "runs", utility=args.utility.resolve(), arch=show.machine.arch)
+        threads.append(threading.Thread(target=play, args=(show, where, args.keep, progress), daemon=True))
+        threads[-1].start()
     problems: list[str] = []
-    number = 1
-    for machine in MACHINES:
-        where = harness.Locations(helpers=build_dir / "helpers", template=harness.template_path(templates, machine.arch),
-                                  runs=build_dir / "runs", utility=args.utility.resolve(), arch=machine.arch)
-        problems += on_machine(machine, where, args.keep, number)
-        number += 2 if machine.arch == "win64" else 1
+    for show, thread in zip(shows, threads):
+        thread.join()
+        if show.story:
+            progress.block("\n" + "\n".join(show.story))
+        problems += show.problems
     for problem in problems:
-        print("DEMO FAILED: " + problem)
+        progress.block("DEMO FAILED: " + problem)
     if not problems:
-        print("On 64-bit Windows run 1 applied the patch and recorded it, run 2 found it applied and started\n"
-              "nothing; on 32-bit Windows run 3 found the product in Mode 2 and applied the patch.")
+        progress.block("On 64-bit Windows run 1 applied the patch and recorded it, run 2 found it applied and started\n"
+                       "nothing; on 32-bit Windows run 3 found the product in Mode 2 and applied the patch.")
+        progress.say("demo complete")
     return 1 if problems else 0
 
 

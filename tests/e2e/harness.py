@@ -5,7 +5,11 @@ what the patch folder holds (descriptor, installer stand-in) and what must come 
 exit code, elapsed time, the run log, files left behind, the installer's recorded calls). The harness
 copies a template prefix, lays everything out, runs the utility from a working directory other than
 its own folder with stdout redirected to a file, then checks byte for byte and prints a diff for each
-mismatch. Every scenario has its own prefix and so its own wineserver; they can run in parallel.
+mismatch. A scenario has a prefix of its own, with its own wineserver, so scenarios can run in parallel;
+or it takes its turn in a running prefix shared with others (shared_prefix.py), where starting Wine's
+services for each scenario would cost more than the scenario itself (32-bit Wine under emulation).
+Every wait on Wine runs under a watchdog (watchdog.py) that ends a prefix whose processes all idle for a
+minute beyond the planned pauses; that and the other failures of the machinery raise MachineryFailure.
 
 Python 3 standard library only.
 """
@@ -27,15 +31,20 @@ import sys
 import threading
 import time
 from pathlib import Path
-from typing import Mapping, Optional, Sequence, Union
+from typing import Callable, Mapping, Optional, Sequence, Union
 
+import template_cache
 import texts
+from watchdog import MachineryFailure, Watchdog, end_prefix, kill_processes
 
 # No Mono or Gecko prompts, no debug noise, no window system, the same locale (so the same ANSI code
 # page) wherever the tests run.
 WINE_ENV = {
     "WINEDEBUG": "-all",
-    "WINEDLLOVERRIDES": "mscoree,mshtml=",
+    # winemenubuilder (started by wineboot) would write menu entries and file associations into $HOME;
+    # winedbg, started for a program that crashes (now and then an emulated Wine process), waits for
+    # ever without a terminal and keeps the prefix from ending.
+    "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d",
     "LC_ALL": "C.UTF-8",
     "LANG": "C.UTF-8",
     # Read only by qemu-i386, where it runs Wine's 32-bit half: a guest address space of 2 GiB and 8 MiB
@@ -43,6 +52,8 @@ WINE_ENV = {
     # piece, and qemu scans its whole space for each piece it refuses: with the default a 32-bit process
     # takes about a minute to start, with this two seconds. A 32-bit Windows program sees 2 GiB anyway.
     "QEMU_RESERVED_VA": "0x80800000",
+    # (QEMU_PAGESIZE=65536 would start a 32-bit process in 1 s instead of 3.6 s, but then no process can
+    # map the page Wine shares with the wineserver at 0x7ffe0000: GetTickCount stands still. Not used.)
 }
 # Wine's two loaders, called directly: Debian's `wine` wrapper picks the 32-bit one whenever wine32 is
 # installed, and a 32-bit `reg import` in a 64-bit prefix writes into the redirected view. A program is
@@ -62,6 +73,7 @@ EMULATED_SLOWDOWN = 6
 # have more than one link) is copied.
 LINKED_FOLDERS = ("drive_c/windows/system32", "drive_c/windows/syswow64", "drive_c/windows/winsxs")
 TEMPLATE_STAMP = ".e2e-template"
+WINE_INF = Path("/usr/share/wine/wine.inf")
 
 DEFAULT_PATCH_DIR = r"C:\Patch Package"
 UTILITY_NAME = "PatchUpdate.exe"
@@ -77,12 +89,17 @@ PLANTED_DLL = "planted.dll"  # helpers/planted_dll.cpp
 PLANTED_MARKER = r"C:\planted_dll_loads.txt"  # one line per load of a planted DLL: process|dll
 DOS_ATTRIBUTES = {"r": 0x1, "h": 0x2, "s": 0x4, "a": 0x20}
 
-WINEBOOT_SECONDS = 480  # one attempt at making a template prefix (about 30 s, 2 min where emulated)
+# One attempt at making a template prefix takes about 20 s (a minute where 32-bit code is emulated); the
+# watchdog ends a hung one within a minute, this bounds one that keeps working without end.
+WINEBOOT_SECONDS = 480
 WINEBOOT_ATTEMPTS = 3
 HELPER_START_SECONDS = 60  # a sleeper or file holder must be up by then
 HELPER_LIFETIME_SECONDS = 300  # they end by themselves even if nobody kills them
 SERVER_LINGER_SECONDS = 30  # a scenario's wineserver outlives its last process by this much
 UTILITY_TIMEOUT_SECONDS = 150
+# The utility's longest closing pause (7 s when there is nothing to install, 10 s after an install): the
+# watchdog allows it beside the minute of idleness, and the installer stand-in's own sleeps.
+UTILITY_PAUSE_SECONDS = 10
 F_SETPIPE_SZ, F_GETPIPE_SZ = 1031, 1032  # Linux fcntl commands for a pipe's capacity
 INTERRUPTION_POLL_SECONDS = 0.005
 
@@ -284,58 +301,222 @@ def slowdown(exe: Path) -> int:
 
 
 def template_stamp(arch: str) -> str:
-    """What made a template: a template made by another Wine, for another architecture or before wine32
-    was there (a 64-bit prefix then has no 32-bit half) is made anew."""
+    """What made a template: a template made by another Wine, for another architecture, before wine32
+    was there (a 64-bit prefix then has no 32-bit half) or with other DLL overrides is made anew."""
     loaders = "wine64 wine32" if runs_32bit() else "wine64"
-    return f"{wine_version()}\narch {arch}\nloaders {loaders}\n"
+    return f"{wine_version()}\narch {arch}\nloaders {loaders}\noverrides {WINE_ENV['WINEDLLOVERRIDES']}\n"
 
 
 def template_path(templates: Path, arch: str) -> Path:
     return templates / f"wine-template-{arch}"
 
 
-def make_template(template: Path, arch: str = "win64") -> float:
-    """Creates the template prefix once; returns the seconds it took (0 when it was already there)."""
+def templates_folder(given: Optional[Path] = None) -> Path:
+    """The folder of the template prefixes: the one given, else the machine's cache (template_cache.py)."""
+    return template_cache.folder(given)
+
+
+def _stamp_matches(template: Path, wanted: str) -> bool:
     stamp = template / TEMPLATE_STAMP
+    return stamp.is_file() and stamp.read_text() == wanted and not missing_services(template)
+
+
+def missing_services(prefix: Path) -> list[str]:
+    """The services of wine.inf's DefaultInstall.Services that the prefix's registry lacks.
+
+    wineboot installs them near the end of its work. Emulated, one of its processes now and then dies of
+    a segmentation fault half-way, and wineboot still ends with 0: such a prefix lacks them.
+    """
+    try:
+        inf = WINE_INF.read_text(errors="replace")
+    except OSError:  # another Wine's layout: nothing to check against
+        return []
+    try:
+        registry = (prefix / "system.reg").read_text(errors="replace").lower()
+    except OSError:
+        return ["all (no system.reg)"]
+    section = re.search(r"^\[DefaultInstall\.Services\]\s*$(.*?)(?=^\[)", inf, re.M | re.S)
+    names = re.findall(r"^AddService=([^,\s]+)", section.group(1), re.M) if section else []
+    return [name for name in names
+            if f"[system\\\\currentcontrolset\\\\services\\\\{name.lower()}]" not in registry]
+
+
+def template_ready(template: Path, arch: str) -> bool:
+    """Whether an up-to-date template prefix is there."""
+    return _stamp_matches(template, template_stamp(arch))
+
+
+def _print(text: str) -> None:
+    print(text, flush=True)
+
+
+def make_template(template: Path, arch: str = "win64", say: Optional[Callable[[str], None]] = None,
+                  on_retry: Optional[Callable[[str], None]] = None) -> float:
+    """Makes the template prefix unless an up-to-date one is there; returns the seconds it took (0: none).
+
+    Under the template's lock (template_cache.py), so that parallel users make it once and never copy a
+    half-made one. Each attempt (a wineboot into a staging folder of its own) runs under the watchdog:
+    emulated 32-bit wineboot now and then hangs with every process idle, and a fresh attempt gets through.
+    A normal attempt never idles for long, so once every running attempt has idled WINEBOOT_SPARE_SECONDS
+    a fresh one starts beside them, without waiting for the watchdog's minute: the first to finish wins,
+    the others are ended. `say` gets what happens; `on_retry` the reason of each attempt that failed.
+    Raises MachineryFailure when WINEBOOT_ATTEMPTS attempts failed.
+    """
+    say = say or _print
     wanted = template_stamp(arch)
-    if stamp.is_file() and stamp.read_text() == wanted:
+    if _stamp_matches(template, wanted):
         return 0.0
     if arch == "win32" and not runs_32bit():
         raise RuntimeError("a 32-bit prefix needs wine32 and 32-bit programs to run (scripts/setup.sh)")
-    started = time.monotonic()
-    staging = template.with_name(template.name + f".tmp{os.getpid()}")
-    # Emulated 32-bit Wine now and then hangs in wineboot for good (seen: an idle rundll32 after 14 min,
-    # where 2 min are usual); a fresh attempt gets through.
-    for attempt in range(1, WINEBOOT_ATTEMPTS + 1):
-        shutil.rmtree(staging, ignore_errors=True)
-        staging.parent.mkdir(parents=True, exist_ok=True)
-        env = wine_env(staging, arch)
+    waiting = lambda: say(f"the {arch} template prefix is being made by another process; waiting for it")
+    with template_cache.locked(template, exclusive=True, on_wait=waiting):
+        if _stamp_matches(template, wanted):
+            return 0.0
+        for stale in template_cache.stale_staging(template):  # left by a maker that was killed
+            end_prefix(stale, wine_env(stale, arch))
+            shutil.rmtree(stale, ignore_errors=True)
+        started = time.monotonic()
+        attempts: list[_Attempt] = []
+        reasons: list[str] = []
+        winner: Optional[_Attempt] = None
+
+        def start() -> None:
+            attempt = _Attempt(len(attempts) + 1, template_cache.staging_path(template, len(attempts) + 1), arch)
+            attempts.append(attempt)
+            attempt.start()
+
         try:
-            subprocess.run([ARCHES[arch], "wineboot", "--init"], env=env, check=True, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=WINEBOOT_SECONDS)
-            subprocess.run(["wineserver", "-w"], env=env, check=True, timeout=WINEBOOT_SECONDS)
-            break
-        except subprocess.TimeoutExpired:
-            if attempt == WINEBOOT_ATTEMPTS:
-                raise
+            start()
+            while winner is None:
+                time.sleep(0.5)
+                for attempt in attempts:
+                    if attempt.done.is_set() and not attempt.reported:
+                        attempt.reported = True
+                        if attempt.reason is None:
+                            winner = attempt
+                            break
+                        reasons.append(f"attempt {attempt.number}: {attempt.reason}")
+                        say(f"{arch} template prefix: attempt {attempt.number} failed: {attempt.reason}")
+                        if on_retry:
+                            on_retry(f"{arch} template prefix, attempt {attempt.number}: {attempt.reason}")
+                if winner is not None:
+                    break
+                running = [attempt for attempt in attempts if not attempt.done.is_set()]
+                if len(attempts) < WINEBOOT_ATTEMPTS and not running:
+                    say(f"{arch} template prefix: starting attempt {len(attempts) + 1} now")
+                    start()
+                elif len(attempts) < WINEBOOT_ATTEMPTS and all(
+                        attempt.dog.idle_seconds >= WINEBOOT_SPARE_SECONDS for attempt in running):
+                    idle = ", ".join(f"attempt {attempt.number}" for attempt in running)
+                    say(f"{arch} template prefix: {idle} idle for {WINEBOOT_SPARE_SECONDS} s; starting attempt "
+                        f"{len(attempts) + 1} beside it (the watchdog ends an attempt idle for a minute)")
+                    start()
+                elif not running:
+                    raise MachineryFailure(f"the {arch} template prefix could not be made: " + "; ".join(reasons))
+            (winner.staging / TEMPLATE_STAMP).write_text(wanted)
+            template_cache.put_in_place(winner.staging, template)
+            if len(attempts) > 1:
+                say(f"{arch} template prefix: attempt {winner.number} made it"
+                    + ("; ending the others" if any(not a.done.is_set() for a in attempts) else ""))
         finally:
-            subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
-    if not (staging / "system.reg").is_file() or not (staging / "drive_c" / "windows").is_dir():
-        raise RuntimeError(f"wineboot left no usable prefix in {staging}")
-    (staging / TEMPLATE_STAMP).write_text(wanted)
-    shutil.rmtree(template, ignore_errors=True)
-    staging.rename(template)
+            for attempt in attempts:
+                attempt.abandon()
     return time.monotonic() - started
 
 
+# An attempt at a template whose programs have all idled this long gets a fresh attempt beside it.
+WINEBOOT_SPARE_SECONDS = 15
+_MAKING: dict[Path, str] = {}  # staging folders of templates being made in this process, with their arch
+_RUNNING: dict[Path, dict] = {}  # prefixes of this process whose wineserver runs, with their environment
+
+
+class _Attempt:
+    """One attempt at a template, in a thread of its own."""
+
+    def __init__(self, number: int, staging: Path, arch: str):
+        self.number = number
+        self.staging = staging
+        self.arch = arch
+        self.dog = Watchdog(staging, wine_env(staging, arch))
+        self.reason: Optional[str] = None  # why it failed
+        self.done = threading.Event()
+        self.reported = False
+        self.thread = threading.Thread(target=self._run, daemon=True)
+
+    def start(self) -> None:
+        _MAKING[self.staging] = self.arch
+        self.thread.start()
+
+    def _run(self) -> None:
+        try:
+            self.reason = _make_prefix(self.staging, self.arch, self.number, self.dog)
+        except Exception as e:  # reported as the attempt's failure
+            self.reason = f"{type(e).__name__}: {e}"
+        finally:
+            self.done.set()
+
+    def abandon(self) -> None:
+        """Ends the attempt if it still runs, and removes its folder (gone already if it was put in place)."""
+        if not self.done.is_set():
+            end_prefix(self.staging, wine_env(self.staging, self.arch))
+            self.thread.join(timeout=60)
+        shutil.rmtree(self.staging, ignore_errors=True)
+        _MAKING.pop(self.staging, None)
+
+
+def abandon() -> None:
+    """Ends the Wine processes of the prefixes this process started and removes half-made templates: for a
+    signal handler, when the process is told to stop (a test run given up, a test's time out)."""
+    for path, env in list(_RUNNING.items()):
+        end_prefix(path, env)
+    for staging, arch in list(_MAKING.items()):
+        end_prefix(staging, wine_env(staging, arch))
+        shutil.rmtree(staging, ignore_errors=True)
+
+
+def _make_prefix(staging: Path, arch: str, attempt: int, dog: Watchdog) -> Optional[str]:
+    """One wineboot into a fresh staging folder, watched by `dog`; None when it made a usable prefix, else
+    why not."""
+    shutil.rmtree(staging, ignore_errors=True)
+    staging.parent.mkdir(parents=True, exist_ok=True)
+    env = dog.env
+    done = False
+    try:
+        with dog.watching(f"wineboot made the {arch} template prefix (attempt {attempt})"):
+            subprocess.run([ARCHES[arch], "wineboot", "--init"], env=env, check=True, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=WINEBOOT_SECONDS)
+            subprocess.run(["wineserver", "-w"], env=env, check=True, timeout=WINEBOOT_SECONDS)
+        done = True
+    except MachineryFailure as e:
+        return str(e)
+    except subprocess.TimeoutExpired as e:
+        return f"{e.cmd[-2] if len(e.cmd) > 1 else e.cmd[0]} still at work after {e.timeout:.0f} s"
+    except subprocess.CalledProcessError as e:
+        return f"{' '.join(e.cmd[-2:])} ended with code {e.returncode}"
+    finally:
+        if not done:
+            end_prefix(staging, env)  # whatever is left of the attempt, and only that
+    if not (staging / "system.reg").is_file() or not (staging / "drive_c" / "windows").is_dir():
+        return "wineboot left no usable prefix"
+    missing = missing_services(staging)
+    if missing:
+        return f"wineboot ended, but the prefix lacks services it installs: {', '.join(missing)}"
+    return None
+
+
 def clone_prefix(template: Path, dest: Path) -> None:
-    if not (template / TEMPLATE_STAMP).is_file():
-        raise RuntimeError(f"no template prefix at {template}; run with --make-template first")
-    shutil.rmtree(dest, ignore_errors=True)
-    _clone_tree(template, dest, template)
+    """Copies the template into dest: registry and small files copied, large read-only folders linked."""
+    try:
+        with template_cache.locked(template, exclusive=False):
+            if not (template / TEMPLATE_STAMP).is_file():
+                raise RuntimeError(f"no template prefix at {template}; run with --make-template first")
+            shutil.rmtree(dest, ignore_errors=True)
+            _clone_tree(template, dest, template, linking=[True])
+    except OSError as e:
+        raise MachineryFailure(f"the prefix could not be copied from {template}: {e}") from e
 
 
-def _clone_tree(src: Path, dst: Path, root: Path, linked: bool = False) -> None:
+def _clone_tree(src: Path, dst: Path, root: Path, linking: list, linked: bool = False) -> None:
     dst.mkdir(parents=True)
     for entry in os.scandir(src):
         source, target = Path(entry.path), dst / entry.name
@@ -343,23 +524,28 @@ def _clone_tree(src: Path, dst: Path, root: Path, linked: bool = False) -> None:
             os.symlink(os.readlink(source), target)
         elif entry.is_dir():
             rel = source.relative_to(root).as_posix()
-            _clone_tree(source, target, root, linked or rel in LINKED_FOLDERS)
+            _clone_tree(source, target, root, linking, linked or rel in LINKED_FOLDERS)
         elif entry.name == "wineserver" and src == root:
             continue  # a running server's lock file; each prefix gets its own server
-        elif linked:
-            os.link(source, target)
+        elif linked and linking[0]:
+            try:
+                os.link(source, target)
+            except OSError:  # the templates' cache on another file system: copies, from now on
+                linking[0] = False
+                shutil.copy2(source, target)
         else:
             shutil.copy2(source, target)
 
 
 class Prefix:
-    """One scenario's prefix and its wineserver."""
+    """A scenario's prefix and its wineserver; every wait on its processes under its watchdog."""
 
     def __init__(self, path: Path, arch: str = "win64"):
         self.path = path
         self.arch = arch
         self.env = wine_env(path, arch)
         self.background: list[subprocess.Popen] = []
+        self.watchdog = Watchdog(path, self.env)
 
     def unix(self, win_path: str) -> Path:
         """The Unix path of a C:\\ path inside the prefix."""
@@ -368,12 +554,17 @@ class Prefix:
         parts = [p for p in win_path[3:].split("\\") if p]
         return self.path.joinpath("drive_c", *parts)
 
-    def start_server(self) -> None:
+    def start_server(self, linger: int = SERVER_LINGER_SECONDS) -> None:
         # Lingering, so the separate wine calls of a scenario share one server and its start-up cost; not
         # forever, so a scenario killed by its timeout leaves no server behind for long.
         # Its output goes nowhere: a server outliving the scenario must not hold the test runner's pipes.
-        subprocess.run(["wineserver", f"-p{SERVER_LINGER_SECONDS}"], env=self.env, check=True, timeout=60,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        _RUNNING[self.path] = self.env
+        try:
+            subprocess.run(["wineserver", f"-p{linger}"], env=self.env, check=True, timeout=60,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        except (subprocess.CalledProcessError, subprocess.TimeoutExpired) as e:
+            end_prefix(self.path, self.env)
+            raise MachineryFailure(f"the wineserver of {self.path} did not start: {e}") from e
 
     def loader(self, exe: Path) -> str:
         """The loader for a program laid out from `exe`; a 64-bit program has no place in a 32-bit prefix."""
@@ -384,8 +575,9 @@ class Prefix:
     def run(self, args: Sequence[str], timeout: float = 120, **kwargs) -> subprocess.CompletedProcess:
         """Runs one of the prefix's own tools (reg, attrib, ...)."""
         slow = EMULATED_SLOWDOWN if self.arch == "win32" and emulated_32bit() else 1
-        return subprocess.run([ARCHES[self.arch], *args], env=self.env, stdin=subprocess.DEVNULL,
-                              timeout=timeout * slow, **kwargs)
+        with self.watchdog.watching(f"{args[0]} ran"):
+            return subprocess.run([ARCHES[self.arch], *args], env=self.env, stdin=subprocess.DEVNULL,
+                                  timeout=timeout * slow, **kwargs)
 
     def start(self, exe: Path, args: Sequence[str]) -> subprocess.Popen:
         """Starts a program laid out from `exe` in the background; args[0] is its Windows path."""
@@ -394,15 +586,24 @@ class Prefix:
         self.background.append(proc)
         return proc
 
-    def shut_down(self) -> None:
-        subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
-        subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
+    def reap_background(self) -> None:
         for proc in self.background:
             try:
                 proc.wait(timeout=30)
             except subprocess.TimeoutExpired:
                 proc.kill()
                 proc.wait()
+        self.background.clear()
+
+    def shut_down(self) -> None:
+        try:
+            subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
+            subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
+        except subprocess.TimeoutExpired:
+            end_prefix(self.path, self.env)
+        kill_processes(self.path)  # nothing left of it, whatever the server did
+        self.reap_background()
+        _RUNNING.pop(self.path, None)
 
 
 # --------------------------------------------------------------------------------------------------
@@ -617,6 +818,7 @@ class Outcome:
     timings: dict[str, float]
     stderr: str = ""
     notes: list[str] = dataclasses.field(default_factory=list)  # figures worth seeing even on success
+    retries: list[str] = dataclasses.field(default_factory=list)  # why the machinery was tried again
 
 
 @dataclasses.dataclass(frozen=True)
@@ -628,22 +830,35 @@ class Locations:
     arch: str = "win64"  # the prefix's Windows: "win64" or "win32"
 
 
-def run_scenario(s: Scenario, where: Locations, keep: bool = False) -> Outcome:
+def run_scenario(s: Scenario, where: Locations, keep: bool = False, shared=None) -> Outcome:
+    """Lays out the scenario, runs the utility and checks what came out.
+
+    In a prefix of its own, copied from the template, unless `shared` (a shared_prefix.SharedPrefix,
+    entered) gives it its turn in a running prefix, reset to the template's keys and files first.
+    Raises MachineryFailure when the machinery failed (see watchdog.py); a run that failed its checks is
+    an Outcome with failures.
+    """
     timings: dict[str, float] = {}
     run_dir = where.runs / s.name
     shutil.rmtree(run_dir, ignore_errors=True)
     run_dir.mkdir(parents=True)
-    prefix = Prefix(run_dir / "prefix", where.arch)
-    if s.planted_dlls:
-        prefix.env["WINEDLLOVERRIDES"] = native_first(prefix.env["WINEDLLOVERRIDES"], s.planted_dlls)
 
     tick = time.monotonic()
-    clone_prefix(where.template, prefix.path)
-    timings["prefix copy"] = time.monotonic() - tick
+    if shared is None:
+        prefix = Prefix(run_dir / "prefix", where.arch)
+        clone_prefix(where.template, prefix.path)
+        laid_out = s
+        timings["prefix copy"] = time.monotonic() - tick
+    else:
+        prefix, laid_out = shared.take(s)
+        timings["prefix reset"] = time.monotonic() - tick
+    if s.planted_dlls:
+        prefix.env["WINEDLLOVERRIDES"] = native_first(prefix.env["WINEDLLOVERRIDES"], s.planted_dlls)
     try:
         tick = time.monotonic()
-        prefix.start_server()
-        lay_out(s, where, prefix, run_dir)
+        if shared is None:
+            prefix.start_server()
+        lay_out(laid_out, where, prefix, run_dir)
         timings["setup"] = time.monotonic() - tick
 
         cwd = prefix.unix(s.cwd)
@@ -654,7 +869,10 @@ def run_scenario(s: Scenario, where: Locations, keep: bool = False) -> Outcome:
 
         # Stops what still runs (sleepers, holders, a stray installer) before the files are read.
         tick = time.monotonic()
-        prefix.shut_down()
+        if shared is None:
+            prefix.shut_down()
+        else:
+            shared.give_back(prefix)
         timings["shutdown"] = time.monotonic() - tick
 
         emulated = slowdown(where.utility) > 1
@@ -666,7 +884,10 @@ def run_scenario(s: Scenario, where: Locations, keep: bool = False) -> Outcome:
         return Outcome(failures, timings, run.stderr, notes)
     finally:
         if "shutdown" not in timings:
-            prefix.shut_down()
+            if shared is None:
+                prefix.shut_down()
+            else:
+                shared.give_back(prefix)
         for win_path in s.read_only:
             release_read_only(prefix.unix(win_path))
         if not keep:
@@ -715,10 +936,19 @@ def wait_with_usage(proc: subprocess.Popen, timeout: float) -> tuple[Optional[in
     return proc.returncode, usage.ru_utime + usage.ru_stime
 
 
+def planned_pause_seconds(s: Scenario) -> float:
+    """How long a run of this scenario may idle on purpose: the utility's closing pause and the installer
+    stand-in's sleeps."""
+    actions = s.installer.actions or () if s.installer else ()
+    sleeps = [action.split()[1] for action in actions if action.startswith("sleep ")]
+    return UTILITY_PAUSE_SECONDS + sum(int(seconds) for seconds in sleeps if seconds.isdigit())
+
+
 def run_utility(s: Scenario, prefix: Prefix, run_dir: Path, utility: Path) -> UtilityRun:
     """Starts the utility from the scenario's working directory, stdout redirected to a file."""
     if s.interruption is not None:
-        return run_interrupted(s, prefix, run_dir, utility)
+        with prefix.watchdog.watching("the utility ran, its console stalled", planned_pause_seconds(s)):
+            return run_interrupted(s, prefix, run_dir, utility)
     cwd = prefix.unix(s.cwd)
     cwd.mkdir(parents=True, exist_ok=True)
     console_file, stderr_file = run_dir / "console.bin", run_dir / "stderr.txt"
@@ -729,9 +959,10 @@ def run_utility(s: Scenario, prefix: Prefix, run_dir: Path, utility: Path) -> Ut
         # utility's architecture) reads its full exit code on the Windows side.
         command = ([s.utility_path] if s.companion is None
                    else [EXIT_CODE_HELPER, s.patch_dir + "\\" + COMPANION_NAME, *s.companion.args])
-        proc = subprocess.Popen([prefix.loader(utility), *command], env=prefix.env, stdin=subprocess.DEVNULL,
-                                cwd=cwd, stdout=out, stderr=err)
-        code, cpu = wait_with_usage(proc, UTILITY_TIMEOUT_SECONDS * slowdown(utility))
+        with prefix.watchdog.watching("the utility ran", planned_pause_seconds(s)):
+            proc = subprocess.Popen([prefix.loader(utility), *command], env=prefix.env, stdin=subprocess.DEVNULL,
+                                    cwd=cwd, stdout=out, stderr=err)
+            code, cpu = wait_with_usage(proc, UTILITY_TIMEOUT_SECONDS * slowdown(utility))
     elapsed = time.monotonic() - tick
     return UtilityRun(code, console_file.read_bytes(), stderr_file.read_text(errors="replace"), elapsed,
                       started_at, datetime.datetime.now(), cpu)
@@ -854,8 +1085,9 @@ def lay_out(s: Scenario, where: Locations, prefix: Prefix, run_dir: Path) -> Non
         ready = rf"C:\Holders\{i}\ready"
         proc = prefix.start(where.helpers / "file_holder.exe", [holder, path, lifetime, ready, *sharing])
         waits.append((prefix.unix(ready), proc, f"holder of {path!r}"))
-    for ready_path, proc, what in waits:
-        wait_for(ready_path, proc, what, slow)
+    with prefix.watchdog.watching("the helper programs started"):
+        for ready_path, proc, what in waits:
+            wait_for(ready_path, proc, what, slow)
     for win_path in s.read_only:
         make_read_only(prefix.unix(win_path))
     for win_path, letters in s.attributes.items():
@@ -1011,15 +1243,17 @@ def check_kept_results(s: Scenario, prefix: Prefix) -> list[str]:
 
 
 def check_registry_record(s: Scenario, prefix: Prefix) -> list[str]:
-    """The record under HKLM\\SOFTWARE\\Veldorant\\PatchUpdate as `reg query` shows it (started anew: the
-    scenario's server is down by now, so it is shut down again afterwards)."""
+    """The record under HKLM\\SOFTWARE\\Veldorant\\PatchUpdate as `reg query` shows it. A scenario's own
+    server is down by now and is shut down again afterwards; a shared prefix's still runs and stays."""
     assert s.companion is not None
     output = prefix.path.parent / "reg_query.txt"
+    own_server = prefix.path not in _RUNNING
     try:
         with open(output, "wb") as out:
             result = prefix.run(["reg", "query", texts.RECORD_KEY], stdout=out, stderr=out)
     finally:
-        prefix.shut_down()
+        if own_server:
+            prefix.shut_down()
     text = output.read_bytes().decode("utf-8", errors="replace")
     if result.returncode != 0:
         return [f"reg query {texts.RECORD_KEY} failed ({result.returncode}): {text!r}"]
@@ -1042,6 +1276,8 @@ def report(s: Scenario, outcome: Outcome, out=sys.stdout) -> None:
     spent = ", ".join(f"{k} {v:.1f} s" for k, v in outcome.timings.items())
     verdict = "PASS" if not outcome.failures else "FAIL"
     print(f"{verdict} {s.name}: {s.description}\n  timings: {spent}", file=out)
+    for retry in outcome.retries:
+        print("  retried once, the machinery failed: " + retry.replace("\n", "\n    "), file=out)
     for note in outcome.notes:
         print("  note: " + note, file=out)
     for failure in outcome.failures:

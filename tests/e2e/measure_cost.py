@@ -84,7 +84,7 @@ def run_empty(prefix: harness.Prefix, empty: Path, cwd: Path) -> tuple[int, floa
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build-dir", type=Path, required=True, help="the e2e build folder")
-    parser.add_argument("--templates", type=Path, help="folder of the template prefixes (default: DIR)")
+    parser.add_argument("--templates", type=Path, help="folder of the template prefixes (default: the cache)")
     parser.add_argument("--utility", type=Path, required=True)
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     parser.add_argument("--repetitions", type=int, default=5)
@@ -94,7 +94,7 @@ def main() -> int:
 
     build_dir = args.build_dir.resolve()
     where = harness.Locations(helpers=build_dir / "helpers",
-                              template=harness.template_path((args.templates or build_dir).resolve(), "win64"),
+                              template=harness.template_path(harness.templates_folder(args.templates), "win64"),
                               runs=build_dir / "runs", utility=args.utility.resolve())
     empty = where.helpers / "empty.exe"
     problems: list[str] = []

@@ -15,6 +15,8 @@
 //   exit N       end now with exit code N
 //   crash        die of an access violation
 //   abort        die through abort()
+//   block        wait for ever without using the processor, as a hung program does (the harness's
+//                watchdog must end it)
 // INSTALLPATH comes from INSTALLPATH="..." on the command line. Failed actions append "error: ..." to
 // the record. Without an actions file it just ends with exit code 0.
 #include <cstdlib>
@@ -123,6 +125,8 @@ int main() {
       Crash();
     } else if (verb == L"abort") {
       std::abort();
+    } else if (verb == L"block") {
+      Sleep(INFINITE);
     } else {
       Record("error: unknown action " + e2e::ToUtf8(line));
     }
