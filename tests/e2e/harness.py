@@ -35,7 +35,7 @@ from typing import Callable, Mapping, Optional, Sequence, Union
 
 import template_cache
 import texts
-from watchdog import MachineryFailure, Watchdog, end_prefix, kill_processes
+from watchdog import MachineryFailure, Watchdog, end_prefix, kill_processes, prefix_processes
 
 # No Mono or Gecko prompts, no debug noise, no window system, the same locale (so the same ANSI code
 # page) wherever the tests run.
@@ -1247,7 +1247,7 @@ def check_registry_record(s: Scenario, prefix: Prefix) -> list[str]:
     server is down by now and is shut down again afterwards; a shared prefix's still runs and stays."""
     assert s.companion is not None
     output = prefix.path.parent / "reg_query.txt"
-    own_server = prefix.path not in _RUNNING
+    own_server = not any(name.startswith("wineserver") for name, _ in prefix_processes(prefix.path).values())
     try:
         with open(output, "wb") as out:
             result = prefix.run(["reg", "query", texts.RECORD_KEY], stdout=out, stderr=out)
