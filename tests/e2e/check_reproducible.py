@@ -39,7 +39,8 @@ def build(source: Path, root: Path, toolchain: str, build_type: str, jobs: int) 
     out = root / "build"
     toolchain_copy = copy / Path(toolchain).resolve().relative_to(source.resolve())
     subprocess.run(["cmake", "-S", str(copy), "-B", str(out), "-G", "Ninja", f"-DCMAKE_BUILD_TYPE={build_type}",
-                    f"-DCMAKE_TOOLCHAIN_FILE={toolchain_copy}", "-DPATCHUPDATE_BUILD_TESTS=OFF"],
+                    f"-DCMAKE_TOOLCHAIN_FILE={toolchain_copy}", "-DPATCHUPDATE_BUILD_TESTS=OFF",
+                    "-DPATCHUPDATE_COMPILER_CACHE=OFF"],  # compiled here, not taken from the cache
                    check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", str(out), "--target", "PatchUpdate", "--parallel", str(jobs)],
                    check=True, stdout=subprocess.DEVNULL)
