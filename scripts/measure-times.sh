@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Measures the README's figures for the two commands: scripts/demo.sh and scripts/test.sh, each from a
-# clean clone of the committed HEAD, first with an empty template cache (cold), then from another clean
-# clone with the cache the cold run left (warm); N times (default 3). Prints one line per run: its wall
+# clean clone of the committed HEAD, first with empty caches (Wine templates and ccache: cold), then from
+# another clean clone with the caches the cold run left (warm); N times (default 3). Prints one line per run: its wall
 # time, whether it passed, and the machine's load average just before it.
 #
 #   scripts/measure-times.sh [--runs N] [demo|test|both]
 #
-# Clones and template caches live in a temporary folder, removed at the end (each run's output is kept in
-# /tmp/measure-times.*); the user's own cache is not touched. The tools must be installed (scripts/setup.sh). Three runs of both take about an hour and a
-# quarter on the 2-core development machine; nothing else should run meanwhile.
+# Clones and caches live in a temporary folder, removed at the end (each run's output is kept in
+# /tmp/measure-times.*); the user's own caches are not touched. The tools must be installed
+# (scripts/setup.sh). Three runs of both take about an hour on the 2-core development machine; nothing
+# else should run meanwhile.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 runs=3
@@ -33,7 +34,7 @@ measure() {
   git clone -q "$repo" "$clone"
   load=$(cut -d' ' -f1-3 /proc/loadavg)
   began=$SECONDS
-  if ! PATCHUPDATE_WINE_TEMPLATES="$cache" "$clone/scripts/$script" >"$logs/${name// /-}.log" 2>&1; then
+  if ! PATCHUPDATE_WINE_TEMPLATES="$cache" CCACHE_DIR="$cache-ccache" "$clone/scripts/$script" >"$logs/${name// /-}.log" 2>&1; then
     status=FAILED
     failed=1
   fi
