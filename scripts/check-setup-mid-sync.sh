@@ -54,10 +54,11 @@ EOF
 # apt would purge with them), and without the i386 architecture. python3 and openssl stay: a Debian
 # machine has them, and much else depends on them.
 packages=$(sed -n '/^packages=(/,/^)/p' scripts/setup.sh | sed '1d;$d')
-# shellcheck disable=SC2086
+# shellcheck disable=SC2046,SC2086  # one package name a word
 gone=$(apt-get -s --auto-remove purge $(printf '%s\n' $packages | grep -vx 'python3\|openssl') |
   awk '/^Purg / { print $2 }')
 cp /var/lib/dpkg/status "$root/dpkg/status"
+# shellcheck disable=SC2086
 python3 - "$root/dpkg/status" $gone <<'PY'
 import sys
 path, gone = sys.argv[1], set(sys.argv[2:])

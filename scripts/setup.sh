@@ -11,7 +11,7 @@ packages=(
   g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine64 wine32:i386
   clang clang-tidy cppcheck libclang-rt-14-dev
-  osslsigncode openssl qemu-user-static ccache
+  osslsigncode openssl qemu-user-static ccache shellcheck pyflakes3
 )
 
 sudo=()

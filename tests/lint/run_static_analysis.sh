@@ -29,7 +29,7 @@ if [ -n "$windows_build" ] && [ -f "$windows_build/compile_commands.json" ]; the
   # clang parses them as MinGW would compile them: its C++ library and Windows headers, not the host's.
   mapfile -t mingw_includes < <("$mingw_target-g++-posix" -E -x c++ - -v </dev/null 2>&1 |
     sed -n '/#include <...> search starts here/,/End of search list/p' | grep -E '/c\+\+|mingw32/include$' | sed 's/^ *//')
-  extra=(--extra-arg=--target=$mingw_target --extra-arg=-nostdinc++)
+  extra=("--extra-arg=--target=$mingw_target" --extra-arg=-nostdinc++)
   for dir in "${mingw_includes[@]}"; do extra+=("--extra-arg=-isystem$dir"); done
   tidy -p "$windows_build" "${extra[@]}" "${win32[@]}" || status=1
 fi

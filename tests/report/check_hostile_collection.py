@@ -13,7 +13,6 @@ Python 3 standard library only; exit code 0 when every check holds.
 import csv
 import io
 import json
-import resource
 import subprocess
 import sys
 import tempfile
