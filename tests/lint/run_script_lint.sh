@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Lints the shell scripts with shellcheck and pyflakes over the Python tools and tests: the scripts that set up
+# Lints the shell scripts (shellcheck) and the Python tools and tests (pyflakes): the scripts that set up
 # machines and drive Wine fail in ways a compiler would have caught.
 # Usage: run_script_lint.sh <source-dir>
 set -euo pipefail
