@@ -1,6 +1,6 @@
 // An export is read as the programs that make it write it: a byte-order mark, Excel's "sep=" line and its
-// `;` where the decimal separator is a comma, quoted cells with line breaks in them, UTF-16 from a
-// PowerShell redirection. Machines compare as Windows names them: case-blind, by their NetBIOS part.
+// `;` where the decimal separator is a comma, Windows PowerShell's "#TYPE" line, quoted cells with line
+// breaks in them, UTF-16 from a PowerShell redirection. Machines compare as Windows names them: case-blind, by their NetBIOS part.
 #include "result/expected_machines.h"
 
 #include <algorithm>
@@ -17,7 +17,8 @@ constexpr wchar_t kListNotRead[] = L"it could not be read: ";
 constexpr wchar_t kListTooLarge[] = L"it is over 64 MiB (export the name column only)";
 constexpr wchar_t kListNotText[] = L"it is not text (UTF-8, or UTF-16 with a byte-order mark)";
 constexpr wchar_t kNoKnownColumn[] =
-    L"its first line names none of the columns \"Device name\", \"Name\", \"ComputerName\", \"DNSHostName\": ";
+    L"its first line names none of the columns \"Device name\", \"DeviceName\", \"Name\", \"ComputerName\", "
+    L"\"DNSHostName\": ";
 constexpr wchar_t kNoMachines[] = L"it names no machine";
 constexpr wchar_t kExpectedFrom[] = L"Expected: ";
 constexpr wchar_t kMachinesIn[] = L" machines listed in ";
@@ -230,6 +231,11 @@ ExpectedList ParseExpectedList(std::span<const std::uint8_t> bytes) {
     text.remove_prefix(std::min(text.size(), text.find('\n') + 1));
     skippedLines = 1;
   }
+  // Export-Csv in Windows PowerShell starts with the objects' type unless told not to.
+  if (text.starts_with("#TYPE ")) {
+    text.remove_prefix(std::min(text.size(), text.find('\n') + 1));
+    ++skippedLines;
+  }
 
   // A first line naming a known column makes a CSV; a first line with no separator in it, a plain list.
   std::vector<std::string> cells;
@@ -276,6 +282,7 @@ ExpectedList ParseExpectedList(std::span<const std::uint8_t> bytes) {
     }
   }
   SortAndMerge(list);
+  list.machines.shrink_to_fit();  // held for the whole walk
   if (list.machines.empty()) list.problem = kNoMachines;
   return list;
 }

@@ -16,8 +16,10 @@
 namespace result {
 
 // The columns that hold machine names, the first one found in the header deciding: Intune's device
-// export, then Configuration Manager's and Active Directory's.
-inline constexpr std::wstring_view kExpectedColumns[] = {L"Device name", L"Name", L"ComputerName", L"DNSHostName"};
+// list (as the admin center titles it, and as its report export names it), then Configuration
+// Manager's and Active Directory's.
+inline constexpr std::wstring_view kExpectedColumns[] = {L"Device name", L"DeviceName", L"Name", L"ComputerName",
+                                                         L"DNSHostName"};
 
 // Larger than an export of only the name column of any fleet; a list over it is refused.
 inline constexpr std::size_t kMaxExpectedListBytes = 64U << 20;

@@ -1096,6 +1096,12 @@ TEST_F(FleetReportTest, RunReportCommand_ExpectedList_MissingAndUnexpectedEachCo
        "DistinguishedName,DNSHostName\r\n\"CN=PC01,OU=Fleet,\r\nDC=corp\",pc01.corp.example.com\r\n"
        "\"CN=PC02,OU=Fleet,DC=corp\",pc02.corp.example.com\r\n",
        {"PC01"}, {"pc02"}, {}, 4, "(column \"DNSHostName\")"},
+      {"Intune's report export, and a ';' separator",
+       "DeviceName;OS\r\nPC01;Windows\r\nPC02;Windows\r\n", {"PC01"}, {"PC02"}, {}, 4, "(column \"DeviceName\")"},
+      {"Windows PowerShell's Export-Csv, its #TYPE line first",
+       "#TYPE Selected.Microsoft.ActiveDirectory.Management.ADComputer\r\n\"Name\",\"DNSHostName\"\r\n"
+       "\"PC01\",\"PC01.corp.example.com\"\r\n\"PC02\",\"\"\r\n\"PC03\",\"PC03.corp.example.com\"\r\n\"\",\"x\"\r\n",
+       {"PC01", "PC03"}, {"PC02"}, {}, 4, "1 lines passed over, the first on line 6"},
       {"the first known column decides", "DNSHostName,Name\nwrong.corp,PC01\n", {"PC01"}, {}, {}, 0,
        "(column \"Name\")"},
       {"a byte-order mark", "\xEF\xBB\xBF" "Device name\r\nPC01\r\nPC02\r\n", {"PC01"}, {"PC02"}, {}, 4,
@@ -1115,7 +1121,7 @@ TEST_F(FleetReportTest, RunReportCommand_ExpectedList_MissingAndUnexpectedEachCo
        "Name,OS\nPC01,x\n\"" + huge + "\",y\n=cmd|' /C calc'!A0,z\nPC\x1b[2J,w\n,v\nPC02,u\n", {"PC01"}, {"PC02"}, {}, 4,
        "4 lines passed over, the first on line 3"},
       {"no known column: said, nothing written", "Serial,Model\nX1,Y1\n", {"PC01"}, {}, {}, 1,
-       "names none of the columns \"Device name\", \"Name\", \"ComputerName\", \"DNSHostName\": Serial,Model"},
+       "names none of the columns \"Device name\", \"DeviceName\", \"Name\", \"ComputerName\", \"DNSHostName\": Serial,Model"},
       {"a list naming no machine", "\r\n\r\n", {"PC01"}, {}, {}, 1, "it names no machine"},
       {"not text", std::string("PC01\0\0\0", 7), {"PC01"}, {}, {}, 1, "it is not text"},
   };
