@@ -34,12 +34,13 @@ constexpr std::size_t kMaxCellBytes = 4 * kMaxExpectedNameChars + 4;
 constexpr std::size_t kMaxHeaderCells = 256;
 constexpr std::size_t kFirstLineShown = 120;
 
-wchar_t Lower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 char LowerByte(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool LessNoCase(std::wstring_view a, std::wstring_view b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                      [](wchar_t x, wchar_t y) { return Lower(x) < Lower(y); });
+// On UTF-8, letters of one case as Windows names compare (ASCII, as the report groups its machines).
+bool LessNoCase(std::string_view a, std::string_view b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return static_cast<unsigned char>(LowerByte(x)) < static_cast<unsigned char>(LowerByte(y));
+  });
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -159,8 +160,9 @@ class Records {
   bool blank_ = true;
 };
 
-// A name a folder could bear, of at most kMaxExpectedNameChars characters; empty when the cell holds none.
-std::wstring MachineName(std::string_view cell) {
+// A name a folder could bear, of at most kMaxExpectedNameChars characters, as UTF-8 (most names fit in
+// a string's own bytes); empty when the cell holds none.
+std::string MachineName(std::string_view cell) {
   if (cell.size() > kMaxCellBytes) return {};
   const std::wstring name = FromUtf8(cell);
   if (name.size() > kMaxExpectedNameChars) return {};
@@ -168,7 +170,7 @@ std::wstring MachineName(std::string_view cell) {
   const bool bad = std::any_of(label.begin(), label.end(), [](wchar_t c) {
     return c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0xFFFD || std::wstring_view(L"\\/:*?\"<>|,;").find(c) != std::wstring_view::npos;
   });
-  return bad ? std::wstring() : std::wstring(label);
+  return bad ? std::string() : ToUtf8(label);
 }
 
 void SortAndMerge(ExpectedList& list) {
@@ -191,9 +193,9 @@ std::wstring ShownLine(std::string_view text) {
 }  // namespace
 
 bool ExpectedList::See(std::wstring_view machine) {
-  const std::wstring_view label = FirstLabel(machine);
+  const std::string label = ToUtf8(FirstLabel(machine));
   const auto it = std::lower_bound(machines.begin(), machines.end(), label,
-                                   [](const Machine& m, std::wstring_view name) { return LessNoCase(m.name, name); });
+                                   [](const Machine& m, std::string_view name) { return LessNoCase(m.name, name); });
   if (it == machines.end() || LessNoCase(label, it->name)) return false;
   it->seen = true;
   return true;
@@ -202,7 +204,7 @@ bool ExpectedList::See(std::wstring_view machine) {
 std::vector<std::wstring> ExpectedList::Unseen() const {
   std::vector<std::wstring> unseen;
   for (const Machine& machine : machines) {
-    if (!machine.seen) unseen.push_back(machine.name);
+    if (!machine.seen) unseen.push_back(FromUtf8(machine.name));
   }
   return unseen;
 }
@@ -269,7 +271,7 @@ ExpectedList ParseExpectedList(std::span<const std::uint8_t> bytes) {
     if (separator == '\0' && cell.size() >= 2 && cell.front() == '"' && cell.back() == '"') {
       cell = Trimmed(cell.substr(1, cell.size() - 2));
     }
-    std::wstring name = MachineName(cell);
+    std::string name = MachineName(cell);
     if (name.empty()) {
       if (!records.Blank() && list.passedOver++ == 0) list.firstPassedOver = records.Line() + skippedLines;
       continue;

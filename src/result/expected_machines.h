@@ -44,7 +44,7 @@ struct ExpectedList {
   std::size_t size() const { return machines.size(); }
 
   struct Machine {
-    std::wstring name;  // its first label as listed
+    std::string name;  // its first label as listed, UTF-8
     bool seen = false;
   };
   std::vector<Machine> machines;  // case-blind in name order, each once
