@@ -228,11 +228,11 @@ int RunUtility() {
   return static_cast<int>(record.code);
 }
 
-int RunReport(const std::vector<std::wstring>& arguments) {
-  const std::wstring& folder = arguments[1];
-  const std::wstring csv = arguments.size() == 3 ? arguments[2] : platform::ChildPath(folder, result::kReportCsvName);
+int RunReport(const result::ReportArguments& arguments) {
+  const std::wstring& folder = arguments.folder;
+  const std::wstring csv = arguments.csv.empty() ? platform::ChildPath(folder, result::kReportCsvName) : arguments.csv;
   std::wstring out;
-  const int code = result::RunReportCommand(folder, csv, out);
+  const int code = result::RunReportCommand(folder, csv, out, arguments.expected);
   platform::WriteConsoleText(out);
   return code;
 }
@@ -242,7 +242,9 @@ int RunReport(const std::vector<std::wstring>& arguments) {
 int RunCompanion(const std::vector<std::wstring>& arguments) {
   try {
     if (arguments.empty()) return RunUtility();
-    if (arguments[0] == kReportCommand && (arguments.size() == 2 || arguments.size() == 3)) return RunReport(arguments);
+    if (arguments[0] == kReportCommand) {
+      if (const auto report = result::ParseReportArguments({arguments.begin() + 1, arguments.end()})) return RunReport(*report);
+    }
     if (arguments[0] == kRulesCommand && arguments.size() == 1) return RunRulesCommand();
     platform::WriteConsoleText(kUsage);
     return kUsageExitCode;

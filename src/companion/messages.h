@@ -7,7 +7,8 @@ namespace messages::companion {
 inline constexpr wchar_t kUsage[] =
     L"Usage: PatchUpdateResult.exe                      runs PatchUpdate.exe beside it, exits with its outcome's code\n"
     L"       PatchUpdateResult.exe rules                the detection and requirement rules for this package's patch\n"
-    L"       PatchUpdateResult.exe report FOLDER [CSV]  the outcomes of the logs collected under FOLDER\n";
+    L"       PatchUpdateResult.exe report FOLDER [CSV]  the outcomes of the logs collected under FOLDER\n"
+    L"             [--expected LIST]                    and the machines LIST names that have none there\n";
 
 // The closing line: "PatchUpdateResult: <outcome> (exit code N): <reason>".
 inline constexpr wchar_t kClosingPrefix[] = L"PatchUpdateResult: ";

@@ -34,6 +34,12 @@ constexpr wchar_t kCannotList[] = L"the folder could not be read: ";
 constexpr wchar_t kLinkNotFollowed[] = L"a link (junction, symbolic link or mount point): not followed";
 constexpr wchar_t kTooDeep[] = L"folders nested too deep: not read";
 constexpr wchar_t kNothingCollected[] = L"no log or outcome file of the utility in this folder";
+constexpr wchar_t kNoRunCollected[] = L"on the expected list, but no run of it in the folder";
+constexpr wchar_t kListNotUsed[] = L"The expected list could not be used: ";
+constexpr wchar_t kUnexpectedLine[] = L"not on the expected list: ";
+constexpr wchar_t kUnexpectedTail[] = L" of the machines above\n";
+constexpr wchar_t kUnexpectedList[] = L"not expected";
+constexpr wchar_t kExpectedOption[] = L"--expected";
 constexpr wchar_t kClaimsMachine[] = L" (the file names the machine \"";
 constexpr wchar_t kEarlier[] = L" (earlier: ";
 constexpr wchar_t kNoSuchFolder[] = L"The folder could not be read: ";
@@ -227,9 +233,10 @@ std::wstring WithCode(const wchar_t* what, std::uint32_t error) {
 
 class Walker {
  public:
-  Walker(const std::wstring& root, const std::function<void(const ReportRow&)>& sink)
+  Walker(const std::wstring& root, const std::function<void(const ReportRow&)>& sink, ExpectedList* expected)
       : root_(root),
         sink_(sink),
+        expected_(expected),
         now_(StampOfTime(static_cast<std::int64_t>(platform::CurrentSystemTime() / platform::kSystemTimeUnitsPerSecond) -
                          kSecondsFrom1601To1970)) {}
 
@@ -261,6 +268,7 @@ class Walker {
       Machine(top[first].machine, std::span(top).subspan(first, last - first));
       first = last;
     }
+    if (expected_ != nullptr) Missing();
     return std::move(totals_);
   }
 
@@ -457,10 +465,29 @@ class Walker {
   void Tally(const std::wstring& shown, Outcome outcome) {
     totals_.machines[outcome].push_back(shown);
     ++totals_.machineCount;
+    if (expected_ != nullptr && outcome != Outcome::kMissing && !expected_->See(machine_)) {
+      totals_.unexpected.push_back(machine_);
+    }
+  }
+
+  // The expected machines no run was found of: a row and a count each, as any other outcome.
+  void Missing() {
+    totals_.expectedCount = expected_->size();
+    for (std::wstring& machine : expected_->Unseen()) {
+      machine_ = std::move(machine);
+      ReportRow row;
+      row.machine = machine_;
+      row.outcome = Outcome::kMissing;
+      row.reason = kNoRunCollected;
+      row.counted = true;
+      sink_(row);
+      Tally(machine_, Outcome::kMissing);
+    }
   }
 
   const std::wstring& root_;
   const std::function<void(const ReportRow&)>& sink_;
+  ExpectedList* expected_;
   const std::int64_t now_;  // this machine's time as a stamp
   ReportTotals totals_;
   std::wstring machine_;
@@ -475,8 +502,8 @@ class Walker {
 
 std::optional<ReportTotals> BuildFleetReport(const std::wstring& folder,
                                              const std::function<void(const ReportRow&)>& row,
-                                             std::uint32_t& error) {
-  return Walker(folder, row).Run(error);
+                                             std::uint32_t& error, ExpectedList* expected) {
+  return Walker(folder, row, expected).Run(error);
 }
 
 std::wstring FormatReportTable(const ReportTotals& totals) {
@@ -484,15 +511,22 @@ std::wstring FormatReportTable(const ReportTotals& totals) {
   for (const Outcome outcome : kAllOutcomes) {
     const auto it = totals.machines.find(outcome);
     const std::size_t count = it == totals.machines.end() ? 0 : it->second.size();
-    out += Padded(std::wstring(OutcomeName(outcome)), 20) + Padded(std::to_wstring(ExitCodeOf(outcome)), 6) +
-           std::to_wstring(count) + L"\n";
+    if (outcome == Outcome::kMissing && totals.expectedCount == 0) continue;  // no list, nothing missed
+    const std::wstring code = outcome == Outcome::kMissing ? L"-" : std::to_wstring(ExitCodeOf(outcome));
+    out += Padded(std::wstring(OutcomeName(outcome)), 20) + Padded(code, 6) + std::to_wstring(count) + L"\n";
   }
   out += Padded(L"total", 26) + std::to_wstring(totals.machineCount) + L" machines, " +
          std::to_wstring(totals.fileCount) + L" files\n";
   if (totals.notRead > 0) out += kNotReadLine + std::to_wstring(totals.notRead) + kNotReadTail;
+  if (totals.expectedCount > 0) out += kUnexpectedLine + std::to_wstring(totals.unexpected.size()) + kUnexpectedTail;
   for (const auto& [outcome, machines] : totals.machines) {
     out += L"\n" + std::wstring(OutcomeName(outcome)) + L" (" + std::to_wstring(machines.size()) + L"):";
     for (const auto& machine : machines) out += L" " + ForConsole(machine);
+    out += L"\n";
+  }
+  if (!totals.unexpected.empty()) {
+    out += L"\n" + std::wstring(kUnexpectedList) + L" (" + std::to_wstring(totals.unexpected.size()) + L"):";
+    for (const auto& machine : totals.unexpected) out += L" " + ForConsole(machine);
     out += L"\n";
   }
   return out;
@@ -504,7 +538,7 @@ void AppendCsvRow(std::string& out, const ReportRow& row) {
   AppendCsvField(out, row.machine);
   out += ',';
   AppendCsvField(out, OutcomeName(row.outcome));
-  out += ',' + std::to_string(row.code) + ',';
+  out += ',' + (row.outcome == Outcome::kMissing ? std::string() : std::to_string(row.code)) + ',';
   AppendCsvField(out, row.reason);
   out += ',';
   AppendCsvField(out, row.time);
@@ -515,7 +549,17 @@ void AppendCsvRow(std::string& out, const ReportRow& row) {
   out += "\r\n";
 }
 
-int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::wstring& out) {
+int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::wstring& out,
+                     const std::wstring& expectedList) {
+  std::optional<ExpectedList> expected;
+  if (!expectedList.empty()) {
+    expected = ReadExpectedList(expectedList);
+    if (!expected->problem.empty()) {
+      out += kListNotUsed + ForConsole(expectedList) + L": " + expected->problem + L"\n";
+      return kReportFailed;
+    }
+    out += DescribeExpectedList(*expected, expectedList);
+  }
   // The CSV is made once the folder could be listed, so a mistyped folder leaves no file behind.
   platform::OutputFile file;
   std::optional<std::uint32_t> opened;
@@ -532,7 +576,7 @@ int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::w
     file.Write(line);
   };
   std::uint32_t error = 0;
-  const auto totals = BuildFleetReport(folder, sink, error);
+  const auto totals = BuildFleetReport(folder, sink, error, expected ? &*expected : nullptr);
   if (!totals) {
     out += WithCode((kNoSuchFolder + ForConsole(folder) + L": ").c_str(), error) + L"\n";
     return kReportFailed;
@@ -545,7 +589,27 @@ int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::w
     return kReportFailed;
   }
   out += kCsvWritten + ForConsole(csv) + L"\n";
-  return totals->notRead > 0 ? kReportIncomplete : kReportComplete;
+  if (totals->notRead > 0) return kReportIncomplete;
+  const auto missing = totals->machines.find(Outcome::kMissing);
+  return missing != totals->machines.end() && !missing->second.empty() ? kReportMissing : kReportComplete;
+}
+
+std::optional<ReportArguments> ParseReportArguments(const std::vector<std::wstring>& arguments) {
+  ReportArguments parsed;
+  std::vector<const std::wstring*> positional;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    if (arguments[i] != kExpectedOption) {
+      positional.push_back(&arguments[i]);
+    } else if (i + 1 == arguments.size() || !parsed.expected.empty() || arguments[i + 1].empty()) {
+      return std::nullopt;
+    } else {
+      parsed.expected = arguments[++i];
+    }
+  }
+  if (positional.empty() || positional.size() > 2) return std::nullopt;
+  parsed.folder = *positional[0];
+  if (positional.size() == 2) parsed.csv = *positional[1];
+  return parsed;
 }
 
 }  // namespace result

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "result/expected_machines.h"
 #include "result/outcome.h"
 
 namespace result {
@@ -26,6 +27,7 @@ inline constexpr wchar_t kReportCsvName[] = L"PatchUpdateReport.csv";
 inline constexpr int kReportComplete = 0;
 inline constexpr int kReportFailed = 1;      // the folder can't be read, or the CSV can't be written
 inline constexpr int kReportIncomplete = 3;  // some folder or file could not be read: see the CSV
+inline constexpr int kReportMissing = 4;     // all read, but machines on the expected list have no run
 
 struct ReportRow {
   std::wstring machine;
@@ -45,15 +47,19 @@ struct ReportTotals {
   std::size_t machineCount = 0;
   std::size_t fileCount = 0;  // files read
   std::size_t notRead = 0;    // folders and files that could not be read (each a row)
+  // With an expected list: how many it names, and the machines that reported but aren't on it.
+  std::size_t expectedCount = 0;
+  std::vector<std::wstring> unexpected;
 };
 
 // Walks `folder` and hands every row to `row` as soon as its machine is known: per machine the newest
 // run's outcome file (else its log), then, while what was read is unreadable, older runs until one reads.
-// A folder or file that can't be read is a row of its own. nullopt, with the system's code in `error`,
-// when `folder` itself can't be listed.
+// A folder or file that can't be read is a row of its own. With `expected`, each machine it names that
+// has no run is a `missing` row, after the others. nullopt, with the system's code in `error`, when
+// `folder` itself can't be listed.
 std::optional<ReportTotals> BuildFleetReport(const std::wstring& folder,
                                              const std::function<void(const ReportRow&)>& row,
-                                             std::uint32_t& error);
+                                             std::uint32_t& error, ExpectedList* expected = nullptr);
 
 // The table of outcomes with their codes and counts, then the machines of each outcome; no control
 // characters, whatever the machines are called.
@@ -63,8 +69,19 @@ std::wstring FormatReportTable(const ReportTotals& totals);
 std::string CsvHeader();
 void AppendCsvRow(std::string& out, const ReportRow& row);
 
-// `report FOLDER [CSV]`: streams the rows into the CSV, appends the table to `out`. Returns one of the
-// kReport* exit codes.
-int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::wstring& out);
+// `report FOLDER [CSV] [--expected LIST]`: streams the rows into the CSV, appends the table to `out`.
+// Returns one of the kReport* exit codes; a LIST that can't be used fails before anything is written.
+int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::wstring& out,
+                     const std::wstring& expectedList = {});
+
+struct ReportArguments {
+  std::wstring folder;
+  std::wstring csv;       // empty: kReportCsvName in the folder
+  std::wstring expected;  // empty: no list
+};
+
+// The arguments after `report`: FOLDER [CSV], and `--expected LIST` before, between or after them;
+// nullopt when they are anything else.
+std::optional<ReportArguments> ParseReportArguments(const std::vector<std::wstring>& arguments);
 
 }  // namespace result

@@ -17,6 +17,7 @@ std::wstring_view OutcomeName(Outcome outcome) {
     case Outcome::kNotApplicable: return L"not-applicable";
     case Outcome::kNoLog: return L"no-log";
     case Outcome::kUnreadable: return L"unreadable";
+    case Outcome::kMissing: return L"missing";
   }
   return L"unreadable";
 }
@@ -24,7 +25,8 @@ std::wstring_view OutcomeName(Outcome outcome) {
 std::optional<Outcome> OutcomeFromName(std::wstring_view name) {
   const auto found = std::find_if(std::begin(kAllOutcomes), std::end(kAllOutcomes),
                                   [name](Outcome outcome) { return OutcomeName(outcome) == name; });
-  if (found == std::end(kAllOutcomes)) return std::nullopt;
+  // No file can say that its machine never ran.
+  if (found == std::end(kAllOutcomes) || *found == Outcome::kMissing) return std::nullopt;
   return *found;
 }
 
@@ -39,7 +41,8 @@ std::uint32_t ExitCodeOf(Outcome outcome) {
     case Outcome::kBrokenPackage: return kExitPackageInvalid;
     case Outcome::kNotApplicable: return kExitPatchTargetNotFound;
     case Outcome::kNoLog:
-    case Outcome::kUnreadable: return kExitLogFailure;
+    case Outcome::kUnreadable:
+    case Outcome::kMissing: return kExitLogFailure;  // no run ends so; the report shows no code for it
   }
   return kExitLogFailure;
 }

@@ -18,12 +18,13 @@ enum class Outcome {
   kNotApplicable,      // the product isn't installed, or this patch isn't for its version
   kNoLog,              // no log from this run, and the console doesn't tell what happened
   kUnreadable,         // a file that is no complete log of the utility
+  kMissing,            // the report's alone: a machine on the expected list with no run collected
 };
 
 inline constexpr Outcome kAllOutcomes[] = {
     Outcome::kApplied,           Outcome::kAlreadyApplied, Outcome::kRestartPending, Outcome::kBlocked,
     Outcome::kInstallFailed,     Outcome::kProductIncomplete, Outcome::kBrokenPackage, Outcome::kNotApplicable,
-    Outcome::kNoLog,             Outcome::kUnreadable,
+    Outcome::kNoLog,             Outcome::kUnreadable,      Outcome::kMissing,
 };
 
 // Exit codes from the Windows Installer range, which every deployment system already knows.

@@ -1,6 +1,7 @@
 // PatchUpdateResult on Linux: the fleet report over logs collected from Windows machines.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/folder_listing.h"
 #include "result/fleet_report.h"
@@ -8,19 +9,21 @@
 
 namespace {
 
-constexpr char kUsage[] = "usage: PatchUpdateResult report FOLDER [CSV]\n";
+constexpr char kUsage[] = "usage: PatchUpdateResult report FOLDER [CSV] [--expected LIST]\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3 || argc > 4 || std::string(argv[1]) != "report") {
+  std::vector<std::wstring> arguments;
+  for (int i = 2; i < argc; ++i) arguments.push_back(result::FromUtf8(argv[i]));
+  const auto parsed = argc >= 3 && std::string(argv[1]) == "report" ? result::ParseReportArguments(arguments) : std::nullopt;
+  if (!parsed) {
     (void)std::fputs(kUsage, stderr);
     return 2;
   }
-  const std::wstring folder = result::FromUtf8(argv[2]);
-  const std::wstring csv = argc == 4 ? result::FromUtf8(argv[3]) : platform::ChildPath(folder, result::kReportCsvName);
+  const std::wstring csv = parsed->csv.empty() ? platform::ChildPath(parsed->folder, result::kReportCsvName) : parsed->csv;
   std::wstring out;
-  const int code = result::RunReportCommand(folder, csv, out);
+  const int code = result::RunReportCommand(parsed->folder, csv, out, parsed->expected);
   (void)std::fputs(result::ToUtf8(out).c_str(), stdout);
   return code;
 }

@@ -1,15 +1,19 @@
 // The fleet report against a real disk, beside the least any report must do: list each machine's kept
 // runs and read the newest outcome file. Fleets come from write_fleet; the folders to measure are given
 // as --fleet=FOLDER (each holding machine folders). Prints each one's time per machine and the heap's
-// peak while the report ran (counted by this program's own operator new).
+// peak while the report ran (counted by this program's own operator new). With --expected=LIST
+// --missing=M --unexpected=U the report runs once more with that list, and the program fails unless it
+// counts exactly M machines missing and U not expected in every fleet.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,14 +50,20 @@ void operator delete(void* block, std::size_t) noexcept { operator delete(block)
 namespace {
 
 std::vector<std::wstring> g_fleets;
+std::wstring g_expected;
+std::size_t g_missing = 0;
+std::size_t g_unexpected = 0;
+bool g_miscounted = false;
 
-// The whole report, CSV rows formatted as they would be written.
-void BM_Report(benchmark::State& state, const std::wstring& fleet) {
+// The whole report, CSV rows formatted as they would be written; with a list, the list read each time.
+void BM_Report(benchmark::State& state, const std::wstring& fleet, bool withList) {
   std::size_t machines = 0;
   std::size_t peak = 0;
   for (auto _ : state) {
     const std::size_t before = g_live;
     g_peak = before;
+    std::optional<result::ExpectedList> expected;
+    if (withList) expected = result::ReadExpectedList(g_expected);
     std::string line;
     std::uint32_t error = 0;
     const auto totals = result::BuildFleetReport(
@@ -62,10 +72,19 @@ void BM_Report(benchmark::State& state, const std::wstring& fleet) {
           line.clear();
           result::AppendCsvRow(line, row);
         },
-        error);
+        error, expected ? &*expected : nullptr);
     if (!totals) state.SkipWithError("the fleet could not be read");
     machines = totals ? totals->machineCount : 0;
     peak = std::max(peak, g_peak - before);
+    if (withList && totals) {
+      const auto missing = totals->machines.find(result::Outcome::kMissing);
+      const std::size_t counted = missing == totals->machines.end() ? 0 : missing->second.size();
+      if (counted != g_missing || totals->unexpected.size() != g_unexpected || !expected->problem.empty()) {
+        std::fprintf(stderr, "%s: %zu missing, %zu not expected; written: %zu and %zu\n", result::ToUtf8(fleet).c_str(),
+                     counted, totals->unexpected.size(), g_missing, g_unexpected);
+        g_miscounted = true;
+      }
+    }
   }
   state.counters["machines"] = static_cast<double>(machines);
   state.counters["us_per_machine"] =
@@ -114,6 +133,12 @@ int main(int argc, char** argv) {
     const std::string argument = argv[i];
     if (argument.rfind("--fleet=", 0) == 0) {
       g_fleets.push_back(result::FromUtf8(argument.substr(8)));
+    } else if (argument.rfind("--expected=", 0) == 0) {
+      g_expected = result::FromUtf8(argument.substr(11));
+    } else if (argument.rfind("--missing=", 0) == 0) {
+      g_missing = std::stoul(argument.substr(10));
+    } else if (argument.rfind("--unexpected=", 0) == 0) {
+      g_unexpected = std::stoul(argument.substr(13));
     } else {
       rest.push_back(argv[i]);
     }
@@ -121,11 +146,15 @@ int main(int argc, char** argv) {
   for (const auto& fleet : g_fleets) {
     const std::string name = result::ToUtf8(fleet);
     benchmark::RegisterBenchmark(("NewestOnly/" + name).c_str(), BM_NewestOnly, fleet)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("Report/" + name).c_str(), BM_Report, fleet)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("Report/" + name).c_str(), BM_Report, fleet, false)->Unit(benchmark::kMillisecond);
+    if (!g_expected.empty()) {
+      benchmark::RegisterBenchmark(("ReportExpected/" + name).c_str(), BM_Report, fleet, true)
+          ->Unit(benchmark::kMillisecond);
+    }
   }
   int count = static_cast<int>(rest.size());
   benchmark::Initialize(&count, rest.data());
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  return 0;
+  return g_miscounted ? 1 : 0;
 }

@@ -1,6 +1,7 @@
 // Writes collected fleets to disk for fleet_report_bench, from logs of real runs on the fake machine:
 //   write_fleet FOLDER MACHINES RUNS...
-// makes FOLDER/runsN for each N, MACHINES machines with N kept runs each, as the companion keeps them.
+// makes FOLDER/runsN for each N, MACHINES machines with N kept runs each, as the companion keeps them, and
+// FOLDER/expected.csv, the fleet as Intune would list it, with some machines missing and some extra.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -25,5 +26,10 @@ int main(int argc, char** argv) {
     });
     std::printf("%s: %zu machines, %s runs each\n", folder.c_str(), machines, argv[i]);
   }
+  const auto list = fake::fleet::ExpectedList(machines);
+  std::ofstream(fs::path(argv[1]) / "expected.csv", std::ios::binary)
+      .write(list.csv.data(), static_cast<std::streamsize>(list.csv.size()));
+  std::printf("%s: --missing=%zu --unexpected=%zu\n", (fs::path(argv[1]) / "expected.csv").c_str(), list.missing,
+              list.unexpected);
   return 0;
 }

@@ -92,6 +92,34 @@ REPORT_TABLE = (
     "\n"
     "CSV: C:\\Collected\\PatchUpdateReport.csv\n")
 
+# The same report held against an administrator's list: an Intune-style export naming PC01 by its host
+# name and PC04, which never ran; PC02 ran without being listed.
+FLEET_LIST = r"C:\fleet.csv"
+EXPECTED_TABLE = (
+    "Expected: 2 machines listed in C:\\fleet.csv (column \"Device name\")\n"
+    "Outcome             Code  Machines\n"
+    "applied             0     2\n"
+    "already-applied     0     0\n"
+    "restart-pending     3010  0\n"
+    "blocked             1618  0\n"
+    "install-failed      1603  0\n"
+    "product-incomplete  1603  0\n"
+    "broken-package      1620  0\n"
+    "not-applicable      1642  0\n"
+    "no-log              1622  0\n"
+    "unreadable          1622  0\n"
+    "missing             -     1\n"
+    "total                     3 machines, 2 files\n"
+    "not on the expected list: 1 of the machines above\n"
+    "\n"
+    "applied (2): PC01 PC02\n"
+    "\n"
+    "missing (1): PC04\n"
+    "\n"
+    "not expected (1): PC02\n"
+    "\n"
+    "CSV: C:\\Collected\\PatchUpdateReport.csv\n")
+
 SCENARIOS = [
     again("run_patch_applied", Companion("applied", 0, LOG_INSTALL_COMPLETED)),
     again("run_patch_applied_dlls_planted", Companion("applied", 0, LOG_INSTALL_COMPLETED)),
@@ -140,5 +168,15 @@ SCENARIOS = [
                COLLECTED + r"\PC03": COLLECTED},
         companion=Companion("", 3, "", args=("report", COLLECTED)),
         expect=Expect(console=REPORT_TABLE, log=None, min_seconds=0, installer_calls=None)),
+    Scenario(
+        name="companion_report_expected",
+        description="PatchUpdateResult.exe report --expected LIST: the listed machine with no run is missing, "
+                    "the unlisted one that ran is said once, exit 4",
+        files={COLLECTED + r"\PC01\Log_VDT_14_PatchUpdate.txt": REPORT_LOG,
+               COLLECTED + r"\PC02\Results\outcome.20261209-033005.json":
+                   b'{"machine": "PC02", "outcome": "applied", "code": 0}\r\n',
+               FLEET_LIST: b"\xef\xbb\xbfDevice name,OS\r\npc01.corp.example.com,Windows\r\nPC04,Windows\r\n"},
+        companion=Companion("", 4, "", args=("report", "--expected", FLEET_LIST, COLLECTED)),
+        expect=Expect(console=EXPECTED_TABLE, log=None, min_seconds=0, installer_calls=None)),
 ]
 

@@ -125,4 +125,28 @@ inline std::map<result::Outcome, std::size_t> WriteKeptRuns(std::size_t machines
   return expected;
 }
 
+// The fleet as Intune exports it for `machines` machines written above: every tenth of them left off the
+// list (reported, not expected) and as many machines listed that never reported ("PX..."), in upper and
+// lower case and as host names.
+struct ExpectedExport {
+  std::string csv;
+  std::size_t missing = 0;
+  std::size_t unexpected = 0;
+};
+
+inline ExpectedExport ExpectedList(std::size_t machines) {
+  ExpectedExport list;
+  list.csv = "\xEF\xBB\xBF" "Device name,Managed by,OS\r\n";
+  for (std::size_t i = 0; i < machines; ++i) {
+    if (i % 10 == 0) {
+      ++list.unexpected;
+      ++list.missing;
+      list.csv += "px" + std::to_string(10000 + i) + ".corp.example.com,Intune,Windows\r\n";
+      continue;
+    }
+    list.csv += (i % 2 == 0 ? "pc" : "PC") + std::to_string(10000 + i) + ",Intune,Windows\r\n";
+  }
+  return list;
+}
+
 }  // namespace fake::fleet

@@ -6,13 +6,16 @@
 Machine folders named like spreadsheet formulas and terminal escape sequences, outcome files whose fields
 are formulas, logs whose date line is 15 MiB, and a link where the report's own CSV goes: the CSV holds no
 cell a spreadsheet would run, the console no control character, a dozen such logs take no more memory than
-one does, and the file the link points to is left as it was.
+one does, and the file the link points to is left as it was. An expected list of such names, of a huge
+line, a pipe or a file over 64 MiB gets the same care: names shown as text or passed over, the others
+refused at once with the reason.
 Python 3 standard library only; exit code 0 when every check holds.
 """
 
 import csv
 import io
 import json
+import os
 import subprocess
 import sys
 import tempfile
@@ -68,6 +71,33 @@ def main() -> int:
             failures.append(f"control characters on the console: {bad}")
         if len(rows) != 1 + len(HOSTILE_NAMES):
             failures.append(f"{len(rows) - 1} CSV rows, expected {len(HOSTILE_NAMES)}")
+
+        # The administrator's list may hold the same names: missing machines shown as text, escapes passed over.
+        hostile_list = root / "expected.txt"
+        # (A first line with a comma in it would make a CSV with no known column: refused, as the unit tests show.)
+        hostile_list.write_bytes("\r\n".join(["PC01"] + HOSTILE_NAMES + HOSTILE_FIELDS + ["x" * (4 << 20)]).encode())
+        listed_csv = root / "listed.csv"
+        done = subprocess.run([report, "report", str(hostile), str(listed_csv), "--expected", str(hostile_list)],
+                              capture_output=True, check=False, timeout=60)
+        rows = list(csv.reader(io.StringIO(listed_csv.read_bytes().decode("utf-8-sig"), newline="")))
+        if done.returncode != 4 or not any(row[1] == "missing" for row in rows[1:]):
+            failures.append(f"a hostile list: exit code {done.returncode}, rows {rows[1:]}")
+        if any(cell.startswith(FORMULA_STARTS) for row in rows[1:] for cell in row):
+            failures.append("a hostile list: a CSV cell a spreadsheet would run")
+        text = done.stdout.decode("utf-8")
+        if any((ord(c) < 0x20 and c != "\n") or 0x7F <= ord(c) < 0xA0 for c in text) or "passed over" not in text:
+            failures.append(f"a hostile list: control characters or no word of what was passed over: {text!r}")
+        # A pipe nobody writes to and a file over 64 MiB are refused at once, nothing written.
+        fifo, big = root / "pipe", root / "big.txt"
+        os.mkfifo(fifo)
+        with open(big, "wb") as f:
+            f.truncate(65 << 20)
+        for refused in (fifo, big):
+            listed_csv.unlink(missing_ok=True)
+            done = subprocess.run([report, "report", str(hostile), str(listed_csv), "--expected", str(refused)],
+                                  capture_output=True, check=False, timeout=60)
+            if done.returncode != 1 or b"The expected list could not be used" not in done.stdout or listed_csv.exists():
+                failures.append(f"the list {refused.name}: exit code {done.returncode}, {done.stdout!r}")
 
         # The CSV goes into the collection unless told otherwise: a link there is replaced, not written through.
         victim = root / "victim.txt"

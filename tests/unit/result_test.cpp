@@ -806,9 +806,9 @@ class FleetReportTest : public fake::FakeMachineTest {
   }
 
   // `report` over the collection: its exit code; the printed table and the CSV kept for the checks.
-  int Report() {
+  int Report(const std::wstring& expected = {}) {
     out_.clear();
-    const int code = result::RunReportCommand(kFleet, std::wstring(kFleet) + L"\\PatchUpdateReport.csv", out_);
+    const int code = result::RunReportCommand(kFleet, std::wstring(kFleet) + L"\\PatchUpdateReport.csv", out_, expected);
     csv_ = machine().FileText(std::wstring(kFleet) + L"\\PatchUpdateReport.csv");
     return code;
   }
@@ -1064,6 +1064,107 @@ TEST_F(FleetReportTest, RunReportCommand_HostileNamesAndFields_TextInTheCsvNothi
       EXPECT_FALSE((c < 0x20 && c != L'\n') || (c >= 0x7F && c < 0xA0)) << "control character " << static_cast<int>(c);
     }
   }
+}
+
+// The fleet as the administrator lists it, against the machines that reported (each one applied run).
+TEST_F(FleetReportTest, RunReportCommand_ExpectedList_MissingAndUnexpectedEachCountedOnce) {
+  const std::string huge(1U << 20, 'A');
+  const struct {
+    const char* name;
+    std::string list;
+    std::vector<std::string> reported;
+    std::vector<std::string> missing;     // as the list names them
+    std::vector<std::string> unexpected;  // as their folders name them
+    int exitCode;
+    std::string says;  // part of the console's text
+  } kCases[] = {
+      {"a listed machine with no run is missing", "PC01\r\nPC02\r\n", {"PC01"}, {"PC02"}, {}, 4,
+       "Expected: 2 machines listed in C:\\expected.txt\n"},
+      {"a machine not on the list is listed once as not expected", "PC01\n", {"PC01", "PC03"}, {}, {"PC03"}, 0,
+       "not on the expected list: 1 of the machines above"},
+      {"names compare case-blind", "pc01\nPc02\n", {"PC01", "pC02"}, {}, {}, 0, "Expected: 2 machines"},
+      {"a host name counts by its first label, in the list and in the folder",
+       "pc01.corp.example.com\nPC02\n", {"PC01", "PC02.corp.example.com"}, {}, {}, 0, "Expected: 2 machines"},
+      {"Intune's device export", "Device name,Managed by,OS\r\nPC01,Intune,Windows\r\nPC02,Intune,Windows\r\n",
+       {"PC01"}, {"PC02"}, {}, 4, "(column \"Device name\")"},
+      {"Configuration Manager's export, every cell quoted",
+       "\"Name\",\"Client\",\"Site Code\"\r\n\"PC01\",\"Yes\",\"P01\"\r\n\"PC02\",\"Yes\",\"P01\"\r\n", {"PC01"}, {"PC02"}, {},
+       4, "(column \"Name\")"},
+      {"a ComputerName column", "LastLogon,ComputerName\nyesterday,PC01\ntoday,PC02\n", {"PC02"}, {"PC01"}, {}, 4,
+       "(column \"ComputerName\")"},
+      {"Active Directory's DNSHostName beside a quoted name with commas and a line break in it",
+       "DistinguishedName,DNSHostName\r\n\"CN=PC01,OU=Fleet,\r\nDC=corp\",pc01.corp.example.com\r\n"
+       "\"CN=PC02,OU=Fleet,DC=corp\",pc02.corp.example.com\r\n",
+       {"PC01"}, {"pc02"}, {}, 4, "(column \"DNSHostName\")"},
+      {"Intune's report export, and a ';' separator",
+       "DeviceName;OS\r\nPC01;Windows\r\nPC02;Windows\r\n", {"PC01"}, {"PC02"}, {}, 4, "(column \"DeviceName\")"},
+      {"Windows PowerShell's Export-Csv, its #TYPE line first",
+       "#TYPE Selected.Microsoft.ActiveDirectory.Management.ADComputer\r\n\"Name\",\"DNSHostName\"\r\n"
+       "\"PC01\",\"PC01.corp.example.com\"\r\n\"PC02\",\"\"\r\n\"PC03\",\"PC03.corp.example.com\"\r\n\"\",\"x\"\r\n",
+       {"PC01", "PC03"}, {"PC02"}, {}, 4, "1 lines passed over, the first on line 6"},
+      {"the first known column decides", "DNSHostName,Name\nwrong.corp,PC01\n", {"PC01"}, {}, {}, 0,
+       "(column \"Name\")"},
+      {"a byte-order mark", "\xEF\xBB\xBF" "Device name\r\nPC01\r\nPC02\r\n", {"PC01"}, {"PC02"}, {}, 4,
+       "(column \"Device name\")"},
+      {"UTF-16 from a PowerShell redirection", std::string("\xFF\xFEP\0C\0" "0\0" "1\0\r\0\n\0P\0C\0" "0\0" "2\0", 22),
+       {"PC01"}, {"PC02"}, {}, 4, "Expected: 2 machines"},
+      {"';' between the cells, as Excel writes where a comma is the decimal sign",
+       "Device name;OS\r\nPC01;Windows 11\r\nPC02;Windows 10\r\n", {"PC01"}, {"PC02"}, {}, 4,
+       "(column \"Device name\")"},
+      {"Excel's sep= line", "sep=;\r\nName;OS\r\nPC01;x\r\n\r\nPC02;y\r\n", {"PC01"}, {"PC02"}, {}, 4,
+       "(column \"Name\")"},
+      {"duplicates held once and said", "PC01\npc01\nPC01.corp.example.com\nPC02\n\n", {"PC01"}, {"PC02"}, {}, 4,
+       "Expected: 2 machines listed in C:\\expected.txt\n  2 names listed more than once"},
+      {"a huge line is passed over and said", "PC01\n" + huge + "\nPC02\n", {"PC01"}, {"PC02"}, {}, 4,
+       "1 lines passed over, the first on line 2"},
+      {"a huge quoted name cell and names no machine bears are passed over",
+       "Name,OS\nPC01,x\n\"" + huge + "\",y\n=cmd|' /C calc'!A0,z\nPC\x1b[2J,w\n,v\nPC02,u\n", {"PC01"}, {"PC02"}, {}, 4,
+       "4 lines passed over, the first on line 3"},
+      {"no known column: said, nothing written", "Serial,Model\nX1,Y1\n", {"PC01"}, {}, {}, 1,
+       "names none of the columns \"Device name\", \"DeviceName\", \"Name\", \"ComputerName\", \"DNSHostName\": Serial,Model"},
+      {"a list naming no machine", "\r\n\r\n", {"PC01"}, {}, {}, 1, "it names no machine"},
+      {"not text", std::string("PC01\0\0\0", 7), {"PC01"}, {}, {}, 1, "it is not text"},
+  };
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.name);
+    fake::ResetMachine();
+    for (const auto& name : row.reported) {
+      Collect(name + "/Results/outcome.20261209-033005.json", fake::fleet::OutcomeLine(name, Outcome::kApplied));
+    }
+    machine().AddFile(L"C:\\expected.txt", row.list);
+
+    EXPECT_EQ(Report(L"C:\\expected.txt"), row.exitCode) << result::ToUtf8(out_);
+
+    EXPECT_NE(out_.find(result::FromUtf8(row.says)), std::wstring::npos) << result::ToUtf8(out_);
+    if (row.exitCode == result::kReportFailed) {
+      EXPECT_TRUE(csv_.empty()) << "nothing written when the list can't be used";
+      continue;
+    }
+    const auto rows = CsvRows(csv_);
+    for (const auto& name : row.missing) {
+      EXPECT_TRUE(Lists(out_, L"missing", result::FromUtf8(name))) << result::ToUtf8(out_);
+      EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
+                              [&](const auto& cells) {
+                                return cells[0] == name && cells[1] == "missing" && cells[2].empty() && cells[6] == "yes";
+                              }),
+                1)
+          << csv_;
+    }
+    EXPECT_NE(out_.find(L"\nmissing             -     " + std::to_wstring(row.missing.size()) + L"\n"), std::wstring::npos);
+    for (const auto& name : row.unexpected) EXPECT_TRUE(Lists(out_, L"not expected", result::FromUtf8(name)));
+    EXPECT_NE(out_.find(L"not on the expected list: " + std::to_wstring(row.unexpected.size()) + L" "), std::wstring::npos);
+    if (row.unexpected.empty()) {
+      EXPECT_EQ(out_.find(L"not expected ("), std::wstring::npos);
+    }
+    EXPECT_EQ(rows.size(), row.reported.size() + row.missing.size());
+    EXPECT_NE(out_.find(L"total                     " + std::to_wstring(row.reported.size() + row.missing.size()) +
+                        L" machines"),
+              std::wstring::npos)
+        << result::ToUtf8(out_);
+  }
+  // Without a list nothing is missing, and the table doesn't say so.
+  EXPECT_EQ(Report(), result::kReportComplete);
+  EXPECT_EQ(out_.find(L"missing"), std::wstring::npos);
 }
 
 }  // namespace
