@@ -33,8 +33,19 @@ inline constexpr wchar_t kRefusedFile[] = L" is a file, not a folder; delete it 
 inline constexpr wchar_t kRefusedOwner[] =
     L" is owned by an account other than SYSTEM, Administrators, TrustedInstaller or the one this runs as; delete it "
     L"and the next run makes it anew";
+inline constexpr wchar_t kRefusedVendorDacl[] =
+    L" lets accounts other than SYSTEM, Administrators and TrustedInstaller delete or rename what is in it, or change "
+    L"who may; nothing is kept where a standard user could take it away";
+inline constexpr wchar_t kNotMovedAside[] = L" is not as this program makes it and could not be moved aside: ";
 inline constexpr wchar_t kFolderFailed[] = L" could not be made or opened: ";
+// A level of ours that was not exactly as we make it: "PatchUpdateResult: <level> was not made as this
+// program makes it: moved aside to <name>, made anew".
+inline constexpr wchar_t kMovedAside[] = L" was not made as this program makes it: moved aside to ";
+inline constexpr wchar_t kMadeAnew[] = L", made anew\n";
+// "PatchUpdateResult: N files of earlier runs carried over from <folder>".
+inline constexpr wchar_t kCarriedOver[] = L" files of earlier runs carried over from ";
 inline constexpr wchar_t kWriteFailed[] = L"writing in ";
+inline constexpr wchar_t kCompanionPrefix[] = L"PatchUpdateResult: ";
 inline constexpr wchar_t kRecordNotWritten[] = L"PatchUpdateResult: the registry record could not be written: HKLM\\";
 
 // `rules`
