@@ -171,6 +171,8 @@ bool SettleRestart(const std::wstring& installFolder, result::OutcomeRecord& rec
     record.reason += kRestartAlsoNeeded + installFolder + kRestartAlsoNeededTail;
     return true;
   }
+  static_assert(kPendingRenamesLimit == 32U << 20, "kPendingTooLarge names the limit");
+  if (pending.tooLarge) record.reason += kPendingTooLarge;
   return false;
 }
 

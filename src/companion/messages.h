@@ -24,6 +24,10 @@ inline constexpr wchar_t kRestartCompletes[] = L"a restart completes the patch: 
 inline constexpr wchar_t kRestartCompletesTail[] = L" to be replaced at the next restart";
 inline constexpr wchar_t kRestartAlsoNeeded[] = L" (a restart is needed: files in ";
 inline constexpr wchar_t kRestartAlsoNeededTail[] = L" are replaced at the next restart)";
+// Said when the list of renames waiting for the restart is over kPendingRenamesLimit.
+inline constexpr wchar_t kPendingTooLarge[] =
+    L" (PendingFileRenameOperations is larger than 32 MiB and was not read: whether a restart completes the "
+    L"patch is not known)";
 
 // The results folder and the registry record: said, never a change of the exit code.
 inline constexpr wchar_t kNotKept[] = L"PatchUpdateResult: the results of this run were not kept: ";

@@ -95,11 +95,10 @@ class Opening {
     std::wstring aside;
     for (unsigned attempt = 1; attempt <= kMoveAsideAttempts; ++attempt) {
       aside = name + kMovedAsideInfix + stamp_ + (attempt == 1 ? L"" : L"-" + std::to_wstring(attempt));
-      error = platform::RenameLevel(level, parent, aside);
+      error = platform::RenameLevel(level, parent, name, aside);
       if (error != platform::kErrorFileExists && error != platform::kErrorAlreadyExists) break;
     }
     if (error != 0) return Refuse(kNotMovedAside + WithError(error));
-    level.Close();
     result_.said += std::wstring(kCompanionPrefix) + path_ + kMovedAside + aside + kMadeAnew;
     // Only a real folder has runs to carry over; a link's target is never looked into.
     if (facts.isFolder && !facts.reparsePoint) carryFrom_ = parent + L"\\" + aside;

@@ -103,9 +103,11 @@ std::uint32_t OpenLevel(const std::wstring& path, LevelKind kind, LevelHandle& l
 // OpenLevel does. Returns 0, kErrorAlreadyExists when something stands there, or the error code.
 std::uint32_t CreateLevel(const std::wstring& path, LevelKind kind, LevelHandle& level);
 
-// Renames the open level to `newName` in the folder it is in, through its handle (a link is renamed
-// itself); never over something that exists. Returns 0 or the error code.
-std::uint32_t RenameLevel(const LevelHandle& level, const std::wstring& parent, const std::wstring& newName);
+// Renames parent\name to parent\newName, never over something that exists: `level` (open on it) is
+// closed, and whatever stands there now is opened again without following a reparse point and renamed
+// through that handle (a link is renamed itself). Returns 0 or the error code.
+std::uint32_t RenameLevel(LevelHandle& level, const std::wstring& parent, const std::wstring& name,
+                          const std::wstring& newName);
 
 struct LevelEntry {
   std::wstring name;

@@ -132,12 +132,13 @@ RegistryValue QueryRegistryValue(const RegistryKey& key, const std::wstring& nam
   return result;
 }
 
-RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name) {
+RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name, std::size_t maxBytes) {
   RegistryData result;
   const RegistryValue value = QueryRegistryValue(key, name);
   result.code = value.code;
   if (value.code == static_cast<std::int32_t>(kErrorMoreData)) {
     const auto& state = g_machine.registry[g_machine.openedKeys.at(key.Handle() - 1)];
+    if (state.values.at(name).size() > maxBytes) return result;
     result.code = 0;
     result.bytes = state.values.at(name);
   } else {
@@ -155,6 +156,9 @@ std::int32_t CreateLocalMachineKey(const std::wstring& path, RegistryKey& key) {
   key.Close();
   if (const auto err = g_machine.createKeyErrors.find(path); err != g_machine.createKeyErrors.end()) {
     return err->second;
+  }
+  for (const auto& untrusted : g_machine.untrustedKeys) {
+    if (path == untrusted || path.rfind(untrusted + L"\\", 0) == 0) return static_cast<std::int32_t>(kErrorAccessDenied);
   }
   g_machine.registry[path];
   g_machine.openedKeys.push_back(path);
@@ -550,11 +554,12 @@ std::uint32_t CreateLevel(const std::wstring& path, LevelKind kind, LevelHandle&
   return 0;
 }
 
-std::uint32_t RenameLevel(const LevelHandle& level, const std::wstring& parent, const std::wstring& newName) {
-  if (!level.IsOpen()) return 6;  // ERROR_INVALID_HANDLE
-  const std::wstring from = g_machine.levelHandles.at(level.Handle() - 1);
+std::uint32_t RenameLevel(LevelHandle& level, const std::wstring& parent, const std::wstring& name,
+                          const std::wstring& newName) {
+  level.Close();
+  const std::wstring from = parent + L"\\" + name;
   const std::wstring to = parent + L"\\" + newName;
-  if (from.rfind(parent + L"\\", 0) != 0) return kErrorAccessDenied;
+  if (LevelAt(from) == nullptr) return kErrorFileNotFound;
   if (LevelAt(to) != nullptr) return kErrorAlreadyExists;
   std::vector<std::wstring> moving;
   for (const auto& [path, state] : g_machine.files) {
@@ -570,7 +575,6 @@ std::uint32_t RenameLevel(const LevelHandle& level, const std::wstring& parent, 
     node.key() = to + path.substr(from.size());
     g_machine.files.insert(std::move(node));
   }
-  g_machine.levelHandles.at(level.Handle() - 1) = to;
   return 0;
 }
 

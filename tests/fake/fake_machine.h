@@ -102,6 +102,9 @@ struct Machine {
 
   // The registry's writable side.
   std::map<std::wstring, std::int32_t> createKeyErrors;  // path -> code creating or opening it fails with
+  // Keys that are registry links or a standard user's: creating a key at or below one is refused (5)
+  // before anything is written, as the checks made on each key opened as itself refuse it.
+  std::vector<std::wstring> untrustedKeys;
 
   // Programs started with their output relayed: `child` plays the program (the utility, run on this
   // machine); what it writes to the console is the output. Without one, starting fails with 2.

@@ -88,6 +88,25 @@ std::function<void(fake::Machine&)> LeavesPending(std::vector<std::uint8_t> byte
   };
 }
 
+// VdtWaitsForRestart, with the new Vdt.exe's pair after `othersBytes` of renames of other programs' files.
+std::function<void(fake::Machine&)> WaitsAfterOthers(std::size_t othersBytes) {
+  return [othersBytes](fake::Machine& m) {
+    VdtWaitsForRestart(m);
+    m.installer = [othersBytes](fake::Machine& after) {
+      after.AddExecutable(L"C:\\Program Files\\Veldorant 14.0\\Vdt.exe.new", 14, 0, 0, 200);
+      std::vector<std::wstring> pairs;
+      const std::wstring other = L"\\??\\C:\\Program Files\\Other\\component-with-a-long-name.dll";
+      for (std::size_t bytes = 0; bytes < othersBytes; bytes += (other.size() + 2) * 2 * 2) {
+        pairs.push_back(other + L".new");
+        pairs.push_back(L"!" + other);
+      }
+      pairs.push_back(L"\\??\\C:\\Program Files\\Veldorant 14.0\\Vdt.exe.new");
+      pairs.push_back(L"!\\??\\C:\\Program Files\\Veldorant 14.0\\VDT.EXE");
+      SchedulePending(after, MultiString(pairs));
+    };
+  };
+}
+
 class ResultTest : public fake::FakeMachineTest {
  protected:
   // Runs the utility on a fresh machine set up by `setUp`; the log it wrote, "" when none.
@@ -133,6 +152,7 @@ TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
     // Through PatchUpdateResult, where that differs: what waits for a restart settles some runs.
     std::optional<Outcome> throughCompanion = std::nullopt;
     std::optional<std::uint32_t> companionCode = std::nullopt;
+    const wchar_t* reasonEnds = nullptr;  // how the companion's reason ends, where that is the point
   } kCases[] = {
       // --- the patch is on the machine ---
       {"installed and verified", Installable, Outcome::kApplied, 0, Outcome::kApplied},
@@ -259,6 +279,12 @@ TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
       // --- the installer left files for the next restart ---
       {"new Vdt.exe scheduled for the restart (the old version seen: mismatch)", VdtWaitsForRestart,
        Outcome::kInstallFailed, 1603, Outcome::kInstallFailed, Outcome::kRestartPending, 3010},
+      {"new Vdt.exe scheduled after 6 MiB of a server's other renames: read whole", WaitsAfterOthers(6U << 20),
+       Outcome::kInstallFailed, 1603, Outcome::kInstallFailed, Outcome::kRestartPending, 3010},
+      {"renames waiting past the 32 MiB bound: said, not taken as empty", WaitsAfterOthers(33U << 20),
+       Outcome::kInstallFailed, 1603, Outcome::kInstallFailed, std::nullopt, std::nullopt,
+       L" (PendingFileRenameOperations is larger than 32 MiB and was not read: whether a restart completes the patch "
+       L"is not known)\n"},
       {"new Vdt.exe scheduled, the old one deleted already (cancelled)",
        [](fake::Machine& m) {
          VdtWaitsForRestart(m);
@@ -332,6 +358,11 @@ TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
     const auto closingAt = machine().console.rfind(closing);
     ASSERT_NE(closingAt, std::wstring::npos) << result::ToUtf8(machine().console);
     const std::wstring reason = machine().console.substr(closingAt + closing.size());
+    if (row.reasonEnds != nullptr) {
+      const std::wstring_view ends(row.reasonEnds);
+      EXPECT_TRUE(reason.size() >= ends.size() && reason.substr(reason.size() - ends.size()) == ends)
+          << result::ToUtf8(reason);
+    }
     if (outcome == Outcome::kRestartPending) {
       EXPECT_NE(reason.find(L"a restart completes the patch"), std::wstring::npos);
       EXPECT_NE(reason.find(L"Veldorant 14.0\\VDT.EXE"), std::wstring::npos);
@@ -574,6 +605,10 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
        .setUp = [](fake::Machine& m) { m.createKeyErrors[L"SOFTWARE\\Veldorant\\PatchUpdate"] = 5; },
        .says = L"PatchUpdateResult: the registry record could not be written: HKLM\\SOFTWARE\\Veldorant\\PatchUpdate "
                L"(error 5)"},
+      {.name = "the record's key a registry link or a user's key: refused before any value is written",
+       .setUp = [](fake::Machine& m) { m.untrustedKeys = {L"SOFTWARE\\Veldorant\\PatchUpdate"}; },
+       .says = L"PatchUpdateResult: the registry record could not be written: HKLM\\SOFTWARE\\Veldorant\\PatchUpdate "
+               L"(error 5)"},
   };
   for (const auto& row : kCases) {
     SCOPED_TRACE(row.name);
@@ -596,13 +631,14 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
     // The record is written before any file work, so a run slowed down there has said its outcome already.
     const auto firstSet = std::find_if(machine().trace.begin(), machine().trace.end(),
                                        [](const std::wstring& step) { return step.rfind(L"set ", 0) == 0; });
-    ASSERT_TRUE(firstSet != machine().trace.end() || !machine().createKeyErrors.empty());
-    for (auto step = machine().trace.begin(); step != firstSet && machine().createKeyErrors.empty(); ++step) {
+    const bool recordRefused = !machine().createKeyErrors.empty() || !machine().untrustedKeys.empty();
+    EXPECT_EQ(firstSet == machine().trace.end(), recordRefused);
+    for (auto step = machine().trace.begin(); step != firstSet && !recordRefused; ++step) {
       EXPECT_TRUE(step->rfind(L"put C:\\ProgramData", 0) != 0 && step->rfind(L"make folder", 0) != 0 &&
                   step->rfind(L"move ", 0) != 0)
           << result::ToUtf8(*step);
     }
-    if (machine().createKeyErrors.empty()) {
+    if (!recordRefused) {
       EXPECT_EQ(RecordValue(L"SOFTWARE\\Veldorant\\PatchUpdate", L"Outcome"), L"applied");
     }
     // Moved aside whole, never followed: everything that stood below a level is under its new name, the

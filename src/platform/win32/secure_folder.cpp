@@ -30,6 +30,7 @@
 #include "platform/win32/folder_enumeration.h"
 #include "platform/win32/long_path.h"
 #include "platform/win32/scoped_handle.h"
+#include "platform/win32/trusted_owner.h"
 
 namespace platform {
 namespace {
@@ -44,10 +45,13 @@ constexpr wchar_t kOwnWithOwner[] = L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
 constexpr wchar_t kOwnWithoutOwner[] = L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 constexpr wchar_t kTrustedInstallerSid[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 
-// A level's handle: enough to judge it, list it and rename it; no delete sharing.
-constexpr DWORD kLevelAccess = READ_CONTROL | DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-// What opens a level whose DACL shuts us out: renaming is granted by the parent (delete child).
-constexpr DWORD kLevelAccessShutOut = DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+// A level's handle: enough to judge it and list it; no delete sharing. (No DELETE access of its own: it
+// would keep the system's own listing of the folder, which doesn't share delete, out.)
+constexpr DWORD kLevelAccess = READ_CONTROL | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+// What opens a level whose DACL shuts us out: the parent's "list" grants reading its attributes.
+constexpr DWORD kLevelAccessShutOut = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+// What renames a level: the parent's "delete child" grants it, whatever the level's own DACL says.
+constexpr DWORD kRenameAccess = DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr DWORD kLevelSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // Tries at a fresh temporary name before giving up.
 constexpr unsigned kTemporaryNameAttempts = 100;
@@ -436,6 +440,8 @@ HANDLE ToHandle(std::uintptr_t handle) { return reinterpret_cast<HANDLE>(handle)
 
 }  // namespace
 
+bool win32::IsTrustedOwner(PSID owner) { return Trusted().Trust(owner); }
+
 void LevelHandle::Close() noexcept {
   if (handle_ != 0) ::CloseHandle(ToHandle(std::exchange(handle_, 0)));
 }
@@ -484,11 +490,20 @@ std::uint32_t CreateLevel(const std::wstring& path, LevelKind kind, LevelHandle&
   }
 }
 
-std::uint32_t RenameLevel(const LevelHandle& level, const std::wstring& parent, const std::wstring& newName) {
-  if (!level.IsOpen()) return ERROR_INVALID_HANDLE;
+std::uint32_t RenameLevel(LevelHandle& level, const std::wstring& parent, const std::wstring& name,
+                          const std::wstring& newName) {
+  level.Close();
   if (!IsPlainName(newName)) return ERROR_INVALID_NAME;
   try {
-    const DWORD error = RenameByHandle(ToHandle(level.Handle()), NtPathOf(parent + L"\\" + newName), false);
+    // Whatever stands there now is moved, never followed; what is moved aside is judged again before
+    // anything is read from it.
+    win32::ScopedHandle handle;
+    if (const DWORD error = OpenWithoutWaiting(parent + L"\\" + name, kRenameAccess, kLevelSharing, kNtOpen,
+                                               kNtOpenReparsePoint | kNtOpenForBackup, nullptr, handle);
+        error != ERROR_SUCCESS) {
+      return error;
+    }
+    const DWORD error = RenameByHandle(handle.Get(), NtPathOf(parent + L"\\" + newName), false);
     return error == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : error;
   } catch (const std::bad_alloc&) {
     return ERROR_NOT_ENOUGH_MEMORY;
@@ -610,7 +625,7 @@ std::uint32_t PutFileInFolder(const SecureFolder& folder, const std::wstring& na
         file.Close();
         ::DeleteFileW(temporary.c_str());
       }
-      // The rename reports a name taken as "already exists" (183); callers know it as "file exists".
+      // A name taken shows as "already exists" (183); callers know it as "file exists".
       return error == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : error;
     }
     return file.Close() ? ERROR_SUCCESS : ::GetLastError();
