@@ -463,6 +463,9 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
        },
        .says = L"PatchUpdateResult: C:\\ProgramData\\Veldorant\\PatchUpdate was not made as this program makes it: "
                L"moved aside to PatchUpdate.moved-aside-20261207-140500, made anew",
+       // What a user made or linked is never carried over.
+       .gone = {InResults(result::OutcomeFileName(L"20261206-090000")), InResults(L"x."), InResults(L"sub\\x"),
+                InResults(L"junction")},
        .movedAside = {patchUpdate},
        .carried = {InResults(result::OutcomeFileName(L"20261206-100000")),
                    InResults(result::KeptLogName(L"20261206-100100"))},
