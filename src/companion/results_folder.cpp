@@ -174,8 +174,9 @@ bool IsPlainName(const std::wstring& name) {
   // Device names are ASCII; only those letters are folded.
   std::transform(base.begin(), base.end(), base.begin(),
                  [](wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; });
-  for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
-    if (base == device) return false;
+  constexpr const wchar_t* kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+  if (std::any_of(std::begin(kDevices), std::end(kDevices), [&base](const wchar_t* device) { return base == device; })) {
+    return false;
   }
   return !(base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
            base[3] >= L'0' && base[3] <= L'9');

@@ -96,8 +96,8 @@ void ClearConsoleScreen() {
     copies.emplace_back(copy);
     standard[i] = copy;
   }
-  std::vector<HANDLE> inherited;
-  for (const auto& copy : copies) inherited.push_back(copy.Get());
+  std::vector<HANDLE> inherited(copies.size());
+  std::transform(copies.begin(), copies.end(), inherited.begin(), [](const win32::ScopedHandle& copy) { return copy.Get(); });
 
   PROCESS_INFORMATION started{};
   bool created = false;

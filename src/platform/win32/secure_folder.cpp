@@ -402,7 +402,7 @@ void ReadFacts(HANDLE handle, const std::wstring& path, LevelKind kind, LevelFac
     facts.ourDescriptor = true;  // Wine keeps none: see the top of this file
     return;
   }
-  const PACL wanted = DaclOf(DescriptorsOf(kind).withOwner.Get());
+  PACL wanted = DaclOf(DescriptorsOf(kind).withOwner.Get());
   facts.ourDescriptor = wanted != nullptr && HasProtectedDacl(current, wanted);
   JudgeDacl(current, trusted, facts);
 }
