@@ -157,8 +157,8 @@ std::int32_t CreateLocalMachineKey(const std::wstring& path, RegistryKey& key) {
   if (const auto err = g_machine.createKeyErrors.find(path); err != g_machine.createKeyErrors.end()) {
     return err->second;
   }
-  if (std::any_of(g_machine.untrustedKeys.begin(), g_machine.untrustedKeys.end(), [&path](const std::wstring& key) {
-        return path == key || path.rfind(key + L"\\", 0) == 0;
+  if (std::any_of(g_machine.untrustedKeys.begin(), g_machine.untrustedKeys.end(), [&path](const std::wstring& untrusted) {
+        return path == untrusted || path.rfind(untrusted + L"\\", 0) == 0;
       })) {
     return static_cast<std::int32_t>(kErrorAccessDenied);
   }
