@@ -55,6 +55,8 @@ constexpr DWORD kRenameAccess = DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr DWORD kLevelSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // Tries at a fresh temporary name before giving up.
 constexpr unsigned kTemporaryNameAttempts = 100;
+// A folder's entries are fetched this many bytes at a time.
+constexpr std::size_t kListingBufferBytes = 64 * 1024;
 // The longest path the system has, in characters.
 constexpr std::size_t kLongestPath = 32768;
 
@@ -513,29 +515,46 @@ std::uint32_t RenameLevel(LevelHandle& level, const std::wstring& parent, const 
 std::uint32_t ListLevel(const std::wstring& path, std::size_t maxEntries, std::vector<LevelEntry>& entries) {
   entries.clear();
   try {
-    bool tooMany = false;
-    const DWORD error = win32::ForEachEntry(path, [&](const WIN32_FIND_DATAW& found) {
-      if (tooMany || entries.size() >= maxEntries) {
-        tooMany = true;
-        return;
-      }
-      LevelEntry entry;
-      entry.name = found.cFileName;
-      entry.isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-      entry.reparsePoint = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-      if (!entry.isFolder && !entry.reparsePoint) {
-        win32::ScopedHandle file;
-        entry.soleTrustedFile = OpenSoleTrustedFile(path, entry.name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                    file) == ERROR_SUCCESS;
-      }
-      entries.push_back(std::move(entry));
-    });
-    if (error == ERROR_SUCCESS && tooMany) {
-      entries.clear();
-      return ERROR_MORE_DATA;
+    // Listed through a handle of our own, opened as every level is (no link followed, no oplock waited
+    // for), not through FindFirstFile's open.
+    win32::ScopedHandle folder;
+    if (const DWORD error = OpenWithoutWaiting(path, FILE_LIST_DIRECTORY | SYNCHRONIZE, kLevelSharing, kNtOpen,
+                                               kNtDirectoryFile | kNtOpenReparsePoint, nullptr, folder);
+        error != ERROR_SUCCESS) {
+      return error;
     }
-    if (error != ERROR_SUCCESS) entries.clear();
-    return error;
+    std::vector<std::uint8_t> buffer(kListingBufferBytes);
+    for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;; kind = FileIdBothDirectoryInfo) {
+      if (!::GetFileInformationByHandleEx(folder.Get(), kind, buffer.data(), static_cast<DWORD>(buffer.size()))) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_NO_MORE_FILES) return ERROR_SUCCESS;
+        entries.clear();
+        return error;
+      }
+      for (std::size_t offset = 0;;) {
+        const auto* found = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + offset);
+        const std::wstring name(found->FileName, found->FileNameLength / sizeof(wchar_t));
+        if (name != L"." && name != L"..") {
+          if (entries.size() >= maxEntries) {
+            entries.clear();
+            return ERROR_MORE_DATA;
+          }
+          LevelEntry entry;
+          entry.name = name;
+          entry.isFolder = (found->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+          entry.reparsePoint = (found->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+          if (!entry.isFolder && !entry.reparsePoint) {
+            win32::ScopedHandle file;
+            entry.soleTrustedFile = OpenSoleTrustedFile(path, entry.name, 0,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                        file) == ERROR_SUCCESS;
+          }
+          entries.push_back(std::move(entry));
+        }
+        if (found->NextEntryOffset == 0) break;
+        offset += found->NextEntryOffset;
+      }
+    }
   } catch (const std::bad_alloc&) {
     entries.clear();
     return ERROR_NOT_ENOUGH_MEMORY;
