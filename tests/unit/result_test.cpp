@@ -555,11 +555,13 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
        },
        .refused = L"C:\\ProgramData\\Veldorant",
        .says = L"lets accounts other than SYSTEM, Administrators and TrustedInstaller delete or rename what is in it"},
-      {.name = "Veldorant lets Users create in it (ProgramData's default): used, a folder of theirs moved aside",
+      {.name = "Veldorant lets Users create in it (ProgramData's default): used, a PatchUpdate of theirs moved aside",
        .setUp = [](fake::Machine& m) {
          ResultsLevels(m);
          m.files[L"C:\\ProgramData\\Veldorant"].othersMayCreate = true;
-       }},
+         m.files[L"C:\\ProgramData\\Veldorant\\PatchUpdate"].owner = fake::Owner::kUser;
+       },
+       .movedAside = {patchUpdate}},
       {.name = "Results can't be made",
        .setUp = [](fake::Machine& m) { m.folderErrors[kResults] = 5; },
        .refused = kResults,
