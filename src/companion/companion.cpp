@@ -171,6 +171,8 @@ bool SettleRestart(const std::wstring& installFolder, result::OutcomeRecord& rec
     record.reason += kRestartAlsoNeeded + installFolder + kRestartAlsoNeededTail;
     return true;
   }
+  static_assert(kPendingRenamesLimit == 32U << 20, "kPendingTooLarge names the limit");
+  if (pending.tooLarge) record.reason += kPendingTooLarge;
   return false;
 }
 
@@ -209,13 +211,7 @@ int RunUtility() {
   record.versionAfter = InstalledVersion(installedFolder);
   const bool restartPending = SettleRestart(installedFolder, record);
 
-  // What is kept is said when it fails, and never changes how the run ends.
-  try {
-    const std::wstring notKept = KeepResults(stamp, record, log);
-    if (!notKept.empty()) platform::WriteConsoleText(notKept);
-  } catch (const std::exception&) {
-    platform::WriteConsoleText(std::wstring(kNotKept) + kInternalFailure + L"\n");
-  }
+  // The record first: inventory looks there, and it must say this run's outcome however the file work goes.
   try {
     if (const RecordWrite written = WriteRegistryRecord(record, restartPending); written.error != 0) {
       platform::WriteConsoleText(kRecordNotWritten + written.key + L" (error " +
@@ -223,6 +219,13 @@ int RunUtility() {
     }
   } catch (const std::exception&) {
     platform::WriteConsoleText(std::wstring(kRecordNotWritten) + kRecordKey + L" (" + kInternalFailure + L")\n");
+  }
+  // What is kept is said when it fails, and never changes how the run ends.
+  try {
+    const std::wstring notKept = KeepResults(stamp, record, log);
+    if (!notKept.empty()) platform::WriteConsoleText(notKept);
+  } catch (const std::exception&) {
+    platform::WriteConsoleText(std::wstring(kNotKept) + kInternalFailure + L"\n");
   }
   platform::WriteConsoleText(ClosingLine(record.outcome, record.code, record.reason));
   return static_cast<int>(record.code);

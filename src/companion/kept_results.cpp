@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "companion/messages.h"
+#include "companion/results_folder.h"
 #include "platform/child_process.h"
 #include "platform/errors.h"
 #include "platform/secure_folder.h"
@@ -18,18 +19,6 @@ constexpr unsigned kMaxRunsPerSecond = 99;
 std::wstring WithError(std::uint32_t error) {
   const std::wstring words = platform::SystemErrorText(error);
   return (words.empty() ? std::wstring() : words + L" ") + L"(error " + std::to_wstring(error) + L")";
-}
-
-std::wstring RefusalLine(const platform::SecureFolderResult& opened) {
-  std::wstring line = std::wstring(kNotKept) + opened.level;
-  switch (opened.refusal) {
-    case platform::FolderRefusal::kReparsePoint: line += kRefusedLink; break;
-    case platform::FolderRefusal::kNotAFolder: line += kRefusedFile; break;
-    case platform::FolderRefusal::kUntrustedOwner: line += kRefusedOwner; break;
-    case platform::FolderRefusal::kFailed:
-    case platform::FolderRefusal::kNone: line += kFolderFailed + WithError(opened.error); break;
-  }
-  return line + L"\n";
 }
 
 bool Listed(const std::vector<std::wstring>& names, const std::wstring& name) {
@@ -64,18 +53,9 @@ std::wstring KeepResults(const std::wstring& secondStamp, const result::OutcomeR
                          const std::optional<std::vector<std::uint8_t>>& log) {
   const std::wstring programData = platform::ProgramDataFolder();
   if (programData.empty()) return std::wstring(kNotKept) + kNoProgramData + L"\n";
-  platform::SecureFolder folder;
-  const std::vector<std::wstring> levels(std::begin(kResultsLevels), std::end(kResultsLevels));
-  if (const auto opened = platform::OpenSecureFolder(programData, levels, kFirstOwnResultsLevel, folder);
-      opened.refusal != platform::FolderRefusal::kNone) {
-    return RefusalLine(opened);
-  }
-
-  // Whatever someone else left here (before the folder was secured) is no run of ours, and would pass for one.
-  std::vector<std::wstring> foreign;
-  if (platform::ListForeignFiles(folder, foreign) == 0) {
-    for (const auto& name : foreign) (void)platform::DeleteRegularFile(folder, name);
-  }
+  ResultsFolder opened = OpenResultsFolder(programData, secondStamp);
+  const platform::SecureFolder& folder = opened.folder;
+  if (!folder.IsOpen()) return opened.said;
 
   const std::string line = result::FormatOutcomeRecord(record) + "\r\n";
   const std::vector<std::uint8_t> outcome(line.begin(), line.end());
@@ -100,6 +80,6 @@ std::wstring KeepResults(const std::wstring& secondStamp, const result::OutcomeR
     }
   }
   if (error == 0) error = copies;
-  if (error == 0) return {};
-  return std::wstring(kNotKept) + kWriteFailed + folder.Path() + L": " + WithError(error) + L"\n";
+  if (error == 0) return opened.said;
+  return opened.said + kNotKept + kWriteFailed + folder.Path() + L": " + WithError(error) + L"\n";
 }

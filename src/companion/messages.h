@@ -25,6 +25,10 @@ inline constexpr wchar_t kRestartCompletes[] = L"a restart completes the patch: 
 inline constexpr wchar_t kRestartCompletesTail[] = L" to be replaced at the next restart";
 inline constexpr wchar_t kRestartAlsoNeeded[] = L" (a restart is needed: files in ";
 inline constexpr wchar_t kRestartAlsoNeededTail[] = L" are replaced at the next restart)";
+// Said when the list of renames waiting for the restart is over kPendingRenamesLimit.
+inline constexpr wchar_t kPendingTooLarge[] =
+    L" (PendingFileRenameOperations is larger than 32 MiB and was not read: whether a restart completes the "
+    L"patch is not known)";
 
 // The results folder and the registry record: said, never a change of the exit code.
 inline constexpr wchar_t kNotKept[] = L"PatchUpdateResult: the results of this run were not kept: ";
@@ -34,8 +38,19 @@ inline constexpr wchar_t kRefusedFile[] = L" is a file, not a folder; delete it 
 inline constexpr wchar_t kRefusedOwner[] =
     L" is owned by an account other than SYSTEM, Administrators, TrustedInstaller or the one this runs as; delete it "
     L"and the next run makes it anew";
+inline constexpr wchar_t kRefusedVendorDacl[] =
+    L" lets accounts other than SYSTEM, Administrators and TrustedInstaller delete or rename what is in it, or change "
+    L"who may; nothing is kept where a standard user could take it away";
+inline constexpr wchar_t kNotMovedAside[] = L" is not as this program makes it and could not be moved aside: ";
 inline constexpr wchar_t kFolderFailed[] = L" could not be made or opened: ";
+// A level of ours that was not exactly as we make it: "PatchUpdateResult: <level> was not made as this
+// program makes it: moved aside to <name>, made anew".
+inline constexpr wchar_t kMovedAside[] = L" was not made as this program makes it: moved aside to ";
+inline constexpr wchar_t kMadeAnew[] = L", made anew\n";
+// "PatchUpdateResult: N files of earlier runs carried over from <folder>".
+inline constexpr wchar_t kCarriedOver[] = L" files of earlier runs carried over from ";
 inline constexpr wchar_t kWriteFailed[] = L"writing in ";
+inline constexpr wchar_t kCompanionPrefix[] = L"PatchUpdateResult: ";
 inline constexpr wchar_t kRecordNotWritten[] = L"PatchUpdateResult: the registry record could not be written: HKLM\\";
 
 // `rules`

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/errors.h"
 #include "platform/registry.h"
 
 namespace {
@@ -75,7 +76,8 @@ PendingRestart FindPendingRestart(const std::wstring& installFolder) {
   platform::RegistryKey key;
   if (platform::OpenLocalMachineKey(kSessionManagerKey, key) != 0) return pending;
   for (const wchar_t* name : kPendingValues) {
-    const platform::RegistryData value = platform::QueryRegistryData(key, name);
+    const platform::RegistryData value = platform::QueryRegistryData(key, name, kPendingRenamesLimit);
+    if (value.code == static_cast<std::int32_t>(platform::kErrorMoreData)) pending.tooLarge = true;
     if (value.code != 0 || value.type != platform::kRegMultiSz) continue;
     for (const auto& rename : ParsePendingRenames(value.bytes)) {
       if (SamePath(rename.target, mainExecutable)) {

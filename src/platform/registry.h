@@ -66,8 +66,10 @@ struct RegistryData {
   std::vector<std::uint8_t> bytes;  // all of its data, when read
 };
 
-// Queries one value whole, however long (up to kRegistryWholeValueLimit), with its type.
-RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name);
+// Queries one value whole, however long (up to `maxBytes`), with its type; a longer one fails with
+// kErrorMoreData.
+RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name,
+                               std::size_t maxBytes = kRegistryWholeValueLimit);
 
 // Opens HKEY_LOCAL_MACHINE\path for writing, creating the missing keys, in the same view as
 // OpenLocalMachineKey. Returns the error code (0 on success); on failure `key` stays closed.

@@ -1,8 +1,11 @@
 // A folder a privileged program keeps state in, below a machine-wide folder where standard users may
-// create folders of their own (ProgramData). Each level is opened without following a reparse point
-// and checked by its handle; the handles stay open, without delete sharing, for as long as the folder is
-// used, so a checked level can't be renamed, replaced or removed underneath. Files inside are created
-// new and moved into place, and deleted by a handle that was checked to be a regular file.
+// create folders of their own (ProgramData). The rules (which level is used, which is moved aside, what
+// is carried over) are portable code, companion/results_folder; here are the few calls they are made of.
+// Each level is opened without following a reparse point and judged by its handle; the handles stay
+// open, without delete sharing, for as long as the folder is used, so a checked level can't be renamed,
+// replaced or removed underneath. Nothing here ever changes the descriptor of something that exists:
+// a level is made with its descriptor, and files inside are created new, moved into place and deleted
+// through their own handles.
 #pragma once
 
 #include <cstddef>
@@ -13,7 +16,34 @@
 
 namespace platform {
 
-// Owns the open handles of every level of a checked folder; empty when none is open. Move-only.
+// One open level (a folder, or whatever stands under its name), held without delete sharing. Move-only.
+class LevelHandle {
+ public:
+  LevelHandle() noexcept = default;
+  explicit LevelHandle(std::uintptr_t handle) noexcept : handle_(handle) {}
+  ~LevelHandle() { Close(); }
+  LevelHandle(const LevelHandle&) = delete;
+  LevelHandle& operator=(const LevelHandle&) = delete;
+  LevelHandle(LevelHandle&& other) noexcept : handle_(std::exchange(other.handle_, 0)) {}
+  LevelHandle& operator=(LevelHandle&& other) noexcept {
+    if (this != &other) {
+      Close();
+      handle_ = std::exchange(other.handle_, 0);
+    }
+    return *this;
+  }
+
+  bool IsOpen() const noexcept { return handle_ != 0; }
+  std::uintptr_t Handle() const noexcept { return handle_; }
+  // Gives the handle up (to a SecureFolder); afterwards IsOpen() is false.
+  std::uintptr_t Release() noexcept { return std::exchange(handle_, 0); }
+  void Close() noexcept;
+
+ private:
+  std::uintptr_t handle_ = 0;
+};
+
+// Owns the open handles of every level of a folder that passed the rules; empty when none is open.
 class SecureFolder {
  public:
   SecureFolder() noexcept = default;
@@ -44,43 +74,66 @@ class SecureFolder {
   std::vector<std::uintptr_t> handles_;
 };
 
-enum class FolderRefusal {
-  kNone,            // opened
-  kReparsePoint,    // a junction, symbolic link or mount point stands at that level
-  kNotAFolder,      // a file stands there
-  kUntrustedOwner,  // owned by an account other than SYSTEM, Administrators, TrustedInstaller or ours
-  kFailed,          // it could not be made, opened, checked or secured: `error` says why
+// Which descriptor a level is made with, and compared against.
+enum class LevelKind {
+  // The vendor's folder, when we are the first to make it: SYSTEM and Administrators full control,
+  // Users read and execute, inherited; protected.
+  kVendor,
+  // Ours alone: SYSTEM and Administrators full control, for the folder and all below it; nothing for
+  // anyone else, so no standard user can open, hold or lock anything inside; protected.
+  kOwn,
 };
 
-struct SecureFolderResult {
-  FolderRefusal refusal = FolderRefusal::kNone;
-  std::wstring level;       // the full path of the level refused; empty when opened
-  std::uint32_t error = 0;  // the system's code for kFailed
+// What a level's handle tells.
+struct LevelFacts {
+  bool isFolder = false;
+  bool reparsePoint = false;   // a junction, symbolic link or mount point
+  bool heldItself = true;      // the handle is on the link itself, not on what it points to
+  bool trustedOwner = false;   // SYSTEM, Administrators, TrustedInstaller or the account this runs as
+  bool ourDescriptor = false;  // protected, with exactly the DACL of its kind
+  bool othersMayCreate = false;  // an account besides those may create files or folders in it
+  bool othersMayRemove = false;  // ... may delete or rename what is in it, delete it, or change its DACL or owner
 };
 
-// Opens base\levels[0]\levels[1]\..., one level at a time; `base` (a well-known system folder) is taken
-// as it is. A missing level is created with a protected descriptor (owner Administrators; SYSTEM and
-// Administrators full control, Users read and execute; nothing inherited from above). An existing level
-// from `firstOwnLevel` on is ours alone and is given that same descriptor once it passes the checks; one
-// before it (a vendor folder other programs keep data in) is checked and left as it is, since a new
-// descriptor there would reach into their files. At the first level refused nothing more is opened or
-// created, and `folder` stays closed.
-SecureFolderResult OpenSecureFolder(const std::wstring& base, const std::vector<std::wstring>& levels,
-                                    std::size_t firstOwnLevel, SecureFolder& folder);
+// Opens `path` without following a reparse point and reads its facts by that handle. Returns 0,
+// kErrorFileNotFound or kErrorPathNotFound when nothing stands there, or the error code.
+std::uint32_t OpenLevel(const std::wstring& path, LevelKind kind, LevelHandle& level, LevelFacts& facts);
+
+// Makes the folder `path` with the descriptor of its kind, never opening one that exists, and opens it as
+// OpenLevel does. Returns 0, kErrorAlreadyExists when something stands there, or the error code.
+std::uint32_t CreateLevel(const std::wstring& path, LevelKind kind, LevelHandle& level);
+
+// Renames parent\name to parent\newName, never over something that exists: `level` (open on it) is
+// closed, and whatever stands there now is opened again without following a reparse point and renamed
+// through that handle (a link is renamed itself). Returns 0 or the error code.
+std::uint32_t RenameLevel(LevelHandle& level, const std::wstring& parent, const std::wstring& name,
+                          const std::wstring& newName);
+
+struct LevelEntry {
+  std::wstring name;
+  bool isFolder = false;
+  bool reparsePoint = false;
+  // A regular file with no other name (no hard link), owned by a trusted account, as its own handle says.
+  bool soleTrustedFile = false;
+};
+
+// The entries directly in the folder `path`, at most `maxEntries` of them (more: kErrorMoreData).
+std::uint32_t ListLevel(const std::wstring& path, std::size_t maxEntries, std::vector<LevelEntry>& entries);
+
+// The bytes of folder\name, at most `maxBytes`, when it is a regular file with no other name owned by a
+// trusted account, opened without following a link and checked by that handle; else kErrorAccessDenied.
+// A file someone else holds fails at once (kErrorSharingViolation), never waits.
+std::uint32_t ReadLevelFile(const std::wstring& folder, const std::wstring& name, std::size_t maxBytes,
+                            std::vector<std::uint8_t>& bytes);
 
 // The names of the regular files directly in the folder: no folders, no reparse points. Returns 0 or
 // the error code; `names` is empty after an error.
 std::uint32_t ListRegularFiles(const SecureFolder& folder, std::vector<std::wstring>& names);
 
-// The names of the regular files directly in the folder owned by an account other than SYSTEM,
-// Administrators, TrustedInstaller or ours, or whose owner can't be read: left by someone else (before the
-// folder was secured), never to be believed. Returns 0 or the error code.
-std::uint32_t ListForeignFiles(const SecureFolder& folder, std::vector<std::wstring>& names);
-
 // Puts a file `name` holding `bytes` into the folder: written and flushed under a fresh temporary name
-// created new (so never through a link), then moved to `name`. An existing `name` is replaced when
-// `replace` (a link of that name is replaced, never followed), else left alone and kErrorFileExists
-// returned. Returns 0 or the error code; on failure no temporary file is left.
+// created new (so never through a link), then renamed to `name` through that same handle (deleted through
+// it when anything fails). An existing `name` is replaced when `replace` (a link of that name is
+// replaced, never followed), else left alone and kErrorFileExists returned. Returns 0 or the error code.
 std::uint32_t PutFileInFolder(const SecureFolder& folder, const std::wstring& name,
                               const std::vector<std::uint8_t>& bytes, bool replace);
 

@@ -175,6 +175,11 @@ class ProductVersionAfter:
     version: Optional[str]
 
 
+# What stands for the stamp a run gives a folder it moves aside, in Companion.said.
+STAMP_MARK = "<STAMP>"
+MOVED_ASIDE_STAMP = re.compile(rb"\.moved-aside-(\d{8}-\d{6})")
+
+
 @dataclasses.dataclass(frozen=True)
 class Companion:
     """The run made through PatchUpdateResult.exe, as a deployment system starts it, and what it must say."""
@@ -186,12 +191,15 @@ class Companion:
     refused: Optional[str] = None
     refusal: str = ""  # what the refusal line says of that level
     args: Sequence[str] = ()  # arguments: "report FOLDER" runs the fleet report, no utility run
+    # Lines said before the closing line (a folder moved aside, runs carried over); STAMP_MARK stands for
+    # the stamp the run gave what it moved aside.
+    said: str = ""
 
     def closing_lines(self) -> str:
         if self.args:
             return f"exit code {self.code}\n"
         refused = f"{texts.COMPANION_NOT_KEPT}{self.refused} {self.refusal}\n" if self.refused else ""
-        return (f"{refused}PatchUpdateResult: {self.outcome} (exit code {self.code}): {self.reason}\n"
+        return (f"{self.said}{refused}PatchUpdateResult: {self.outcome} (exit code {self.code}): {self.reason}\n"
                 f"exit code {self.code}\n")
 
 
@@ -223,6 +231,8 @@ class Scenario:
     # Symbolic links laid out after the files, by Windows path: each to the Windows path given (which
     # need not exist). Wine shows them to Windows programs as reparse points.
     links: Mapping[str, str] = dataclasses.field(default_factory=dict)
+    # Hard links laid out after the files, by Windows path: each a second name of the file given.
+    hard_links: Mapping[str, str] = dataclasses.field(default_factory=dict)
 
     @property
     def utility_path(self) -> str:
@@ -1099,6 +1109,10 @@ def lay_out(s: Scenario, where: Locations, prefix: Prefix, run_dir: Path) -> Non
         path = prefix.unix(link)
         path.parent.mkdir(parents=True, exist_ok=True)
         os.symlink(prefix.unix(target), path)
+    for link, target in s.hard_links.items():
+        path = prefix.unix(link)
+        path.parent.mkdir(parents=True, exist_ok=True)
+        os.link(prefix.unix(target), path)
 
 
 def _check(s: Scenario, prefix: Prefix, run: UtilityRun, cwd: Path, cwd_before: list[str],
@@ -1112,6 +1126,9 @@ def _check(s: Scenario, prefix: Prefix, run: UtilityRun, cwd: Path, cwd_before: 
 
     # Through the companion: the utility's console passed through, then its closing line and the code.
     expected_console = (e.console + (s.companion.closing_lines() if s.companion else "")).encode("cp1252")
+    moved = MOVED_ASIDE_STAMP.search(run.console)
+    if moved:
+        expected_console = expected_console.replace(STAMP_MARK.encode(), moved.group(1))
     if run.console != expected_console:
         failures.append(diff("console output", expected_console, run.console))
 

@@ -12,10 +12,11 @@ import scenarios_faults
 import scenarios_guard
 import scenarios_install
 import scenarios_run
-from harness import RESULTS_DIR, Companion, Expect, ProductExe, ProductVersionAfter, Scenario, find, log_file_bytes
+from harness import (RESULTS_DIR, STAMP_MARK, Companion, Expect, ProductExe, ProductVersionAfter, RegValue, Scenario, find,
+                     log_file_bytes)
 from texts import (COMPANION_REFUSED_LINK, COMPANION_RESTART_COMPLETES, CONSOLE_COMPLETED, CONSOLE_GUARD_BLOCKED,
                    LOG_ALREADY_APPLIED, LOG_DESCRIPTOR_NOT_FOUND, LOG_INSTALL_COMPLETED, LOG_INSTALL_MISMATCH,
-                   LOG_NOT_APPLICABLE, log_entries)
+                   LOG_NOT_APPLICABLE, NEWEST_LOG, log_entries)
 
 BASES = scenarios_run.SCENARIOS + scenarios_install.SCENARIOS + scenarios_guard.SCENARIOS + scenarios_faults.SCENARIOS
 FROM_CONSOLE = " (no log from this run; read from its console)"
@@ -64,6 +65,50 @@ def refused_at(level: str, link_target: str, decoy_folder: str, name_suffix: str
         files={**base.files, **files}, links={level: link_target},
         companion=dataclasses.replace(APPLIED, refused=level, refusal=COMPANION_REFUSED_LINK),
         expect=dataclasses.replace(base.expect, folder_contents={decoy_folder: names_in(files, decoy_folder)}))
+
+
+# The previous release's Results, made as that release made its folders (plainly, inheriting ProgramData's
+# permissions), holding what a user could leave there: a hard link to a file elsewhere, a subfolder, a link,
+# an "x." name and a folder named like a fixed-name copy. One run moves it aside, makes it anew and carries
+# its two runs over as new files; the file elsewhere and the link's target stay as they were.
+OUTSIDE = DECOY + r"\settings.ini"
+PREVIOUS_RUNS = kept_runs(RESULTS_DIR, "20261101", 2)
+
+
+def previous_release_upgraded() -> Scenario:
+    base = find(BASES, "run_patch_applied")
+    outside = {OUTSIDE: b"[settings]\r\n", DECOY + r"\Runs\outcome.20200101-100000.json": b"decoy"}
+    moved = f"{RESULTS_DIR}.moved-aside-{STAMP_MARK}"
+    return dataclasses.replace(
+        base, name="companion_results_previous_release_upgraded",
+        description="through PatchUpdateResult.exe, applied (0): the previous release's Results with a hard link "
+                    "to a file elsewhere, a subfolder, a link, an x. name and a folder named like a fixed-name "
+                    "copy: moved aside, made anew, its runs carried over, nothing outside changed",
+        files={**base.files, **PREVIOUS_RUNS, **outside, RESULTS_DIR + r"\sub\notes.txt": b"mine",
+               RESULTS_DIR + r"\x.": b"mine", RESULTS_DIR + "\\" + NEWEST_LOG + r"\x": b"a folder"},
+        hard_links={RESULTS_DIR + r"\outcome.20261101-090000.json": OUTSIDE},
+        links={RESULTS_DIR + r"\junction": DECOY + r"\Runs"},
+        companion=dataclasses.replace(
+            APPLIED, said=f"PatchUpdateResult: {RESULTS_DIR} was not made as this program makes it: moved aside to "
+                          f"Results.moved-aside-{STAMP_MARK}, made anew\n"
+                          f"PatchUpdateResult: 4 files of earlier runs carried over from {moved}\n"),
+        expect=dataclasses.replace(base.expect, files={**base.expect.files, **outside, **PREVIOUS_RUNS}))
+
+
+# What an installer appends to a server's long list of renames waiting for the restart (4 MiB of other
+# programs' files), as a REG_MULTI_SZ: each path with its NUL, no closing NUL yet.
+SESSION_MANAGER = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Session Manager"
+
+
+def long_pending_renames(total: int = 4 << 20) -> bytes:
+    pairs, size, i = [], 0, 0
+    while size < total:
+        source = rf"\??\C:\Program Files\Other Server Software\component-{i:06d}.dll"
+        pair = (source + ".new\0!" + source + "\0").encode("utf-16-le")
+        pairs.append(pair)
+        size += len(pair)
+        i += 1
+    return b"".join(pairs) + "\0".encode("utf-16-le")
 
 
 # A collection with link loops: a machine folder linking back to the collection, one machine to another,
@@ -145,6 +190,19 @@ SCENARIOS = [
           why="the installer scheduled the new Vdt.exe for the next restart (PendingFileRenameOperations)",
           installer=inst.installer("schedule new_Vdt.exe", new_exe=ProductExe("14.0.0.200")),
           expect={"files": {inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.100"), inst.RECORD: inst.OLD_RECORD}}),
+
+    # ... behind 4 MiB of a server's other renames: the list is read whole.
+    again("install_mismatch",
+          Companion("restart-pending", 3010, COMPANION_RESTART_COMPLETES.format(inst.PRODUCT_EXE)),
+          suffix="_vdt_scheduled_after_4_mib_of_renames",
+          why="the installer scheduled the new Vdt.exe for the next restart after 4 MiB of other programs' renames",
+          installer=inst.installer("schedule new_Vdt.exe", new_exe=ProductExe("14.0.0.200")),
+          registry={**find(BASES, "install_mismatch").registry,
+                    SESSION_MANAGER: {"PendingFileRenameOperations": RegValue(7, long_pending_renames())}},
+          expect={"files": {inst.PRODUCT_EXE: ProductVersionAfter("14.0.0.100"), inst.RECORD: inst.OLD_RECORD}}),
+
+    # The previous release's folders upgraded by one run.
+    previous_release_upgraded(),
 
     # A standard user prepared the results folder: refused, whatever it holds left alone.
     refused_at(r"C:\ProgramData\Veldorant", DECOY, DECOY + r"\PatchUpdate\Results", "veldorant_is_a_link"),

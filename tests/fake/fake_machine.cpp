@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/child_process.h"
@@ -67,6 +68,14 @@ void Machine::AddExecutable(const std::wstring& path, std::uint16_t major, std::
                                             static_cast<std::uint32_t>(build) << 16 | revision};
 }
 
+int Machine::LinkCount(const std::wstring& path) const {
+  const auto it = files.find(path);
+  if (it == files.end()) return 0;
+  if (it->second.linkId == 0) return 1;
+  return static_cast<int>(std::count_if(files.begin(), files.end(),
+                                        [&](const auto& entry) { return entry.second.linkId == it->second.linkId; }));
+}
+
 std::string Machine::FileText(const std::wstring& path) const {
   const auto it = files.find(path);
   return it == files.end() ? std::string() : std::string(it->second.bytes.begin(), it->second.bytes.end());
@@ -123,12 +132,13 @@ RegistryValue QueryRegistryValue(const RegistryKey& key, const std::wstring& nam
   return result;
 }
 
-RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name) {
+RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name, std::size_t maxBytes) {
   RegistryData result;
   const RegistryValue value = QueryRegistryValue(key, name);
   result.code = value.code;
   if (value.code == static_cast<std::int32_t>(kErrorMoreData)) {
     const auto& state = g_machine.registry[g_machine.openedKeys.at(key.Handle() - 1)];
+    if (state.values.at(name).size() > maxBytes) return result;
     result.code = 0;
     result.bytes = state.values.at(name);
   } else {
@@ -146,6 +156,11 @@ std::int32_t CreateLocalMachineKey(const std::wstring& path, RegistryKey& key) {
   key.Close();
   if (const auto err = g_machine.createKeyErrors.find(path); err != g_machine.createKeyErrors.end()) {
     return err->second;
+  }
+  if (std::any_of(g_machine.untrustedKeys.begin(), g_machine.untrustedKeys.end(), [&path](const std::wstring& untrusted) {
+        return path == untrusted || path.rfind(untrusted + L"\\", 0) == 0;
+      })) {
+    return static_cast<std::int32_t>(kErrorAccessDenied);
   }
   g_machine.registry[path];
   g_machine.openedKeys.push_back(path);
@@ -467,7 +482,43 @@ std::uint32_t OutputFile::Close() noexcept {
   return std::exchange(error_, 0);
 }
 
-// --- secure folders ---
+// --- secure folders: a level handle is 1 + its index in levelHandles ---
+
+namespace {
+
+// The folder `path` is, or is implied by a path below it; nullptr when nothing is there.
+const fake::FileState* LevelAt(const std::wstring& path) {
+  static const fake::FileState kImplied = [] {
+    fake::FileState implied;
+    implied.isFolder = true;
+    return implied;
+  }();
+  if (const auto it = g_machine.files.find(path); it != g_machine.files.end()) return &it->second;
+  const auto below = g_machine.files.lower_bound(path + L"\\");
+  if (below != g_machine.files.end() && below->first.rfind(path + L"\\", 0) == 0) return &kImplied;
+  return nullptr;
+}
+
+bool Trusted(const fake::FileState& state) { return state.owner != fake::Owner::kUser; }
+
+bool SoleTrustedFile(const std::wstring& path, const fake::FileState& state) {
+  return !state.isFolder && !state.reparsePoint && Trusted(state) && g_machine.LinkCount(path) == 1;
+}
+
+std::uintptr_t HoldLevel(const std::wstring& path) {
+  g_machine.levelHandles.push_back(path);
+  ++g_machine.openFolderHandles;
+  return g_machine.levelHandles.size();
+}
+
+}  // namespace
+
+void LevelHandle::Close() noexcept {
+  if (handle_ != 0) {
+    --g_machine.openFolderHandles;
+    handle_ = 0;
+  }
+}
 
 void SecureFolder::Close() noexcept {
   g_machine.openFolderHandles -= static_cast<int>(handles_.size());
@@ -475,39 +526,88 @@ void SecureFolder::Close() noexcept {
   path_.clear();
 }
 
-SecureFolderResult OpenSecureFolder(const std::wstring& base, const std::vector<std::wstring>& levels,
-                                    std::size_t firstOwnLevel, SecureFolder& folder) {
-  folder.Close();
-  std::vector<std::uintptr_t> handles;
-  auto refuse = [&](FolderRefusal refusal, const std::wstring& level, std::uint32_t error = 0) {
-    g_machine.openFolderHandles -= static_cast<int>(handles.size());
-    return SecureFolderResult{refusal, level, error};
-  };
-  std::wstring path = base;
-  for (const auto& level : levels) {
-    path += L"\\" + level;
-    if (const auto err = g_machine.folderErrors.find(path); err != g_machine.folderErrors.end()) {
-      return refuse(FolderRefusal::kFailed, path, err->second);
+std::uint32_t OpenLevel(const std::wstring& path, LevelKind kind, LevelHandle& level, LevelFacts& facts) {
+  level.Close();
+  facts = LevelFacts{};
+  if (const auto err = g_machine.folderErrors.find(path); err != g_machine.folderErrors.end()) return err->second;
+  const fake::FileState* state = LevelAt(path);
+  if (state == nullptr) return kErrorFileNotFound;
+  facts.isFolder = state->isFolder;
+  facts.reparsePoint = state->reparsePoint;
+  facts.trustedOwner = Trusted(*state);
+  facts.ourDescriptor = state->descriptor == kind;
+  facts.othersMayCreate = state->othersMayCreate;
+  facts.othersMayRemove = state->othersMayRemove;
+  level = LevelHandle(HoldLevel(path));
+  return 0;
+}
+
+std::uint32_t CreateLevel(const std::wstring& path, LevelKind kind, LevelHandle& level) {
+  level.Close();
+  if (const auto err = g_machine.folderErrors.find(path); err != g_machine.folderErrors.end()) return err->second;
+  if (LevelAt(path) != nullptr) return kErrorAlreadyExists;
+  g_machine.trace.push_back(L"make folder " + path);
+  fake::FileState& made = g_machine.files[path];
+  made.isFolder = true;
+  made.owner = fake::Owner::kAdministrators;
+  made.descriptor = kind;
+  made.usersMayOpen = kind == LevelKind::kVendor;
+  level = LevelHandle(HoldLevel(path));
+  return 0;
+}
+
+std::uint32_t RenameLevel(LevelHandle& level, const std::wstring& parent, const std::wstring& name,
+                          const std::wstring& newName) {
+  level.Close();
+  const std::wstring from = parent + L"\\" + name;
+  const std::wstring to = parent + L"\\" + newName;
+  if (LevelAt(from) == nullptr) return kErrorFileNotFound;
+  if (LevelAt(to) != nullptr) return kErrorAlreadyExists;
+  std::vector<std::wstring> moving;
+  for (const auto& [path, state] : g_machine.files) {
+    if (path == from || path.rfind(from + L"\\", 0) == 0) {
+      // A file open below a folder keeps the folder's name: the system refuses the rename.
+      if (state.locked) return path == from ? kErrorSharingViolation : kErrorAccessDenied;
+      moving.push_back(path);
     }
-    auto it = g_machine.files.find(path);
-    bool own = handles.size() >= firstOwnLevel;
-    if (it == g_machine.files.end()) {
-      g_machine.trace.push_back(L"make folder " + path);
-      it = g_machine.files.emplace(path, fake::FileState{}).first;
-      it->second.isFolder = true;
-      it->second.owner = fake::Owner::kAdministrators;
-      own = true;
-    }
-    const fake::FileState& state = it->second;
-    if (state.reparsePoint) return refuse(FolderRefusal::kReparsePoint, path);
-    if (!state.isFolder) return refuse(FolderRefusal::kNotAFolder, path);
-    if (state.owner == fake::Owner::kUser) return refuse(FolderRefusal::kUntrustedOwner, path);
-    if (own) it->second.protectedDescriptor = true;
-    handles.push_back(handles.size() + 1);
-    ++g_machine.openFolderHandles;
   }
-  folder = SecureFolder(std::move(path), std::move(handles));
-  return {};
+  g_machine.trace.push_back(L"move " + from + L" to " + to);
+  for (const auto& path : moving) {
+    auto node = g_machine.files.extract(path);
+    node.key() = to + path.substr(from.size());
+    g_machine.files.insert(std::move(node));
+  }
+  return 0;
+}
+
+std::uint32_t ListLevel(const std::wstring& path, std::size_t maxEntries, std::vector<LevelEntry>& entries) {
+  entries.clear();
+  std::vector<FolderEntry> listed;
+  if (const auto error = ListFolder(path, listed); error != 0) return error;
+  if (listed.size() > maxEntries) return kErrorMoreData;
+  for (const auto& each : listed) {
+    LevelEntry entry;
+    entry.name = each.name;
+    entry.isFolder = each.isFolder;
+    entry.reparsePoint = each.isLink;
+    const auto own = g_machine.files.find(path + L"\\" + each.name);
+    entry.soleTrustedFile = own != g_machine.files.end() && SoleTrustedFile(own->first, own->second);
+    entries.push_back(std::move(entry));
+  }
+  return 0;
+}
+
+std::uint32_t ReadLevelFile(const std::wstring& folder, const std::wstring& name, std::size_t maxBytes,
+                            std::vector<std::uint8_t>& bytes) {
+  bytes.clear();
+  const auto it = g_machine.files.find(folder + L"\\" + name);
+  if (it == g_machine.files.end()) return kErrorFileNotFound;
+  if (!SoleTrustedFile(it->first, it->second)) return kErrorAccessDenied;
+  if (it->second.locked) return kErrorSharingViolation;
+  if (it->second.readFails) return fake::kErrorReadFault;
+  if (it->second.bytes.size() > maxBytes) return kErrorMoreData;
+  bytes = it->second.bytes;
+  return 0;
 }
 
 std::uint32_t ListRegularFiles(const SecureFolder& folder, std::vector<std::wstring>& names) {
@@ -517,16 +617,6 @@ std::uint32_t ListRegularFiles(const SecureFolder& folder, std::vector<std::wstr
   if (const auto error = ListFolder(folder.Path(), entries); error != 0) return error;
   for (const auto& entry : entries) {
     if (!entry.isFolder && !entry.isLink) names.push_back(entry.name);
-  }
-  return 0;
-}
-
-std::uint32_t ListForeignFiles(const SecureFolder& folder, std::vector<std::wstring>& names) {
-  names.clear();
-  std::vector<std::wstring> all;
-  if (const auto error = ListRegularFiles(folder, all); error != 0) return error;
-  for (const auto& name : all) {
-    if (g_machine.files.at(folder.Path() + L"\\" + name).owner == fake::Owner::kUser) names.push_back(name);
   }
   return 0;
 }
@@ -541,10 +631,15 @@ std::uint32_t PutFileInFolder(const SecureFolder& folder, const std::wstring& na
   if (it != g_machine.files.end()) {
     if (!replace) return kErrorFileExists;
     if (it->second.isFolder && !it->second.reparsePoint) return kErrorAccessDenied;
+    if (it->second.locked) return kErrorSharingViolation;
   }
   fake::FileState file;
   file.bytes = bytes;
   file.writeTime = ++g_machine.systemTime;
+  // Created new, with what its folder's DACL passes on.
+  if (const fake::FileState* parent = LevelAt(folder.Path()); parent != nullptr) {
+    file.usersMayOpen = parent->descriptor != LevelKind::kOwn;
+  }
   g_machine.files[path] = std::move(file);
   return 0;
 }
@@ -555,6 +650,7 @@ std::uint32_t DeleteRegularFile(const SecureFolder& folder, const std::wstring& 
   const auto it = g_machine.files.find(path);
   if (it == g_machine.files.end()) return kErrorFileNotFound;
   if (it->second.isFolder || it->second.reparsePoint) return kErrorAccessDenied;
+  if (it->second.locked) return kErrorSharingViolation;
   g_machine.trace.push_back(L"delete " + path);
   g_machine.files.erase(it);
   return 0;

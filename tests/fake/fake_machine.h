@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/clock.h"
+#include "platform/secure_folder.h"
 #include "platform/version_resource.h"
 
 namespace fake {
@@ -34,9 +35,17 @@ struct FileState {
   bool isFolder = false;
   bool reparsePoint = false;  // a junction, symbolic link or mount point stands here
   Owner owner = Owner::kAdministrators;
-  bool protectedDescriptor = false;  // given the owner-only protected descriptor of a secure folder
+  // The protected descriptor of a level of that kind, as CreateLevel gives it; nullopt for any other.
+  std::optional<platform::LevelKind> descriptor;
+  bool othersMayCreate = false;  // its DACL lets a standard user create files or folders in it
+  bool othersMayRemove = false;  // ... delete or rename what is in it, or change its DACL
+  bool usersMayOpen = true;      // its DACL (inherited at creation) gives standard users any access
+  // Names of one file: entries with the same non-zero id are hard links, one file with one descriptor.
+  int linkId = 0;
   std::uint64_t writeTime = 0;       // system time units, as FileWriteTime reports them
-  bool locked = false;      // held open by another process: opens fail with 32
+  // Held open by another process: opens, replacing and deleting it fail with 32 at once (as a file
+  // opened asking not to wait for an oplock break does), and its folder can't be renamed (5).
+  bool locked = false;
   bool readOnly = false;    // writes fail with 5
   bool readFails = false;   // opens, but the read fails with 30 (ERROR_READ_FAULT)
   std::optional<platform::FileVersionWords> version;  // the version resource, if any
@@ -88,10 +97,14 @@ struct Machine {
   std::map<std::wstring, std::uint32_t> folderErrors;  // level -> code making or opening it fails with
   std::map<std::wstring, std::uint32_t> putErrors;     // file -> code putting it in a folder fails with
   int openFolderHandles = 0;
+  std::vector<std::wstring> levelHandles;  // what each level handle is open on; handle = 1 + index
   std::vector<std::wstring> outputPaths;  // every file opened for streamed output, in order
 
   // The registry's writable side.
   std::map<std::wstring, std::int32_t> createKeyErrors;  // path -> code creating or opening it fails with
+  // Keys that are registry links or a standard user's: creating a key at or below one is refused (5)
+  // before anything is written, as the checks made on each key opened as itself refuse it.
+  std::vector<std::wstring> untrustedKeys;
 
   // Programs started with their output relayed: `child` plays the program (the utility, run on this
   // machine); what it writes to the console is the output. Without one, starting fails with 2.
@@ -113,7 +126,7 @@ struct Machine {
 
   // Ordered trace of the effects whose order matters: "pause 7000", "write <path>", "launch <file>",
   // "wait", "cursor on", "cursor off", "replace <path>", "make folder <path>", "put <path>",
-  // "delete <path>", "set <key>\\<value>".
+  // "delete <path>", "set <key>\\<value>", "move <path> to <path>".
   std::vector<std::wstring> trace;
 
   // --- set-up helpers ---
@@ -124,6 +137,7 @@ struct Machine {
   void AddExecutable(const std::wstring& path, std::uint16_t major, std::uint16_t minor, std::uint16_t build,
                      std::uint16_t revision);
   std::string FileText(const std::wstring& path) const;  // bytes as a narrow string; "" when absent
+  int LinkCount(const std::wstring& path) const;          // names of that file; 0 when absent
 };
 
 Machine& TheMachine();

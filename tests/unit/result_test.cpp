@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -87,6 +88,25 @@ std::function<void(fake::Machine&)> LeavesPending(std::vector<std::uint8_t> byte
   };
 }
 
+// VdtWaitsForRestart, with the new Vdt.exe's pair after `othersBytes` of renames of other programs' files.
+std::function<void(fake::Machine&)> WaitsAfterOthers(std::size_t othersBytes) {
+  return [othersBytes](fake::Machine& m) {
+    VdtWaitsForRestart(m);
+    m.installer = [othersBytes](fake::Machine& after) {
+      after.AddExecutable(L"C:\\Program Files\\Veldorant 14.0\\Vdt.exe.new", 14, 0, 0, 200);
+      std::vector<std::wstring> pairs;
+      const std::wstring other = L"\\??\\C:\\Program Files\\Other\\component-with-a-long-name.dll";
+      for (std::size_t bytes = 0; bytes < othersBytes; bytes += (other.size() + 2) * 2 * 2) {
+        pairs.push_back(other + L".new");
+        pairs.push_back(L"!" + other);
+      }
+      pairs.push_back(L"\\??\\C:\\Program Files\\Veldorant 14.0\\Vdt.exe.new");
+      pairs.push_back(L"!\\??\\C:\\Program Files\\Veldorant 14.0\\VDT.EXE");
+      SchedulePending(after, MultiString(pairs));
+    };
+  };
+}
+
 class ResultTest : public fake::FakeMachineTest {
  protected:
   // Runs the utility on a fresh machine set up by `setUp`; the log it wrote, "" when none.
@@ -132,6 +152,7 @@ TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
     // Through PatchUpdateResult, where that differs: what waits for a restart settles some runs.
     std::optional<Outcome> throughCompanion = std::nullopt;
     std::optional<std::uint32_t> companionCode = std::nullopt;
+    const wchar_t* reasonEnds = nullptr;  // how the companion's reason ends, where that is the point
   } kCases[] = {
       // --- the patch is on the machine ---
       {"installed and verified", Installable, Outcome::kApplied, 0, Outcome::kApplied},
@@ -258,6 +279,12 @@ TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
       // --- the installer left files for the next restart ---
       {"new Vdt.exe scheduled for the restart (the old version seen: mismatch)", VdtWaitsForRestart,
        Outcome::kInstallFailed, 1603, Outcome::kInstallFailed, Outcome::kRestartPending, 3010},
+      {"new Vdt.exe scheduled after 6 MiB of a server's other renames: read whole", WaitsAfterOthers(6U << 20),
+       Outcome::kInstallFailed, 1603, Outcome::kInstallFailed, Outcome::kRestartPending, 3010},
+      {"renames waiting past the 32 MiB bound: said, not taken as empty", WaitsAfterOthers(33U << 20),
+       Outcome::kInstallFailed, 1603, Outcome::kInstallFailed, std::nullopt, std::nullopt,
+       L" (PendingFileRenameOperations is larger than 32 MiB and was not read: whether a restart completes the patch "
+       L"is not known)\n"},
       {"new Vdt.exe scheduled, the old one deleted already (cancelled)",
        [](fake::Machine& m) {
          VdtWaitsForRestart(m);
@@ -331,6 +358,11 @@ TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
     const auto closingAt = machine().console.rfind(closing);
     ASSERT_NE(closingAt, std::wstring::npos) << result::ToUtf8(machine().console);
     const std::wstring reason = machine().console.substr(closingAt + closing.size());
+    if (row.reasonEnds != nullptr) {
+      const std::wstring_view ends(row.reasonEnds);
+      EXPECT_TRUE(reason.size() >= ends.size() && reason.substr(reason.size() - ends.size()) == ends)
+          << result::ToUtf8(reason);
+    }
     if (outcome == Outcome::kRestartPending) {
       EXPECT_NE(reason.find(L"a restart completes the patch"), std::wstring::npos);
       EXPECT_NE(reason.find(L"Veldorant 14.0\\VDT.EXE"), std::wstring::npos);
@@ -355,14 +387,28 @@ TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
   }
 }
 
-// The folders between ProgramData and Results, all owned by `owner`.
+// The folders between ProgramData and Results, all owned by `owner`; ours with the descriptor we make them with.
 void ResultsLevels(fake::Machine& m, fake::Owner owner = fake::Owner::kAdministrators) {
   m.AddFolder(L"C:\\ProgramData\\Veldorant", owner);
   m.AddFolder(L"C:\\ProgramData\\Veldorant\\PatchUpdate", owner);
   m.AddFolder(kResults, owner);
+  for (const wchar_t* level : {L"C:\\ProgramData\\Veldorant\\PatchUpdate", kResults}) {
+    m.files[level].descriptor = platform::LevelKind::kOwn;
+  }
+}
+
+// The folders as the previous release left them: SYSTEM's, with ProgramData's inherited "Users may create".
+void PreviousReleaseLevels(fake::Machine& m) {
+  for (const wchar_t* level : {L"C:\\ProgramData\\Veldorant", L"C:\\ProgramData\\Veldorant\\PatchUpdate", kResults}) {
+    m.AddFolder(level, fake::Owner::kSystem);
+    m.files[level].othersMayCreate = true;
+  }
 }
 
 std::wstring InResults(const std::wstring& name) { return std::wstring(kResults) + L"\\" + name; }
+
+// Where a level is moved aside by this run.
+std::wstring MovedAside(const std::wstring& level) { return level + L".moved-aside-" + kStamp; }
 
 // Both files of `count` earlier runs in Results, a minute apart from `first` on.
 void KeptRuns(fake::Machine& m, int count, const std::wstring& day = L"20261206") {
@@ -375,6 +421,9 @@ void KeptRuns(fake::Machine& m, int count, const std::wstring& day = L"20261206"
 
 TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
   const std::wstring thisRun = InResults(result::OutcomeFileName(kStamp));
+  const std::wstring patchUpdate = L"C:\\ProgramData\\Veldorant\\PatchUpdate";
+  const std::wstring elsewhere = L"C:\\Windows\\System32\\drivers\\etc\\hosts";
+  const std::wstring oldRun = InResults(result::OutcomeFileName(L"20261206-100000"));
   const struct {
     const char* name;
     std::function<void(fake::Machine&)> setUp;
@@ -382,15 +431,109 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
     const wchar_t* says = nullptr;            // what the console says of it
     std::vector<std::wstring> present = {};   // files there afterwards
     std::vector<std::wstring> gone = {};      // files removed
+    std::vector<std::wstring> movedAside = {};  // levels moved aside, now under their moved-aside names
+    std::vector<std::wstring> carried = {};     // files of Results moved aside, copied into the fresh one
+    std::vector<std::wstring> untouched = {};   // files elsewhere whose bytes, owner and descriptor stay
   } kCases[] = {
-      // --- made or trusted ---
+      // --- made or exactly ours ---
       {.name = "nothing there yet: every level made", .setUp = [](fake::Machine&) {}},
       {.name = "levels made by SYSTEM", .setUp = [](fake::Machine& m) { ResultsLevels(m, fake::Owner::kSystem); }},
       {.name = "levels owned by TrustedInstaller",
        .setUp = [](fake::Machine& m) { ResultsLevels(m, fake::Owner::kTrustedInstaller); }},
       {.name = "levels owned by the companion's own account",
        .setUp = [](fake::Machine& m) { ResultsLevels(m, fake::Owner::kSelf); }},
-      // --- prepared by a standard user ---
+      // --- the previous release's folders, and what a user could leave in them ---
+      {.name = "previous release's Results with a hard link, a subfolder, a junction, an x. name and a folder "
+               "named like a fixed-name copy: moved aside, runs carried over",
+       .setUp = [&](fake::Machine& m) {
+         PreviousReleaseLevels(m);
+         KeptRuns(m, 2);
+         m.AddFile(elsewhere, "127.0.0.1 localhost");
+         m.files[elsewhere].owner = fake::Owner::kTrustedInstaller;
+         m.files[elsewhere].linkId = 1;
+         m.AddFile(InResults(result::OutcomeFileName(L"20261206-090000")), "127.0.0.1 localhost");
+         m.files[InResults(result::OutcomeFileName(L"20261206-090000"))].linkId = 1;
+         m.AddFolder(InResults(L"sub"), fake::Owner::kUser);
+         m.AddFile(InResults(L"sub\\x"), "mine");
+         m.AddFolder(InResults(L"junction"), fake::Owner::kUser);
+         m.files[InResults(L"junction")].reparsePoint = true;
+         m.AddFile(InResults(L"x."), "mine");
+         m.files[InResults(L"x.")].owner = fake::Owner::kUser;
+         m.AddFolder(InResults(result::kNewestLogName), fake::Owner::kUser);
+       },
+       .says = L"PatchUpdateResult: C:\\ProgramData\\Veldorant\\PatchUpdate was not made as this program makes it: "
+               L"moved aside to PatchUpdate.moved-aside-20261207-140500, made anew",
+       // What a user made or linked is never carried over.
+       .gone = {InResults(result::OutcomeFileName(L"20261206-090000")), InResults(L"x."), InResults(L"sub\\x"),
+                InResults(L"junction")},
+       .movedAside = {patchUpdate},
+       .carried = {InResults(result::OutcomeFileName(L"20261206-100000")),
+                   InResults(result::KeptLogName(L"20261206-100100"))},
+       .untouched = {elsewhere}},
+      {.name = "previous release's Results in our PatchUpdate: only Results moved aside",
+       .setUp = [](fake::Machine& m) {
+         PreviousReleaseLevels(m);
+         m.files[L"C:\\ProgramData\\Veldorant\\PatchUpdate"].descriptor = platform::LevelKind::kOwn;
+         m.files[L"C:\\ProgramData\\Veldorant\\PatchUpdate"].othersMayCreate = false;
+         KeptRuns(m, 22);
+         m.AddFile(InResults(L"nul.txt"), "mine");
+       },
+       .says = L"PatchUpdateResult: 40 files of earlier runs carried over from "
+               L"C:\\ProgramData\\Veldorant\\PatchUpdate\\Results.moved-aside-20261207-140500",
+       .gone = {InResults(L"nul.txt"), oldRun},
+       .movedAside = {kResults},
+       .carried = {InResults(result::OutcomeFileName(L"20261206-100300")),
+                   InResults(result::KeptLogName(L"20261206-102100"))}},
+      {.name = "PatchUpdate made by a user, with runs of their own: moved aside, none carried",
+       .setUp = [](fake::Machine& m) {
+         ResultsLevels(m);
+         KeptRuns(m, 3);
+         for (auto& [path, state] : m.files) {
+           if (path.rfind(L"C:\\ProgramData\\Veldorant\\PatchUpdate", 0) == 0) state.owner = fake::Owner::kUser;
+         }
+       },
+       .gone = {oldRun},
+       .movedAside = {patchUpdate}},
+      {.name = "Results exactly ours but for a file a user left in it: moved aside",
+       .setUp = [](fake::Machine& m) {
+         ResultsLevels(m);
+         KeptRuns(m, 2);
+         m.AddFile(InResults(result::kNewestOutcomeName), "forged");
+         m.files[InResults(result::kNewestOutcomeName)].owner = fake::Owner::kUser;
+       },
+       .movedAside = {kResults},
+       .carried = {oldRun}},
+      {.name = "PatchUpdate a link: the link moved aside, never followed",
+       .setUp = [](fake::Machine& m) {
+         ResultsLevels(m);
+         m.files[L"C:\\ProgramData\\Veldorant\\PatchUpdate"].reparsePoint = true;
+       },
+       .movedAside = {patchUpdate}},
+      {.name = "Results a link to a folder of decoy runs: moved aside, nothing carried",
+       .setUp = [](fake::Machine& m) {
+         ResultsLevels(m);
+         KeptRuns(m, 22);
+         m.files[kResults].reparsePoint = true;
+       },
+       .gone = {oldRun},
+       .movedAside = {kResults}},
+      {.name = "Results a file: moved aside",
+       .setUp = [](fake::Machine& m) {
+         ResultsLevels(m);
+         m.files[kResults].isFolder = false;
+       },
+       .movedAside = {kResults}},
+      {.name = "previous release's Results with a run held open by another program: not moved, said",
+       .setUp = [&](fake::Machine& m) {
+         PreviousReleaseLevels(m);
+         m.files[L"C:\\ProgramData\\Veldorant\\PatchUpdate"].descriptor = platform::LevelKind::kOwn;
+         KeptRuns(m, 1);
+         m.files[oldRun].locked = true;
+       },
+       .refused = kResults,
+       .says = L"is not as this program makes it and could not be moved aside: System error 5. (error 5)",
+       .present = {InResults(result::OutcomeFileName(L"20261206-100000"))}},
+      // --- the vendor's folder: judged, never moved or changed ---
       {.name = "Veldorant a link",
        .setUp = [](fake::Machine& m) {
          ResultsLevels(m);
@@ -398,29 +541,6 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
        },
        .refused = L"C:\\ProgramData\\Veldorant",
        .says = L"is a junction, symbolic link or mount point"},
-      {.name = "PatchUpdate a link",
-       .setUp = [](fake::Machine& m) {
-         ResultsLevels(m);
-         m.files[L"C:\\ProgramData\\Veldorant\\PatchUpdate"].reparsePoint = true;
-       },
-       .refused = L"C:\\ProgramData\\Veldorant\\PatchUpdate",
-       .says = L"is a junction, symbolic link or mount point"},
-      {.name = "Results a link to a folder of decoy runs",
-       .setUp = [](fake::Machine& m) {
-         ResultsLevels(m);
-         KeptRuns(m, 22);
-         m.files[kResults].reparsePoint = true;
-       },
-       .refused = kResults,
-       .says = L"is a junction, symbolic link or mount point",
-       .present = {InResults(result::OutcomeFileName(L"20261206-100000"))}},
-      {.name = "Results a file",
-       .setUp = [](fake::Machine& m) {
-         ResultsLevels(m);
-         m.files[kResults].isFolder = false;
-       },
-       .refused = kResults,
-       .says = L"is a file, not a folder"},
       {.name = "Veldorant made by a user",
        .setUp = [](fake::Machine& m) {
          ResultsLevels(m);
@@ -428,15 +548,20 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
        },
        .refused = L"C:\\ProgramData\\Veldorant",
        .says = L"is owned by an account other than SYSTEM, Administrators, TrustedInstaller or the one this runs as"},
-      {.name = "Results made by a user, with runs of their own",
+      {.name = "Veldorant lets Users delete what is in it: not used",
        .setUp = [](fake::Machine& m) {
          ResultsLevels(m);
-         KeptRuns(m, 22);
-         m.files[kResults].owner = fake::Owner::kUser;
+         m.files[L"C:\\ProgramData\\Veldorant"].othersMayRemove = true;
        },
-       .refused = kResults,
-       .says = L"is owned by an account other than SYSTEM",
-       .present = {InResults(result::OutcomeFileName(L"20261206-100000"))}},
+       .refused = L"C:\\ProgramData\\Veldorant",
+       .says = L"lets accounts other than SYSTEM, Administrators and TrustedInstaller delete or rename what is in it"},
+      {.name = "Veldorant lets Users create in it (ProgramData's default): used, a PatchUpdate of theirs moved aside",
+       .setUp = [](fake::Machine& m) {
+         ResultsLevels(m);
+         m.files[L"C:\\ProgramData\\Veldorant"].othersMayCreate = true;
+         m.files[L"C:\\ProgramData\\Veldorant\\PatchUpdate"].owner = fake::Owner::kUser;
+       },
+       .movedAside = {patchUpdate}},
       {.name = "Results can't be made",
        .setUp = [](fake::Machine& m) { m.folderErrors[kResults] = 5; },
        .refused = kResults,
@@ -447,20 +572,10 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
          ResultsLevels(m);
          KeptRuns(m, 22);
          m.AddFile(InResults(L"notes.txt"), "mine");
-         m.AddFolder(InResults(result::OutcomeFileName(L"20200101-000000")));
        },
-       .present = {InResults(L"notes.txt"), InResults(result::OutcomeFileName(L"20200101-000000")),
-                   InResults(result::OutcomeFileName(L"20261206-100300"))},
+       .present = {InResults(L"notes.txt"), InResults(result::OutcomeFileName(L"20261206-100300"))},
        .gone = {InResults(result::OutcomeFileName(L"20261206-100000")),
                 InResults(result::KeptLogName(L"20261206-100200"))}},
-      {.name = "an old run's file that is a link is never deleted",
-       .setUp = [](fake::Machine& m) {
-         ResultsLevels(m);
-         KeptRuns(m, 21);
-         m.files[InResults(result::OutcomeFileName(L"20261206-100000"))].reparsePoint = true;
-       },
-       .present = {InResults(result::OutcomeFileName(L"20261206-100000"))},
-       .gone = {InResults(result::KeptLogName(L"20261206-100000")), InResults(result::KeptLogName(L"20261206-100100"))}},
       {.name = "twenty runs stamped in the future: this run stays",
        .setUp = [](fake::Machine& m) {
          ResultsLevels(m);
@@ -474,22 +589,19 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
        },
        .present = {InResults(result::OutcomeFileName(std::wstring(kStamp) + L"-2")),
                    InResults(result::KeptLogName(std::wstring(kStamp) + L"-2"))}},
-      {.name = "files a user left in Results before it was secured are no runs",
-       .setUp = [](fake::Machine& m) {
-         ResultsLevels(m);
-         KeptRuns(m, 2, L"20991231");
-         m.AddFile(InResults(result::kNewestOutcomeName), "forged");
-         for (const auto& name : {result::OutcomeFileName(L"20991231-100000"), std::wstring(result::kNewestOutcomeName)}) {
-           m.files[InResults(name)].owner = fake::Owner::kUser;
-         }
-       },
-       .present = {InResults(result::OutcomeFileName(L"20991231-100100"))},
-       .gone = {InResults(result::OutcomeFileName(L"20991231-100000"))}},
       // --- what can't be kept is said ---
       {.name = "the outcome file can't be written",
        .setUp = [](fake::Machine& m) { m.putErrors[InResults(result::OutcomeFileName(kStamp))] = 5; },
        .says = L"PatchUpdateResult: the results of this run were not kept: writing in "
                L"C:\\ProgramData\\Veldorant\\PatchUpdate\\Results: System error 5. (error 5)"},
+      {.name = "a file in Results held open by another program: the run ends, its outcome in the record",
+       .setUp = [](fake::Machine& m) {
+         ResultsLevels(m);
+         m.AddFile(InResults(result::kNewestOutcomeName), "older");
+         m.files[InResults(result::kNewestOutcomeName)].locked = true;
+       },
+       .says = L"PatchUpdateResult: the results of this run were not kept: writing in "
+               L"C:\\ProgramData\\Veldorant\\PatchUpdate\\Results: System error 32. (error 32)"},
       {.name = "the system names no ProgramData folder",
        .setUp = [](fake::Machine& m) { m.programData.clear(); },
        .says = L"PatchUpdateResult: the results of this run were not kept: the system names no ProgramData folder"},
@@ -498,12 +610,18 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
        .setUp = [](fake::Machine& m) { m.createKeyErrors[L"SOFTWARE\\Veldorant\\PatchUpdate"] = 5; },
        .says = L"PatchUpdateResult: the registry record could not be written: HKLM\\SOFTWARE\\Veldorant\\PatchUpdate "
                L"(error 5)"},
+      {.name = "the record's key a registry link or a user's key: refused before any value is written",
+       .setUp = [](fake::Machine& m) { m.untrustedKeys = {L"SOFTWARE\\Veldorant\\PatchUpdate"}; },
+       .says = L"PatchUpdateResult: the registry record could not be written: HKLM\\SOFTWARE\\Veldorant\\PatchUpdate "
+               L"(error 5)"},
   };
   for (const auto& row : kCases) {
     SCOPED_TRACE(row.name);
-    const int code = RunThroughCompanion([&row](fake::Machine& m) {
+    std::map<std::wstring, fake::FileState> before;
+    const int code = RunThroughCompanion([&row, &before](fake::Machine& m) {
       Installable(m);
       row.setUp(m);
+      before = m.files;
     });
 
     EXPECT_EQ(code, 0);
@@ -515,6 +633,48 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
     for (const auto& path : row.present) EXPECT_EQ(machine().files.count(path), 1u) << result::ToUtf8(path);
     for (const auto& path : row.gone) EXPECT_EQ(machine().files.count(path), 0u) << result::ToUtf8(path);
     EXPECT_EQ(machine().openFolderHandles, 0);
+    // The record is written before any file work, so a run slowed down there has said its outcome already.
+    const auto firstSet = std::find_if(machine().trace.begin(), machine().trace.end(),
+                                       [](const std::wstring& step) { return step.rfind(L"set ", 0) == 0; });
+    const bool recordRefused = !machine().createKeyErrors.empty() || !machine().untrustedKeys.empty();
+    EXPECT_EQ(firstSet == machine().trace.end(), recordRefused);
+    for (auto step = machine().trace.begin(); step != firstSet && !recordRefused; ++step) {
+      EXPECT_TRUE(step->rfind(L"put C:\\ProgramData", 0) != 0 && step->rfind(L"make folder", 0) != 0 &&
+                  step->rfind(L"move ", 0) != 0)
+          << result::ToUtf8(*step);
+    }
+    if (!recordRefused) {
+      EXPECT_EQ(RecordValue(L"SOFTWARE\\Veldorant\\PatchUpdate", L"Outcome"), L"applied");
+    }
+    // Moved aside whole, never followed: everything that stood below a level is under its new name, the
+    // same; nothing inside it deleted or changed.
+    for (const auto& level : row.movedAside) {
+      EXPECT_NE(console.find(L"PatchUpdateResult: " + level + L" was not made as this program makes it: moved aside to "),
+                std::wstring::npos)
+          << result::ToUtf8(console);
+      for (const auto& [path, state] : before) {
+        if (path != level && path.rfind(level + L"\\", 0) != 0) continue;
+        const auto moved = machine().files.find(MovedAside(level) + path.substr(level.size()));
+        ASSERT_NE(moved, machine().files.end()) << result::ToUtf8(path);
+        EXPECT_EQ(moved->second.bytes, state.bytes) << result::ToUtf8(path);
+        EXPECT_EQ(moved->second.owner, state.owner) << result::ToUtf8(path);
+        EXPECT_EQ(moved->second.descriptor, state.descriptor) << result::ToUtf8(path);
+        EXPECT_EQ(moved->second.usersMayOpen, state.usersMayOpen) << result::ToUtf8(path);
+      }
+      EXPECT_EQ(machine().files.at(level).descriptor, platform::LevelKind::kOwn) << result::ToUtf8(level);
+    }
+    // Carried over as new files holding the same bytes: never the old file moved or linked.
+    for (const auto& path : row.carried) {
+      ASSERT_EQ(machine().files.count(path), 1u) << result::ToUtf8(path);
+      EXPECT_EQ(machine().files.at(path).bytes, before.at(path).bytes) << result::ToUtf8(path);
+      EXPECT_EQ(machine().files.at(path).linkId, 0) << result::ToUtf8(path);
+    }
+    for (const auto& path : row.untouched) {
+      EXPECT_EQ(machine().files.at(path).bytes, before.at(path).bytes) << result::ToUtf8(path);
+      EXPECT_EQ(machine().files.at(path).owner, before.at(path).owner) << result::ToUtf8(path);
+      EXPECT_EQ(machine().files.at(path).usersMayOpen, before.at(path).usersMayOpen) << result::ToUtf8(path);
+      EXPECT_EQ(machine().LinkCount(path), 2) << result::ToUtf8(path);
+    }
     if (row.refused != nullptr) {
       EXPECT_NE(console.find(L"PatchUpdateResult: the results of this run were not kept: " + std::wstring(row.refused) +
                              L" "),
@@ -528,13 +688,15 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
       continue;
     }
     if (row.says != nullptr && std::wstring_view(row.says).find(L"were not kept") != std::wstring_view::npos) continue;
-    // Kept: our levels secured (the vendor's folder only when we made it), this run's files there with the
-    // newest copies, twenty runs at most.
+    // Kept: our levels exactly as we make them (the vendor's folder only when we made it, else as it was),
+    // this run's files there with the newest copies, twenty runs at most, no file any user may open.
     const bool madeVendorFolder = std::find(machine().trace.begin(), machine().trace.end(),
                                             L"make folder C:\\ProgramData\\Veldorant") != machine().trace.end();
-    EXPECT_EQ(machine().files.at(L"C:\\ProgramData\\Veldorant").protectedDescriptor, madeVendorFolder);
-    for (const wchar_t* level : {L"C:\\ProgramData\\Veldorant\\PatchUpdate", kResults}) {
-      EXPECT_TRUE(machine().files.at(level).protectedDescriptor) << result::ToUtf8(level);
+    EXPECT_EQ(machine().files.at(L"C:\\ProgramData\\Veldorant").descriptor,
+              madeVendorFolder ? std::optional(platform::LevelKind::kVendor) : before.at(L"C:\\ProgramData\\Veldorant").descriptor);
+    for (const auto& level : {patchUpdate, std::wstring(kResults)}) {
+      EXPECT_EQ(machine().files.at(level).descriptor, platform::LevelKind::kOwn) << result::ToUtf8(level);
+      EXPECT_FALSE(machine().files.at(level).reparsePoint) << result::ToUtf8(level);
     }
     if (row.present.empty() || row.present.front().find(L"-2.") == std::wstring::npos) {
       EXPECT_EQ(machine().files.count(thisRun), 1u);
@@ -545,6 +707,10 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
               Outcome::kApplied);
     std::vector<std::wstring> names;
     for (const auto& [path, state] : machine().files) {
+      if (path.rfind(std::wstring(kResults) + L"\\", 0) != 0) continue;
+      if (before.count(path) == 0 || machine().trace.end() != std::find(machine().trace.begin(), machine().trace.end(), L"put " + path)) {
+        EXPECT_FALSE(state.usersMayOpen) << result::ToUtf8(path);
+      }
       if (path.rfind(std::wstring(kResults) + L"\\outcome.", 0) == 0 && !state.isFolder && !state.reparsePoint) {
         names.push_back(path);
       }

@@ -1,6 +1,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/console.h"
@@ -73,21 +75,59 @@ void WriteConsoleText(const std::wstring& text) {
 
 void ClearConsoleScreen() {
   // The command interpreter by its System32 path: a cmd.exe in the working directory is never started,
-  // whatever COMSPEC says. It shares our console and standard handles, as the C runtime's system() would.
+  // whatever COMSPEC says. /D: no AutoRun command from the registry runs in it. It shares our console and
+  // gets our three standard handles, as the C runtime's system() would give them, and no other handle
+  // of ours (a SYSTEM process's handles are nothing to hand a shell).
   const std::wstring folder = win32::SystemFolder();
   if (folder.empty()) return;
   const std::wstring interpreter = folder + L"\\cmd.exe";
-  std::wstring commandLine = L"cmd.exe /c CLS";  // CreateProcessW may write to it
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
-  startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+  std::wstring commandLine = L"cmd.exe /d /c CLS";  // CreateProcessW may write to it
+  HANDLE self = ::GetCurrentProcess();
+  std::vector<win32::ScopedHandle> copies;
+  HANDLE standard[3] = {};
+  const DWORD which[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  for (int i = 0; i < 3; ++i) {
+    HANDLE original = ::GetStdHandle(which[i]);
+    HANDLE copy = nullptr;
+    if (original == nullptr || original == INVALID_HANDLE_VALUE ||
+        !::DuplicateHandle(self, original, self, &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
+      continue;
+    }
+    copies.emplace_back(copy);
+    standard[i] = copy;
+  }
+  std::vector<HANDLE> inherited(copies.size());
+  std::transform(copies.begin(), copies.end(), inherited.begin(), [](const win32::ScopedHandle& copy) { return copy.Get(); });
+
   PROCESS_INFORMATION started{};
-  if (!::CreateProcessW(interpreter.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &started)) {
-    return;
+  bool created = false;
+  SIZE_T listBytes = 0;
+  (void)::InitializeProcThreadAttributeList(nullptr, 1, 0, &listBytes);
+  std::vector<std::uint8_t> listBuffer(listBytes);
+  auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listBuffer.data());
+  if (!inherited.empty() && listBytes != 0 && ::InitializeProcThreadAttributeList(list, 1, 0, &listBytes)) {
+    if (::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
+                                    inherited.size() * sizeof(HANDLE), nullptr, nullptr)) {
+      STARTUPINFOEXW startup{};
+      startup.StartupInfo.cb = sizeof(startup);
+      startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+      startup.StartupInfo.hStdInput = standard[0];
+      startup.StartupInfo.hStdOutput = standard[1];
+      startup.StartupInfo.hStdError = standard[2];
+      startup.lpAttributeList = list;
+      created = ::CreateProcessW(interpreter.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                 EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo, &started) != FALSE;
+    }
+    ::DeleteProcThreadAttributeList(list);
+  }
+  if (!created) {
+    // Handles that can't be listed (old consoles' pseudo-handles): nothing inherited, the console shared.
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    if (!::CreateProcessW(interpreter.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &started)) {
+      return;
+    }
   }
   const win32::ScopedHandle thread(started.hThread);
   const win32::ScopedHandle process(started.hProcess);

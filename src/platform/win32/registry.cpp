@@ -3,10 +3,34 @@
 // the system reports, bounded, because a value can grow between the call that sizes it and the next.
 #include <windows.h>
 
+#include <aclapi.h>
+
+#include <string>
+
 #include "platform/registry.h"
+#include "platform/win32/trusted_owner.h"
 
 namespace platform {
 namespace {
+
+// What a link key holds: the path it leads to.
+constexpr wchar_t kLinkValue[] = L"SymbolicLinkValue";
+
+// Whether a key opened as itself is one we may write in: no link, owned by a trusted account.
+bool IsTrustedKey(HKEY key) {
+  DWORD type = REG_NONE;
+  const LSTATUS link = ::RegQueryValueExW(key, kLinkValue, nullptr, &type, nullptr, nullptr);
+  if (link != ERROR_FILE_NOT_FOUND) return false;  // a link, or a key that won't say
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetSecurityInfo(key, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  const bool trusted = win32::IsTrustedOwner(owner);
+  ::LocalFree(descriptor);
+  return trusted;
+}
 
 // Rounds of "sized, then grown in between"; only a value rewritten that often runs out of them.
 constexpr int kQueryAttempts = 8;
@@ -53,7 +77,7 @@ RegistryValue QueryRegistryValue(const RegistryKey& key, const std::wstring& nam
   return result;
 }
 
-RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name) {
+RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name, std::size_t maxBytes) {
   RegistryData result;
   if (!key.IsOpen()) {
     result.code = ERROR_INVALID_HANDLE;
@@ -72,7 +96,7 @@ RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name)
       return result;
     }
     // On ERROR_MORE_DATA `size` is what the value needs now.
-    if (status != ERROR_MORE_DATA || size > kRegistryWholeValueLimit) {
+    if (status != ERROR_MORE_DATA || size > maxBytes) {
       result.code = static_cast<std::int32_t>(status);
       return result;
     }
@@ -84,12 +108,28 @@ RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name)
 
 std::int32_t CreateLocalMachineKey(const std::wstring& path, RegistryKey& key) {
   key.Close();
-  HKEY created = nullptr;
-  const LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                           KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_CREATE_SUB_KEY | KEY_WOW64_64KEY,
-                                           nullptr, &created, nullptr);
-  if (status != ERROR_SUCCESS) return static_cast<std::int32_t>(status);
-  key = RegistryKey(reinterpret_cast<std::uintptr_t>(created));
+  // One key at a time, each opened as itself (a registry link a user made is never followed) and
+  // checked before anything is created below it or written in it: no link, a trusted owner.
+  RegistryKey parent;
+  std::size_t start = 0;
+  while (start < path.size()) {
+    std::size_t end = path.find(L'\\', start);
+    if (end == std::wstring::npos) end = path.size();
+    const std::wstring name = path.substr(start, end - start);
+    start = end + 1;
+    if (name.empty()) continue;
+    HKEY created = nullptr;
+    const LSTATUS status = ::RegCreateKeyExW(
+        parent.IsOpen() ? ToHkey(parent.Handle()) : HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr,
+        REG_OPTION_NON_VOLATILE | REG_OPTION_OPEN_LINK,
+        KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_CREATE_SUB_KEY | READ_CONTROL | KEY_WOW64_64KEY, nullptr, &created, nullptr);
+    if (status != ERROR_SUCCESS) return static_cast<std::int32_t>(status);
+    RegistryKey opened(reinterpret_cast<std::uintptr_t>(created));
+    if (!IsTrustedKey(created)) return ERROR_ACCESS_DENIED;
+    parent = std::move(opened);
+  }
+  if (!parent.IsOpen()) return ERROR_INVALID_PARAMETER;
+  key = std::move(parent);
   return 0;
 }
 

@@ -1,16 +1,19 @@
 // Why each level is handled as it is:
-// - Opened with FILE_FLAG_OPEN_REPARSE_POINT and judged by that handle, so a junction or symbolic link a
-//   user planted is seen as itself, never walked through. Wine opens through a Unix symbolic link even
-//   so, but names a link to a folder a reparse point: a level is refused when its name says so, too.
-// - Owner SYSTEM, Administrators, TrustedInstaller, or our own account (a level we made without the
-//   right to name Administrators). A standard user's folder is never trusted, whatever its DACL says.
-// - A trusted level gets the protected DACL only when its own differs: setting one makes the system
-//   re-apply inheritance to everything below it, which needs doing once, not on every run. A failure to
-//   set it refuses the level. (Wine reports success but keeps nothing: it shows a descriptor made from
-//   the Unix mode, owned by its own user, so under Wine the DACL is set on every open.)
+// - Opened with FILE_OPEN_REPARSE_POINT and judged by that handle, so a junction or symbolic link a
+//   user planted is seen as itself, never walked through, and moved aside as itself. Wine opens through a
+//   Unix symbolic link even so, but names a link to a folder a reparse point: the facts say a handle on
+//   the target, and such a level is refused, never renamed.
+// - Every open of something a standard user may have reached goes through NtCreateFile with
+//   FILE_COMPLETE_IF_OPLOCKED: a file or folder someone holds an opportunistic lock on is answered at once
+//   (taken as held by another, 32) instead of waiting for a break its holder need never acknowledge.
+// - Levels are made by NtCreateFile with the descriptor in the same call, so no moment exists in which
+//   they have another; no descriptor is ever set on anything that exists (that would be inherited into
+//   whatever is below it, through a hard link into a file elsewhere).
+// - Wine keeps no descriptor a program gives (it shows one made from the Unix mode, owned by its own
+//   user): there a level's DACL can't be judged and is taken as ours; the rules' handling of DACLs is
+//   proven on the fake machine.
 // - The handles stay open without delete sharing, so a checked level can't be renamed or replaced while
-//   in use. That is also why a level's final path is not compared with the one asked for: with every
-//   level held and none a reparse point it could only add false refusals (short names, mounts).
+//   in use.
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
@@ -27,25 +30,135 @@
 #include "platform/win32/folder_enumeration.h"
 #include "platform/win32/long_path.h"
 #include "platform/win32/scoped_handle.h"
+#include "platform/win32/trusted_owner.h"
 
 namespace platform {
 namespace {
 
-// Owner Administrators; SYSTEM and Administrators full control, Users read and execute (0x1200a9: read
-// data, attributes, extended attributes, the descriptor, traverse, synchronize), for the folder, its
-// subfolders and files; protected, so nothing is inherited from above.
-constexpr wchar_t kDescriptorWithOwner[] = L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
-// The same without an owner, for a process that may not name Administrators: the creator then owns it.
-constexpr wchar_t kDescriptorWithoutOwner[] = L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+// The descriptors of LevelKind, with and without an owner (a process that may not name Administrators
+// owns what it makes). kVendor: SYSTEM and Administrators full control, Users read and execute (0x1200a9:
+// read data, attributes, extended attributes, the descriptor, traverse, synchronize), inherited. kOwn:
+// SYSTEM and Administrators alone, for the folder and all below it. Both protected from above.
+constexpr wchar_t kVendorWithOwner[] = L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+constexpr wchar_t kVendorWithoutOwner[] = L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+constexpr wchar_t kOwnWithOwner[] = L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+constexpr wchar_t kOwnWithoutOwner[] = L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 constexpr wchar_t kTrustedInstallerSid[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 
-// A level's handle: enough to check it, set its DACL and list it; no delete sharing.
-constexpr DWORD kLevelAccess = READ_CONTROL | WRITE_DAC | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
+// A level's handle: enough to judge it and list it; no delete sharing. (No DELETE access of its own: it
+// would keep the system's own listing of the folder, which doesn't share delete, out.)
+constexpr DWORD kLevelAccess = READ_CONTROL | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+// What opens a level whose DACL shuts us out: the parent's "list" grants reading its attributes.
+constexpr DWORD kLevelAccessShutOut = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+// What renames a level: the parent's "delete child" grants it, whatever the level's own DACL says.
+constexpr DWORD kRenameAccess = DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr DWORD kLevelSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // Tries at a fresh temporary name before giving up.
 constexpr unsigned kTemporaryNameAttempts = 100;
+// A folder's entries are fetched this many bytes at a time.
+constexpr std::size_t kListingBufferBytes = 64 * 1024;
 // The longest path the system has, in characters.
 constexpr std::size_t kLongestPath = 32768;
+
+// NtCreateFile's dispositions and options (ntifs.h), by value: the SDK's user-mode headers lack most.
+constexpr ULONG kNtOpen = 1;
+constexpr ULONG kNtCreate = 2;
+constexpr ULONG kNtDirectoryFile = 0x00000001;
+constexpr ULONG kNtSynchronousIo = 0x00000020;
+constexpr ULONG kNtNonDirectoryFile = 0x00000040;
+constexpr ULONG kNtCompleteIfOplocked = 0x00000100;
+constexpr ULONG kNtOpenForBackup = 0x00004000;
+constexpr ULONG kNtOpenReparsePoint = 0x00200000;
+constexpr LONG kStatusOplockBreakInProgress = 0x00000108;
+constexpr LONG kStatusInvalidOwner = static_cast<LONG>(0xC000005A);
+
+struct NtString {
+  USHORT length;
+  USHORT maximumLength;
+  PWSTR buffer;
+};
+struct NtObjectAttributes {
+  ULONG length;
+  HANDLE rootDirectory;
+  NtString* objectName;
+  ULONG attributes;
+  PVOID securityDescriptor;
+  PVOID securityQualityOfService;
+};
+struct NtIoStatus {
+  union {
+    LONG status;
+    PVOID pointer;
+  };
+  ULONG_PTR information;
+};
+using NtCreateFileFunction = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, NtObjectAttributes*, NtIoStatus*, LARGE_INTEGER*,
+                                           ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+using NtStatusToErrorFunction = ULONG(WINAPI*)(LONG);
+constexpr ULONG kObjCaseInsensitive = 0x00000040;
+
+struct Ntdll {
+  NtCreateFileFunction createFile = nullptr;
+  NtStatusToErrorFunction statusToError = nullptr;
+  bool wine = false;  // Wine's ntdll: descriptors are not kept
+};
+
+const Ntdll& TheNtdll() {
+  static const Ntdll ntdll = [] {
+    Ntdll loaded;
+    // ntdll is mapped into every process before any code of ours runs.
+    HMODULE module = ::GetModuleHandleW(L"ntdll.dll");
+    if (module == nullptr) return loaded;
+    loaded.createFile = reinterpret_cast<NtCreateFileFunction>(  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+        reinterpret_cast<void*>(::GetProcAddress(module, "NtCreateFile")));
+    loaded.statusToError = reinterpret_cast<NtStatusToErrorFunction>(  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+        reinterpret_cast<void*>(::GetProcAddress(module, "RtlNtStatusToDosError")));
+    loaded.wine = ::GetProcAddress(module, "wine_get_version") != nullptr;
+    return loaded;
+  }();
+  return ntdll;
+}
+
+// "C:\x" as the object manager names it, "\??\C:\x"; UNC and "\\?\" paths likewise.
+std::wstring NtPathOf(const std::wstring& path) {
+  // A full drive path as it is: normalising would strip a trailing dot or blank and name another entry.
+  if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return L"\\??\\" + path;
+  const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  std::wstring full = path;
+  if (needed != 0 && path.rfind(L"\\\\?\\", 0) != 0) {
+    std::vector<wchar_t> buffer(needed);
+    const DWORD length = ::GetFullPathNameW(path.c_str(), needed, buffer.data(), nullptr);
+    if (length != 0 && length < needed) full.assign(buffer.data(), length);
+  }
+  if (full.rfind(L"\\\\?\\", 0) == 0) return L"\\??\\" + full.substr(4);
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\??\\UNC\\" + full.substr(2);
+  return L"\\??\\" + full;
+}
+
+// NtCreateFile on `path` that never waits for an oplock break: a break in progress closes the handle
+// again and answers ERROR_SHARING_VIOLATION. 0 or the error code.
+DWORD OpenWithoutWaiting(const std::wstring& path, ACCESS_MASK access, ULONG sharing, ULONG disposition, ULONG options,
+                         PSECURITY_DESCRIPTOR descriptor, win32::ScopedHandle& opened, LONG* status = nullptr) {
+  const Ntdll& ntdll = TheNtdll();
+  if (ntdll.createFile == nullptr || ntdll.statusToError == nullptr) return ERROR_PROC_NOT_FOUND;
+  std::wstring name = NtPathOf(path);
+  if (name.size() * sizeof(wchar_t) > 0xFFFE) return ERROR_FILENAME_EXCED_RANGE;
+  NtString string{static_cast<USHORT>(name.size() * sizeof(wchar_t)), static_cast<USHORT>(name.size() * sizeof(wchar_t)),
+                  name.data()};
+  NtObjectAttributes attributes{sizeof(NtObjectAttributes), nullptr, &string, kObjCaseInsensitive, descriptor, nullptr};
+  NtIoStatus io{};
+  HANDLE handle = nullptr;
+  const LONG result = ntdll.createFile(&handle, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, sharing,
+                                       disposition, options | kNtCompleteIfOplocked | kNtSynchronousIo, nullptr, 0);
+  if (status != nullptr) *status = result;
+  if (result < 0) return ntdll.statusToError(result);
+  opened = win32::ScopedHandle(handle);
+  if (result == kStatusOplockBreakInProgress) {
+    opened.Close();
+    return ERROR_SHARING_VIOLATION;
+  }
+  return ERROR_SUCCESS;
+}
 
 // Memory the security functions hand out with LocalAlloc. Move-only, freed on destruction.
 class LocalMemory {
@@ -148,59 +261,6 @@ bool IsPlainName(const std::wstring& name) {
                       [](wchar_t c) { return c < L' ' || c == L'\\' || c == L'/' || c == L':'; });
 }
 
-// Creates the level with the protected descriptor. 0 when made, ERROR_ALREADY_EXISTS when something is
-// there already, else the error code.
-DWORD CreateLevel(const std::wstring& path, PSECURITY_DESCRIPTOR withOwner, PSECURITY_DESCRIPTOR withoutOwner) {
-  SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), withOwner, FALSE};
-  if (::CreateDirectoryW(path.c_str(), &security)) return ERROR_SUCCESS;
-  const DWORD error = ::GetLastError();
-  if (error != ERROR_INVALID_OWNER) return error;
-  security.lpSecurityDescriptor = withoutOwner;
-  return ::CreateDirectoryW(path.c_str(), &security) ? ERROR_SUCCESS : ::GetLastError();
-}
-
-struct LevelCheck {
-  FolderRefusal refusal = FolderRefusal::kNone;
-  DWORD error = ERROR_SUCCESS;
-};
-
-LevelCheck Refused(FolderRefusal refusal, DWORD error = ERROR_SUCCESS) { return LevelCheck{refusal, error}; }
-
-// Opens an existing level without following a reparse point and checks it by that handle; secures it
-// when trusted. `level` holds the handle afterwards, also when refused.
-LevelCheck OpenLevel(const std::wstring& path, const TrustedAccounts& trusted, PACL dacl, bool own,
-                     win32::ScopedHandle& level) {
-  level = win32::ScopedHandle(::CreateFileW(path.c_str(), kLevelAccess, kLevelSharing, nullptr, OPEN_EXISTING,
-                                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!level.IsValid()) return Refused(FolderRefusal::kFailed, ::GetLastError());
-
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!::GetFileInformationByHandle(level.Get(), &info)) return Refused(FolderRefusal::kFailed, ::GetLastError());
-  // By name as well, now that the handle pins the name: Wine reaches a Unix link's target even with
-  // FILE_FLAG_OPEN_REPARSE_POINT and says "reparse point" only there.
-  const DWORD named = ::GetFileAttributesW(path.c_str());
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-      (named != INVALID_FILE_ATTRIBUTES && (named & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
-    return Refused(FolderRefusal::kReparsePoint);
-  }
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return Refused(FolderRefusal::kNotAFolder);
-
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR current = nullptr;
-  const DWORD read = ::GetSecurityInfo(level.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                       &owner, nullptr, nullptr, nullptr, &current);
-  if (read != ERROR_SUCCESS) return Refused(FolderRefusal::kFailed, read);
-  const LocalMemory currentDescriptor(current);
-  if (!trusted.Trust(owner)) return Refused(FolderRefusal::kUntrustedOwner);
-  if (!own || HasProtectedDacl(current, dacl)) return {};
-
-  const DWORD set = ::SetSecurityInfo(level.Get(), SE_FILE_OBJECT,
-                                      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                                      nullptr, dacl, nullptr);
-  if (set != ERROR_SUCCESS) return Refused(FolderRefusal::kFailed, set);
-  return {};
-}
-
 // A fresh name for a temporary file in `folder` (already in the file functions' form).
 std::wstring TemporaryName(const std::wstring& folder, const std::wstring& name, unsigned attempt) {
   return folder + L"\\~" + name + L"." + std::to_wstring(::GetCurrentProcessId()) + L"." +
@@ -244,56 +304,289 @@ DWORD CheckOpenedAsNamed(HANDLE file, const BY_HANDLE_FILE_INFORMATION& fileInfo
   return order == CSTR_EQUAL ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
+// Renames what `handle` is open on (opened with DELETE access) to the NT path `target`. 0 or the error code.
+DWORD RenameByHandle(HANDLE handle, const std::wstring& target, bool replace) {
+  const std::size_t nameBytes = target.size() * sizeof(wchar_t);
+  std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->ReplaceIfExists = replace ? TRUE : FALSE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(nameBytes);
+  std::memcpy(info->FileName, target.data(), nameBytes);
+  if (!::SetFileInformationByHandle(handle, FileRenameInfo, info, static_cast<DWORD>(buffer.size()))) {
+    return ::GetLastError();
+  }
+  return ERROR_SUCCESS;
+}
+
 // Marks an open file for deletion when its handle closes; false when the system refused.
 bool DiscardOnClose(HANDLE file) {
   FILE_DISPOSITION_INFO disposition{TRUE};
   return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
 }
 
-SecureFolderResult OpenLevels(const std::wstring& base, const std::vector<std::wstring>& levels,
-                              std::size_t firstOwnLevel, SecureFolder& folder) {
-  SecureFolderResult result;
-  std::wstring path = base;
-  const auto refuse = [&](FolderRefusal refusal, DWORD error) {
-    result.refusal = refusal;
-    result.level = path;
-    result.error = refusal == FolderRefusal::kFailed ? error : 0;
-    return result;
-  };
 
-  const LocalMemory withOwner = DescriptorFrom(kDescriptorWithOwner);
-  const LocalMemory withoutOwner = DescriptorFrom(kDescriptorWithoutOwner);
-  if (withOwner.Get() == nullptr || withoutOwner.Get() == nullptr) return refuse(FolderRefusal::kFailed, ::GetLastError());
-  PACL dacl = DaclOf(withOwner.Get());
-  if (dacl == nullptr) return refuse(FolderRefusal::kFailed, ERROR_INVALID_SECURITY_DESCR);
-  const TrustedAccounts trusted = LoadTrustedAccounts();
-
-  std::vector<win32::ScopedHandle> held;
-  held.reserve(levels.size());
-  for (const std::wstring& name : levels) {
-    path += L"\\";
-    path += name;
-    if (!IsPlainName(name)) return refuse(FolderRefusal::kFailed, ERROR_INVALID_NAME);
-    const std::wstring target = win32::ForFileApi(path);
-    const DWORD created = CreateLevel(target, withOwner.Get(), withoutOwner.Get());
-    if (created != ERROR_SUCCESS && created != ERROR_ALREADY_EXISTS) return refuse(FolderRefusal::kFailed, created);
-    win32::ScopedHandle level;
-    // A level made just now has its descriptor already; whether it was ours to make doesn't matter.
-    const bool own = held.size() >= firstOwnLevel || created == ERROR_SUCCESS;
-    const LevelCheck check = OpenLevel(target, trusted, dacl, own, level);
-    if (check.refusal != FolderRefusal::kNone) return refuse(check.refusal, check.error);
-    held.push_back(std::move(level));
-  }
-
-  std::vector<std::uintptr_t> handles;
-  handles.reserve(held.size());  // before any handle leaves its owner
-  std::transform(held.begin(), held.end(), std::back_inserter(handles),
-                 [](win32::ScopedHandle& level) { return reinterpret_cast<std::uintptr_t>(level.Release()); });
-  folder = SecureFolder(std::move(path), std::move(handles));
-  return result;
+const TrustedAccounts& Trusted() {
+  static const TrustedAccounts accounts = LoadTrustedAccounts();
+  return accounts;
 }
 
+struct KindDescriptors {
+  LocalMemory withOwner;
+  LocalMemory withoutOwner;
+};
+
+const KindDescriptors& DescriptorsOf(LevelKind kind) {
+  static const KindDescriptors vendor{DescriptorFrom(kVendorWithOwner), DescriptorFrom(kVendorWithoutOwner)};
+  static const KindDescriptors own{DescriptorFrom(kOwnWithOwner), DescriptorFrom(kOwnWithoutOwner)};
+  return kind == LevelKind::kVendor ? vendor : own;
+}
+
+// What the DACL lets accounts besides the trusted ones do in the folder. Deny entries are not counted,
+// so a DACL is judged by the most it could allow.
+void JudgeDacl(PSECURITY_DESCRIPTOR descriptor, const TrustedAccounts& trusted, LevelFacts& facts) {
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || dacl == nullptr) {
+    // No DACL at all lets everyone do everything.
+    facts.othersMayCreate = facts.othersMayRemove = true;
+    return;
+  }
+  GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+  for (WORD index = 0; index < dacl->AceCount; ++index) {
+    void* ace = nullptr;
+    if (!::GetAce(dacl, index, &ace)) continue;
+    const auto* header = static_cast<const ACE_HEADER*>(ace);
+    if ((header->AceFlags & INHERIT_ONLY_ACE) != 0 || header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
+    DWORD mask = FILE_ALL_ACCESS;  // another kind of allowing entry: judged as allowing everything
+    if (header->AceType == ACCESS_ALLOWED_ACE_TYPE) {
+      auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+      PSID sid = &allowed->SidStart;
+      // Creator Owner stands for whoever makes something below; on the folder itself it is no one.
+      if (trusted.Trust(sid) || ::IsWellKnownSid(sid, WinCreatorOwnerSid)) continue;
+      mask = allowed->Mask;
+      ::MapGenericMask(&mask, &mapping);
+    } else if (header->AceType > ACCESS_MAX_MS_V2_ACE_TYPE && header->AceType != ACCESS_ALLOWED_OBJECT_ACE_TYPE &&
+               header->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE &&
+               header->AceType != ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE) {
+      continue;  // denying or auditing kinds
+    }
+    if ((mask & (FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY)) != 0) facts.othersMayCreate = true;
+    if ((mask & (FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER)) != 0) facts.othersMayRemove = true;
+  }
+}
+
+// The facts of an open level. A descriptor that can't be read leaves the owner untrusted.
+void ReadFacts(HANDLE handle, const std::wstring& path, LevelKind kind, LevelFacts& facts) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (::GetFileInformationByHandle(handle, &info)) {
+    facts.isFolder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    facts.reparsePoint = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  }
+  // By name as well, now that the handle pins the name: Wine reaches a Unix link's target even with
+  // FILE_OPEN_REPARSE_POINT and says "reparse point" only there.
+  const DWORD named = ::GetFileAttributesW(win32::ForFileApi(path).c_str());
+  if (!facts.reparsePoint && named != INVALID_FILE_ATTRIBUTES && (named & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    facts.reparsePoint = true;
+    facts.heldItself = false;
+  }
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR current = nullptr;
+  if (::GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &current) != ERROR_SUCCESS) {
+    return;
+  }
+  const LocalMemory held(current);
+  const TrustedAccounts& trusted = Trusted();
+  facts.trustedOwner = trusted.Trust(owner);
+  if (TheNtdll().wine) {
+    facts.ourDescriptor = true;  // Wine keeps none: see the top of this file
+    return;
+  }
+  PACL wanted = DaclOf(DescriptorsOf(kind).withOwner.Get());
+  facts.ourDescriptor = wanted != nullptr && HasProtectedDacl(current, wanted);
+  JudgeDacl(current, trusted, facts);
+}
+
+// Opens folder\name as a regular file with no other name, owned by a trusted account, on that very name.
+// 0, or kErrorAccessDenied when it is anything else, or the error code.
+DWORD OpenSoleTrustedFile(const std::wstring& folder, const std::wstring& name, ACCESS_MASK access, ULONG sharing,
+                          win32::ScopedHandle& file) {
+  if (!IsPlainName(name)) return ERROR_ACCESS_DENIED;
+  const std::wstring path = folder + L"\\" + name;
+  if (const DWORD error = OpenWithoutWaiting(path, access | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE, sharing,
+                                             kNtOpen, kNtNonDirectoryFile | kNtOpenReparsePoint, nullptr, file);
+      error != ERROR_SUCCESS) {
+    return error;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(file.Get(), &info)) return ::GetLastError();
+  if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+      info.nNumberOfLinks != 1) {
+    return ERROR_ACCESS_DENIED;
+  }
+  if (const DWORD error = CheckOpenedAsNamed(file.Get(), info, win32::ForFileApi(folder), name); error != ERROR_SUCCESS) {
+    return error;
+  }
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD read =
+      ::GetSecurityInfo(file.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor);
+  const LocalMemory held(descriptor);
+  if (read != ERROR_SUCCESS) return read;
+  return Trusted().Trust(owner) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
+HANDLE ToHandle(std::uintptr_t handle) { return reinterpret_cast<HANDLE>(handle); }  // NOLINT(performance-no-int-to-ptr)
+
 }  // namespace
+
+bool win32::IsTrustedOwner(PSID owner) { return Trusted().Trust(owner); }
+
+void LevelHandle::Close() noexcept {
+  if (handle_ != 0) ::CloseHandle(ToHandle(std::exchange(handle_, 0)));
+}
+
+std::uint32_t OpenLevel(const std::wstring& path, LevelKind kind, LevelHandle& level, LevelFacts& facts) {
+  level.Close();
+  facts = LevelFacts{};
+  try {
+    win32::ScopedHandle handle;
+    const ULONG options = kNtOpenReparsePoint | kNtOpenForBackup;
+    DWORD error = OpenWithoutWaiting(path, kLevelAccess, kLevelSharing, kNtOpen, options, nullptr, handle);
+    // A DACL that shuts us out still lets the parent's "delete child" rename it: opened for that alone.
+    if (error == ERROR_ACCESS_DENIED) {
+      error = OpenWithoutWaiting(path, kLevelAccessShutOut, kLevelSharing, kNtOpen, options, nullptr, handle);
+    }
+    if (error != ERROR_SUCCESS) return error;
+    ReadFacts(handle.Get(), path, kind, facts);
+    level = LevelHandle(reinterpret_cast<std::uintptr_t>(handle.Release()));
+    return ERROR_SUCCESS;
+  } catch (const std::bad_alloc&) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+}
+
+std::uint32_t CreateLevel(const std::wstring& path, LevelKind kind, LevelHandle& level) {
+  level.Close();
+  try {
+    const KindDescriptors& descriptors = DescriptorsOf(kind);
+    if (descriptors.withOwner.Get() == nullptr || descriptors.withoutOwner.Get() == nullptr) {
+      return ERROR_INVALID_SECURITY_DESCR;
+    }
+    win32::ScopedHandle handle;
+    LONG status = 0;
+    DWORD error = OpenWithoutWaiting(path, kLevelAccess, kLevelSharing, kNtCreate, kNtDirectoryFile,
+                                     descriptors.withOwner.Get(), handle, &status);
+    if (status == kStatusInvalidOwner) {
+      error = OpenWithoutWaiting(path, kLevelAccess, kLevelSharing, kNtCreate, kNtDirectoryFile,
+                                 descriptors.withoutOwner.Get(), handle);
+    }
+    if (error == ERROR_FILE_EXISTS) error = ERROR_ALREADY_EXISTS;
+    if (error != ERROR_SUCCESS) return error;
+    level = LevelHandle(reinterpret_cast<std::uintptr_t>(handle.Release()));
+    return ERROR_SUCCESS;
+  } catch (const std::bad_alloc&) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+}
+
+std::uint32_t RenameLevel(LevelHandle& level, const std::wstring& parent, const std::wstring& name,
+                          const std::wstring& newName) {
+  level.Close();
+  if (!IsPlainName(newName)) return ERROR_INVALID_NAME;
+  try {
+    // Whatever stands there now is moved, never followed; what is moved aside is judged again before
+    // anything is read from it.
+    win32::ScopedHandle handle;
+    if (const DWORD error = OpenWithoutWaiting(parent + L"\\" + name, kRenameAccess, kLevelSharing, kNtOpen,
+                                               kNtOpenReparsePoint | kNtOpenForBackup, nullptr, handle);
+        error != ERROR_SUCCESS) {
+      return error;
+    }
+    const DWORD error = RenameByHandle(handle.Get(), NtPathOf(parent + L"\\" + newName), false);
+    return error == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : error;
+  } catch (const std::bad_alloc&) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+}
+
+std::uint32_t ListLevel(const std::wstring& path, std::size_t maxEntries, std::vector<LevelEntry>& entries) {
+  entries.clear();
+  try {
+    // Listed through a handle of our own, opened as every level is (no link followed, no oplock waited
+    // for), not through FindFirstFile's open.
+    win32::ScopedHandle folder;
+    if (const DWORD error = OpenWithoutWaiting(path, FILE_LIST_DIRECTORY | SYNCHRONIZE, kLevelSharing, kNtOpen,
+                                               kNtDirectoryFile | kNtOpenReparsePoint, nullptr, folder);
+        error != ERROR_SUCCESS) {
+      return error;
+    }
+    std::vector<std::uint8_t> buffer(kListingBufferBytes);
+    for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;; kind = FileIdBothDirectoryInfo) {
+      if (!::GetFileInformationByHandleEx(folder.Get(), kind, buffer.data(), static_cast<DWORD>(buffer.size()))) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_NO_MORE_FILES) return ERROR_SUCCESS;
+        entries.clear();
+        return error;
+      }
+      for (std::size_t offset = 0;;) {
+        const auto* found = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + offset);
+        const std::wstring name(found->FileName, found->FileNameLength / sizeof(wchar_t));
+        if (name != L"." && name != L"..") {
+          if (entries.size() >= maxEntries) {
+            entries.clear();
+            return ERROR_MORE_DATA;
+          }
+          LevelEntry entry;
+          entry.name = name;
+          entry.isFolder = (found->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+          entry.reparsePoint = (found->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+          if (!entry.isFolder && !entry.reparsePoint) {
+            win32::ScopedHandle file;
+            entry.soleTrustedFile = OpenSoleTrustedFile(path, entry.name, 0,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                        file) == ERROR_SUCCESS;
+          }
+          entries.push_back(std::move(entry));
+        }
+        if (found->NextEntryOffset == 0) break;
+        offset += found->NextEntryOffset;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    entries.clear();
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+}
+
+std::uint32_t ReadLevelFile(const std::wstring& folder, const std::wstring& name, std::size_t maxBytes,
+                            std::vector<std::uint8_t>& bytes) {
+  bytes.clear();
+  try {
+    win32::ScopedHandle file;
+    // Read sharing only: nobody writes it while it is copied.
+    if (const DWORD error = OpenSoleTrustedFile(folder, name, FILE_READ_DATA, FILE_SHARE_READ, file);
+        error != ERROR_SUCCESS) {
+      return error;
+    }
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file.Get(), &size)) return ::GetLastError();
+    if (size.QuadPart < 0 || static_cast<std::uint64_t>(size.QuadPart) > maxBytes) return ERROR_MORE_DATA;
+    bytes.resize(static_cast<std::size_t>(size.QuadPart));
+    std::size_t done = 0;
+    if (const DWORD error = win32::ReadUpTo(file.Get(), bytes.data(), bytes.size(), done); error != ERROR_SUCCESS) {
+      bytes.clear();
+      return error;
+    }
+    bytes.resize(done);
+    return ERROR_SUCCESS;
+  } catch (const std::bad_alloc&) {
+    bytes.clear();
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+}
 
 void SecureFolder::Close() noexcept {
   while (!handles_.empty()) {
@@ -301,20 +594,6 @@ void SecureFolder::Close() noexcept {
     handles_.pop_back();
   }
   path_.clear();
-}
-
-SecureFolderResult OpenSecureFolder(const std::wstring& base, const std::vector<std::wstring>& levels,
-                                    std::size_t firstOwnLevel, SecureFolder& folder) {
-  folder.Close();
-  try {
-    return OpenLevels(base, levels, firstOwnLevel, folder);
-  } catch (const std::bad_alloc&) {
-    SecureFolderResult result;
-    result.refusal = FolderRefusal::kFailed;
-    result.level = base;
-    result.error = ERROR_NOT_ENOUGH_MEMORY;
-    return result;
-  }
 }
 
 std::uint32_t ListRegularFiles(const SecureFolder& folder, std::vector<std::wstring>& names) {
@@ -328,36 +607,6 @@ std::uint32_t ListRegularFiles(const SecureFolder& folder, std::vector<std::wstr
     });
     if (error != ERROR_SUCCESS) names.clear();
     return error;
-  } catch (const std::bad_alloc&) {
-    names.clear();
-    return ERROR_NOT_ENOUGH_MEMORY;
-  }
-}
-
-std::uint32_t ListForeignFiles(const SecureFolder& folder, std::vector<std::wstring>& names) {
-  names.clear();
-  std::vector<std::wstring> all;
-  if (const std::uint32_t error = ListRegularFiles(folder, all); error != ERROR_SUCCESS) return error;
-  try {
-    const TrustedAccounts trusted = LoadTrustedAccounts();
-    for (const std::wstring& name : all) {
-      const std::wstring path = win32::ForFileApi(folder.Path() + L"\\" + name);
-      const win32::ScopedHandle file(::CreateFileW(path.c_str(), READ_CONTROL,
-                                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-      if (!file.IsValid()) {
-        // A file in our own folder that won't even show us its owner was made to keep us out.
-        if (::GetLastError() == ERROR_ACCESS_DENIED) names.push_back(name);
-        continue;
-      }
-      PSID owner = nullptr;
-      PSECURITY_DESCRIPTOR descriptor = nullptr;
-      const DWORD read = ::GetSecurityInfo(file.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                                           nullptr, nullptr, &descriptor);
-      const LocalMemory held(descriptor);
-      if (read != ERROR_SUCCESS || !trusted.Trust(owner)) names.push_back(name);
-    }
-    return ERROR_SUCCESS;
   } catch (const std::bad_alloc&) {
     names.clear();
     return ERROR_NOT_ENOUGH_MEMORY;
@@ -387,27 +636,18 @@ std::uint32_t PutFileInFolder(const SecureFolder& folder, const std::wstring& na
 
     DWORD error = win32::WriteAll(file.Get(), bytes.data(), bytes.size());
     if (error == ERROR_SUCCESS && !::FlushFileBuffers(file.Get())) error = ::GetLastError();
+    // Renamed through its own handle, held since it was made: nobody else's open of the temporary name can
+    // make the move or the clean-up fail. A link standing at `name` is replaced as an entry, never followed.
+    if (error == ERROR_SUCCESS) error = RenameByHandle(file.Get(), NtPathOf(target), replace);
     if (error != ERROR_SUCCESS) {
       if (!DiscardOnClose(file.Get())) {
         file.Close();
         ::DeleteFileW(temporary.c_str());
       }
-      return error;
-    }
-    if (!file.Close()) {
-      error = ::GetLastError();
-      ::DeleteFileW(temporary.c_str());
-      return error;
-    }
-    // A link standing at `name` is replaced as an entry, never followed.
-    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (!::MoveFileExW(temporary.c_str(), target.c_str(), flags)) {
-      error = ::GetLastError();
-      ::DeleteFileW(temporary.c_str());
-      // The rename reports a name taken as "already exists" (183); callers know it as "file exists".
+      // A name taken shows as "already exists" (183); callers know it as "file exists".
       return error == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : error;
     }
-    return ERROR_SUCCESS;
+    return file.Close() ? ERROR_SUCCESS : ::GetLastError();
   } catch (const std::bad_alloc&) {
     return ERROR_NOT_ENOUGH_MEMORY;
   }
