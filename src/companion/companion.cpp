@@ -230,7 +230,7 @@ int RunUtility() {
 
 int RunReport(const std::vector<std::wstring>& arguments) {
   const std::wstring& folder = arguments[1];
-  const std::wstring csv = arguments.size() == 3 ? arguments[2] : platform::ChildPath(folder, result::kReportCsvName);
+  const std::wstring csv = arguments.size() == 3 ? arguments[2] : std::wstring();
   std::wstring out;
   const int code = result::RunReportCommand(folder, csv, out);
   platform::WriteConsoleText(out);

@@ -19,7 +19,7 @@
 
 namespace result {
 
-// The name of the CSV file the report writes into the folder unless told another.
+// The name of the CSV file the report writes into the current folder unless told another.
 inline constexpr wchar_t kReportCsvName[] = L"PatchUpdateReport.csv";
 
 // Exit codes of `report`.
@@ -40,7 +40,8 @@ struct ReportRow {
 };
 
 struct ReportTotals {
-  // Counted machines per outcome, in name order; an unreadable one with its earlier outcome beside it.
+  // Counted machines per outcome, in name order, as the table shows them: in quotes when the name holds a
+  // space or a quote, an unreadable one with its earlier outcome beside it.
   std::map<Outcome, std::vector<std::wstring>> machines;
   std::size_t machineCount = 0;
   std::size_t fileCount = 0;  // files read
@@ -63,7 +64,12 @@ std::wstring FormatReportTable(const ReportTotals& totals);
 std::string CsvHeader();
 void AppendCsvRow(std::string& out, const ReportRow& row);
 
-// `report FOLDER [CSV]`: streams the rows into the CSV, appends the table to `out`. Returns one of the
+// Where the CSV goes when not named: kReportCsvName in the current folder; nullopt when that folder is the
+// collection or lies inside it, or can't be resolved.
+std::optional<std::wstring> DefaultCsvPath(const std::wstring& folder);
+
+// `report FOLDER [CSV]`: streams the rows into the CSV (DefaultCsvPath when `csv` is empty; refused, with
+// kReportFailed, when that lies in the collection), appends the table to `out`. Returns one of the
 // kReport* exit codes.
 int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::wstring& out);
 

@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/folder_listing.h"
 #include "result/fleet_report.h"
 #include "result/outcome_file.h"
 
@@ -18,7 +17,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::wstring folder = result::FromUtf8(argv[2]);
-  const std::wstring csv = argc == 4 ? result::FromUtf8(argv[3]) : platform::ChildPath(folder, result::kReportCsvName);
+  const std::wstring csv = argc == 4 ? result::FromUtf8(argv[3]) : std::wstring();
   std::wstring out;
   const int code = result::RunReportCommand(folder, csv, out);
   (void)std::fputs(result::ToUtf8(out).c_str(), stdout);
