@@ -573,7 +573,7 @@ std::wstring FormatReportTable(const ReportTotals& totals) {
   if (totals.notRead > 0) out += kNotReadLine + std::to_wstring(totals.notRead) + kNotReadTail;
   for (const auto& [outcome, machines] : totals.machines) {
     out += L"\n" + std::wstring(OutcomeName(outcome)) + L" (" + std::to_wstring(machines.size()) + L"):";
-    for (const auto& machine : machines) out += L" " + machine;
+    for (const auto& machine : machines) out += L" " + ForConsole(machine);
     out += L"\n";
   }
   return out;

@@ -3,8 +3,10 @@
 //
 // A machine is a folder directly under the collection (its files anywhere below it), or a file directly
 // under it named after the machine ("PC01.txt", "PC01_Log_VDT_14_PatchUpdate.txt"); both kinds of one name
-// are one machine. Machines are read one at a time and their rows handed on as soon as they are known, so
-// memory stays flat however many runs each machine kept. Nothing is followed through a link.
+// are one machine, and then only the folder is read (the file is a row of what was not read). Machines
+// are read one at a time, their folders as they are listed, and their rows handed on as soon as they are
+// known, so memory stays flat however many runs or folders each machine holds. Nothing is followed
+// through a link.
 #pragma once
 
 #include <cstddef>

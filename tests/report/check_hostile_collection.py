@@ -145,6 +145,7 @@ def main() -> int:
         # A CSV named in the collection: a link there is replaced, not written through.
         victim = root / "victim.txt"
         victim.write_text("keep me")
+        (hostile / "PatchUpdateReport.csv").unlink(missing_ok=True)
         (hostile / "PatchUpdateReport.csv").symlink_to(victim)
         subprocess.run([report, "report", str(hostile), str(hostile / "PatchUpdateReport.csv")], capture_output=True,
                        check=False)
