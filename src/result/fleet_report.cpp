@@ -605,24 +605,24 @@ std::optional<std::wstring> DefaultCsvPath(const std::wstring& folder) {
   return platform::ChildPath(here, kReportCsvName);
 }
 
-int RunReportCommand(const std::wstring& folder, const std::wstring& named, std::wstring& out) {
+int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::wstring& out) {
   // Unless named, the CSV goes where the administrator is, never where whoever can write the collection
   // could edit, replace or hold it.
-  std::wstring csv = named;
-  if (csv.empty()) {
+  std::wstring path = csv;
+  if (path.empty()) {
     const auto fallback = DefaultCsvPath(folder);
     if (!fallback) {
       out += kCsvInsideCollection;
       return kReportFailed;
     }
-    csv = *fallback;
+    path = *fallback;
   }
   // The CSV is made once the folder could be listed, so a mistyped folder leaves no file behind.
   platform::OutputFile file;
   std::optional<std::uint32_t> opened;
   auto open = [&] {
     if (opened) return;
-    opened = file.Open(csv);
+    opened = file.Open(path);
     if (*opened == 0) file.Write(kCsvColumns);
   };
   std::string line;
@@ -642,10 +642,10 @@ int RunReportCommand(const std::wstring& folder, const std::wstring& named, std:
   const std::uint32_t written = *opened != 0 ? *opened : file.Close();
   out += FormatReportTable(*totals);
   if (written != 0) {
-    out += WithCode((kCsvNotWritten + ForConsole(csv) + L": ").c_str(), written) + L"\n";
+    out += WithCode((kCsvNotWritten + ForConsole(path) + L": ").c_str(), written) + L"\n";
     return kReportFailed;
   }
-  out += kCsvWritten + ForConsole(csv) + L"\n";
+  out += kCsvWritten + ForConsole(path) + L"\n";
   return totals->notRead > 0 ? kReportIncomplete : kReportComplete;
 }
 
