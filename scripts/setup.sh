@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the build and test tools (Debian 12). Idempotent: touches apt only when a package is missing.
+# `setup.sh --tests` adds what only scripts/test.sh needs.
 # scripts/check-setup-mid-sync.sh runs it as on a fresh machine whose mirror is mid-sync (simulated).
 # Wine needs its 32-bit half (wine32:i386) for the 32-bit PatchUpdate.exe and for 32-bit prefixes, so
 # the i386 architecture is added first when it isn't there. Where the kernel won't run 32-bit programs
@@ -13,6 +14,11 @@ packages=(
   clang clang-tidy cppcheck libclang-rt-14-dev
   osslsigncode openssl qemu-user-static ccache shellcheck pyflakes3
 )
+# With --tests (scripts/test.sh), what only the tests need: the report's CSV opened in LibreOffice Calc
+# (headless, no GUI) to prove no cell becomes a formula. The demo doesn't need it.
+if [ "${1:-}" = "--tests" ]; then
+  packages+=(libreoffice-calc-nogui)
+fi
 
 sudo=()
 if [ "$(id -u)" -ne 0 ]; then

@@ -66,7 +66,7 @@ finish() {
 trap finish EXIT
 
 rm -f "$retries"
-timed "set-up (scripts/setup.sh)" scripts/setup.sh
+timed "set-up (scripts/setup.sh --tests)" scripts/setup.sh --tests
 
 step "template Wine prefixes: made in the background unless the cache has them"
 python3 tests/e2e/run_scenario.py --make-template --arch all --retries-file "$retries" &

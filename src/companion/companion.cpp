@@ -232,10 +232,8 @@ int RunUtility() {
 }
 
 int RunReport(const result::ReportArguments& arguments) {
-  const std::wstring& folder = arguments.folder;
-  const std::wstring csv = arguments.csv.empty() ? platform::ChildPath(folder, result::kReportCsvName) : arguments.csv;
   std::wstring out;
-  const int code = result::RunReportCommand(folder, csv, out, arguments.expected);
+  const int code = result::RunReportCommand(arguments.folder, arguments.csv, out, arguments.expected);
   platform::WriteConsoleText(out);
   return code;
 }

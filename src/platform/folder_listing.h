@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,16 @@ struct FolderEntry {
 // The entries of one folder, "." and ".." left out, in no particular order; the folder itself is not
 // opened through a link. Returns 0 or the error code; `entries` is empty after an error.
 std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries);
+
+// As ListFolder, but each entry is handed to `visit` as it is listed, so a folder of any size costs one
+// entry's memory (`visit` may walk a child folder meanwhile). After an error the entries handed on
+// before it stand.
+std::uint32_t VisitFolder(const std::wstring& folder, const std::function<void(const FolderEntry&)>& visit);
+
+// The full path of an existing folder as the system resolves it ("." and ".." gone, links followed), so
+// that whether one lies inside another can be told by name; "." is the current folder. Empty when it
+// can't be resolved.
+std::wstring ResolvedFolder(const std::wstring& folder);
 
 // The path of `name` inside `folder`, joined with the system's separator.
 std::wstring ChildPath(const std::wstring& folder, const std::wstring& name);

@@ -33,6 +33,8 @@ constexpr wchar_t kCannotRead[] = L"the file could not be read: ";
 constexpr wchar_t kCannotList[] = L"the folder could not be read: ";
 constexpr wchar_t kLinkNotFollowed[] = L"a link (junction, symbolic link or mount point): not followed";
 constexpr wchar_t kTooDeep[] = L"folders nested too deep: not read";
+constexpr wchar_t kBesideFolder[] =
+    L"a file beside the machine's folder of the same name: not read, the folder's runs count";
 constexpr wchar_t kNothingCollected[] = L"no log or outcome file of the utility in this folder";
 constexpr wchar_t kNoRunCollected[] = L"on the expected list, but no run of it in the folder";
 constexpr wchar_t kListNotUsed[] = L"The expected list could not be used: ";
@@ -45,9 +47,13 @@ constexpr wchar_t kEarlier[] = L" (earlier: ";
 constexpr wchar_t kNoSuchFolder[] = L"The folder could not be read: ";
 constexpr wchar_t kCsvNotWritten[] = L"\nThe CSV could not be written: ";
 constexpr wchar_t kCsvWritten[] = L"\nCSV: ";
+constexpr wchar_t kCsvInsideCollection[] =
+    L"The CSV is not written inside the collection unless named there: start the report from another folder, "
+    L"or name the CSV (report FOLDER CSV).\n";
 constexpr wchar_t kNotReadLine[] = L"not read: ";
 constexpr wchar_t kNotReadTail[] = L" folders or files (rows in the CSV); the report is incomplete\n";
-constexpr char kCsvColumns[] = "\xEF\xBB\xBFmachine,outcome,code,reason,time,file,counted,earlier_outcome\r\n";
+constexpr char kCsvColumns[] =
+    "\xEF\xBB\xBF\"machine\",\"outcome\",\"code\",\"reason\",\"time\",\"file\",\"counted\",\"earlier_outcome\"\r\n";
 
 // Outcome files are one short line and logs a few kilobytes; anything larger is neither.
 constexpr std::size_t kMaxFileBytes = 16U << 20;
@@ -130,19 +136,16 @@ std::wstring SortableLogDate(std::wstring_view date) {
   return sortable;
 }
 
-// Seconds since 1970 as the number YYYYMMDDHHMMSS in this machine's local time, as the companion stamps
-// its files in the collected machine's; 0 when the time can't be converted.
+// Seconds since 1970 as this machine's local wall-clock time, on the scale of the companion's stamps
+// (the collected machine's local time); 0 when the time can't be converted.
 std::int64_t StampOfTime(std::int64_t seconds) {
   const auto local = platform::LocalTimeOf(seconds);
   if (!local) return 0;
-  const auto part = [](int value) { return static_cast<std::int64_t>(value); };
-  return ((part(local->year) * 100 + part(local->month)) * 100 + part(local->day)) * 1000000 +
-         part(local->hour) * 10000 + part(local->minute) * 100 + part(local->second);
+  return WallClockSeconds(local->year, local->month, local->day, local->hour, local->minute, local->second);
 }
 
-// Two days on the YYYYMMDDHHMMSS scale: more than any two time zones differ, far less than a clock that
-// ran ahead by months.
-constexpr std::int64_t kAboutTwoDays = 2000000;
+// More than any two time zones differ, far less than a clock that ran ahead by months.
+constexpr std::int64_t kTwoDays = 2 * kSecondsPerDay;
 constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
 
 // Inside a machine's folder only the utility's and the companion's own files are runs: the companion's
@@ -161,7 +164,8 @@ Kind KindInMachineFolder(std::wstring_view name) {
 
 // One of a machine's files: where it is, what it is and when its run was.
 struct Candidate {
-  std::size_t folder = 0;  // in the machine's list of folders
+  std::wstring folder;    // the folder it is in
+  std::wstring relative;  // that folder relative to the collection, "" for the collection itself
   std::wstring name;
   Kind kind = Kind::kNone;
   RunStamp when;
@@ -188,20 +192,69 @@ void Cap(std::wstring& text, std::size_t limit) {
   }
 }
 
-// Spreadsheets take a cell that begins with these as a formula.
-bool StartsLikeFormula(std::string_view cell) {
-  return !cell.empty() && (cell[0] == '=' || cell[0] == '+' || cell[0] == '-' || cell[0] == '@' || cell[0] == '\t' ||
-                           cell[0] == '\r');
+// Characters that are no text to read but act on how text shows or where it goes: C0 and C1 controls and
+// DEL (terminal escapes, bells, line breaks), bidirectional marks, embeddings, overrides and isolates
+// (text shown reversed), zero-width and other invisible characters, line and paragraph separators, tags.
+bool IsHiddenOrControl(char32_t c) {
+  return c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0xAD || c == 0x34F || c == 0x61C || c == 0x115F ||
+         c == 0x1160 || c == 0x17B4 || c == 0x17B5 || c == 0x180E || (c >= 0x200B && c <= 0x200F) ||
+         (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) || c == 0x3164 || c == 0xFEFF ||
+         c == 0xFFA0 || (c >= 0xFFF9 && c <= 0xFFFB) || (c >= 0xE0000 && c <= 0xE007F);
 }
 
-void AppendCsvField(std::string& out, std::wstring_view field) {
-  std::string utf8 = ToUtf8(field);
-  // Shown as text, as OWASP advises against CSV injection.
-  if (StartsLikeFormula(utf8)) utf8.insert(utf8.begin(), '\'');
-  if (utf8.find_first_of(",\"\r\n") == std::string::npos) {
-    out += utf8;
-    return;
+// `text` with each such character (a surrogate pair as one) replaced by '?'.
+std::wstring Visible(std::wstring_view text) {
+  std::wstring safe;
+  safe.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    auto c = static_cast<char32_t>(text[i]);
+    std::size_t units = 1;
+    if constexpr (sizeof(wchar_t) == 2) {
+      if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(text[i + 1]) - 0xDC00);
+        units = 2;
+      }
+    }
+    if (IsHiddenOrControl(c)) {
+      safe += L'?';
+    } else {
+      safe.append(text.substr(i, units));
+    }
+    i += units - 1;
   }
+  return safe;
+}
+
+// Spreadsheets take a field that begins with these as a formula, the full-width and small forms included.
+bool IsFormulaCharacter(wchar_t c) {
+  return c == L'=' || c == L'+' || c == L'-' || c == L'@' || c == 0xFF1D || c == 0xFF0B || c == 0xFF0D ||
+         c == 0xFF20 || c == 0xFE66 || c == 0xFE62 || c == 0xFE63 || c == 0xFE6B || c == 0x2212;
+}
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == 0xA0 || c == 0x3000; }
+
+// A field can begin at the cell's start, and after a ';' or ',' in it for a spreadsheet that splits the
+// line there whatever the quotes say. Where one could begin, after any blanks, with a formula character
+// or a quote (which would open a quoted formula), a "'" goes first, so every field a spreadsheet can cut
+// from the cell is text.
+std::wstring Neutralised(std::wstring_view field) {
+  const std::wstring visible = Visible(field);
+  std::wstring cell;
+  cell.reserve(visible.size() + 2);
+  for (std::size_t i = 0; i < visible.size(); ++i) {
+    if (i == 0 || visible[i - 1] == L',' || visible[i - 1] == L';') {
+      std::size_t first = i;
+      while (first < visible.size() && IsBlank(visible[first])) ++first;
+      if (first < visible.size() && (IsFormulaCharacter(visible[first]) || visible[first] == L'"')) cell += L'\'';
+    }
+    cell += visible[i];
+  }
+  return cell;
+}
+
+// Every field quoted: what a spreadsheet splitting at ',' reads is the whole cell, as text.
+void AppendCsvField(std::string& out, std::wstring_view field) {
+  const std::string utf8 = ToUtf8(Neutralised(field));
   out += '"';
   for (const char c : utf8) {
     if (c == '"') out += '"';
@@ -210,13 +263,28 @@ void AppendCsvField(std::string& out, std::wstring_view field) {
   out += '"';
 }
 
-// Text for a terminal: control characters (C0, DEL, C1) become '?', so no escape sequence gets through.
-std::wstring ForConsole(std::wstring_view text) {
-  std::wstring safe(text);
-  std::replace_if(
-      safe.begin(), safe.end(),
-      [](wchar_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }, L'?');
-  return safe;
+// Separate a machine's name from the next on the console.
+bool IsSpaceLike(wchar_t c) {
+  return c == L' ' || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
+}
+
+// Text for a terminal: nothing that acts on the screen or hides between letters comes through.
+std::wstring ForConsole(std::wstring_view text) { return Visible(text); }
+
+// A machine's name in the console's list of names: in quotes (doubled inside) when it holds a space or a
+// quote, so "PC0007 PC0142" reads as one machine, not two.
+std::wstring ConsoleName(std::wstring_view machine) {
+  std::wstring shown = ForConsole(machine);
+  if (!shown.empty() && std::none_of(shown.begin(), shown.end(), [](wchar_t c) { return IsSpaceLike(c) || c == L'"'; })) {
+    return shown;
+  }
+  std::wstring quoted = L"\"";
+  for (const wchar_t c : shown) {
+    if (c == L'"') quoted += L'"';
+    quoted += c;
+  }
+  return quoted + L"\"";
 }
 
 std::wstring Padded(std::wstring text, std::size_t width) {
@@ -229,6 +297,16 @@ std::wstring WithCode(const wchar_t* what, std::uint32_t error) {
   const std::wstring words = platform::SystemErrorText(error);
   text += words.empty() ? L"error " + std::to_wstring(error) : words + L" (error " + std::to_wstring(error) + L")";
   return text;
+}
+
+bool IsSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
+
+// Whether `path` is `folder` or lies inside it, both resolved; letters of either case alike, as Windows
+// names compare (on Linux that errs on the side of refusing).
+bool IsSameOrInside(std::wstring_view path, std::wstring_view folder) {
+  while (folder.size() > 1 && IsSeparator(folder.back())) folder.remove_suffix(1);
+  if (path.size() < folder.size() || !EqualsNoCase(path.substr(0, folder.size()), folder)) return false;
+  return path.size() == folder.size() || IsSeparator(path[folder.size()]) || IsSeparator(folder.back());
 }
 
 class Walker {
@@ -279,20 +357,21 @@ class Walker {
     platform::FolderEntry entry;
   };
 
-  struct Folder {
-    std::wstring path;
-    std::wstring relative;  // "" for the collection itself
-  };
-
   void Machine(const std::wstring& machine, std::span<const TopEntry> entries) {
     machine_ = machine;
     candidates_.clear();
-    notReadHere_.clear();
-    folders_.assign(1, Folder{root_, {}});
-    bool anyFolder = false;
+    held_.reset();
+    const bool anyFolder =
+        std::any_of(entries.begin(), entries.end(), [](const TopEntry& top) { return top.entry.isFolder; });
     for (const TopEntry& top : entries) {
-      anyFolder |= top.entry.isFolder;
-      Collect(0, top.entry, 0);
+      // The machine's folder holds its runs as the companion kept them; a file beside it of the same
+      // name, which anyone who may write the collection can put there, never stands in for them.
+      if (anyFolder && !top.entry.isFolder && !top.entry.isLink) {
+        ++totals_.notRead;
+        sink_(Unreadable(top.entry.name, kBesideFolder));
+        continue;
+      }
+      Collect(root_, {}, top.entry, 0);
     }
     // The newest copies duplicate a kept run; they count only where no kept run came along, and then the
     // two are one run, whenever each was written.
@@ -307,10 +386,12 @@ class Walker {
     Count(anyFolder);
   }
 
-  // Looks at one entry of folders_[folder]; `depth` 0 for the collection's own entries.
-  void Collect(std::size_t folder, const platform::FolderEntry& entry, std::size_t depth) {
-    const std::wstring relative =
-        folders_[folder].relative.empty() ? entry.name : folders_[folder].relative + L"/" + entry.name;
+  // Looks at one entry of the folder `folder` (`inside` relative to the collection); `depth` 0 for the
+  // collection's own entries. Folders are walked as they are listed, so memory stays flat however many
+  // a machine holds.
+  void Collect(const std::wstring& folder, const std::wstring& inside, const platform::FolderEntry& entry,
+               std::size_t depth) {
+    const std::wstring relative = inside.empty() ? entry.name : inside + L"/" + entry.name;
     if (entry.isLink) {
       NotRead(relative, kLinkNotFollowed);
       return;
@@ -318,13 +399,13 @@ class Walker {
     if (!entry.isFolder) {
       const Kind kind = depth == 0 ? KindOf(entry.name) : KindInMachineFolder(entry.name);
       if (kind == Kind::kNone) return;
-      Candidate candidate{folder, entry.name, kind, {}, false, IsNewestCopy(entry.name)};
+      Candidate candidate{folder, inside, entry.name, kind, {}, false, IsNewestCopy(entry.name)};
       const auto kept = ParseKeptName(entry.name);
       candidate.stamped = kept.has_value();
       candidate.when = kept ? kept->stamp : RunStamp{StampOfTime(entry.writeTime), 0};
       // A run stamped ahead of now was stamped by a clock that ran ahead: it is no machine's newest run,
       // or it would be for good.
-      if (candidate.when.seconds > now_ + kAboutTwoDays) candidate.when = RunStamp{0, 0};
+      if (candidate.when.seconds > now_ + kTwoDays) candidate.when = RunStamp{0, 0};
       Keep(std::move(candidate));
       return;
     }
@@ -332,15 +413,10 @@ class Walker {
       NotRead(relative, kTooDeep);
       return;
     }
-    std::vector<platform::FolderEntry> children;
-    const std::wstring path = platform::ChildPath(folders_[folder].path, entry.name);
-    if (const std::uint32_t error = platform::ListFolder(path, children); error != 0) {
-      NotRead(relative, WithCode(kCannotList, error));
-      return;
-    }
-    folders_.push_back(Folder{path, relative});
-    const std::size_t here = folders_.size() - 1;
-    for (const auto& child : children) Collect(here, child, depth + 1);
+    const std::wstring path = platform::ChildPath(folder, entry.name);
+    const std::uint32_t error = platform::VisitFolder(
+        path, [&](const platform::FolderEntry& child) { Collect(path, relative, child, depth + 1); });
+    if (error != 0) NotRead(relative, WithCode(kCannotList, error));
   }
 
   // Keeps the newest kMaxCandidates in a heap whose top is the oldest, so memory stays flat however many
@@ -354,10 +430,15 @@ class Walker {
     }
   }
 
-  // Kept until the machine is counted: with nothing else to go by, the first of them counts it.
+  // The first is kept until the machine is counted (with nothing else to go by, it counts it); the others
+  // go out at once, so memory stays flat however many there are.
   void NotRead(const std::wstring& relative, std::wstring reason) {
     ++totals_.notRead;
-    notReadHere_.push_back(Unreadable(relative, std::move(reason)));
+    if (held_) {
+      sink_(Unreadable(relative, std::move(reason)));
+    } else {
+      held_ = Unreadable(relative, std::move(reason));
+    }
   }
 
   ReportRow Unreadable(const std::wstring& relative, std::wstring reason) const {
@@ -373,13 +454,12 @@ class Walker {
   // Reads one candidate into row_; true when it told an outcome.
   bool Read(const Candidate& candidate) {
     ++totals_.fileCount;
-    const Folder& folder = folders_[candidate.folder];
     row_ = ReportRow{};
     row_.machine = machine_;
-    row_.file = folder.relative.empty() ? candidate.name : folder.relative + L"/" + candidate.name;
+    row_.file = candidate.relative.empty() ? candidate.name : candidate.relative + L"/" + candidate.name;
     std::uint32_t error = 0;
     const auto status =
-        platform::ReadRegularFile(platform::ChildPath(folder.path, candidate.name), kMaxFileBytes, bytes_, error);
+        platform::ReadRegularFile(platform::ChildPath(candidate.folder, candidate.name), kMaxFileBytes, bytes_, error);
     if (status != platform::BoundedReadStatus::kOk) {
       ++totals_.notRead;
       row_.outcome = Outcome::kUnreadable;
@@ -421,15 +501,15 @@ class Walker {
   // When no file of that run reads, the machine is unreadable, and older runs are read only until one
   // tells an outcome, which is shown beside it.
   void Count(bool anyFolder) {
-    if (candidates_.empty() && notReadHere_.empty() && anyFolder) {
+    if (candidates_.empty() && !held_ && anyFolder) {
       // A machine's folder with nothing of the utility's in it (a copy that failed half-way) is said too.
-      notReadHere_.push_back(Unreadable(machine_, kNothingCollected));
+      held_ = Unreadable(machine_, kNothingCollected);
     }
-    if (candidates_.empty() && !notReadHere_.empty()) {
-      notReadHere_.front().counted = true;
-      Tally(machine_, Outcome::kUnreadable);
+    if (candidates_.empty() && held_) {
+      held_->counted = true;
+      Tally(Outcome::kUnreadable);
     }
-    for (const ReportRow& row : notReadHere_) sink_(row);
+    if (held_) sink_(*held_);
     if (candidates_.empty()) return;
     const RunStamp newest = candidates_.front().when;
     std::size_t next = 0;
@@ -439,7 +519,7 @@ class Walker {
         if (deciding) sink_(*deciding);
         row_.counted = true;
         sink_(row_);
-        Tally(machine_, row_.outcome);
+        Tally(row_.outcome);
         return;
       }
       if (deciding) {
@@ -458,15 +538,17 @@ class Walker {
       }
     }
     sink_(*deciding);
-    Tally(deciding->earlier ? machine_ + kEarlier + std::wstring(OutcomeName(*deciding->earlier)) + L")" : machine_,
-          Outcome::kUnreadable);
+    Tally(Outcome::kUnreadable, deciding->earlier);
   }
 
-  void Tally(const std::wstring& shown, Outcome outcome) {
-    totals_.machines[outcome].push_back(shown);
+  // The machine as the table shows it, with the earlier outcome beside an unreadable one.
+  void Tally(Outcome outcome, std::optional<Outcome> earlier = std::nullopt) {
+    std::wstring shown = ConsoleName(machine_);
+    if (earlier) shown += kEarlier + std::wstring(OutcomeName(*earlier)) + L")";
+    totals_.machines[outcome].push_back(std::move(shown));
     ++totals_.machineCount;
     if (expected_ != nullptr && outcome != Outcome::kMissing && !expected_->See(machine_)) {
-      totals_.unexpected.push_back(machine_);
+      totals_.unexpected.push_back(ConsoleName(machine_));
     }
   }
 
@@ -481,7 +563,7 @@ class Walker {
       row.reason = kNoRunCollected;
       row.counted = true;
       sink_(row);
-      Tally(machine_, Outcome::kMissing);
+      Tally(Outcome::kMissing);
     }
   }
 
@@ -491,9 +573,8 @@ class Walker {
   const std::int64_t now_;  // this machine's time as a stamp
   ReportTotals totals_;
   std::wstring machine_;
-  std::vector<Folder> folders_;
   std::vector<Candidate> candidates_;
-  std::vector<ReportRow> notReadHere_;
+  std::optional<ReportRow> held_;  // the machine's first row of what could not be read
   std::vector<std::uint8_t> bytes_;  // reused for every file read
   ReportRow row_;
 };
@@ -538,19 +619,39 @@ void AppendCsvRow(std::string& out, const ReportRow& row) {
   AppendCsvField(out, row.machine);
   out += ',';
   AppendCsvField(out, OutcomeName(row.outcome));
-  out += ',' + (row.outcome == Outcome::kMissing ? std::string() : std::to_string(row.code)) + ',';
+  out += ",\"" + (row.outcome == Outcome::kMissing ? std::string() : std::to_string(row.code)) + "\",";
   AppendCsvField(out, row.reason);
   out += ',';
   AppendCsvField(out, row.time);
   out += ',';
   AppendCsvField(out, row.file);
-  out += row.counted ? ",yes," : ",no,";
-  if (row.earlier) AppendCsvField(out, OutcomeName(*row.earlier));
+  out += row.counted ? ",\"yes\"," : ",\"no\",";
+  AppendCsvField(out, row.earlier ? OutcomeName(*row.earlier) : std::wstring_view());
   out += "\r\n";
+}
+
+std::optional<std::wstring> DefaultCsvPath(const std::wstring& folder) {
+  const std::wstring here = platform::ResolvedFolder(L".");
+  if (here.empty()) return std::nullopt;
+  // A collection that can't be resolved can't be read either, and the walk says so.
+  const std::wstring collection = platform::ResolvedFolder(folder);
+  if (!collection.empty() && IsSameOrInside(here, collection)) return std::nullopt;
+  return platform::ChildPath(here, kReportCsvName);
 }
 
 int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::wstring& out,
                      const std::wstring& expectedList) {
+  // Unless named, the CSV goes where the administrator is, never where whoever can write the collection
+  // could edit, replace or hold it.
+  std::wstring path = csv;
+  if (path.empty()) {
+    const auto fallback = DefaultCsvPath(folder);
+    if (!fallback) {
+      out += kCsvInsideCollection;
+      return kReportFailed;
+    }
+    path = *fallback;
+  }
   std::optional<ExpectedList> expected;
   if (!expectedList.empty()) {
     expected = ReadExpectedList(expectedList);
@@ -565,7 +666,7 @@ int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::w
   std::optional<std::uint32_t> opened;
   auto open = [&] {
     if (opened) return;
-    opened = file.Open(csv);
+    opened = file.Open(path);
     if (*opened == 0) file.Write(kCsvColumns);
   };
   std::string line;
@@ -585,10 +686,10 @@ int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::w
   const std::uint32_t written = *opened != 0 ? *opened : file.Close();
   out += FormatReportTable(*totals);
   if (written != 0) {
-    out += WithCode((kCsvNotWritten + ForConsole(csv) + L": ").c_str(), written) + L"\n";
+    out += WithCode((kCsvNotWritten + ForConsole(path) + L": ").c_str(), written) + L"\n";
     return kReportFailed;
   }
-  out += kCsvWritten + ForConsole(csv) + L"\n";
+  out += kCsvWritten + ForConsole(path) + L"\n";
   if (totals->notRead > 0) return kReportIncomplete;
   const auto missing = totals->machines.find(Outcome::kMissing);
   return missing != totals->machines.end() && !missing->second.empty() ? kReportMissing : kReportComplete;

@@ -3,8 +3,10 @@
 //
 // A machine is a folder directly under the collection (its files anywhere below it), or a file directly
 // under it named after the machine ("PC01.txt", "PC01_Log_VDT_14_PatchUpdate.txt"); both kinds of one name
-// are one machine. Machines are read one at a time and their rows handed on as soon as they are known, so
-// memory stays flat however many runs each machine kept. Nothing is followed through a link.
+// are one machine, and then only the folder is read (the file is a row of what was not read). Machines
+// are read one at a time, their folders as they are listed, and their rows handed on as soon as they are
+// known, so memory stays flat however many runs or folders each machine holds. Nothing is followed
+// through a link.
 #pragma once
 
 #include <cstddef>
@@ -20,7 +22,7 @@
 
 namespace result {
 
-// The name of the CSV file the report writes into the folder unless told another.
+// The name of the CSV file the report writes into the current folder unless told another.
 inline constexpr wchar_t kReportCsvName[] = L"PatchUpdateReport.csv";
 
 // Exit codes of `report`.
@@ -42,7 +44,8 @@ struct ReportRow {
 };
 
 struct ReportTotals {
-  // Counted machines per outcome, in name order; an unreadable one with its earlier outcome beside it.
+  // Counted machines per outcome, in name order, as the table shows them: in quotes when the name holds a
+  // space or a quote, an unreadable one with its earlier outcome beside it.
   std::map<Outcome, std::vector<std::wstring>> machines;
   std::size_t machineCount = 0;
   std::size_t fileCount = 0;  // files read
@@ -69,14 +72,19 @@ std::wstring FormatReportTable(const ReportTotals& totals);
 std::string CsvHeader();
 void AppendCsvRow(std::string& out, const ReportRow& row);
 
-// `report FOLDER [CSV] [--expected LIST]`: streams the rows into the CSV, appends the table to `out`.
+// Where the CSV goes when not named: kReportCsvName in the current folder; nullopt when that folder is the
+// collection or lies inside it, or can't be resolved.
+std::optional<std::wstring> DefaultCsvPath(const std::wstring& folder);
+
+// `report FOLDER [CSV] [--expected LIST]`: streams the rows into the CSV (DefaultCsvPath when `csv` is
+// empty; refused, with kReportFailed, when that lies in the collection), appends the table to `out`.
 // Returns one of the kReport* exit codes; a LIST that can't be used fails before anything is written.
 int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::wstring& out,
                      const std::wstring& expectedList = {});
 
 struct ReportArguments {
   std::wstring folder;
-  std::wstring csv;       // empty: kReportCsvName in the folder
+  std::wstring csv;       // empty: DefaultCsvPath
   std::wstring expected;  // empty: no list
 };
 

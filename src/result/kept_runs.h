@@ -19,7 +19,13 @@ inline constexpr std::size_t kKeptRuns = 20;
 inline constexpr wchar_t kNewestLogName[] = L"PatchUpdate-newest.log";
 inline constexpr wchar_t kNewestOutcomeName[] = L"PatchUpdate-newest-outcome.txt";
 
-// When a run was: its stamp as the number YYYYMMDDHHMMSS, and which run of that second it was (1, 2, ...).
+inline constexpr std::int64_t kSecondsPerDay = 86400;
+
+// Seconds from 1970-01-01 00:00 to a wall-clock time, both read on the same clock: the stamps of one
+// machine's local time compare as time, across a month's end, a year's end and a leap day alike.
+std::int64_t WallClockSeconds(int year, int month, int day, int hour, int minute, int second);
+
+// When a run was: its stamp's local time as WallClockSeconds, and which run of that second it was (1, 2, ...).
 struct RunStamp {
   std::int64_t seconds = 0;
   unsigned sequence = 1;
@@ -43,7 +49,8 @@ struct KeptName {
   RunStamp stamp;
 };
 
-// What a kept run's file name says; nullopt for any other name, the fixed names included.
+// What a kept run's file name says; nullopt for any other name, the fixed names and stamps that are no
+// time of the calendar (a 13th month, February 30th) included.
 std::optional<KeptName> ParseKeptName(std::wstring_view name);
 
 // Of the file names in the folder, those of runs to remove so that `keep` runs stay: the run stamped

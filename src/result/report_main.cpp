@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/folder_listing.h"
 #include "result/fleet_report.h"
 #include "result/outcome_file.h"
 
@@ -21,9 +20,8 @@ int main(int argc, char** argv) {
     (void)std::fputs(kUsage, stderr);
     return 2;
   }
-  const std::wstring csv = parsed->csv.empty() ? platform::ChildPath(parsed->folder, result::kReportCsvName) : parsed->csv;
   std::wstring out;
-  const int code = result::RunReportCommand(parsed->folder, csv, out, parsed->expected);
+  const int code = result::RunReportCommand(parsed->folder, parsed->csv, out, parsed->expected);
   (void)std::fputs(result::ToUtf8(out).c_str(), stdout);
   return code;
 }

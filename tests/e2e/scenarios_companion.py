@@ -224,7 +224,7 @@ SCENARIOS = [
                    b'{"machine": "PC02", "outcome": "applied", "code": 0}\r\n'},
         links={COLLECTED + r"\PC01\loop": COLLECTED, COLLECTED + r"\PC02\Results\back": COLLECTED + r"\PC01",
                COLLECTED + r"\PC03": COLLECTED},
-        companion=Companion("", 3, "", args=("report", COLLECTED)),
+        companion=Companion("", 3, "", args=("report", COLLECTED, COLLECTED + r"\PatchUpdateReport.csv")),
         expect=Expect(console=REPORT_TABLE, log=None, min_seconds=0, installer_calls=None)),
     Scenario(
         name="companion_report_expected",

@@ -427,6 +427,18 @@ std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& e
   return any ? 0 : kErrorPathNotFound;
 }
 
+std::uint32_t VisitFolder(const std::wstring& folder, const std::function<void(const FolderEntry&)>& visit) {
+  std::vector<FolderEntry> entries;
+  const std::uint32_t error = ListFolder(folder, entries);
+  for (const auto& entry : entries) visit(entry);
+  return error;
+}
+
+std::wstring ResolvedFolder(const std::wstring& folder) {
+  if (folder == L".") return g_machine.currentFolder;
+  return folder.size() >= 2 && folder[1] == L':' ? folder : g_machine.currentFolder + L"\\" + folder;
+}
+
 std::wstring ChildPath(const std::wstring& folder, const std::wstring& name) { return folder + L"\\" + name; }
 
 BoundedReadStatus ReadRegularFile(const std::wstring& path, std::size_t maxBytes, std::vector<std::uint8_t>& bytes,

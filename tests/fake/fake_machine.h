@@ -94,6 +94,7 @@ struct Machine {
 
   // Folder walks, secure folders and streamed output.
   std::map<std::wstring, std::uint32_t> listErrors;    // folder -> code its listing fails with
+  std::wstring currentFolder = L"C:\\Users\\admin";   // where "." and relative paths resolve
   std::map<std::wstring, std::uint32_t> folderErrors;  // level -> code making or opening it fails with
   std::map<std::wstring, std::uint32_t> putErrors;     // file -> code putting it in a folder fails with
   int openFolderHandles = 0;

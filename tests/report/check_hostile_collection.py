@@ -3,27 +3,38 @@
 
   check_hostile_collection.py PATCHUPDATERESULT
 
-Machine folders named like spreadsheet formulas and terminal escape sequences, outcome files whose fields
-are formulas, logs whose date line is 15 MiB, and a link where the report's own CSV goes: the CSV holds no
-cell a spreadsheet would run, the console no control character, a dozen such logs take no more memory than
-one does, and the file the link points to is left as it was. An expected list of such names, of a huge
-line, a pipe or a file over 64 MiB gets the same care: names shown as text or passed over, the others
-refused at once with the reason.
-Python 3 standard library only; exit code 0 when every check holds.
+Machine folders named like spreadsheet formulas, terminal escape sequences, bidi overrides and several
+machines at once, outcome files whose fields are formulas after ';' and ',' and JSON escapes of control and
+bidi characters, a file beside a machine's folder of the same name, logs whose date line is 15 MiB, 60,000
+empty folders in one machine, and a link where a CSV is named: LibreOffice Calc, splitting at ',' and at
+';', makes no cell a formula; the console holds no control, bidi or zero-width character and lists a
+spaced name as one machine; the folder's runs count, the file beside it is said; memory stays at a normal
+collection's; the CSV goes to the current folder, never into the collection unless named; the file the
+link points to is left as it was. An expected list of such names, of a huge line, a pipe or a file over
+64 MiB gets the same care: names shown as text or passed over, the others refused at once with the reason.
+Python 3 standard library and LibreOffice Calc (soffice, from scripts/setup.sh --tests); without
+LibreOffice the check fails. Exit code 0 when every check holds.
 """
 
 import csv
 import io
 import json
 import os
+import re
+import shutil
 import subprocess
 import sys
 import tempfile
 from pathlib import Path
 
 HOSTILE_NAMES = ['=HYPERLINK("http://x","y")', "@SUM(A1)", "+PC01", "-PC02", "\tPC03", "PC04\x1b]0;owned\x07\x1b[2J",
-                 "PC05\x9b31m"]
-HOSTILE_FIELDS = ["=1+1", "@cmd", "+2", "-3", "\rx", "\x1b[31mred\x1b[0m"]
+                 "PC05\x9b31m", "PC0007 PC0142 PC0150", "PC06;=1+2", "PC07,=2+3", "PC08\u202etxt.exe", "PC09\u200b",
+                 "\uff1d1+2", "PC10\u2028PC11"]
+HOSTILE_FIELDS = ["=1+1", "@cmd", "+2", "-3", "\rx", "\x1b[31mred\x1b[0m", "ok;=cmd|' /C calc'!A0;=1+2",
+                  "a, =2+3,\"=4+5\";\t=6", "\x07bell\u202eevil", "x;\uff0b1;\ufe662;\uff203"]
+# Characters that act on a terminal or hide in text: C0 and C1 controls, DEL, bidi marks, embeddings,
+# overrides and isolates, zero-width characters, line and paragraph separators, the byte-order mark.
+HIDDEN = re.compile("[\x00-\x09\x0b-\x1f\x7f-\x9f\u200b-\u200f\u2028-\u202e\u2060-\u206f\ufeff]")
 RULE = "=" * 89
 HEADER = (RULE + "\r\n\r\nVeldorant 14.0 Patch Update Utility Version : 1.0.5\r\n\r\n"
           "Veldorant 14.0 Patch Update Utility Date/Time : {}\r\n\r\n" + RULE + "\r\n\r\n")
@@ -34,6 +45,20 @@ FORMULA_STARTS = ("=", "+", "-", "@", "\t", "\r")
 
 def log(date: str) -> bytes:
     return (HEADER.format(date) + ENTRY + FOOTER).encode("latin-1")
+
+
+def formulas(csv_path: Path, separator: str, out: Path) -> list:
+    """The formulas LibreOffice Calc makes of the CSV, read with `separator` between fields and '"' around
+    them, as a spreadsheet user opening it gets them."""
+    out.mkdir(parents=True, exist_ok=True)
+    options = f"CSV:{ord(separator)},34,76,1"
+    done = subprocess.run(["soffice", "--headless", "--norestore", f"-env:UserInstallation=file://{out}/profile",
+                           f"--infilter={options}", "--convert-to", "fods", "--outdir", str(out), str(csv_path)],
+                          capture_output=True, timeout=180, check=False, env={**os.environ, "HOME": str(out)})
+    converted = out / (csv_path.stem + ".fods")
+    if not converted.exists():
+        raise RuntimeError(f"LibreOffice did not convert {csv_path}: {done.stdout!r} {done.stderr!r}")
+    return re.findall(r'table:formula="([^"]*)"', converted.read_text(encoding="utf-8"))
 
 
 def run(report: str, folder: Path) -> tuple[bytes, list, int]:
@@ -49,28 +74,51 @@ def run(report: str, folder: Path) -> tuple[bytes, list, int]:
 
 
 def main() -> int:
-    report = sys.argv[1]
+    report = os.path.abspath(sys.argv[1])
+    if shutil.which("soffice") is None:
+        print("FAIL: LibreOffice Calc (soffice) is missing: scripts/setup.sh --tests installs libreoffice-calc-nogui")
+        return 1
     failures = []
     with tempfile.TemporaryDirectory() as tmp:
         root = Path(tmp)
         hostile = root / "hostile"
         for i, name in enumerate(HOSTILE_NAMES):
-            record = {"machine": HOSTILE_FIELDS[i % len(HOSTILE_FIELDS)], "time": HOSTILE_FIELDS[(i + 1) % 6],
-                      "outcome": "install-failed", "code": 1603, "reason": HOSTILE_FIELDS[(i + 2) % 6]}
+            count = len(HOSTILE_FIELDS)
+            # json.dumps writes control and non-ASCII characters as escapes: \u001b, \u0007, \u202e.
+            record = {"machine": HOSTILE_FIELDS[i % count], "time": HOSTILE_FIELDS[(i + 1) % count],
+                      "outcome": "install-failed", "code": 1603, "reason": HOSTILE_FIELDS[(i + 2) % count]}
             folder = hostile / name / "Results"
             folder.mkdir(parents=True)
             (folder / "outcome.20261209-033005.json").write_text(json.dumps(record) + "\r\n")
-        console, rows, _ = run(report, hostile)
+        # A newer log beside a machine's folder, under the machine's name: the folder's run counts.
+        (hostile / "PC0007 PC0142 PC0150_Log_VDT_14_PatchUpdate.txt").write_bytes(
+            log("Wednesday 23:59, December 30, 2026"))
+        # 60,000 empty folders in one machine's folder.
+        for i in range(60000):
+            (hostile / "PC06;=1+2" / f"{i:05d}").mkdir()
+        console, rows, peak = run(report, hostile)
+        csv_path = hostile.parent / "hostile.csv"
+
         for row in rows[1:]:
             for cell in row:
-                if cell.startswith(FORMULA_STARTS):
+                if cell.startswith(FORMULA_STARTS + ("\uff1d", "\uff0b", "\uff0d", "\uff20", "\ufe66", "\ufe62")):
                     failures.append(f"a CSV cell a spreadsheet would run: {cell!r}")
+                if HIDDEN.search(cell):
+                    failures.append(f"a control, bidi or zero-width character in a CSV cell: {cell!r}")
         text = console.decode("utf-8")
-        bad = sorted({c for c in text if (ord(c) < 0x20 and c != "\n") or 0x7F <= ord(c) < 0xA0})
-        if bad:
-            failures.append(f"control characters on the console: {bad}")
-        if len(rows) != 1 + len(HOSTILE_NAMES):
-            failures.append(f"{len(rows) - 1} CSV rows, expected {len(HOSTILE_NAMES)}")
+        if HIDDEN.search(text.replace("\n", "")):
+            failures.append(f"control, bidi or zero-width characters on the console: "
+                            f"{sorted({hex(ord(c)) for c in HIDDEN.findall(text.replace(chr(10), ''))})}")
+        if ' "PC0007 PC0142 PC0150"' not in text:
+            failures.append("the spaced machine name is not listed as one machine on the console")
+        if len(rows) != 1 + len(HOSTILE_NAMES) + 1:
+            failures.append(f"{len(rows) - 1} CSV rows, expected {len(HOSTILE_NAMES) + 1}")
+        beside = [row for row in rows[1:] if row[5] == "PC0007 PC0142 PC0150_Log_VDT_14_PatchUpdate.txt"]
+        if len(beside) != 1 or beside[0][6] != "no" or "beside the machine's folder" not in beside[0][3]:
+            failures.append(f"the file beside the machine's folder is not said as such: {beside}")
+        spaced = [row for row in rows[1:] if row[0] == "PC0007 PC0142 PC0150" and row[6] == "yes"]
+        if len(spaced) != 1 or spaced[0][1] != "install-failed":
+            failures.append(f"the machine is not counted by its folder's run: {spaced}")
 
         # The administrator's list may hold the same names: missing machines shown as text, escapes passed over.
         hostile_list = root / "expected.txt"
@@ -99,11 +147,36 @@ def main() -> int:
             if done.returncode != 1 or b"The expected list could not be used" not in done.stdout or listed_csv.exists():
                 failures.append(f"the list {refused.name}: exit code {done.returncode}, {done.stdout!r}")
 
-        # The CSV goes into the collection unless told otherwise: a link there is replaced, not written through.
+
+        # LibreOffice Calc opens the CSV splitting at ',' and at ';': no cell is a formula. A line it
+        # does take for formulas first, so that this check can fail.
+        control = root / "control.csv"
+        control.write_bytes('\ufeff"machine","reason"\r\n"=1+2","x;=2+3"\r\n'.encode("utf-8"))
+        for separator in (",", ";"):
+            if not formulas(control, separator, root / f"lo-control{ord(separator)}"):
+                failures.append(f"LibreOffice made no formula of a raw one (separator {separator!r}): the check proves nothing")
+            made = formulas(csv_path, separator, root / f"lo{ord(separator)}")
+            if made:
+                failures.append(f"LibreOffice, separator {separator!r}, made formulas of the report: {made[:5]}")
+
+        # Unless named, the CSV goes to the current folder; from inside the collection it is refused.
+        elsewhere = root / "admin"
+        elsewhere.mkdir()
+        done = subprocess.run([report, "report", str(hostile)], capture_output=True, check=False, cwd=elsewhere)
+        if not (elsewhere / "PatchUpdateReport.csv").exists() or (hostile / "PatchUpdateReport.csv").exists():
+            failures.append(f"the CSV, not named, is not in the current folder: {done.stdout!r}")
+        inside = hostile / "PC06;=1+2" / "00001"
+        done = subprocess.run([report, "report", str(hostile)], capture_output=True, check=False, cwd=inside)
+        if done.returncode != 1 or any(inside.iterdir()) or (hostile / "PatchUpdateReport.csv").exists():
+            failures.append(f"the CSV, not named, was written inside the collection: {done.stdout!r}")
+
+        # A CSV named in the collection: a link there is replaced, not written through.
         victim = root / "victim.txt"
         victim.write_text("keep me")
+        (hostile / "PatchUpdateReport.csv").unlink(missing_ok=True)
         (hostile / "PatchUpdateReport.csv").symlink_to(victim)
-        subprocess.run([report, "report", str(hostile)], capture_output=True, check=False)
+        subprocess.run([report, "report", str(hostile), str(hostile / "PatchUpdateReport.csv")], capture_output=True,
+                       check=False)
         if victim.read_text() != "keep me" or (hostile / "PatchUpdateReport.csv").is_symlink():
             failures.append("the report wrote its CSV through a link in the collection")
 
@@ -124,6 +197,11 @@ def main() -> int:
         if peaks["one long"] > peaks["forty normal"] + 20 * 1024:
             failures.append(f"one log with a 15 MiB date line peaked at {peaks['one long']} KiB, forty normal "
                             f"ones at {peaks['forty normal']} KiB")
+        # 60,000 empty folders in one machine cost what a normal collection does.
+        peaks["hostile, 60,000 folders"] = peak
+        if peak > peaks["forty normal"] + 2048:
+            failures.append(f"the hostile collection with 60,000 folders in one machine peaked at {peak} KiB, forty "
+                            f"normal machines at {peaks['forty normal']} KiB")
         print(f"peak resident memory: {peaks}")
     for failure in failures:
         print("FAIL: " + failure)

@@ -965,8 +965,8 @@ class FleetReportTest : public fake::FakeMachineTest {
   // Puts a collected file on the fake machine under the collection folder ("/" between names), written
   // (by default) after every run the tests stamp.
   void Collect(const std::string& path, const std::string& bytes, std::uint64_t writeTime = kCollected) {
-    std::wstring windowsPath = kFleet;
-    for (const char c : "\\" + path) windowsPath += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+    std::wstring windowsPath = kFleet + (L"\\" + result::FromUtf8(path));
+    std::replace(windowsPath.begin(), windowsPath.end(), L'/', L'\\');
     machine().AddFile(windowsPath, bytes);
     machine().files[windowsPath].writeTime = writeTime;
   }
@@ -1025,6 +1025,7 @@ TEST_F(FleetReportTest, RunReportCommand_OneMachinesFiles_CountedByItsNewestRun)
     int exitCode = 0;
     std::size_t rows = 1;  // rows of this machine in the CSV
     std::string reasonHas = "";
+    std::uint64_t now = 0;  // the report's clock, when not the fake machine's
   } kCases[] = {
       // --- the companion's kept runs ---
       {"newest kept run read, the older never",
@@ -1070,9 +1071,9 @@ TEST_F(FleetReportTest, RunReportCommand_OneMachinesFiles_CountedByItsNewestRun)
        {{"PC01.txt", blocked, 134'000'000'000'000'000ULL},
         {"PC01_Log_VDT_14_PatchUpdate.txt", applied, 134'000'000'100'000'000ULL}},
        "applied", "PC01_Log_VDT_14_PatchUpdate.txt", ""},
-      {"a folder and a file of the same machine are one machine",
-       {{"PC01/Log_VDT_14_PatchUpdate.txt", applied, 134'000'000'100'000'000ULL}, {"PC01.txt", blocked, 134'000'000'000'000'000ULL}},
-       "applied", "PC01/Log_VDT_14_PatchUpdate.txt", ""},
+      {"a machine's folder wins over a newer file of its name beside it, which is said",
+       {{"PC01/Log_VDT_14_PatchUpdate.txt", applied, 134'000'000'000'000'000ULL}, {"PC01.txt", blocked, 134'000'000'100'000'000ULL}},
+       "applied", "PC01/Log_VDT_14_PatchUpdate.txt", "", 3, 2},
       // --- what a file says of itself is never believed ---
       {"an outcome file naming another machine",
        {{"PC01/Results/outcome.20261209-033005.json", outcome(Outcome::kApplied, "PC99"), kCollected}},
@@ -1097,9 +1098,30 @@ TEST_F(FleetReportTest, RunReportCommand_OneMachinesFiles_CountedByItsNewestRun)
        {{"PC01/Results/outcome.20991231-000000.json", outcome(Outcome::kBlocked), kCollected},
         {"PC01/Results/outcome.20261207-033005.json", outcome(Outcome::kApplied), kCollected}},
        "applied", "PC01/Results/outcome.20261207-033005.json", ""},
-      {"a folder and a file whose names differ in case are one machine",
-       {{"PC01.txt", blocked, kCollected}, {"pc01/Log_VDT_14_PatchUpdate.txt", applied, kCollected + 10'000'000}},
-       "applied", "pc01/Log_VDT_14_PatchUpdate.txt", ""},
+      // --- stamps compared as time: hours apart across a month's end, a year's end, a leap day ---
+      {"a run after the month's end, hours after the report's now, is the newest",
+       {{"PC01/Results/outcome.20261130-090000.json", outcome(Outcome::kBlocked), kCollected},
+        {"PC01/Results/outcome.20261201-010000.json", outcome(Outcome::kApplied), kCollected}},
+       "applied", "PC01/Results/outcome.20261201-010000.json", "", 0, 1, "", 134'405'424'000'000'000ULL},
+      {"a run after the year's end, hours after the report's now, is the newest",
+       {{"PC01/Results/outcome.20261231-090000.json", outcome(Outcome::kBlocked), kCollected},
+        {"PC01/Results/outcome.20270101-010000.json", outcome(Outcome::kApplied), kCollected}},
+       "applied", "PC01/Results/outcome.20270101-010000.json", "", 0, 1, "", 134'432'208'000'000'000ULL},
+      {"a run after a leap day, hours after the report's now, is the newest",
+       {{"PC01/Results/outcome.20280229-090000.json", outcome(Outcome::kBlocked), kCollected},
+        {"PC01/Results/outcome.20280301-010000.json", outcome(Outcome::kApplied), kCollected}},
+       "applied", "PC01/Results/outcome.20280301-010000.json", "", 0, 1, "", 134'799'408'000'000'000ULL},
+      {"a run three days ahead across the month's end is not the newest",
+       {{"PC01/Results/outcome.20261130-090000.json", outcome(Outcome::kApplied), kCollected},
+        {"PC01/Results/outcome.20261203-210000.json", outcome(Outcome::kBlocked), kCollected}},
+       "applied", "PC01/Results/outcome.20261130-090000.json", "", 0, 1, "", 134'405'424'000'000'000ULL},
+      {"a leap day of a year that has none is no stamp: the file counts by its write time",
+       {{"PC01/Results/outcome.20270229-090000.json", outcome(Outcome::kApplied), kCollected},
+        {"PC01/Results/outcome.20261209-033005.json", outcome(Outcome::kBlocked), kCollected}},
+       "applied", "PC01/Results/outcome.20270229-090000.json", ""},
+      {"a folder and a file whose names differ in case are one machine: the folder wins",
+       {{"PC01.txt", blocked, kCollected + 10'000'000}, {"pc01/Log_VDT_14_PatchUpdate.txt", applied, kCollected}},
+       "applied", "pc01/Log_VDT_14_PatchUpdate.txt", "", 3, 2},
       {"a date line of 15 MiB is no header",
        {{"PC01/Log_VDT_14_PatchUpdate.txt", hugeDate, kCollected}},
        "unreadable", "PC01/Log_VDT_14_PatchUpdate.txt", "", 0, 1, "log header damaged"},
@@ -1107,6 +1129,7 @@ TEST_F(FleetReportTest, RunReportCommand_OneMachinesFiles_CountedByItsNewestRun)
   for (const auto& row : kCases) {
     SCOPED_TRACE(row.name);
     fake::ResetMachine();
+    if (row.now != 0) machine().systemTime = row.now;
     for (const auto& [path, bytes, time] : row.files) Collect(path, bytes, time);
 
     EXPECT_EQ(Report(), row.exitCode) << result::ToUtf8(out_);
@@ -1172,6 +1195,19 @@ TEST_F(FleetReportTest, RunReportCommand_WhatCantBeRead_ARowACountAndAnIncomplet
          m.files[L"C:\\Fleet\\PC01\\Log_VDT_14_PatchUpdate.txt"].locked = true;
        },
        "PC01/Log_VDT_14_PatchUpdate.txt", "the file could not be read: System error 32.", "unreadable"},
+      {"a file beside the machine's folder of the same name, newer than its runs",
+       [](fake::Machine& m) {
+         m.AddFile(L"C:\\Fleet\\PC01\\Log_VDT_14_PatchUpdate.txt", fake::fleet::Logs()[0]);
+         m.AddFile(L"C:\\Fleet\\PC01_Log_VDT_14_PatchUpdate.txt", fake::fleet::Logs()[2]);
+         m.files[L"C:\\Fleet\\PC01_Log_VDT_14_PatchUpdate.txt"].writeTime = kCollected + 10'000'000;
+       },
+       "PC01_Log_VDT_14_PatchUpdate.txt", "beside the machine's folder of the same name: not read", "applied"},
+      {"an empty machine folder beside a file of its name",
+       [](fake::Machine& m) {
+         m.AddFolder(L"C:\\Fleet\\PC01");
+         m.AddFile(L"C:\\Fleet\\PC01.txt", fake::fleet::Logs()[0]);
+       },
+       "PC01.txt", "beside the machine's folder of the same name: not read", "unreadable"},
   };
   for (const auto& row : kCases) {
     SCOPED_TRACE(row.name);
@@ -1196,17 +1232,57 @@ TEST_F(FleetReportTest, RunReportCommand_WhatCantBeRead_ARowACountAndAnIncomplet
   EXPECT_EQ(Report(), result::kReportFailed);
 }
 
+TEST_F(FleetReportTest, RunReportCommand_NoCsvNamed_InTheCurrentFolderNeverInsideTheCollection) {
+  const struct {
+    const char* name;
+    std::wstring currentFolder;
+    std::wstring csv;  // where it is written; empty: refused
+  } kCases[] = {
+      {"elsewhere: written there", L"C:\\Users\\admin", L"C:\\Users\\admin\\PatchUpdateReport.csv"},
+      {"a folder whose name begins like the collection's", L"C:\\Fleet2", L"C:\\Fleet2\\PatchUpdateReport.csv"},
+      {"the collection itself: refused", L"C:\\Fleet", L""},
+      {"a machine's folder in it: refused", L"C:\\Fleet\\PC01\\Results", L""},
+      {"the collection in letters of the other case: refused", L"c:\\fleet\\PC01", L""},
+  };
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.name);
+    fake::ResetMachine();
+    Collect("PC01/Results/outcome.20261209-033005.json", fake::fleet::OutcomeLine("PC01", Outcome::kApplied));
+    machine().currentFolder = row.currentFolder;
+    if (!row.csv.empty()) machine().AddFolder(row.currentFolder);
+    out_.clear();
+
+    const int code = result::RunReportCommand(kFleet, L"", out_);
+
+    EXPECT_EQ(code, row.csv.empty() ? result::kReportFailed : result::kReportComplete) << result::ToUtf8(out_);
+    EXPECT_EQ(machine().outputPaths.empty(), row.csv.empty());
+    if (!row.csv.empty()) {
+      EXPECT_NE(machine().FileText(row.csv).find("\"PC01\",\"applied\",\"0\""), std::string::npos);
+    }
+    EXPECT_NE(out_.find(row.csv.empty() ? L"name the CSV" : L"CSV: " + row.csv), std::wstring::npos)
+        << result::ToUtf8(out_);
+  }
+}
+
 TEST_F(FleetReportTest, RunReportCommand_HostileNamesAndFields_TextInTheCsvNothingOnTheConsole) {
   const struct {
     const char* name;
     std::string machine;  // the folder's name, as a collection tool created it
     std::string reason;   // what the machine's outcome file says
+    std::string listed = "";  // how the console lists the machine, when checked
   } kCases[] = {
       {"formula", "=HYPERLINK(\"http://x\")", "=1+1"},
       {"at-sign function", "@SUM(A1)", "@SUM(A1:A9)"},
       {"plus and minus", "+PC01", "-2+3"},
       {"tab and carriage return", "\tPC01", "\rreason"},
-      {"terminal escape", "PC\x1b]0;owned\x07\x1b[2J", "\x1b[31mred"},
+      {"terminal escape", "PC\x1b]0;owned\x07\x1b[2J", "\x1b[31mred", "PC?]0;owned??[2J"},
+      {"formulas after ';' for a spreadsheet that splits there", "PC01;=1+2", "ok;=cmd|' /C calc'!A0;+2;-3;@x",
+       "PC01;=1+2"},
+      {"formulas after ',' and quotes and spaces before them", "PC01,=2+3", "a, =1+1,\"=2+2\",\t=3"},
+      {"full-width and small formula characters", "\xef\xbc\x9d" "1+2", "x;\xef\xbc\x8b" "1;\xef\xb9\xa6" "2;\xef\xbc\xa0" "3"},
+      {"bidi override, zero-width space, line and paragraph separators", "PC\xe2\x80\xaetxt.exe",
+       "a\xe2\x80\x8b" "b\xe2\x80\xa8" "c\xe2\x80\xa9" "d\xe2\x81\xa6" "e", "PC?txt.exe"},
+      {"a spaced name is one machine on the console", "PC0007 PC0142 PC0150", "x", "\"PC0007 PC0142 PC0150\""},
   };
   for (const auto& row : kCases) {
     SCOPED_TRACE(row.name);
@@ -1219,15 +1295,34 @@ TEST_F(FleetReportTest, RunReportCommand_HostileNamesAndFields_TextInTheCsvNothi
 
     Report();
 
-    for (const auto& cells : CsvRows(csv_)) {
-      for (const auto& cell : cells) {
-        const std::string text = !cell.empty() && cell.front() == '"' ? cell.substr(1) : cell;
-        ASSERT_FALSE(text.empty() && &cell == &cells[0]);
-        EXPECT_TRUE(text.empty() || std::string("=+-@\t\r").find(text.front()) == std::string::npos) << cell;
+    // Split as a spreadsheet may split it, at every ',' and ';', quotes or none: no field is a formula.
+    const std::wstring csv = result::FromUtf8(csv_.substr(csv_.find("\r\n") + 2));
+    ASSERT_EQ(csv.find_first_of(L"\t\r"), csv.size() - 2) << "one line, tabs and breaks replaced";
+    std::wstring field;
+    for (const wchar_t c : csv + L",") {
+      if (c != L',' && c != L';' && c != L'\r' && c != L'\n') {
+        field += c;
+        continue;
+      }
+      const auto start = field.find_first_not_of(L"\" ");
+      EXPECT_TRUE(start == std::wstring::npos ||
+                  std::wstring(L"=+-@\uFF1D\uFF0B\uFF0D\uFF20\uFE66\uFE62\uFE63\uFE6B").find(field[start]) ==
+                      std::wstring::npos)
+          << result::ToUtf8(field);
+      field.clear();
+    }
+    EXPECT_EQ(CsvRows(csv_).at(0).size(), 8u);
+    for (const std::wstring& text : {csv, out_}) {
+      for (const wchar_t c : text) {
+        const bool hidden = (c < 0x20 && c != L'\n' && c != L'\r') || (c >= 0x7F && c < 0xA0) ||
+                            (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) ||
+                            (c >= 0x2060 && c <= 0x206F) || c == 0xFEFF;
+        EXPECT_FALSE(hidden) << "control, bidi or zero-width character " << static_cast<int>(c);
       }
     }
-    for (const wchar_t c : out_) {
-      EXPECT_FALSE((c < 0x20 && c != L'\n') || (c >= 0x7F && c < 0xA0)) << "control character " << static_cast<int>(c);
+    EXPECT_EQ(out_.find(L'\r'), std::wstring::npos);
+    if (!row.listed.empty()) {
+      EXPECT_TRUE(Lists(out_, L"install-failed", result::FromUtf8(row.listed))) << result::ToUtf8(out_);
     }
   }
 }
@@ -1388,6 +1483,46 @@ TEST(KeptRunsTest, RunsToRemove_SavedRuns_AllButTheNewestTwenty) {
          return names;
        }(),
        L"20261209-102000", {SavedRuns(21)[0], SavedRuns(21)[1], result::OutcomeFileName(L"20991231-000000")}},
+      // --- stamps compared as time: seconds apart across a month's end, a year's end, a leap day ---
+      {"a run 31 seconds after this one across the month's end is the newest, not one from a clock ahead",
+       [] {
+         auto names = SavedRuns(20, L"20261130");
+         names.push_back(result::OutcomeFileName(L"20261201-000030"));
+         return names;
+       }(),
+       L"20261130-235959", {SavedRuns(20, L"20261130")[0], SavedRuns(20, L"20261130")[1],
+                            SavedRuns(20, L"20261130")[2], SavedRuns(20, L"20261130")[3]}},
+      {"a run 31 seconds after this one across the year's end is the newest",
+       [] {
+         auto names = SavedRuns(20, L"20261231");
+         names.push_back(result::OutcomeFileName(L"20270101-000030"));
+         return names;
+       }(),
+       L"20261231-235959", {SavedRuns(20, L"20261231")[0], SavedRuns(20, L"20261231")[1],
+                            SavedRuns(20, L"20261231")[2], SavedRuns(20, L"20261231")[3]}},
+      {"a run 31 seconds after this one across a leap day's end is the newest",
+       [] {
+         auto names = SavedRuns(20, L"20280229");
+         names.push_back(result::OutcomeFileName(L"20280301-000030"));
+         return names;
+       }(),
+       L"20280229-235959", {SavedRuns(20, L"20280229")[0], SavedRuns(20, L"20280229")[1],
+                            SavedRuns(20, L"20280229")[2], SavedRuns(20, L"20280229")[3]}},
+      {"a run three days ahead across the month's end goes first",
+       [] {
+         auto names = SavedRuns(20, L"20261130");
+         names.push_back(result::OutcomeFileName(L"20261203-235959"));
+         return names;
+       }(),
+       L"20261130-235959", {SavedRuns(20, L"20261130")[0], SavedRuns(20, L"20261130")[1],
+                            result::OutcomeFileName(L"20261203-235959")}},
+      {"a leap day of a year that has none is no stamp, never removed",
+       [] {
+         auto names = SavedRuns(21, L"20270301");
+         names.insert(names.begin(), result::OutcomeFileName(L"20270229-000000"));
+         return names;
+       }(),
+       L"20270301-102000", {SavedRuns(21, L"20270301")[0], SavedRuns(21, L"20270301")[1]}},
       {"runs of one second by their sequence, not their text",
        {result::OutcomeFileName(L"20261209-033005-10"), result::OutcomeFileName(L"20261209-033005-9"),
         result::OutcomeFileName(L"20261209-033005")},

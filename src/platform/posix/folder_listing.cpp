@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <new>
 #include <string>
 #include <string_view>
@@ -40,7 +41,7 @@ class ScopedDir {
   DIR* dir_ = nullptr;
 };
 
-int ListInto(const std::string& path, std::vector<FolderEntry>& entries) {
+int ListInto(const std::string& path, const std::function<void(const FolderEntry&)>& visit) {
   posix::ScopedFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd.IsValid()) {
     const int error = errno;
@@ -71,7 +72,7 @@ int ListInto(const std::string& path, std::vector<FolderEntry>& entries) {
     listed.isLink = S_ISLNK(info.st_mode);
     listed.size = S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
     listed.writeTime = static_cast<std::int64_t>(info.st_mtime);
-    entries.push_back(std::move(listed));
+    visit(listed);
   }
 }
 
@@ -82,12 +83,36 @@ std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& e
   try {
     std::string path;
     if (!posix::ToNativePath(folder, path)) return EILSEQ;
-    const int error = ListInto(path, entries);
+    const int error = ListInto(path, [&entries](const FolderEntry& entry) { entries.push_back(entry); });
     if (error != 0) entries.clear();
     return static_cast<std::uint32_t>(error);
   } catch (const std::bad_alloc&) {
     entries.clear();
     return ENOMEM;
+  }
+}
+
+std::uint32_t VisitFolder(const std::wstring& folder, const std::function<void(const FolderEntry&)>& visit) {
+  try {
+    std::string path;
+    if (!posix::ToNativePath(folder, path)) return EILSEQ;
+    return static_cast<std::uint32_t>(ListInto(path, visit));
+  } catch (const std::bad_alloc&) {
+    return ENOMEM;
+  }
+}
+
+std::wstring ResolvedFolder(const std::wstring& folder) {
+  try {
+    std::string path;
+    if (!posix::ToNativePath(folder, path)) return {};
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return {};
+    std::wstring full = posix::FromNativeName(resolved);
+    std::free(resolved);  // NOLINT(cppcoreguidelines-no-malloc): realpath's own allocation
+    return full;
+  } catch (const std::bad_alloc&) {
+    return {};
   }
 }
 

@@ -62,7 +62,7 @@ FolderEntry EntryOf(const WIN32_FIND_DATAW& data) {
   return entry;
 }
 
-DWORD ListInto(const std::wstring& folder, std::vector<FolderEntry>& entries) {
+DWORD ListInto(const std::wstring& folder, const std::function<void(const FolderEntry&)>& visit) {
   const std::wstring path = win32::ForFileApi(folder);
   // Held without delete sharing while listing, so the folder checked is the folder listed.
   const win32::ScopedHandle pinned(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -76,7 +76,7 @@ DWORD ListInto(const std::wstring& folder, std::vector<FolderEntry>& entries) {
                                   named != INVALID_FILE_ATTRIBUTES && (named & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   if (reachedThroughLink || IsLinkHandle(pinned.Get(), info)) return kErrorStoppedOnSymlink;
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ERROR_DIRECTORY;
-  return win32::ForEachEntry(folder, [&entries](const WIN32_FIND_DATAW& data) { entries.push_back(EntryOf(data)); });
+  return win32::ForEachEntry(folder, [&visit](const WIN32_FIND_DATAW& data) { visit(EntryOf(data)); });
 }
 
 }  // namespace
@@ -84,12 +84,41 @@ DWORD ListInto(const std::wstring& folder, std::vector<FolderEntry>& entries) {
 std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries) {
   entries.clear();
   try {
-    const DWORD error = ListInto(folder, entries);
+    const DWORD error = ListInto(folder, [&entries](const FolderEntry& entry) { entries.push_back(entry); });
     if (error != ERROR_SUCCESS) entries.clear();
     return error;
   } catch (const std::bad_alloc&) {
     entries.clear();
     return ERROR_NOT_ENOUGH_MEMORY;
+  }
+}
+
+std::uint32_t VisitFolder(const std::wstring& folder, const std::function<void(const FolderEntry&)>& visit) {
+  try {
+    return ListInto(folder, visit);
+  } catch (const std::bad_alloc&) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+}
+
+std::wstring ResolvedFolder(const std::wstring& folder) {
+  try {
+    // Opened only to be named: no access to its contents, every kind of sharing.
+    const win32::ScopedHandle handle(::CreateFileW(win32::ForFileApi(folder).c_str(), 0,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle.IsValid()) return {};
+    const DWORD needed = ::GetFinalPathNameByHandleW(handle.Get(), nullptr, 0, FILE_NAME_NORMALIZED);
+    if (needed == 0) return {};
+    std::wstring full(needed, L'\0');
+    const DWORD length = ::GetFinalPathNameByHandleW(handle.Get(), full.data(), needed, FILE_NAME_NORMALIZED);
+    if (length == 0 || length >= needed) return {};
+    full.resize(length);
+    if (full.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + full.substr(8);
+    if (full.rfind(L"\\\\?\\", 0) == 0) return full.substr(4);
+    return full;
+  } catch (const std::bad_alloc&) {
+    return {};
   }
 }
 
