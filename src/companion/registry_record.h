@@ -19,5 +19,11 @@ struct RecordWrite {
 // patch. Stops at the first error.
 RecordWrite WriteRegistryRecord(const result::OutcomeRecord& record, bool restartPending);
 
+// When the run holding the run lock started, under kRecordKey, for a run that finds the lock held.
+// Errors are dropped: the time is only ever said, never acted on.
+void WriteRunStarted(const std::wstring& time);
+// That time; empty when none was written.
+std::wstring ReadRunStarted();
+
 // A patch's name as one key name: no backslash (it would nest keys), at most 255 characters.
 std::wstring PatchKeyName(const std::wstring& patch);
