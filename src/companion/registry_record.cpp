@@ -29,7 +29,7 @@ std::int32_t WriteValues(const std::wstring& path, const result::OutcomeRecord& 
       return error;
     }
   }
-  if (const std::int32_t error = platform::SetRegistryDword(key, L"ExitCode", record.code); error != 0) return error;
+  if (const std::int32_t error = platform::SetRegistryDword(key, kExitCodeValue, record.code); error != 0) return error;
   return platform::SetRegistryDword(key, L"RestartPending", restartPending ? 1 : 0);
 }
 

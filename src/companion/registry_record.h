@@ -9,6 +9,8 @@
 
 inline constexpr wchar_t kRecordKey[] = L"SOFTWARE\\Veldorant\\PatchUpdate";
 inline constexpr wchar_t kRecordPatchesKey[] = L"SOFTWARE\\Veldorant\\PatchUpdate\\Patches";
+// The run's exit code (REG_DWORD), which the registry detection rules read.
+inline constexpr wchar_t kExitCodeValue[] = L"ExitCode";
 
 struct RecordWrite {
   std::int32_t error = 0;  // 0, or the first error

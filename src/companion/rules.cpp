@@ -1,9 +1,9 @@
 // The rules follow from how the utility decides: the patch is in place once Vdt.exe carries PatchVersion
-// or a later version (an equal-only rule would offer this patch again after the next one), and it is for
-// machines whose Vdt.exe carries one of PreviousVersions. Machines without the product or below the lowest
-// of them are kept out by a requirement rule, which gives "Not applicable", rather than by a success code
-// that the detection would then contradict; a file rule can't say "one of", so a version between the
-// listed ones still reaches the utility, which refuses it (1642).
+// or a later version (an equal-only rule would offer this patch again after the next one). The
+// requirement is the product key the utility reads, so it holds wherever the product is installed: a
+// requirement on a file path would make every machine with the product elsewhere "Not applicable", which
+// no one sees. Machines that pass it and can't be patched end with a failure code instead. The file
+// detection only reaches the default folder; the registry record's detection reaches every folder.
 #include "companion/rules.h"
 
 #include <algorithm>
@@ -20,13 +20,10 @@ namespace {
 
 using messages::companion::kRulesRefused;
 
-// The folder Intune expands on either kind of Windows with its 32-bit option on: Program Files (x86) on
-// 64-bit Windows, Program Files on 32-bit Windows.
+// The product's default folder as both systems' 32-bit options take it: Program Files (x86) on 64-bit
+// Windows, Program Files on 32-bit Windows.
 constexpr wchar_t kProductFolder[] = L"%ProgramFiles%\\Veldorant 14.0";
 constexpr wchar_t kMainExecutable[] = L"Vdt.exe";
-// Configuration Manager's detection takes a plain path: the product's default folders.
-constexpr wchar_t kDefaultFolder64[] = L"C:\\Program Files (x86)\\Veldorant 14.0";
-constexpr wchar_t kDefaultFolder32[] = L"C:\\Program Files\\Veldorant 14.0";
 constexpr wchar_t kLocalMachine[] = L"HKEY_LOCAL_MACHINE\\";
 using product_keys::kRequiredProductVersion;
 using product_keys::kVersionValue;
@@ -83,11 +80,11 @@ std::wstring FormatRules(const PackagePatch& patch) {
   out += L"    Associated with a 32-bit app on 64-bit clients: Yes (64-bit clients read it under Wow6432Node)\n";
   out += L"  Configuration Manager, global condition: device type Windows, condition type Setting, setting type "
          L"Registry value, data type String\n";
-  out += std::wstring(L"    Hive: HKEY_LOCAL_MACHINE\n    Key: ") + productKey + L"\n    Value: " +
-         kVersionValue + L"\n";
-  out += L"    This registry key is associated with a 32-bit application on 64-bit systems: ticked\n";
-  out += L"    Requirement on the deployment type: category Custom, that condition, rule type Value, operator "
-         L"Equals, value " + std::wstring(kRequiredProductVersion) + L"\n";
+  out += std::wstring(L"    Hive: HKEY_LOCAL_MACHINE\n    Key: ") + productKey + L"\n    Value: " + kVersionValue + L"\n";
+  out += L"    This registry key is associated with a 64-bit application: ticked (the 64-bit keys are searched "
+         L"besides the 32-bit ones)\n";
+  out += L"    Requirement on the deployment type: category Custom, that condition, operator Equals, value " +
+         std::wstring(kRequiredProductVersion) + L"\n";
   out += L"  Machines without the key are Not applicable. With the key, PatchUpdateResult reports every machine: "
          L"no Vdt.exe ends with 1603, a Vdt.exe below " + lowest + L" or between the listed versions with 1642.\n\n";
 
@@ -95,23 +92,25 @@ std::wstring FormatRules(const PackagePatch& patch) {
   out += std::wstring(L"  Intune, rule type File\n    Path: ") + kProductFolder + L"\n    File or folder: " +
          kMainExecutable + L"\n    Detection method: String (version)\n    Operator: Greater than or equal to\n"
          L"    Value: " + patch.version + L"\n    Associated with a 32-bit app on 64-bit clients: Yes\n";
-  out += L"  Configuration Manager, two clauses joined by Or, setting type File System, type File\n";
-  out += std::wstring(L"    Path: ") + kDefaultFolder64 + L" Or " + kDefaultFolder32 + L"\n";
+  out += L"  Configuration Manager, setting type File System, type File\n";
+  out += std::wstring(L"    Path: ") + kProductFolder + L"\n";
   out += std::wstring(L"    File or folder name: ") + kMainExecutable + L"\n";
-  out += L"    This file or folder is associated with a 32-bit application on 64-bit systems: ticked\n";
+  out += L"    This file or folder is associated with a 32-bit application on 64-bit systems: ticked (the default)\n";
   out += L"    Property: Version, Operator: Greater than or equal to, Value: " + patch.version + L"\n";
   out += L"  A machine with the product elsewhere fails this detection after every run.\n\n";
 
   out += L"Detection for any install folder: the record PatchUpdateResult writes\n";
   out += L"  Intune, rule type Registry\n    Key path: " + std::wstring(kLocalMachine) + recordKey + L"\n";
-  out += L"    Value name: ExitCode\n    Detection method: Integer comparison\n    Operator: Equals\n    Value: 0\n";
+  out += std::wstring(L"    Value name: ") + kExitCodeValue +
+         L"\n    Detection method: Integer comparison\n    Operator: Equals\n    Value: 0\n";
   out += L"    Associated with a 32-bit app on 64-bit clients: No\n";
   out += L"  Configuration Manager, setting type Registry\n    Hive: HKEY_LOCAL_MACHINE\n    Key: " + recordKey + L"\n";
-  out += L"    Value: ExitCode, data type Integer\n";
+  out += std::wstring(L"    Value: ") + kExitCodeValue + L", data type Integer\n";
   out += L"    This registry key is associated with a 32-bit application on 64-bit systems: not ticked\n";
   out += L"    Operator: Equals, Value: 0\n";
-  out += L"  ExitCode is 0 once Vdt.exe is at " + patch.version + L" or later. After a run that ended with 3010 it is "
-         L"3010, and the detection fails until a run after the restart finds the patch applied and writes 0.\n";
+  out += std::wstring(L"  ") + kExitCodeValue + L" is 0 once Vdt.exe is at " + patch.version +
+         L" or later. After a run that ended with 3010 it is 3010, and the detection fails until a run after the "
+         L"restart finds the patch applied and writes 0.\n";
   return out;
 }
 
