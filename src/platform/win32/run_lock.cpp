@@ -2,7 +2,8 @@
 // session 0, an administrator's psexec elsewhere) meet on it. The system releases a mutex whose owner
 // ended (the next wait returns WAIT_ABANDONED, which is a free lock), and only SYSTEM and
 // Administrators may open the one we make. A standard user can make the name first: that object is
-// known by its owner, read through the handle we got, and is never waited for.
+// known by its owner (a standard user can only give what they make their own account), read through
+// the handle we got, and is never waited for.
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
@@ -32,19 +33,28 @@ struct LocalFreer {
   }
 };
 
-// Whether `owner` is SYSTEM, Administrators or the account this process runs as.
+// One SID of this process's token (TokenUser or TokenOwner); empty when the token won't say.
+std::vector<std::uint8_t> TokenSid(HANDLE token, TOKEN_INFORMATION_CLASS which) {
+  DWORD size = 0;
+  (void)::GetTokenInformation(token, which, nullptr, 0, &size);
+  std::vector<std::uint8_t> buffer(size);
+  if (size == 0 || !::GetTokenInformation(token, which, buffer.data(), size, &size)) return {};
+  return buffer;
+}
+
+// Whether `owner` is SYSTEM, Administrators, the account this process runs as, or the owner it gives
+// what it makes (Administrators for an elevated administrator; under Wine a group of its own).
 bool TrustedOwner(PSID owner) {
   if (owner == nullptr || !::IsValidSid(owner)) return false;
   if (::IsWellKnownSid(owner, WinLocalSystemSid) || ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) return true;
   HANDLE token = nullptr;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
   const win32::ScopedHandle tokenOwner(token);
-  DWORD size = 0;
-  (void)::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  if (size == 0) return false;
-  std::vector<std::uint8_t> user(size);
-  if (!::GetTokenInformation(token, TokenUser, user.data(), size, &size)) return false;
-  return ::EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid) != FALSE;
+  const auto user = TokenSid(token, TokenUser);
+  if (!user.empty() && ::EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid)) return true;
+  const auto defaultOwner = TokenSid(token, TokenOwner);
+  return !defaultOwner.empty() &&
+         ::EqualSid(owner, reinterpret_cast<const TOKEN_OWNER*>(defaultOwner.data())->Owner) != FALSE;
 }
 
 // Whether the existing object behind `mutex` was made by an account we trust.
