@@ -4,6 +4,7 @@
 // its log becomes ours.
 #include "companion/companion.h"
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 #include <string>
@@ -184,8 +185,8 @@ std::wstring DecidedBy(const std::optional<std::vector<std::uint8_t>>& log) {
   if (!log) return {};
   const std::string_view text(reinterpret_cast<const char*>(log->data()), log->size());
   const auto has = [text](std::wstring_view entry) {
-    std::string ascii;
-    for (const wchar_t c : entry) ascii.push_back(static_cast<char>(c));
+    std::string ascii(entry.size(), '\0');
+    std::transform(entry.begin(), entry.end(), ascii.begin(), [](wchar_t c) { return static_cast<char>(c); });
     return text.find(ascii + "\r\n") != std::string_view::npos;
   };
   if (has(applicability::kNotFoundExitCode1)) return kDecidedByRecord;

@@ -35,7 +35,7 @@ from typing import Callable, Mapping, Optional, Sequence, Union
 
 import template_cache
 import texts
-from watchdog import MachineryFailure, Watchdog, end_prefix, kill_processes, prefix_processes
+from watchdog import MachineryFailure, Watchdog, command_line, end_prefix, kill_processes, prefix_processes
 
 # No Mono or Gecko prompts, no debug noise, no window system, the same locale (so the same ANSI code
 # page) wherever the tests run.
@@ -1010,14 +1010,21 @@ def wait_for_installer(s: Scenario, prefix: Prefix, proc: subprocess.Popen, util
 
 
 def run_killed_before(s: Scenario, prefix: Prefix, first: subprocess.Popen, utility: Path) -> list[str]:
-    """The first run, killed with everything it started once its installer runs (as Task Manager's "End
-    process tree" or a deployment agent's timeout kill would); the system, not the run, releases its lock."""
+    """The first run, killed with everything it started once its installer runs (as "End process tree" in
+    Task Manager would); the system, not the run, releases its lock."""
     if not wait_for_installer(s, prefix, first, utility):
         first.kill()
         first.wait()
         return ["the run to be killed never started its installer"]
-    for name in (COMPANION_NAME, UTILITY_NAME, s.installer.name if s.installer else UTILITY_NAME):
-        prefix.run(["taskkill", "/F", "/IM", name], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # Killed as the system sees it (Wine's taskkill doesn't list 32-bit processes under emulation): each
+    # Windows process is one Unix process, named by the first 15 characters of its file name. What ran
+    # then stays in the run folder.
+    names = {name[:15] for name in (COMPANION_NAME, UTILITY_NAME, s.installer.name if s.installer else UTILITY_NAME,
+                                    EXIT_CODE_HELPER.rsplit("\\", 1)[1])}
+    with open(prefix.path.parent / "killed_run.txt", "w") as out:
+        for pid, (name, _) in prefix_processes(prefix.path).items():
+            out.write(f"{pid} {name} {command_line(pid)}\n")
+    kill_processes(prefix.path, spare=lambda pid, name: name not in names)
     try:
         first.wait(timeout=60 * slowdown(utility))
     except subprocess.TimeoutExpired:

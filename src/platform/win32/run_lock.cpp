@@ -28,6 +28,8 @@ struct LocalFreer {
   LocalFreer() = default;
   LocalFreer(const LocalFreer&) = delete;
   LocalFreer& operator=(const LocalFreer&) = delete;
+  LocalFreer(LocalFreer&&) = delete;
+  LocalFreer& operator=(LocalFreer&&) = delete;
   ~LocalFreer() {
     if (memory != nullptr) ::LocalFree(memory);
   }
@@ -70,7 +72,7 @@ bool MadeByTrustedAccount(HANDLE mutex) {
 
 void RunLock::Release() noexcept {
   if (handle_ == 0) return;
-  const auto mutex = reinterpret_cast<HANDLE>(std::exchange(handle_, 0));
+  const auto mutex = reinterpret_cast<HANDLE>(std::exchange(handle_, 0));  // NOLINT(performance-no-int-to-ptr)
   ::ReleaseMutex(mutex);
   ::CloseHandle(mutex);
 }
