@@ -2,14 +2,14 @@
 
 #include "app/entry.h"
 #include "app/messages.h"
+#include "discovery/product_keys.h"
 #include "platform/console.h"
 #include "platform/pause.h"
 
 namespace {
 
 using namespace messages::app;
-
-constexpr wchar_t kRequiredProductVersion[] = L"14.0";
+using product_keys::kRequiredProductVersion;
 
 }  // namespace
 

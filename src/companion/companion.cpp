@@ -4,9 +4,12 @@
 // its log becomes ours.
 #include "companion/companion.h"
 
+#include <algorithm>
 #include <exception>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/patch_execute.h"
 #include "app/path_text.h"
@@ -17,6 +20,7 @@
 #include "companion/rules.h"
 #include "discovery/exe_version.h"
 #include "discovery/product_keys.h"
+#include "applicability/messages.h"
 #include "discovery/registry_probes.h"
 #include "installer/messages.h"
 #include "log/run_log.h"
@@ -27,6 +31,7 @@
 #include "platform/folder_listing.h"
 #include "platform/module.h"
 #include "platform/registry.h"
+#include "platform/run_lock.h"
 #include "platform/version_resource.h"
 #include "result/fleet_report.h"
 #include "result/log_reading.h"
@@ -36,6 +41,7 @@ namespace {
 
 using namespace messages::companion;
 namespace installer = messages::installer;
+namespace applicability = messages::applicability;
 
 constexpr wchar_t kUtilityName[] = L"PatchUpdate.exe";
 constexpr wchar_t kReportCommand[] = L"report";
@@ -176,6 +182,79 @@ bool SettleRestart(const std::wstring& installFolder, result::OutcomeRecord& rec
   return false;
 }
 
+// What the utility judged an already-applied patch by, when its log says: the record or the revision.
+std::wstring DecidedBy(const std::optional<std::vector<std::uint8_t>>& log) {
+  if (!log) return {};
+  const std::string_view text(reinterpret_cast<const char*>(log->data()), log->size());
+  const auto has = [text](std::wstring_view entry) {
+    std::string ascii(entry.size(), '\0');
+    std::transform(entry.begin(), entry.end(), ascii.begin(), [](wchar_t c) { return static_cast<char>(c); });
+    return text.find(ascii + "\r\n") != std::string_view::npos;
+  };
+  if (has(applicability::kNotFoundExitCode1)) return kDecidedByRecord;
+  if (has(applicability::kNotFoundExitCode2)) return kDecidedByRevision;
+  return {};
+}
+
+bool SaysNotForThisVersion(const std::wstring& reason) {
+  std::wstring console(applicability::kNotApplicableConsole);
+  console.pop_back();  // its line feed
+  return reason == applicability::kNotApplicableEntry || reason == console + kFromConsole;
+}
+
+// The outcome held against Vdt.exe's version after the run, which is what the deployment system's
+// detection rule reads: the exit code must not promise what the detection will deny, nor call failed
+// what it will find installed. A product registered without its Vdt.exe is a failure to look at, never
+// "not applicable".
+void SettleVersion(const std::wstring& folder, const std::wstring& decidedBy, result::OutcomeRecord& record) {
+  const std::wstring& found = record.versionAfter;
+  const std::wstring& wanted = record.patchVersion;
+  if (wanted.empty()) return;
+  if (record.outcome == result::Outcome::kApplied || record.outcome == result::Outcome::kAlreadyApplied) {
+    if (!found.empty() && !VersionBelow(found, wanted)) return;
+    record.outcome = result::Outcome::kStaleRecord;
+    record.code = result::ExitCodeOf(record.outcome);
+    record.reason += decidedBy + (found.empty() ? kNoVdtIn + folder
+                                                : kButVdtIn + folder + kCarries + found + kBelowPatchVersion + wanted);
+    return;
+  }
+  if (record.outcome != result::Outcome::kNotApplicable || !SaysNotForThisVersion(record.reason)) return;
+  if (found.empty()) {
+    record.outcome = result::Outcome::kProductIncomplete;
+    record.reason += folder.empty() ? std::wstring(kNoInstallFolder) : kNoVdtIn + folder;
+  } else if (!VersionBelow(found, wanted)) {
+    record.outcome = result::Outcome::kLaterVersion;
+    record.reason += kVdtIn + folder + kCarries + found + kAtOrAbovePatchVersion + wanted + kLaterPatchTail;
+  }
+  record.code = result::ExitCodeOf(record.outcome);
+}
+
+// Keeps the run's results and ends it with its closing line. A run that found another one running
+// leaves the patch's own record (`patchRecord` false), which the detection rule reads, to that run.
+int EndRun(const std::wstring& stamp, const result::OutcomeRecord& record,
+           const std::optional<std::vector<std::uint8_t>>& log, bool restartPending, bool patchRecord) {
+  // The record first: inventory looks there, and it must say this run's outcome however the file work goes.
+  try {
+    result::OutcomeRecord registered = record;
+    if (!patchRecord) registered.patch.clear();
+    if (const RecordWrite written = WriteRegistryRecord(registered, restartPending); written.error != 0) {
+      platform::WriteConsoleText(kRecordNotWritten + written.key + L" (error " +
+                                 std::to_wstring(static_cast<std::uint32_t>(written.error)) + L")\n");
+    }
+  } catch (const std::exception&) {
+    platform::WriteConsoleText(std::wstring(kRecordNotWritten) + kRecordKey + L" (" + kInternalFailure + L")\n");
+  }
+  // What is kept is said when it fails, and never changes how the run ends.
+  try {
+    const std::wstring notKept = KeepResults(stamp, record, log);
+    if (!notKept.empty()) platform::WriteConsoleText(notKept);
+  } catch (const std::exception&) {
+    platform::WriteConsoleText(std::wstring(kNotKept) + kInternalFailure + L"\n");
+  }
+  platform::WriteConsoleText(ClosingLine(record.outcome, record.code, record.reason));
+  return static_cast<int>(record.code);
+}
+
 int RunUtility() {
   const std::wstring folder = FolderOf(platform::GetModulePath());
   const std::wstring logPath = folder + L"\\" + kRunLogFileName;
@@ -189,6 +268,24 @@ int RunUtility() {
   record.patchVersion = patch.version;
   const std::wstring installFolder = InstallFolder();
   record.versionBefore = InstalledVersion(installFolder);
+
+  // One run at a time: a second one ends at once with the code deployment systems retry later.
+  platform::RunLock lock;
+  const platform::RunLockAttempt attempt = platform::TakeRunLock(lock);
+  if (attempt.state == platform::RunLockState::kHeld) {
+    const std::wstring since = ReadRunStarted();
+    record.outcome = result::Outcome::kRunInProgress;
+    record.code = result::ExitCodeOf(record.outcome);
+    record.reason = kRunInProgress + (since.empty() ? std::wstring() : kRunInProgressSince + since + L")");
+    record.versionAfter = record.versionBefore;
+    return EndRun(stamp, record, std::nullopt, false, false);
+  }
+  // A lock we can't trust or take never stops patching: said, and the run goes on.
+  if (attempt.state == platform::RunLockState::kForeign) platform::WriteConsoleText(kRunLockForeign);
+  if (attempt.state == platform::RunLockState::kFailed) {
+    platform::WriteConsoleText(kRunLockFailed + std::to_wstring(attempt.error) + kRunLockFailedTail);
+  }
+  if (lock.IsHeld()) WriteRunStarted(time);
 
   const auto logBefore = platform::FileWriteTime(logPath);
   const std::uint64_t started = platform::CurrentSystemTime();
@@ -209,26 +306,9 @@ int RunUtility() {
   // The install may have changed where the product is registered; read both afresh.
   const std::wstring installedFolder = InstallFolder();
   record.versionAfter = InstalledVersion(installedFolder);
-  const bool restartPending = SettleRestart(installedFolder, record);
-
-  // The record first: inventory looks there, and it must say this run's outcome however the file work goes.
-  try {
-    if (const RecordWrite written = WriteRegistryRecord(record, restartPending); written.error != 0) {
-      platform::WriteConsoleText(kRecordNotWritten + written.key + L" (error " +
-                                 std::to_wstring(static_cast<std::uint32_t>(written.error)) + L")\n");
-    }
-  } catch (const std::exception&) {
-    platform::WriteConsoleText(std::wstring(kRecordNotWritten) + kRecordKey + L" (" + kInternalFailure + L")\n");
-  }
-  // What is kept is said when it fails, and never changes how the run ends.
-  try {
-    const std::wstring notKept = KeepResults(stamp, record, log);
-    if (!notKept.empty()) platform::WriteConsoleText(notKept);
-  } catch (const std::exception&) {
-    platform::WriteConsoleText(std::wstring(kNotKept) + kInternalFailure + L"\n");
-  }
-  platform::WriteConsoleText(ClosingLine(record.outcome, record.code, record.reason));
-  return static_cast<int>(record.code);
+  const bool restartSettled = SettleRestart(installedFolder, record);
+  if (record.outcome != result::Outcome::kRestartPending) SettleVersion(installedFolder, DecidedBy(log), record);
+  return EndRun(stamp, record, log, restartSettled && record.code == result::kExitRestartRequired, true);
 }
 
 int RunReport(const result::ReportArguments& arguments) {

@@ -29,6 +29,26 @@ inline constexpr wchar_t kRestartAlsoNeededTail[] = L" are replaced at the next 
 inline constexpr wchar_t kPendingTooLarge[] =
     L" (PendingFileRenameOperations is larger than 32 MiB and was not read: whether a restart completes the "
     L"patch is not known)";
+// What the utility decided set against Vdt.exe's version after the run.
+inline constexpr wchar_t kDecidedByRecord[] = L" (decided by installedupdates.dat, the installed-update record)";
+inline constexpr wchar_t kDecidedByRevision[] = L" (decided by Vdt.exe's revision; no installed-update record)";
+inline constexpr wchar_t kButVdtIn[] = L"; but Vdt.exe in ";
+inline constexpr wchar_t kVdtIn[] = L"; Vdt.exe in ";
+inline constexpr wchar_t kCarries[] = L" carries ";
+inline constexpr wchar_t kBelowPatchVersion[] = L", below PatchVersion ";
+inline constexpr wchar_t kAtOrAbovePatchVersion[] = L", at or above PatchVersion ";
+inline constexpr wchar_t kLaterPatchTail[] = L" (a later patch is installed)";
+inline constexpr wchar_t kNoVdtIn[] = L"; Veldorant 14.0 is registered, but there is no Vdt.exe with a file version in ";
+inline constexpr wchar_t kNoInstallFolder[] = L"; Veldorant 14.0 is registered, but Installpath names no folder";
+// One run at a time.
+inline constexpr wchar_t kRunInProgress[] =
+    L"another run of PatchUpdateResult.exe is in progress on this machine; PatchUpdate.exe was not started";
+inline constexpr wchar_t kRunInProgressSince[] = L" (running since ";
+inline constexpr wchar_t kRunLockForeign[] =
+    L"PatchUpdateResult: the run lock Global\\Veldorant.PatchUpdateResult.Run was made by another account; this run "
+    L"goes on without it\n";
+inline constexpr wchar_t kRunLockFailed[] = L"PatchUpdateResult: the run lock could not be taken (error ";
+inline constexpr wchar_t kRunLockFailedTail[] = L"); this run goes on without it\n";
 
 // The results folder and the registry record: said, never a change of the exit code.
 inline constexpr wchar_t kNotKept[] = L"PatchUpdateResult: the results of this run were not kept: ";

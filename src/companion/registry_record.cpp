@@ -2,12 +2,14 @@
 
 #include <algorithm>
 
+#include "discovery/registry_probes.h"
 #include "platform/registry.h"
 #include "result/outcome.h"
 
 namespace {
 
 constexpr std::size_t kMaxKeyNameChars = 255;
+constexpr wchar_t kRunStartedValue[] = L"RunStarted";
 
 std::int32_t WriteValues(const std::wstring& path, const result::OutcomeRecord& record, bool restartPending) {
   platform::RegistryKey key;
@@ -27,7 +29,7 @@ std::int32_t WriteValues(const std::wstring& path, const result::OutcomeRecord& 
       return error;
     }
   }
-  if (const std::int32_t error = platform::SetRegistryDword(key, L"ExitCode", record.code); error != 0) return error;
+  if (const std::int32_t error = platform::SetRegistryDword(key, kExitCodeValue, record.code); error != 0) return error;
   return platform::SetRegistryDword(key, L"RestartPending", restartPending ? 1 : 0);
 }
 
@@ -45,4 +47,16 @@ RecordWrite WriteRegistryRecord(const result::OutcomeRecord& record, bool restar
   const std::wstring patchKey = std::wstring(kRecordPatchesKey) + L"\\" + PatchKeyName(record.patch);
   if (const std::int32_t error = WriteValues(patchKey, record, restartPending); error != 0) return {error, patchKey};
   return {};
+}
+
+void WriteRunStarted(const std::wstring& time) {
+  platform::RegistryKey key;
+  if (platform::CreateLocalMachineKey(kRecordKey, key) == 0) (void)platform::SetRegistryString(key, kRunStartedValue, time);
+}
+
+std::wstring ReadRunStarted() {
+  platform::RegistryKey key;
+  if (platform::OpenLocalMachineKey(kRecordKey, key) != 0) return {};
+  const platform::RegistryValue value = platform::QueryRegistryValue(key, kRunStartedValue);
+  return value.code == 0 ? DecodeRegistryString(value.bytes) : std::wstring();
 }

@@ -14,6 +14,10 @@ struct PackagePatch {
   std::vector<std::wstring> previous;  // PreviousVersions
 };
 
+// Whether version text `a` is below `b`, compared part by part as numbers, as the deployment systems'
+// version operators compare them.
+bool VersionBelow(const std::wstring& a, const std::wstring& b);
+
 // The descriptor beside the running program, read by the utility's own descriptor step.
 PackagePatch ReadPackagePatch();
 

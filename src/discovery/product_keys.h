@@ -8,5 +8,8 @@ namespace product_keys {
 inline constexpr wchar_t kProductKeyWow64[] = L"SOFTWARE\\Wow6432Node\\KORVEN Software Inc.\\VeldoRant\\14.0";
 inline constexpr wchar_t kProductKeyPlain[] = L"SOFTWARE\\KORVEN Software Inc.\\VeldoRant\\14.0";
 inline constexpr wchar_t kInstallPathValue[] = L"Installpath";
+// The product key's value that names the product version, and the one version the utility patches.
+inline constexpr wchar_t kVersionValue[] = L"Version";
+inline constexpr wchar_t kRequiredProductVersion[] = L"14.0";
 
 }  // namespace product_keys

@@ -25,7 +25,6 @@ constexpr wchar_t kUninstallKeyWow64[] =
     L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Veldorant 14.0";
 constexpr wchar_t kUninstallKeyPlain[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Veldorant 14.0";
 
-constexpr wchar_t kVersionValue[] = L"Version";
 constexpr wchar_t kDisplayIconValue[] = L"DisplayIcon";
 
 // Second entry after any failed registry call; the code follows it directly.

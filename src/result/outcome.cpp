@@ -9,9 +9,12 @@ std::wstring_view OutcomeName(Outcome outcome) {
   switch (outcome) {
     case Outcome::kApplied: return L"applied";
     case Outcome::kAlreadyApplied: return L"already-applied";
+    case Outcome::kLaterVersion: return L"later-version";
     case Outcome::kRestartPending: return L"restart-pending";
     case Outcome::kBlocked: return L"blocked";
+    case Outcome::kRunInProgress: return L"run-in-progress";
     case Outcome::kInstallFailed: return L"install-failed";
+    case Outcome::kStaleRecord: return L"stale-record";
     case Outcome::kProductIncomplete: return L"product-incomplete";
     case Outcome::kBrokenPackage: return L"broken-package";
     case Outcome::kNotApplicable: return L"not-applicable";
@@ -33,10 +36,13 @@ std::optional<Outcome> OutcomeFromName(std::wstring_view name) {
 std::uint32_t ExitCodeOf(Outcome outcome) {
   switch (outcome) {
     case Outcome::kApplied:
-    case Outcome::kAlreadyApplied: return kExitSuccess;
+    case Outcome::kAlreadyApplied:
+    case Outcome::kLaterVersion: return kExitSuccess;
     case Outcome::kRestartPending: return kExitRestartRequired;
-    case Outcome::kBlocked: return kExitAnotherRunning;
+    case Outcome::kBlocked:
+    case Outcome::kRunInProgress: return kExitAnotherRunning;
     case Outcome::kInstallFailed:
+    case Outcome::kStaleRecord:
     case Outcome::kProductIncomplete: return kExitFatalError;
     case Outcome::kBrokenPackage: return kExitPackageInvalid;
     case Outcome::kNotApplicable: return kExitPatchTargetNotFound;

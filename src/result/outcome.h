@@ -10,9 +10,12 @@ namespace result {
 enum class Outcome {
   kApplied,            // the patch was installed and verified in this run
   kAlreadyApplied,     // the installed version or the record shows the patch in place
+  kLaterVersion,       // not for this machine: Vdt.exe is already above PatchVersion (a later patch)
   kRestartPending,     // the installer scheduled Vdt.exe for the next restart: a restart completes the patch
   kBlocked,            // the product or Excel was running
+  kRunInProgress,      // another run of the companion was still running: nothing started
   kInstallFailed,      // the installer couldn't be started, or didn't leave the patch in place
+  kStaleRecord,        // the utility judged the patch in place, but Vdt.exe is below PatchVersion
   kProductIncomplete,  // the product is there but its uninstall entry names no DisplayIcon
   kBrokenPackage,      // the descriptor or the installer beside it is missing or unusable
   kNotApplicable,      // the product isn't installed, or this patch isn't for its version
@@ -22,9 +25,10 @@ enum class Outcome {
 };
 
 inline constexpr Outcome kAllOutcomes[] = {
-    Outcome::kApplied,           Outcome::kAlreadyApplied, Outcome::kRestartPending, Outcome::kBlocked,
-    Outcome::kInstallFailed,     Outcome::kProductIncomplete, Outcome::kBrokenPackage, Outcome::kNotApplicable,
-    Outcome::kNoLog,             Outcome::kUnreadable,      Outcome::kMissing,
+    Outcome::kApplied,        Outcome::kAlreadyApplied,    Outcome::kLaterVersion,  Outcome::kRestartPending,
+    Outcome::kBlocked,        Outcome::kRunInProgress,     Outcome::kInstallFailed, Outcome::kStaleRecord,
+    Outcome::kProductIncomplete, Outcome::kBrokenPackage,  Outcome::kNotApplicable, Outcome::kNoLog,
+    Outcome::kUnreadable,      Outcome::kMissing,
 };
 
 // Exit codes from the Windows Installer range, which every deployment system already knows.

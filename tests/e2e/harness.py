@@ -35,7 +35,7 @@ from typing import Callable, Mapping, Optional, Sequence, Union
 
 import template_cache
 import texts
-from watchdog import MachineryFailure, Watchdog, end_prefix, kill_processes, prefix_processes
+from watchdog import MachineryFailure, Watchdog, command_line, end_prefix, kill_processes, prefix_processes
 
 # No Mono or Gecko prompts, no debug noise, no window system, the same locale (so the same ANSI code
 # page) wherever the tests run.
@@ -181,6 +181,21 @@ MOVED_ASIDE_STAMP = re.compile(rb"\.moved-aside-(\d{8}-\d{6})")
 
 
 @dataclasses.dataclass(frozen=True)
+class OtherRun:
+    """Another run of the companion on the same machine, started once the scenario's installer has started.
+
+    together: it runs beside the scenario's run and must end, while that one installs, with `code` and a
+    console that is one line starting with `closing`; its own kept files are told apart by its outcome.
+    Otherwise it runs first and every process of it (companion, utility, installer) is killed during its
+    install, before the scenario's run starts.
+    """
+    together: bool
+    code: int = 0
+    closing: str = ""
+    outcome: str = ""
+
+
+@dataclasses.dataclass(frozen=True)
 class Companion:
     """The run made through PatchUpdateResult.exe, as a deployment system starts it, and what it must say."""
     outcome: str  # the outcome's name on the closing line and in the outcome file
@@ -194,6 +209,7 @@ class Companion:
     # Lines said before the closing line (a folder moved aside, runs carried over); STAMP_MARK stands for
     # the stamp the run gave what it moved aside.
     said: str = ""
+    other: Optional[OtherRun] = None  # another run on the same machine, beside or before this one
 
     def closing_lines(self) -> str:
         if self.args:
@@ -913,6 +929,7 @@ class UtilityRun:
     started_at: datetime.datetime
     ended_at: datetime.datetime
     cpu_seconds: Optional[float] = None  # user + system time of the utility's process; None: not measured
+    other_failures: Sequence[str] = ()  # what another run of the companion (Companion.other) did wrong
 
 
 def wait_with_usage(proc: subprocess.Popen, timeout: float) -> tuple[Optional[int], Optional[float]]:
@@ -969,13 +986,84 @@ def run_utility(s: Scenario, prefix: Prefix, run_dir: Path, utility: Path) -> Ut
         # utility's architecture) reads its full exit code on the Windows side.
         command = ([s.utility_path] if s.companion is None
                    else [EXIT_CODE_HELPER, s.patch_dir + "\\" + COMPANION_NAME, *s.companion.args])
-        with prefix.watchdog.watching("the utility ran", planned_pause_seconds(s)):
-            proc = subprocess.Popen([prefix.loader(utility), *command], env=prefix.env, stdin=subprocess.DEVNULL,
-                                    cwd=cwd, stdout=out, stderr=err)
+        other = s.companion.other if s.companion is not None else None
+        other_failures: list[str] = []
+        with prefix.watchdog.watching("the utility ran", planned_pause_seconds(s) * (2 if other else 1)):
+            start = lambda stdout: subprocess.Popen([prefix.loader(utility), *command], env=prefix.env,  # noqa: E731
+                                                    stdin=subprocess.DEVNULL, cwd=cwd, stdout=stdout, stderr=err)
+            if other is not None and not other.together:
+                other_failures = run_killed_before(s, prefix, start(subprocess.DEVNULL), utility)
+                tick = time.monotonic()
+            proc = start(out)
+            if other is not None and other.together:
+                other_failures = run_together(s, prefix, run_dir, start, proc, utility)
             code, cpu = wait_with_usage(proc, UTILITY_TIMEOUT_SECONDS * slowdown(utility))
     elapsed = time.monotonic() - tick
     return UtilityRun(code, console_file.read_bytes(), stderr_file.read_text(errors="replace"), elapsed,
-                      started_at, datetime.datetime.now(), cpu)
+                      started_at, datetime.datetime.now(), cpu, other_failures)
+
+
+def ended(proc: subprocess.Popen) -> bool:
+    """Whether the process has ended, without reaping it: wait_with_usage reaps it later, with its usage."""
+    return os.waitid(os.P_PID, proc.pid, os.WEXITED | os.WNOHANG | os.WNOWAIT) is not None
+
+
+def wait_for_installer(s: Scenario, prefix: Prefix, proc: subprocess.Popen, utility: Path) -> bool:
+    """Waits until the installer stand-in has recorded its start; False when `proc` ended first or never."""
+    record = prefix.unix(s.patch_dir + "\\" + INSTALLER_RECORD_NAME)
+    deadline = time.monotonic() + UTILITY_TIMEOUT_SECONDS * slowdown(utility)
+    while not record.is_file():
+        if ended(proc) or time.monotonic() > deadline:
+            return False
+        time.sleep(0.2)
+    return True
+
+
+def run_killed_before(s: Scenario, prefix: Prefix, first: subprocess.Popen, utility: Path) -> list[str]:
+    """The first run, killed with everything it started once its installer runs (as "End process tree" in
+    Task Manager would); the system, not the run, releases its lock."""
+    if not wait_for_installer(s, prefix, first, utility):
+        first.kill()
+        first.wait()
+        return ["the run to be killed never started its installer"]
+    # Killed as the system sees it (Wine's taskkill doesn't list 32-bit processes under emulation): each
+    # Windows process is one Unix process, named by the first 15 characters of its file name. What ran
+    # then stays in the run folder.
+    names = {name[:15] for name in (COMPANION_NAME, UTILITY_NAME, s.installer.name if s.installer else UTILITY_NAME,
+                                    EXIT_CODE_HELPER.rsplit("\\", 1)[1])}
+    with open(prefix.path.parent / "killed_run.txt", "w") as out:
+        for pid, (name, _) in prefix_processes(prefix.path).items():
+            out.write(f"{pid} {name} {command_line(pid)}\n")
+    kill_processes(prefix.path, spare=lambda pid, name: name not in names)
+    try:
+        first.wait(timeout=60 * slowdown(utility))
+    except subprocess.TimeoutExpired:
+        first.kill()
+        first.wait()
+    # The stand-in's record of the killed run's start stays: the scenario's installer calls count it.
+    return []
+
+
+def run_together(s: Scenario, prefix: Prefix, run_dir: Path, start, first: subprocess.Popen,
+                 utility: Path) -> list[str]:
+    """A second run started while the first one's installer runs: it must end first, as Companion.other says."""
+    other = s.companion.other
+    if not wait_for_installer(s, prefix, first, utility):
+        return ["the first run never started its installer, so no second run was started beside it"]
+    console_file = run_dir / "console_other.bin"
+    with open(console_file, "wb") as out:
+        second = start(out)
+        code, _ = wait_with_usage(second, UTILITY_TIMEOUT_SECONDS * slowdown(utility))
+    # Its full exit code is what the exit_code helper prints on the Windows side.
+    failures = [] if code is not None else ["the second run did not end in time"]
+    if ended(first):
+        failures.append("the first run ended before the second one: they did not run together")
+    console = console_file.read_bytes().decode("cp1252", errors="replace")
+    lines = console.splitlines()
+    if len(lines) != 2 or not lines[0].startswith(other.closing) or lines[1] != f"exit code {other.code}":
+        failures.append(f"the second run said {console!r}, expected one line starting {other.closing!r} and "
+                        f"exit code {other.code}")
+    return failures
 
 
 def run_interrupted(s: Scenario, prefix: Prefix, run_dir: Path, utility: Path) -> UtilityRun:
@@ -1125,6 +1213,7 @@ def _check(s: Scenario, prefix: Prefix, run: UtilityRun, cwd: Path, cwd_before: 
         failures.append(f"exit code {run.code}, expected {e.exit_code}")
 
     # Through the companion: the utility's console passed through, then its closing line and the code.
+    failures += run.other_failures
     expected_console = (e.console + (s.companion.closing_lines() if s.companion else "")).encode("cp1252")
     moved = MOVED_ASIDE_STAMP.search(run.console)
     if moved:
@@ -1226,6 +1315,14 @@ def check_kept_results(s: Scenario, prefix: Prefix) -> list[str]:
     laid_out = {win_path.rsplit("\\", 1)[1] for win_path in s.files if win_path.startswith(RESULTS_DIR + "\\")}
     names = sorted(p.name for p in folder.iterdir()) if folder.is_dir() else []
     fresh = [n for n in names if n not in laid_out]
+    other = s.companion.other
+    if other is not None and other.together:
+        # The second run keeps its own outcome file, and no log (it started no utility).
+        theirs = [n for n in fresh if KEPT_OUTCOME.fullmatch(n)
+                  and json.loads((folder / n).read_bytes().decode("utf-8")).get("outcome") == other.outcome]
+        if len(theirs) != 1:
+            return [f"{RESULTS_DIR} holds {names}, expected one outcome file of the second run ({other.outcome})"]
+        fresh.remove(theirs[0])
     outcomes = [n for n in fresh if KEPT_OUTCOME.fullmatch(n)]
     logs = [n for n in fresh if KEPT_LOG.fullmatch(n)]
     fixed = sorted(n for n in fresh if n in (texts.NEWEST_LOG, texts.NEWEST_OUTCOME))
@@ -1260,29 +1357,38 @@ def check_kept_results(s: Scenario, prefix: Prefix) -> list[str]:
 
 
 def check_registry_record(s: Scenario, prefix: Prefix) -> list[str]:
-    """The record under HKLM\\SOFTWARE\\Veldorant\\PatchUpdate as `reg query` shows it. A scenario's own
-    server is down by now and is shut down again afterwards; a shared prefix's still runs and stays."""
+    """The record under HKLM\\SOFTWARE\\Veldorant\\PatchUpdate as `reg query` shows it, and the patch's own
+    key, which the registry detection that `rules` prints reads (ExitCode equal to 0 when installed). A
+    scenario's own server is down by now and is shut down again afterwards; a shared prefix's still runs
+    and stays."""
     assert s.companion is not None
-    output = prefix.path.parent / "reg_query.txt"
+    patch = re.search(rb"PatchInfo=([^\r\n]*)", s.descriptor or b"")
+    keys = [texts.RECORD_KEY] + ([texts.RECORD_KEY + "\\Patches\\" + patch.group(1).decode("cp1252")] if patch else [])
     own_server = not any(name.startswith("wineserver") for name, _ in prefix_processes(prefix.path).values())
+    failures = []
     try:
-        with open(output, "wb") as out:
-            result = prefix.run(["reg", "query", texts.RECORD_KEY], stdout=out, stderr=out)
+        for i, key in enumerate(keys):
+            output = prefix.path.parent / f"reg_query{i}.txt"
+            with open(output, "wb") as out:
+                result = prefix.run(["reg", "query", key], stdout=out, stderr=out)
+            text = output.read_bytes().decode("utf-8", errors="replace")
+            if result.returncode != 0:
+                failures.append(f"reg query {key} failed ({result.returncode}): {text!r}")
+                continue
+            values = {}
+            for line in text.splitlines():
+                parts = line.strip().split(None, 2)
+                if len(parts) >= 2 and parts[1].startswith("REG_"):
+                    values[parts[0]] = parts[2] if len(parts) == 3 else ""
+            want = {"Outcome": s.companion.outcome, "ExitCode": f"0x{s.companion.code:x}",
+                    "Reason": s.companion.reason.strip(), "RestartPending": "0x1" if s.companion.code == 3010 else "0x0"}
+            got = {k: values.get(k, "").strip() for k in want}
+            if got != want:
+                failures.append(f"registry record {key}: {got}, expected {want}")
     finally:
         if own_server:
             prefix.shut_down()
-    text = output.read_bytes().decode("utf-8", errors="replace")
-    if result.returncode != 0:
-        return [f"reg query {texts.RECORD_KEY} failed ({result.returncode}): {text!r}"]
-    values = {}
-    for line in text.splitlines():
-        parts = line.strip().split(None, 2)
-        if len(parts) >= 2 and parts[1].startswith("REG_"):
-            values[parts[0]] = parts[2] if len(parts) == 3 else ""
-    want = {"Outcome": s.companion.outcome, "ExitCode": f"0x{s.companion.code:x}", "Reason": s.companion.reason.strip(),
-            "RestartPending": "0x1" if s.companion.code == 3010 else "0x0"}
-    got = {key: values.get(key, "").strip() for key in want}
-    return [] if got == want else [f"registry record {got}, expected {want}"]
+    return failures
 
 
 # --------------------------------------------------------------------------------------------------

@@ -12,10 +12,11 @@ import scenarios_faults
 import scenarios_guard
 import scenarios_install
 import scenarios_run
-from harness import (RESULTS_DIR, STAMP_MARK, Companion, Expect, ProductExe, ProductVersionAfter, RegValue, Scenario, find,
-                     log_file_bytes)
-from texts import (COMPANION_REFUSED_LINK, COMPANION_RESTART_COMPLETES, CONSOLE_COMPLETED, CONSOLE_GUARD_BLOCKED,
-                   LOG_ALREADY_APPLIED, LOG_DESCRIPTOR_NOT_FOUND, LOG_INSTALL_COMPLETED, LOG_INSTALL_MISMATCH,
+from harness import (RESULTS_DIR, STAMP_MARK, Companion, Expect, OtherRun, ProductExe, ProductVersionAfter, RegValue,
+                     Scenario, find, log_file_bytes)
+from texts import (COMPANION_BELOW, COMPANION_DECIDED_BY_RECORD, COMPANION_REFUSED_LINK, COMPANION_RESTART_COMPLETES,
+                   COMPANION_RUN_IN_PROGRESS, CONSOLE_COMPLETED, CONSOLE_GUARD_BLOCKED, LOG_ALREADY_APPLIED,
+                   LOG_ALREADY_APPLIED_STATUS, LOG_DESCRIPTOR_NOT_FOUND, LOG_INSTALL_COMPLETED, LOG_INSTALL_MISMATCH,
                    LOG_NOT_APPLICABLE, NEWEST_LOG, log_entries)
 
 BASES = scenarios_run.SCENARIOS + scenarios_install.SCENARIOS + scenarios_guard.SCENARIOS + scenarios_faults.SCENARIOS
@@ -32,6 +33,9 @@ def again(name: str, companion: Companion, suffix: str = "", why: str = "", expe
 
 
 APPLIED = Companion("applied", 0, LOG_INSTALL_COMPLETED)
+# The installer stand-in slow enough for another run to start and end while it runs.
+SLOW_INSTALLER = inst.installer("sleep 30", "copy new_Vdt.exe")
+APPLIED_CALLS = find(BASES, "run_patch_applied").expect.installer_calls
 DECOY = r"C:\Decoy"
 
 
@@ -120,9 +124,12 @@ REPORT_TABLE = (
     "Outcome             Code  Machines\n"
     "applied             0     2\n"
     "already-applied     0     0\n"
+    "later-version       0     0\n"
     "restart-pending     3010  0\n"
     "blocked             1618  0\n"
+    "run-in-progress     1618  0\n"
     "install-failed      1603  0\n"
+    "stale-record        1603  0\n"
     "product-incomplete  1603  0\n"
     "broken-package      1620  0\n"
     "not-applicable      1642  0\n"
@@ -174,6 +181,28 @@ SCENARIOS = [
     again("guard_nothing_running", Companion("broken-package", 1620, LOG_DESCRIPTOR_NOT_FOUND),
           why="no descriptor beside the utility; the older log beside it is replaced and read"),
     again("install_version_not_previous", Companion("not-applicable", 1642, LOG_NOT_APPLICABLE)),
+    # Held against Vdt.exe's version afterwards, which the detection rule reads.
+    again("install_second_run_record_names_patch",
+          Companion("stale-record", 1603, LOG_ALREADY_APPLIED_STATUS + COMPANION_DECIDED_BY_RECORD
+                    + COMPANION_BELOW.format(inst.INSTALL_DIR, "14.0.0.100", "14.0.0.200")),
+          why="installedupdates.dat names the patch but Vdt.exe is at a previous version: the detection would deny "
+              "a success"),
+    again("install_path_odd_characters", APPLIED,
+          why="installed outside Program Files: applied, and the patch's registry record that the registry "
+              "detection reads says ExitCode 0"),
+    # One run at a time: a second run while the first one installs ends at once; a killed run's lock is gone.
+    again("run_patch_applied",
+          dataclasses.replace(APPLIED, other=OtherRun(together=True, code=1618, outcome="run-in-progress",
+                                                      closing="PatchUpdateResult: run-in-progress (exit code 1618): "
+                                                              + COMPANION_RUN_IN_PROGRESS)),
+          suffix="_second_run_together",
+          why="a second run started while the installer runs ends with 1618 and starts no installer",
+          installer=SLOW_INSTALLER),
+    again("run_patch_applied",
+          dataclasses.replace(APPLIED, other=OtherRun(together=False)),
+          suffix="_after_a_killed_run",
+          why="the run before was killed with its utility and installer during the install: its lock went with it",
+          installer=SLOW_INSTALLER, expect={"installer_calls": [*APPLIED_CALLS, *APPLIED_CALLS]}),
     # No fresh log: the older one beside the utility must not be taken for this run's.
     again("guard_nothing_running",
           Companion("no-log", 1622, "no log from this run, and the console names no outcome"),

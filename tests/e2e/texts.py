@@ -120,6 +120,10 @@ def file_error(system_text: str, path: str) -> str:
 COMPANION_NOT_KEPT = "PatchUpdateResult: the results of this run were not kept: "
 COMPANION_REFUSED_LINK = "is a junction, symbolic link or mount point; delete it and the next run makes it anew"
 COMPANION_RESTART_COMPLETES = "a restart completes the patch: the installer scheduled {} to be replaced at the next restart"
+COMPANION_DECIDED_BY_RECORD = " (decided by installedupdates.dat, the installed-update record)"
+COMPANION_BELOW = "; but Vdt.exe in {} carries {}, below PatchVersion {}"
+COMPANION_RUN_IN_PROGRESS = ("another run of PatchUpdateResult.exe is in progress on this machine; PatchUpdate.exe was "
+                             "not started (running since ")
 NEWEST_LOG = "PatchUpdate-newest.log"
 NEWEST_OUTCOME = "PatchUpdate-newest-outcome.txt"
 RECORD_KEY = "HKLM\\SOFTWARE\\Veldorant\\PatchUpdate"

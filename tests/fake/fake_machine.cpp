@@ -17,6 +17,7 @@
 #include "platform/pause.h"
 #include "platform/process_list.h"
 #include "platform/registry.h"
+#include "platform/run_lock.h"
 #include "platform/secure_folder.h"
 #include "platform/shell.h"
 #include "platform/version_resource.h"
@@ -666,6 +667,35 @@ std::uint32_t DeleteRegularFile(const SecureFolder& folder, const std::wstring& 
   g_machine.trace.push_back(L"delete " + path);
   g_machine.files.erase(it);
   return 0;
+}
+
+}  // namespace platform
+
+// --- the run lock ---
+
+namespace platform {
+
+void RunLock::Release() noexcept {
+  if (std::exchange(handle_, 0) == 0) return;
+  fake::g_machine.runLock = fake::Machine::RunLock::kNone;
+  fake::g_machine.trace.emplace_back(L"lock released");
+}
+
+RunLockAttempt TakeRunLock(RunLock& lock) {
+  using State = fake::Machine::RunLock;
+  fake::Machine& m = fake::g_machine;
+  if (m.runLockError != 0) return {RunLockState::kFailed, m.runLockError};
+  switch (m.runLock) {
+    case State::kHeld:
+    case State::kOurs: return {RunLockState::kHeld, 0};
+    case State::kForeign: return {RunLockState::kForeign, 0};
+    case State::kNone:
+    case State::kAbandoned: break;
+  }
+  m.runLock = State::kOurs;
+  m.trace.emplace_back(L"lock taken");
+  lock = RunLock(1);
+  return {RunLockState::kTaken, 0};
 }
 
 }  // namespace platform

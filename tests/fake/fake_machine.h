@@ -113,6 +113,17 @@ struct Machine {
   std::function<std::uint32_t(Machine&)> child;
   std::uint32_t childStartError = 0;
 
+  // The run lock's named object, as Windows keeps it between processes.
+  enum class RunLock {
+    kNone,       // no object of that name
+    kOurs,       // taken by this process
+    kHeld,       // held by another live run
+    kAbandoned,  // its holder died: the next wait takes it
+    kForeign,    // made first by an account other than SYSTEM, Administrators or ours
+  };
+  RunLock runLock = RunLock::kNone;
+  std::uint32_t runLockError = 0;  // non-zero: making or opening the lock fails with it
+
   std::wstring programData = L"C:\\ProgramData";
   std::wstring machineName = L"PC0142";
   // Advances with every file written, so each write is later than the one before; starts at the fake
@@ -127,7 +138,7 @@ struct Machine {
 
   // Ordered trace of the effects whose order matters: "pause 7000", "write <path>", "launch <file>",
   // "wait", "cursor on", "cursor off", "replace <path>", "make folder <path>", "put <path>",
-  // "delete <path>", "set <key>\\<value>", "move <path> to <path>".
+  // "delete <path>", "set <key>\\<value>", "move <path> to <path>", "lock taken", "lock released".
   std::vector<std::wstring> trace;
 
   // --- set-up helpers ---

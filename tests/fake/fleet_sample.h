@@ -39,6 +39,12 @@ inline const std::vector<Kind>& Kinds() {
       {result::Outcome::kProductIncomplete, [](Machine& m) { Installable(m); m.registry.erase(sample::kUninstallKey); }},
       {result::Outcome::kNoLog, {}},
       {result::Outcome::kUnreadable, Installable},  // its log, cut short
+      // Outcomes only the companion decides, from what it finds besides the log: its outcome file. (Thirteen
+      // kinds: a kind's machines take every way of naming a collected file in turn.)
+      {result::Outcome::kRestartPending, {}},
+      {result::Outcome::kStaleRecord, {}},
+      {result::Outcome::kLaterVersion, {}},
+      {result::Outcome::kRunInProgress, {}},
   };
   return kinds;
 }

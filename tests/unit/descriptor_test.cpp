@@ -173,7 +173,8 @@ TEST_F(DescriptorTest, ReadPatchDescriptor_DescriptorFile_ReadsBesideTheUtilityA
     // Why `PatchUpdateResult.exe rules` refuses it: the entry the utility's log is judged by.
     const wchar_t* refusal = nullptr;
     // What the rules for a descriptor it takes say besides the detection on PatchVersion.
-    const wchar_t* rulesSay = L"    Key: SOFTWARE\\Veldorant\\PatchUpdate\\Patches\\Veldorant 14.0 Update 2\n";
+    const wchar_t* rulesSay =
+        L"    Key path: HKEY_LOCAL_MACHINE\\SOFTWARE\\Veldorant\\PatchUpdate\\Patches\\Veldorant 14.0 Update 2\n";
   } kCases[] = {
       {.name = "ConformingFile", .bytes = kConformingFile, .entries = {kReadCompleted, kFound}, .read = true},
       {.name = "LowestPreviousVersionByNumbersNotText",
@@ -181,7 +182,7 @@ TEST_F(DescriptorTest, ReadPatchDescriptor_DescriptorFile_ReadsBesideTheUtilityA
                 "PreviousVersions=14.0.0.10, 14.0.0.9, 14.0.0.100\r\n",
        .entries = {kReadCompleted, kFound},
        .read = true,
-       .rulesSay = L"    Property: String (version)\n    Operator: Greater than or equal to\n    Value: 14.0.0.9\n"},
+       .rulesSay = L"a Vdt.exe below 14.0.0.9 or between the listed versions with 1642"},
       {.name = "Utf8WithBom_MarkStandsBeforeFirstKey",
        .bytes = "\xEF\xBB\xBF" + kConformingFile,
        .entries = {kReadCompleted, kFound},
@@ -237,10 +238,24 @@ TEST_F(DescriptorTest, ReadPatchDescriptor_DescriptorFile_ReadsBesideTheUtilityA
     machine().console.clear();
     machine().modulePath = L"C:\\Patch\\PatchUpdateResult.exe";
     EXPECT_EQ(RunCompanion({L"rules"}), row.read ? 0 : 1620);
-    const std::wstring said =
-        row.read ? L"Detection method: String (version)\n    Operator: Greater than or equal to\n    Value: 14.0.0.200\n"
-                 : std::wstring(L"PatchUpdateResult: this package's patchupdate.dat is refused: ") + row.refusal + L"\n";
-    EXPECT_NE(machine().console.find(said), std::wstring::npos) << machine().console.size();
+    // Taken: the registry requirement on the product key, the file detection and the record's.
+    const std::vector<std::wstring> said =
+        row.read ? std::vector<std::wstring>{
+                       L"    Key path: HKEY_LOCAL_MACHINE\\SOFTWARE\\KORVEN Software Inc.\\VeldoRant\\14.0\n"
+                       L"    Value name: Version\n    Registry key requirement: String comparison\n    Operator: Equals\n"
+                       L"    Value: 14.0\n    Associated with a 32-bit app on 64-bit clients: Yes",
+                       L"    Hive: HKEY_LOCAL_MACHINE\n    Key: SOFTWARE\\KORVEN Software Inc.\\VeldoRant\\14.0\n"
+                       L"    Value: Version\n",
+                       L"Detection method: String (version)\n    Operator: Greater than or equal to\n    Value: 14.0.0.200\n",
+                       L"    Value name: ExitCode\n    Detection method: Integer comparison\n    Operator: Equals\n"
+                       L"    Value: 0\n",
+                       L"    Key: SOFTWARE\\Veldorant\\PatchUpdate\\Patches\\Veldorant 14.0 Update 2\n    Value: ExitCode, "
+                       L"data type Integer\n"}
+                 : std::vector<std::wstring>{std::wstring(L"PatchUpdateResult: this package's patchupdate.dat is refused: ") +
+                                             row.refusal + L"\n"};
+    for (const auto& text : said) EXPECT_NE(machine().console.find(text), std::wstring::npos) << machine().console.size();
+    // Nothing in the rules depends on the install folder but the default-folder detection.
+    EXPECT_EQ(machine().console.find(L"Requirement rule (additional), rule type File"), std::wstring::npos);
     if (row.read) {
       EXPECT_NE(machine().console.find(row.rulesSay), std::wstring::npos) << machine().console.size();
     }

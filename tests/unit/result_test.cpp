@@ -122,7 +122,8 @@ class ResultTest : public fake::FakeMachineTest {
     fake::ResetMachine();
     setUp(machine());
     machine().modulePath = kCompanionPath;
-    machine().child = [](fake::Machine&) { return static_cast<std::uint32_t>(RunPatchUpdate()); };
+    // A row may play the utility itself, to change the machine after it ended.
+    if (!machine().child) machine().child = [](fake::Machine&) { return static_cast<std::uint32_t>(RunPatchUpdate()); };
     return RunCompanion({});
   }
 
@@ -152,7 +153,8 @@ TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
     // Through PatchUpdateResult, where that differs: what waits for a restart settles some runs.
     std::optional<Outcome> throughCompanion = std::nullopt;
     std::optional<std::uint32_t> companionCode = std::nullopt;
-    const wchar_t* reasonEnds = nullptr;  // how the companion's reason ends, where that is the point
+    std::vector<std::wstring> reasonSays = {};  // parts of the companion's reason
+    const wchar_t* consoleSays = nullptr;       // the companion's line before the utility's console
   } kCases[] = {
       // --- the patch is on the machine ---
       {"installed and verified", Installable, Outcome::kApplied, 0, Outcome::kApplied},
@@ -162,12 +164,84 @@ TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
          m.AddExecutable(kProductExe, 14, 0, 0, 200);
        },
        Outcome::kAlreadyApplied, 0, Outcome::kAlreadyApplied},
-      {"record names the patch",
+
+      // --- what the utility decided, held against Vdt.exe's version afterwards ---
+      {"record names the patch, Vdt.exe at a previous version (stale record)",
        [](fake::Machine& m) {
          Installable(m);
          m.AddFile(kRecordPath, kPatchInfo);
        },
-       Outcome::kAlreadyApplied, 0, Outcome::kAlreadyApplied},
+       Outcome::kAlreadyApplied, 0, Outcome::kAlreadyApplied, Outcome::kStaleRecord, 1603,
+       {L"This patch update has been already applied. (decided by installedupdates.dat, the installed-update record); "
+        L"but Vdt.exe in C:\\Program Files\\Veldorant 14.0 carries 14.0.0.100, below PatchVersion 14.0.0.200"}},
+      {"no record, revision not below the patch's, version below it (stale by revision)",
+       [](fake::Machine& m) {
+         Installable(m);
+         m.files.erase(kRecordPath);
+         m.AddFile(kDescriptorPath,
+                   "PatchInfo=Veldorant 14.0 Update 2\r\nPatchFile=Update2Setup.exe\r\nPatchVersion=14.1.0.50\r\n"
+                   "PreviousVersions=14.0.0.100\r\n");
+       },
+       Outcome::kAlreadyApplied, 0, Outcome::kAlreadyApplied, Outcome::kStaleRecord, 1603,
+       {L"(decided by Vdt.exe's revision; no installed-update record); but Vdt.exe in C:\\Program Files\\Veldorant 14.0 carries 14.0.0.100, "
+        L"below PatchVersion 14.1.0.50"}},
+      {"installed and verified, then Vdt.exe rolled back before the companion looked",
+       [](fake::Machine& m) {
+         Installable(m);
+         m.child = [](fake::Machine& c) {
+           const auto code = static_cast<std::uint32_t>(RunPatchUpdate());
+           c.AddExecutable(kProductExe, 14, 0, 0, 100);
+           return code;
+         };
+       },
+       Outcome::kApplied, 0, Outcome::kApplied, Outcome::kStaleRecord, 1603,
+       {L"Completed successfully.; but Vdt.exe in C:\\Program Files\\Veldorant 14.0 carries 14.0.0.100, below PatchVersion 14.0.0.200"}},
+      {"Vdt.exe above PatchVersion: a later patch is on it",
+       [](fake::Machine& m) {
+         Installable(m);
+         m.AddExecutable(kProductExe, 14, 0, 1, 7);
+       },
+       Outcome::kNotApplicable, 1642, Outcome::kNotApplicable, Outcome::kLaterVersion, 0,
+       {L"Vdt.exe in C:\\Program Files\\Veldorant 14.0 carries 14.0.1.7, at or above PatchVersion 14.0.0.200 (a later patch is installed)"}},
+      {"product registered, no Vdt.exe in its folder",
+       [](fake::Machine& m) {
+         Installable(m);
+         m.files.erase(kProductExe);
+       },
+       Outcome::kNotApplicable, 1642, Outcome::kNotApplicable, Outcome::kProductIncomplete, 1603,
+       {L"; Veldorant 14.0 is registered, but there is no Vdt.exe with a file version in C:\\Program Files\\Veldorant 14.0"}},
+
+      // --- one run at a time ---
+      {"another run holds the run lock",
+       [](fake::Machine& m) {
+         Installable(m);
+         m.runLock = fake::Machine::RunLock::kHeld;
+         m.SetRegistryString(L"SOFTWARE\\Veldorant\\PatchUpdate", L"RunStarted", L"2026-12-07T14:01:00");
+       },
+       Outcome::kApplied, 0, Outcome::kApplied, Outcome::kRunInProgress, 1618,
+       {L"another run of PatchUpdateResult.exe is in progress on this machine; PatchUpdate.exe was not started "
+        L"(running since 2026-12-07T14:01:00)"}},
+      {"the run that held the lock died: its lock is free",
+       [](fake::Machine& m) {
+         Installable(m);
+         m.runLock = fake::Machine::RunLock::kAbandoned;
+       },
+       Outcome::kApplied, 0, Outcome::kApplied},
+      {"a user made the lock's name first: said, never waited for",
+       [](fake::Machine& m) {
+         Installable(m);
+         m.runLock = fake::Machine::RunLock::kForeign;
+       },
+       Outcome::kApplied, 0, Outcome::kApplied, std::nullopt, std::nullopt, {},
+       L"PatchUpdateResult: the run lock Global\\Veldorant.PatchUpdateResult.Run was made by another account; this "
+       L"run goes on without it\n"},
+      {"the lock can't be made: said, the run goes on",
+       [](fake::Machine& m) {
+         Installable(m);
+         m.runLockError = 1450;
+       },
+       Outcome::kApplied, 0, Outcome::kApplied, std::nullopt, std::nullopt, {},
+       L"PatchUpdateResult: the run lock could not be taken (error 1450); this run goes on without it\n"},
       {"no record, installed revision not below the patch's",
        [](fake::Machine& m) {
          Installable(m);
@@ -283,8 +357,8 @@ TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
        Outcome::kInstallFailed, 1603, Outcome::kInstallFailed, Outcome::kRestartPending, 3010},
       {"renames waiting past the 32 MiB bound: said, not taken as empty", WaitsAfterOthers(33U << 20),
        Outcome::kInstallFailed, 1603, Outcome::kInstallFailed, std::nullopt, std::nullopt,
-       L" (PendingFileRenameOperations is larger than 32 MiB and was not read: whether a restart completes the patch "
-       L"is not known)\n"},
+       {L" (PendingFileRenameOperations is larger than 32 MiB and was not read: whether a restart completes the "
+        L"patch is not known)"}},
       {"new Vdt.exe scheduled, the old one deleted already (cancelled)",
        [](fake::Machine& m) {
          VdtWaitsForRestart(m);
@@ -358,11 +432,14 @@ TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
     const auto closingAt = machine().console.rfind(closing);
     ASSERT_NE(closingAt, std::wstring::npos) << result::ToUtf8(machine().console);
     const std::wstring reason = machine().console.substr(closingAt + closing.size());
-    if (row.reasonEnds != nullptr) {
-      const std::wstring_view ends(row.reasonEnds);
-      EXPECT_TRUE(reason.size() >= ends.size() && reason.substr(reason.size() - ends.size()) == ends)
-          << result::ToUtf8(reason);
+    for (const auto& part : row.reasonSays) EXPECT_NE(reason.find(part), std::wstring::npos) << result::ToUtf8(reason);
+    // Said first, before the utility is started.
+    if (row.consoleSays != nullptr) {
+      EXPECT_EQ(machine().console.find(row.consoleSays), 0u) << result::ToUtf8(machine().console);
     }
+    // A run that found the lock held starts nothing; every other run took the lock and released it.
+    EXPECT_EQ(machine().childRuns.empty(), outcome == Outcome::kRunInProgress);
+    EXPECT_NE(machine().runLock, fake::Machine::RunLock::kOurs);
     if (outcome == Outcome::kRestartPending) {
       EXPECT_NE(reason.find(L"a restart completes the patch"), std::wstring::npos);
       EXPECT_NE(reason.find(L"Veldorant 14.0\\VDT.EXE"), std::wstring::npos);
@@ -381,8 +458,10 @@ TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
     EXPECT_EQ(RecordValue(L"SOFTWARE\\Veldorant\\PatchUpdate", L"Outcome"), result::OutcomeName(outcome));
     EXPECT_EQ(RecordValue(L"SOFTWARE\\Veldorant\\PatchUpdate", L"ExitCode"), std::to_wstring(code));
     EXPECT_EQ(RecordValue(L"SOFTWARE\\Veldorant\\PatchUpdate\\Patches\\Veldorant 14.0 Update 2", L"ExitCode"),
-              machine().files.count(kDescriptorPath) != 0 && outcome != Outcome::kBrokenPackage ? std::to_wstring(code)
-                                                                                                 : L"");
+              machine().files.count(kDescriptorPath) != 0 && outcome != Outcome::kBrokenPackage &&
+                      outcome != Outcome::kRunInProgress
+                  ? std::to_wstring(code)
+                  : L"");
     EXPECT_EQ(RecordValue(L"SOFTWARE\\Veldorant\\PatchUpdate", L"RestartPending"), code == 3010 ? L"1" : L"0");
   }
 }
@@ -749,6 +828,7 @@ TEST_F(ResultTest, RunCompanion_HowTheUtilityEnds_OutcomeFromLogOrConsole) {
        [&](fake::Machine& m) {
          m.child = [&](fake::Machine& c) {
            c.console += validating + installing + L"Patch update status: Completed successfully.\n";
+           c.AddExecutable(kProductExe, 14, 0, 0, 200);
            return kAccessViolation;
          };
        },
@@ -1003,7 +1083,7 @@ TEST_F(FleetReportTest, BuildFleetReport_ThousandCollectedMachines_TotalsMatchWh
   }
   // Machine names come from the folder, the renamed file and the prefixed file alike.
   const auto& applied = totals->machines.at(Outcome::kApplied);
-  for (const wchar_t* machine : {L"PC10000", L"PC10009", L"PC10018"}) {
+  for (const wchar_t* machine : {L"PC10000", L"PC10013", L"PC10026"}) {
     EXPECT_NE(std::find(applied.begin(), applied.end(), machine), applied.end()) << result::ToUtf8(machine);
   }
 }
