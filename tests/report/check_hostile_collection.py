@@ -128,7 +128,8 @@ def main() -> int:
         done = subprocess.run([report, "report", str(hostile), str(listed_csv), "--expected", str(hostile_list)],
                               capture_output=True, check=False, timeout=60)
         rows = list(csv.reader(io.StringIO(listed_csv.read_bytes().decode("utf-8-sig"), newline="")))
-        if done.returncode != 4 or not any(row[1] == "missing" for row in rows[1:]):
+        # 3, not 4: the file beside a machine's folder is not read, and an incomplete report says that first.
+        if done.returncode != 3 or not any(row[1] == "missing" for row in rows[1:]):
             failures.append(f"a hostile list: exit code {done.returncode}, rows {rows[1:]}")
         if any(cell.startswith(FORMULA_STARTS) for row in rows[1:] for cell in row):
             failures.append("a hostile list: a CSV cell a spreadsheet would run")
