@@ -1,5 +1,6 @@
 #include "companion/pending_restart.h"
 
+#include <algorithm>
 #include <optional>
 #include <string_view>
 
@@ -45,24 +46,36 @@ std::wstring WithoutTrailingSlashes(std::wstring folder) {
 
 std::vector<PendingRename> ParsePendingRenames(std::span<const std::uint8_t> bytes) {
   if (bytes.size() % 2 != 0) return {};
-  std::vector<std::wstring> strings(1);
-  for (std::size_t i = 0; i < bytes.size(); i += 2) {
-    const auto unit = static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8));
-    if (unit == L'\0') {
-      strings.emplace_back();
-    } else {
-      strings.back().push_back(unit);
-    }
+  std::wstring text(bytes.size() / 2, L'\0');
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    text[i] = static_cast<wchar_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
   }
+  // The pieces between NULs are read where they stand: a server's list can be megabytes of short strings,
+  // and a string object each would cost many times the value.
+  std::size_t pieces = static_cast<std::size_t>(std::count(text.begin(), text.end(), L'\0')) + 1;
   // Each string ends with a NUL and the list with one more: the pieces after them are empty.
-  if (!bytes.empty() && strings.back().empty()) strings.pop_back();
-  if (strings.size() % 2 != 0 && !strings.empty() && strings.back().empty()) strings.pop_back();
-  if (strings.size() % 2 != 0) return {};
+  const auto endsWith = [&text](std::size_t nuls) {
+    return text.size() >= nuls && std::all_of(text.end() - static_cast<std::ptrdiff_t>(nuls), text.end(),
+                                               [](wchar_t unit) { return unit == L'\0'; });
+  };
+  if (!text.empty() && endsWith(1)) --pieces;
+  if (pieces % 2 != 0 && (text.size() == 1 || endsWith(2))) --pieces;
+  if (pieces % 2 != 0) return {};
 
   std::vector<PendingRename> renames;
-  for (std::size_t i = 0; i < strings.size(); i += 2) {
-    const auto source = DosPath(strings[i], false);
-    const auto target = strings[i + 1].empty() ? std::optional<std::wstring>(std::wstring()) : DosPath(strings[i + 1], true);
+  const std::wstring_view all(text);
+  std::size_t at = 0;
+  const auto next = [&all, &at]() {
+    const std::size_t end = std::min(all.find(L'\0', at), all.size());
+    const std::wstring_view piece = all.substr(at, end - at);
+    at = end + 1;
+    return piece;
+  };
+  for (std::size_t i = 0; i < pieces; i += 2) {
+    const std::wstring_view sourceText = next();
+    const std::wstring_view targetText = next();
+    const auto source = DosPath(sourceText, false);
+    const auto target = targetText.empty() ? std::optional<std::wstring>(std::wstring()) : DosPath(targetText, true);
     if (source && target) renames.push_back({*source, *target});
   }
   return renames;

@@ -9,6 +9,7 @@
 #include "platform/folder_listing.h"
 #include "platform/errors.h"
 #include "result/outcome_file.h"
+#include "result/visible_text.h"
 
 namespace result {
 namespace {
@@ -185,9 +186,7 @@ void SortAndMerge(ExpectedList& list) {
 }
 
 std::wstring ShownLine(std::string_view text) {
-  std::wstring line = FromUtf8(text.substr(0, std::min(text.find('\n'), kFirstLineShown)));
-  std::replace_if(line.begin(), line.end(), [](wchar_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }, L'?');
-  return line;
+  return Visible(FromUtf8(text.substr(0, std::min(text.find('\n'), kFirstLineShown))));
 }
 
 }  // namespace
@@ -306,9 +305,7 @@ ExpectedList ReadExpectedList(const std::wstring& path) {
 }
 
 std::wstring DescribeExpectedList(const ExpectedList& list, const std::wstring& path) {
-  std::wstring shown = path;
-  std::replace_if(shown.begin(), shown.end(), [](wchar_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }, L'?');
-  std::wstring out = kExpectedFrom + std::to_wstring(list.size()) + kMachinesIn + shown;
+  std::wstring out = kExpectedFrom + std::to_wstring(list.size()) + kMachinesIn + Visible(path);
   out += list.column.empty() ? L"\n" : kColumn + list.column + L"\")\n";
   if (list.duplicates > 0) out += L"  " + std::to_wstring(list.duplicates) + kDuplicates;
   if (list.passedOver > 0) {

@@ -22,6 +22,7 @@
 #include "result/kept_runs.h"
 #include "result/log_reading.h"
 #include "result/outcome_file.h"
+#include "result/visible_text.h"
 
 namespace result {
 namespace {
@@ -190,39 +191,6 @@ void Cap(std::wstring& text, std::size_t limit) {
     text.resize(limit);
     text += L"...";
   }
-}
-
-// Characters that are no text to read but act on how text shows or where it goes: C0 and C1 controls and
-// DEL (terminal escapes, bells, line breaks), bidirectional marks, embeddings, overrides and isolates
-// (text shown reversed), zero-width and other invisible characters, line and paragraph separators, tags.
-bool IsHiddenOrControl(char32_t c) {
-  return c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0xAD || c == 0x34F || c == 0x61C || c == 0x115F ||
-         c == 0x1160 || c == 0x17B4 || c == 0x17B5 || c == 0x180E || (c >= 0x200B && c <= 0x200F) ||
-         (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) || c == 0x3164 || c == 0xFEFF ||
-         c == 0xFFA0 || (c >= 0xFFF9 && c <= 0xFFFB) || (c >= 0xE0000 && c <= 0xE007F);
-}
-
-// `text` with each such character (a surrogate pair as one) replaced by '?'.
-std::wstring Visible(std::wstring_view text) {
-  std::wstring safe;
-  safe.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    auto c = static_cast<char32_t>(text[i]);
-    std::size_t units = 1;
-    if constexpr (sizeof(wchar_t) == 2) {
-      if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(text[i + 1]) - 0xDC00);
-        units = 2;
-      }
-    }
-    if (IsHiddenOrControl(c)) {
-      safe += L'?';
-    } else {
-      safe.append(text.substr(i, units));
-    }
-    i += units - 1;
-  }
-  return safe;
 }
 
 // Spreadsheets take a field that begins with these as a formula, the full-width and small forms included.

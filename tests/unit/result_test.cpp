@@ -1363,6 +1363,8 @@ TEST_F(FleetReportTest, RunReportCommand_HostileNamesAndFields_TextInTheCsvNothi
       {"bidi override, zero-width space, line and paragraph separators", "PC\xe2\x80\xaetxt.exe",
        "a\xe2\x80\x8b" "b\xe2\x80\xa8" "c\xe2\x80\xa9" "d\xe2\x81\xa6" "e", "PC?txt.exe"},
       {"a spaced name is one machine on the console", "PC0007 PC0142 PC0150", "x", "\"PC0007 PC0142 PC0150\""},
+      {"variation selectors and a Mongolian one, invisible", "PC\xef\xb8\x8f" "01\xe1\xa0\x8b", "a\xf3\xa0\x84\x80" "b",
+       "PC?01?"},
   };
   for (const auto& row : kCases) {
     SCOPED_TRACE(row.name);
@@ -1396,7 +1398,9 @@ TEST_F(FleetReportTest, RunReportCommand_HostileNamesAndFields_TextInTheCsvNothi
       for (const wchar_t c : text) {
         const bool hidden = (c < 0x20 && c != L'\n' && c != L'\r') || (c >= 0x7F && c < 0xA0) ||
                             (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) ||
-                            (c >= 0x2060 && c <= 0x206F) || c == 0xFEFF;
+                            (c >= 0x2060 && c <= 0x206F) || c == 0xFEFF || (c >= 0xFE00 && c <= 0xFE0F) ||
+                            (c >= 0x180B && c <= 0x180F) ||
+                            (static_cast<std::uint32_t>(c) >= 0xE0000 && static_cast<std::uint32_t>(c) <= 0xE01EF);
         EXPECT_FALSE(hidden) << "control, bidi or zero-width character " << static_cast<int>(c);
       }
     }
@@ -1463,6 +1467,8 @@ TEST_F(FleetReportTest, RunReportCommand_ExpectedList_MissingAndUnexpectedEachCo
        "4 lines passed over, the first on line 3"},
       {"no known column: said, nothing written", "Serial,Model\nX1,Y1\n", {"PC01"}, {}, {}, 1,
        "names none of the columns \"Device name\", \"DeviceName\", \"Name\", \"ComputerName\", \"DNSHostName\": Serial,Model"},
+      {"a bidi override in the line shown is '?'", "Serial,Mo\xe2\x80\xae" "del\nX1,Y1\n", {"PC01"}, {}, {}, 1,
+       "Serial,Mo?del"},
       {"a list naming no machine", "\r\n\r\n", {"PC01"}, {}, {}, 1, "it names no machine"},
       {"not text", std::string("PC01\0\0\0", 7), {"PC01"}, {}, {}, 1, "it is not text"},
   };
