@@ -180,6 +180,10 @@ STAMP_MARK = "<STAMP>"
 MOVED_ASIDE_STAMP = re.compile(rb"\.moved-aside-(\d{8}-\d{6})")
 
 
+# The file a scenario's installer can wait for ("await"): made once the second run beside it has ended.
+SECOND_RUN_ENDED = "second_run_ended.txt"
+
+
 @dataclasses.dataclass(frozen=True)
 class OtherRun:
     """Another run of the companion on the same machine, started once the scenario's installer has started.
@@ -1051,9 +1055,13 @@ def run_together(s: Scenario, prefix: Prefix, run_dir: Path, start, first: subpr
     if not wait_for_installer(s, prefix, first, utility):
         return ["the first run never started its installer, so no second run was started beside it"]
     console_file = run_dir / "console_other.bin"
-    with open(console_file, "wb") as out:
-        second = start(out)
-        code, _ = wait_with_usage(second, UTILITY_TIMEOUT_SECONDS * slowdown(utility))
+    try:
+        with open(console_file, "wb") as out:
+            second = start(out)
+            code, _ = wait_with_usage(second, UTILITY_TIMEOUT_SECONDS * slowdown(utility))
+    finally:
+        # The installer waits for this (SECOND_RUN_ENDED), however slowly the emulated second run started.
+        prefix.unix(s.patch_dir + "\\" + SECOND_RUN_ENDED).write_bytes(b"")
     # Its full exit code is what the exit_code helper prints on the Windows side.
     failures = [] if code is not None else ["the second run did not end in time"]
     if ended(first):

@@ -12,8 +12,8 @@ import scenarios_faults
 import scenarios_guard
 import scenarios_install
 import scenarios_run
-from harness import (RESULTS_DIR, STAMP_MARK, Companion, Expect, OtherRun, ProductExe, ProductVersionAfter, RegValue,
-                     Scenario, find, log_file_bytes)
+from harness import (RESULTS_DIR, SECOND_RUN_ENDED, STAMP_MARK, Companion, Expect, OtherRun, ProductExe,
+                     ProductVersionAfter, RegValue, Scenario, find, log_file_bytes)
 from texts import (COMPANION_BELOW, COMPANION_DECIDED_BY_RECORD, COMPANION_REFUSED_LINK, COMPANION_RESTART_COMPLETES,
                    COMPANION_RUN_IN_PROGRESS, CONSOLE_COMPLETED, CONSOLE_GUARD_BLOCKED, LOG_ALREADY_APPLIED,
                    LOG_ALREADY_APPLIED_STATUS, LOG_DESCRIPTOR_NOT_FOUND, LOG_INSTALL_COMPLETED, LOG_INSTALL_MISMATCH,
@@ -152,9 +152,12 @@ EXPECTED_TABLE = (
     "Outcome             Code  Machines\n"
     "applied             0     2\n"
     "already-applied     0     0\n"
+    "later-version       0     0\n"
     "restart-pending     3010  0\n"
     "blocked             1618  0\n"
+    "run-in-progress     1618  0\n"
     "install-failed      1603  0\n"
+    "stale-record        1603  0\n"
     "product-incomplete  1603  0\n"
     "broken-package      1620  0\n"
     "not-applicable      1642  0\n"
@@ -197,7 +200,7 @@ SCENARIOS = [
                                                               + COMPANION_RUN_IN_PROGRESS)),
           suffix="_second_run_together",
           why="a second run started while the installer runs ends with 1618 and starts no installer",
-          installer=SLOW_INSTALLER),
+          installer=inst.installer(f"await {SECOND_RUN_ENDED} 900", "copy new_Vdt.exe")),
     again("run_patch_applied",
           dataclasses.replace(APPLIED, other=OtherRun(together=False)),
           suffix="_after_a_killed_run",
@@ -263,7 +266,8 @@ SCENARIOS = [
                COLLECTED + r"\PC02\Results\outcome.20261209-033005.json":
                    b'{"machine": "PC02", "outcome": "applied", "code": 0}\r\n',
                FLEET_LIST: b"\xef\xbb\xbfDevice name,OS\r\npc01.corp.example.com,Windows\r\nPC04,Windows\r\n"},
-        companion=Companion("", 4, "", args=("report", "--expected", FLEET_LIST, COLLECTED)),
+        companion=Companion("", 4, "", args=("report", "--expected", FLEET_LIST, COLLECTED,
+                                                   COLLECTED + r"\PatchUpdateReport.csv")),
         expect=Expect(console=EXPECTED_TABLE, log=None, min_seconds=0, installer_calls=None)),
 ]
 

@@ -12,6 +12,7 @@
 //                "<INSTALLPATH>\Vdt.exe" at the next restart, as an installer does when Vdt.exe is in use
 //   leave        do nothing
 //   sleep N      sleep N seconds
+//   await FILE N wait until FILE beside the installer exists (the harness's signal), at most N seconds
 //   exit N       end now with exit code N
 //   crash        die of an access violation
 //   abort        die through abort()
@@ -119,6 +120,17 @@ int main() {
     } else if (verb == L"leave") {
     } else if (verb == L"sleep") {
       Sleep(e2e::Seconds(arg, 0) * 1000);
+    } else if (verb == L"await") {
+      const auto space = arg.find(L' ');
+      const std::wstring signal = Folder() + L"\\" + arg.substr(0, space);
+      const DWORD limit = e2e::Seconds(space == std::wstring::npos ? std::wstring() : arg.substr(space + 1), 600);
+      for (DWORD waited = 0; GetFileAttributesW(signal.c_str()) == INVALID_FILE_ATTRIBUTES; ++waited) {
+        if (waited == limit * 5) {
+          Record("error: await " + e2e::ToUtf8(signal) + " timed out");
+          break;
+        }
+        Sleep(200);
+      }
     } else if (verb == L"exit") {
       return static_cast<int>(e2e::Seconds(arg, 0));
     } else if (verb == L"crash") {
