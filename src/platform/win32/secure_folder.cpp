@@ -102,11 +102,15 @@ struct NtIoStatus {
 using NtCreateFileFunction = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, NtObjectAttributes*, NtIoStatus*, LARGE_INTEGER*,
                                            ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
 using NtStatusToErrorFunction = ULONG(WINAPI*)(LONG);
+using NtSetInformationFileFunction = LONG(WINAPI*)(HANDLE, NtIoStatus*, PVOID, ULONG, ULONG);
+// FILE_INFORMATION_CLASS's FileRenameInformation (wdm.h), by value.
+constexpr ULONG kNtFileRenameInformation = 10;
 constexpr ULONG kObjCaseInsensitive = 0x00000040;
 
 struct Ntdll {
   NtCreateFileFunction createFile = nullptr;
   NtStatusToErrorFunction statusToError = nullptr;
+  NtSetInformationFileFunction setInformationFile = nullptr;
   bool wine = false;  // Wine's ntdll: descriptors are not kept
 };
 
@@ -118,6 +122,8 @@ const Ntdll& TheNtdll() {
     if (module == nullptr) return loaded;
     loaded.createFile = reinterpret_cast<NtCreateFileFunction>(  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
         reinterpret_cast<void*>(::GetProcAddress(module, "NtCreateFile")));
+    loaded.setInformationFile = reinterpret_cast<NtSetInformationFileFunction>(  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+        reinterpret_cast<void*>(::GetProcAddress(module, "NtSetInformationFile")));
     loaded.statusToError = reinterpret_cast<NtStatusToErrorFunction>(  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
         reinterpret_cast<void*>(::GetProcAddress(module, "RtlNtStatusToDosError")));
     loaded.wine = ::GetProcAddress(module, "wine_get_version") != nullptr;
@@ -309,8 +315,11 @@ DWORD CheckOpenedAsNamed(HANDLE file, const BY_HANDLE_FILE_INFORMATION& fileInfo
 }
 
 // Renames what `handle` is open on (opened with DELETE access) to `target` in the folder `root` is open on.
+// Through ntdll: SetFileInformationByHandle may take the name for a path relative to the current folder.
 // 0 or the error code.
 DWORD RenameByHandle(HANDLE handle, HANDLE root, const std::wstring& target, bool replace) {
+  const Ntdll& ntdll = TheNtdll();
+  if (ntdll.setInformationFile == nullptr || ntdll.statusToError == nullptr) return ERROR_PROC_NOT_FOUND;
   const std::size_t nameBytes = target.size() * sizeof(wchar_t);
   std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
   auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
@@ -318,10 +327,9 @@ DWORD RenameByHandle(HANDLE handle, HANDLE root, const std::wstring& target, boo
   info->RootDirectory = root;
   info->FileNameLength = static_cast<DWORD>(nameBytes);
   std::memcpy(info->FileName, target.data(), nameBytes);
-  if (!::SetFileInformationByHandle(handle, FileRenameInfo, info, static_cast<DWORD>(buffer.size()))) {
-    return ::GetLastError();
-  }
-  return ERROR_SUCCESS;
+  NtIoStatus io{};
+  const LONG status = ntdll.setInformationFile(handle, &io, info, static_cast<ULONG>(buffer.size()), kNtFileRenameInformation);
+  return status < 0 ? ntdll.statusToError(status) : ERROR_SUCCESS;
 }
 
 // Marks an open file for deletion when its handle closes; false when the system refused.
