@@ -627,7 +627,7 @@ std::uint32_t RenameLevel(LevelHandle& level, const LevelHandle& parent, const s
     g_machine.files.insert(std::move(node));
   }
   for (auto& held : g_machine.levelHandles) {
-    if (held == from || held.rfind(from + L"\\", 0) == 0) held = to + held.substr(from.size());
+    if (held == from || held.rfind(from + L"\\", 0) == 0) held.replace(0, from.size(), to);
   }
   if (auto meanwhile = g_machine.onLevelHeld.extract(to); !meanwhile.empty()) meanwhile.mapped()(g_machine);
   return 0;

@@ -555,10 +555,11 @@ std::uint32_t RenameLevel(LevelHandle& level, const LevelHandle& parent, const s
     level.Close();
     win32::ScopedHandle handle;
     const ULONG options = kNtOpenReparsePoint | kNtOpenForBackup;
-    // With list access as well when granted, so the folder moved aside can be read through this handle.
+    // With list access as well when granted and shared, so the folder moved aside can be read through
+    // this handle; else for the rename alone, as before.
     DWORD error = OpenWithoutWaiting(ToHandle(parent.Handle()), name, kRenameAccess | kLevelAccess, kLevelSharing,
                                      kNtOpen, options, nullptr, handle);
-    if (error == ERROR_ACCESS_DENIED) {
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
       error = OpenWithoutWaiting(ToHandle(parent.Handle()), name, kRenameAccess, kLevelSharing, kNtOpen, options,
                                  nullptr, handle);
     }
@@ -663,7 +664,7 @@ std::uint32_t PutFileInFolder(const SecureFolder& folder, const std::wstring& na
   if (!folder.IsOpen()) return ERROR_INVALID_HANDLE;
   if (!IsPlainName(name)) return ERROR_INVALID_NAME;
   try {
-    const HANDLE root = ToHandle(folder.Innermost());
+    HANDLE root = ToHandle(folder.Innermost());
     // Created new, so never a link someone left there; the name is ours alone until moved.
     std::wstring temporary;
     win32::ScopedHandle file;
@@ -704,7 +705,7 @@ std::uint32_t DeleteRegularFile(const SecureFolder& folder, const std::wstring& 
   if (!folder.IsOpen()) return ERROR_INVALID_HANDLE;
   if (!IsPlainName(name)) return ERROR_INVALID_NAME;
   try {
-    const HANDLE root = ToHandle(folder.Innermost());
+    HANDLE root = ToHandle(folder.Innermost());
     // As a file only: a folder (or a link to one) doesn't open, access denied.
     win32::ScopedHandle file;
     if (const DWORD error = OpenWithoutWaiting(root, name, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
