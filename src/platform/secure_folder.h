@@ -17,7 +17,7 @@
 
 namespace platform {
 
-// One open level (a folder, or whatever stands under its name), held without delete sharing. Move-only.
+// One open level (a folder, or whatever stands under its name), ours held without delete sharing. Move-only.
 class LevelHandle {
  public:
   LevelHandle() noexcept = default;
