@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <optional>
 #include <utility>
 
 #include "companion/messages.h"
@@ -27,9 +26,9 @@ bool IsMissing(std::uint32_t error) {
 
 // Everything inside is a plain file a trusted account owns with no other name: what we put there, and
 // nothing a user made, linked or can reach through another name.
-bool HoldsOnlyOurFiles(const std::wstring& path) {
+bool HoldsOnlyOurFiles(const platform::LevelHandle& level) {
   std::vector<platform::LevelEntry> entries;
-  if (platform::ListLevel(path, kMaxResultsEntries, entries) != 0) return false;
+  if (platform::ListLevel(level, kMaxResultsEntries, entries) != 0) return false;
   return std::all_of(entries.begin(), entries.end(), [](const platform::LevelEntry& entry) {
     return !entry.isFolder && !entry.reparsePoint && entry.soleTrustedFile && IsPlainName(entry.name);
   });
@@ -52,7 +51,7 @@ class Opening {
     std::transform(held_.begin(), held_.end(), std::back_inserter(handles),
                    [](platform::LevelHandle& level) { return level.Release(); });
     result_.folder = platform::SecureFolder(std::wstring(path_), std::move(handles));
-    if (carryFrom_) CarryOver(*carryFrom_);
+    if (carryFrom_.IsOpen()) CarryOver();
     return std::move(result_);
   }
 
@@ -66,10 +65,12 @@ class Opening {
     const platform::LevelKind kind = own ? platform::LevelKind::kOwn : platform::LevelKind::kVendor;
     platform::LevelHandle level;
     platform::LevelFacts facts;
-    std::uint32_t error = platform::OpenLevel(path_, kind, level, facts);
+    // Each level below the first by its name in the held parent: a link made meanwhile at the parent's
+    // path leads nowhere.
+    std::uint32_t error = platform::OpenLevel(Parent(), path_, kind, level, facts);
     if (IsMissing(error)) {
       // Below a level moved aside, the runs of its copy of this level are the ones worth carrying.
-      if (carryFrom_) *carryFrom_ += L"\\" + name;
+      CarryBelow(name);
       return Make(kind);
     }
     if (error != 0) return Refuse(kFolderFailed + WithError(error));
@@ -84,9 +85,9 @@ class Opening {
       return true;
     }
     const bool ours = facts.isFolder && !facts.reparsePoint && facts.trustedOwner && facts.ourDescriptor &&
-                      (!innermost || HoldsOnlyOurFiles(path_));
+                      (!innermost || HoldsOnlyOurFiles(level));
     if (ours) {
-      if (carryFrom_) *carryFrom_ += L"\\" + name;
+      CarryBelow(name);
       held_.push_back(std::move(level));
       return true;
     }
@@ -95,19 +96,31 @@ class Opening {
     std::wstring aside;
     for (unsigned attempt = 1; attempt <= kMoveAsideAttempts; ++attempt) {
       aside = name + kMovedAsideInfix + stamp_ + (attempt == 1 ? L"" : L"-" + std::to_wstring(attempt));
-      error = platform::RenameLevel(level, parent, name, aside);
+      error = platform::RenameLevel(level, Parent(), name, aside);
       if (error != platform::kErrorFileExists && error != platform::kErrorAlreadyExists) break;
     }
     if (error != 0) return Refuse(kNotMovedAside + WithError(error));
     result_.said += std::wstring(kCompanionPrefix) + path_ + kMovedAside + aside + kMadeAnew;
-    // Only a real folder has runs to carry over; a link's target is never looked into.
-    if (facts.isFolder && !facts.reparsePoint) carryFrom_ = parent + L"\\" + aside;
+    // Only a real folder a trusted account owns has runs to carry over: a link's target is never looked
+    // into, and a user's folder never held ours. It stays held, as the handle it was judged and moved by.
+    if (facts.isFolder && !facts.reparsePoint && facts.trustedOwner && level.IsOpen()) {
+      carryFrom_ = std::move(level);
+      carryPath_ = parent + L"\\" + aside;
+      carryBelow_.clear();
+    }
     return Make(platform::LevelKind::kOwn);
+  }
+
+  // The handle of the level above the one being opened; none above the first.
+  const platform::LevelHandle& Parent() const { return held_.empty() ? noParent_ : held_.back(); }
+
+  void CarryBelow(const std::wstring& name) {
+    if (carryFrom_.IsOpen()) carryBelow_.push_back(name);
   }
 
   bool Make(platform::LevelKind kind) {
     platform::LevelHandle level;
-    if (const std::uint32_t error = platform::CreateLevel(path_, kind, level); error != 0) {
+    if (const std::uint32_t error = platform::CreateLevel(Parent(), path_, kind, level); error != 0) {
       return Refuse(kFolderFailed + WithError(error));
     }
     held_.push_back(std::move(level));
@@ -117,16 +130,25 @@ class Opening {
   // Copies the newest runs' files of the folder moved aside into new files here, byte for byte; what is
   // there stays as it is. Only files a trusted account owns with no other name count, so nothing a user
   // made, linked or could have written passes for a run.
-  void CarryOver(const std::wstring& source) {
-    // Held while read, without delete sharing: it can't be swapped for another folder meanwhile.
-    platform::LevelHandle held;
-    platform::LevelFacts facts;
-    if (platform::OpenLevel(source, platform::LevelKind::kOwn, held, facts) != 0 || !facts.isFolder ||
-        facts.reparsePoint) {
-      return;
+  void CarryOver() {
+    // From the level moved aside down, each opened by its name in the one above, held while read and
+    // judged again: a link, or a folder a user made, on the way ends it.
+    std::vector<platform::LevelHandle> chain;
+    chain.push_back(std::move(carryFrom_));
+    std::wstring walked = carryPath_;
+    for (const auto& name : carryBelow_) {
+      walked += L"\\" + name;
+      platform::LevelHandle next;
+      platform::LevelFacts facts;
+      if (platform::OpenLevel(chain.back(), walked, platform::LevelKind::kOwn, next, facts) != 0 || !facts.isFolder ||
+          facts.reparsePoint || !facts.trustedOwner) {
+        return;
+      }
+      chain.push_back(std::move(next));
     }
+    const std::wstring& source = walked;
     std::vector<platform::LevelEntry> entries;
-    if (platform::ListLevel(source, kMaxResultsEntries, entries) != 0) return;
+    if (platform::ListLevel(chain.back(), kMaxResultsEntries, entries) != 0) return;
     std::vector<std::pair<result::RunStamp, std::wstring>> runs;
     for (const auto& entry : entries) {
       const auto kept = result::ParseKeptName(entry.name);
@@ -142,7 +164,7 @@ class Opening {
       if (i == 0 || !(runs[i].first == runs[i - 1].first)) ++stamps;
       if (stamps > result::kKeptRuns) break;
       std::vector<std::uint8_t> bytes;
-      if (platform::ReadLevelFile(source, runs[i].second, kMaxCarriedFileBytes, bytes) != 0) continue;
+      if (platform::ReadLevelFile(chain.back(), runs[i].second, kMaxCarriedFileBytes, bytes) != 0) continue;
       if (platform::PutFileInFolder(result_.folder, runs[i].second, bytes, false) == 0) ++copied;
     }
     if (copied != 0) {
@@ -153,7 +175,12 @@ class Opening {
   std::wstring path_;
   std::wstring stamp_;
   std::vector<platform::LevelHandle> held_;
-  std::optional<std::wstring> carryFrom_;
+  platform::LevelHandle noParent_;
+  // The level moved aside whose runs are carried over, its path, and the names of the levels below it
+  // down to the one that holds them.
+  platform::LevelHandle carryFrom_;
+  std::vector<std::wstring> carryBelow_;
+  std::wstring carryPath_;
   ResultsFolder result_;
 };
 

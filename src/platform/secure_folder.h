@@ -1,9 +1,10 @@
 // A folder a privileged program keeps state in, below a machine-wide folder where standard users may
 // create folders of their own (ProgramData). The rules (which level is used, which is moved aside, what
 // is carried over) are portable code, companion/results_folder; here are the few calls they are made of.
-// Each level is opened without following a reparse point and judged by its handle; the handles stay
-// open, without delete sharing, for as long as the folder is used, so a checked level can't be renamed,
-// replaced or removed underneath. Nothing here ever changes the descriptor of something that exists:
+// Each level is opened without following a reparse point, by its name relative to its parent's held
+// handle (never by a path a link set meanwhile could redirect), and judged by its handle; the handles
+// stay open for as long as the folder is used, our own levels without delete sharing, so a checked level
+// can't be renamed, replaced or removed underneath. Nothing here ever changes the descriptor of something that exists:
 // a level is made with its descriptor, and files inside are created new, moved into place and deleted
 // through their own handles.
 #pragma once
@@ -16,7 +17,7 @@
 
 namespace platform {
 
-// One open level (a folder, or whatever stands under its name), held without delete sharing. Move-only.
+// One open level (a folder, or whatever stands under its name), ours held without delete sharing. Move-only.
 class LevelHandle {
  public:
   LevelHandle() noexcept = default;
@@ -64,6 +65,8 @@ class SecureFolder {
   }
 
   bool IsOpen() const noexcept { return !handles_.empty(); }
+  // The innermost level's handle, which files inside are opened relative to; 0 when none is open.
+  std::uintptr_t Innermost() const noexcept { return handles_.empty() ? 0 : handles_.back(); }
   // The full path of the innermost level.
   const std::wstring& Path() const noexcept { return path_; }
   // Closes every level's handle; afterwards IsOpen() is false.
@@ -95,18 +98,25 @@ struct LevelFacts {
   bool othersMayRemove = false;  // ... may delete or rename what is in it, delete it, or change its DACL or owner
 };
 
-// Opens `path` without following a reparse point and reads its facts by that handle. Returns 0,
+// Opens `path` without following a reparse point and reads its facts by that handle: its last name
+// relative to `parent` when that is open, else the whole path. A level of kind kVendor is opened with no
+// access that another's share mode can refuse (attributes, descriptor, synchronize), so nobody holding it
+// open keeps us out; it is shared with everyone and kept by its DACL, not by our hold. Returns 0,
 // kErrorFileNotFound or kErrorPathNotFound when nothing stands there, or the error code.
-std::uint32_t OpenLevel(const std::wstring& path, LevelKind kind, LevelHandle& level, LevelFacts& facts);
+std::uint32_t OpenLevel(const LevelHandle& parent, const std::wstring& path, LevelKind kind, LevelHandle& level,
+                        LevelFacts& facts);
 
-// Makes the folder `path` with the descriptor of its kind, never opening one that exists, and opens it as
-// OpenLevel does. Returns 0, kErrorAlreadyExists when something stands there, or the error code.
-std::uint32_t CreateLevel(const std::wstring& path, LevelKind kind, LevelHandle& level);
+// Makes the folder `path` (its last name relative to `parent` when that is open) with the descriptor of its
+// kind, never opening one that exists, and opens it as OpenLevel does. Returns 0, kErrorAlreadyExists when
+// something stands there, or the error code.
+std::uint32_t CreateLevel(const LevelHandle& parent, const std::wstring& path, LevelKind kind, LevelHandle& level);
 
-// Renames parent\name to parent\newName, never over something that exists: `level` (open on it) is
-// closed, and whatever stands there now is opened again without following a reparse point and renamed
-// through that handle (a link is renamed itself). Returns 0 or the error code.
-std::uint32_t RenameLevel(LevelHandle& level, const std::wstring& parent, const std::wstring& name,
+// Renames `name` in the folder `parent` holds to `newName`, never over something that exists. `level` (open
+// on it) is closed, `name` opened again relative to `parent` without following a reparse point, and renamed
+// through that handle only when it is the very file or folder `level` was open on (else kErrorAccessDenied).
+// Afterwards `level` is open again on it, renamed or not, unless it couldn't be reopened as itself.
+// Returns 0 or the error code.
+std::uint32_t RenameLevel(LevelHandle& level, const LevelHandle& parent, const std::wstring& name,
                           const std::wstring& newName);
 
 struct LevelEntry {
@@ -117,14 +127,18 @@ struct LevelEntry {
   bool soleTrustedFile = false;
 };
 
-// The entries directly in the folder `path`, at most `maxEntries` of them (more: kErrorMoreData).
-std::uint32_t ListLevel(const std::wstring& path, std::size_t maxEntries, std::vector<LevelEntry>& entries);
+// The entries directly in the folder `folder` is open on, listed through that handle, at most `maxEntries`
+// of them (more: kErrorMoreData).
+std::uint32_t ListLevel(const LevelHandle& folder, std::size_t maxEntries, std::vector<LevelEntry>& entries);
 
-// The bytes of folder\name, at most `maxBytes`, when it is a regular file with no other name owned by a
-// trusted account, opened without following a link and checked by that handle; else kErrorAccessDenied.
-// A file someone else holds fails at once (kErrorSharingViolation), never waits.
-std::uint32_t ReadLevelFile(const std::wstring& folder, const std::wstring& name, std::size_t maxBytes,
+// The bytes of `name` in the folder `folder` is open on, at most `maxBytes`, when it is a regular file with
+// no other name owned by a trusted account, opened relative to that handle without following a link and
+// checked by its own handle; else kErrorAccessDenied. A file someone else holds fails at once
+// (kErrorSharingViolation), never waits.
+std::uint32_t ReadLevelFile(const LevelHandle& folder, const std::wstring& name, std::size_t maxBytes,
                             std::vector<std::uint8_t>& bytes);
+
+// Files are named, listed, made and deleted relative to the innermost level's held handle, never by path.
 
 // The names of the regular files directly in the folder: no folders, no reparse points. Returns 0 or
 // the error code; `names` is empty after an error.

@@ -518,9 +518,34 @@ bool SoleTrustedFile(const std::wstring& path, const fake::FileState& state) {
   return !state.isFolder && !state.reparsePoint && Trusted(state) && g_machine.LinkCount(path) == 1;
 }
 
+// What the handle is open on.
+const std::wstring& HeldPath(std::uintptr_t handle) { return g_machine.levelHandles.at(handle - 1); }
+
+// Where an open of `path` lands: by a path, every folder on the way that is a link leads to its target
+// (the last name itself is opened as it is); relative to an open parent, the name in the folder the
+// parent's handle is on, whatever its path has become meanwhile.
+std::wstring Reached(const LevelHandle& parent, const std::wstring& path) {
+  const std::wstring name = path.substr(path.rfind(L'\\') + 1);
+  if (parent.IsOpen()) return HeldPath(parent.Handle()) + L"\\" + name;
+  std::wstring reached;
+  for (std::size_t start = 0; start < path.size();) {
+    const std::size_t end = std::min(path.find(L'\\', start), path.size());
+    if (!reached.empty()) reached += L"\\";
+    reached += path.substr(start, end - start);
+    start = end + 1;
+    if (end >= path.size()) break;
+    if (const auto it = g_machine.files.find(reached);
+        it != g_machine.files.end() && it->second.reparsePoint && !it->second.linkTarget.empty()) {
+      reached = it->second.linkTarget;
+    }
+  }
+  return reached;
+}
+
 std::uintptr_t HoldLevel(const std::wstring& path) {
   g_machine.levelHandles.push_back(path);
   ++g_machine.openFolderHandles;
+  if (auto meanwhile = g_machine.onLevelHeld.extract(path); !meanwhile.empty()) meanwhile.mapped()(g_machine);
   return g_machine.levelHandles.size();
 }
 
@@ -539,11 +564,13 @@ void SecureFolder::Close() noexcept {
   path_.clear();
 }
 
-std::uint32_t OpenLevel(const std::wstring& path, LevelKind kind, LevelHandle& level, LevelFacts& facts) {
+std::uint32_t OpenLevel(const LevelHandle& parent, const std::wstring& path, LevelKind kind, LevelHandle& level,
+                        LevelFacts& facts) {
   level.Close();
   facts = LevelFacts{};
-  if (const auto err = g_machine.folderErrors.find(path); err != g_machine.folderErrors.end()) return err->second;
-  const fake::FileState* state = LevelAt(path);
+  const std::wstring reached = Reached(parent, path);
+  if (const auto err = g_machine.folderErrors.find(reached); err != g_machine.folderErrors.end()) return err->second;
+  const fake::FileState* state = LevelAt(reached);
   if (state == nullptr) return kErrorFileNotFound;
   facts.isFolder = state->isFolder;
   facts.reparsePoint = state->reparsePoint;
@@ -551,30 +578,39 @@ std::uint32_t OpenLevel(const std::wstring& path, LevelKind kind, LevelHandle& l
   facts.ourDescriptor = state->descriptor == kind;
   facts.othersMayCreate = state->othersMayCreate;
   facts.othersMayRemove = state->othersMayRemove;
-  level = LevelHandle(HoldLevel(path));
+  level = LevelHandle(HoldLevel(reached));
   return 0;
 }
 
-std::uint32_t CreateLevel(const std::wstring& path, LevelKind kind, LevelHandle& level) {
+std::uint32_t CreateLevel(const LevelHandle& parent, const std::wstring& path, LevelKind kind, LevelHandle& level) {
   level.Close();
-  if (const auto err = g_machine.folderErrors.find(path); err != g_machine.folderErrors.end()) return err->second;
-  if (LevelAt(path) != nullptr) return kErrorAlreadyExists;
-  g_machine.trace.push_back(L"make folder " + path);
-  fake::FileState& made = g_machine.files[path];
+  const std::wstring reached = Reached(parent, path);
+  if (const auto err = g_machine.folderErrors.find(reached); err != g_machine.folderErrors.end()) return err->second;
+  if (LevelAt(reached) != nullptr) return kErrorAlreadyExists;
+  g_machine.trace.push_back(L"make folder " + reached);
+  fake::FileState& made = g_machine.files[reached];
   made.isFolder = true;
   made.owner = fake::Owner::kAdministrators;
   made.descriptor = kind;
   made.usersMayOpen = kind == LevelKind::kVendor;
-  level = LevelHandle(HoldLevel(path));
+  level = LevelHandle(HoldLevel(reached));
   return 0;
 }
 
-std::uint32_t RenameLevel(LevelHandle& level, const std::wstring& parent, const std::wstring& name,
+std::uint32_t RenameLevel(LevelHandle& level, const LevelHandle& parent, const std::wstring& name,
                           const std::wstring& newName) {
-  level.Close();
-  const std::wstring from = parent + L"\\" + name;
-  const std::wstring to = parent + L"\\" + newName;
-  if (LevelAt(from) == nullptr) return kErrorFileNotFound;
+  if (!level.IsOpen() || !parent.IsOpen()) return 6;  // ERROR_INVALID_HANDLE
+  const std::wstring from = HeldPath(parent.Handle()) + L"\\" + name;
+  const std::wstring to = HeldPath(parent.Handle()) + L"\\" + newName;
+  if (LevelAt(from) == nullptr) {
+    level.Close();
+    return kErrorFileNotFound;
+  }
+  // Something else now under the name is never renamed in its place.
+  if (HeldPath(level.Handle()) != from) {
+    level.Close();
+    return kErrorAccessDenied;
+  }
   if (LevelAt(to) != nullptr) return kErrorAlreadyExists;
   std::vector<std::wstring> moving;
   for (const auto& [path, state] : g_machine.files) {
@@ -590,11 +626,17 @@ std::uint32_t RenameLevel(LevelHandle& level, const std::wstring& parent, const 
     node.key() = to + path.substr(from.size());
     g_machine.files.insert(std::move(node));
   }
+  for (auto& held : g_machine.levelHandles) {
+    if (held == from || held.rfind(from + L"\\", 0) == 0) held.replace(0, from.size(), to);
+  }
+  if (auto meanwhile = g_machine.onLevelHeld.extract(to); !meanwhile.empty()) meanwhile.mapped()(g_machine);
   return 0;
 }
 
-std::uint32_t ListLevel(const std::wstring& path, std::size_t maxEntries, std::vector<LevelEntry>& entries) {
+std::uint32_t ListLevel(const LevelHandle& folder, std::size_t maxEntries, std::vector<LevelEntry>& entries) {
   entries.clear();
+  if (!folder.IsOpen()) return 6;  // ERROR_INVALID_HANDLE
+  const std::wstring& path = HeldPath(folder.Handle());
   std::vector<FolderEntry> listed;
   if (const auto error = ListFolder(path, listed); error != 0) return error;
   if (listed.size() > maxEntries) return kErrorMoreData;
@@ -610,10 +652,11 @@ std::uint32_t ListLevel(const std::wstring& path, std::size_t maxEntries, std::v
   return 0;
 }
 
-std::uint32_t ReadLevelFile(const std::wstring& folder, const std::wstring& name, std::size_t maxBytes,
+std::uint32_t ReadLevelFile(const LevelHandle& folder, const std::wstring& name, std::size_t maxBytes,
                             std::vector<std::uint8_t>& bytes) {
   bytes.clear();
-  const auto it = g_machine.files.find(folder + L"\\" + name);
+  if (!folder.IsOpen()) return 6;  // ERROR_INVALID_HANDLE
+  const auto it = g_machine.files.find(HeldPath(folder.Handle()) + L"\\" + name);
   if (it == g_machine.files.end()) return kErrorFileNotFound;
   if (!SoleTrustedFile(it->first, it->second)) return kErrorAccessDenied;
   if (it->second.locked) return kErrorSharingViolation;
@@ -627,7 +670,7 @@ std::uint32_t ListRegularFiles(const SecureFolder& folder, std::vector<std::wstr
   names.clear();
   if (!folder.IsOpen()) return 6;  // ERROR_INVALID_HANDLE
   std::vector<FolderEntry> entries;
-  if (const auto error = ListFolder(folder.Path(), entries); error != 0) return error;
+  if (const auto error = ListFolder(HeldPath(folder.Innermost()), entries); error != 0) return error;
   for (const auto& entry : entries) {
     if (!entry.isFolder && !entry.isLink) names.push_back(entry.name);
   }
@@ -637,7 +680,8 @@ std::uint32_t ListRegularFiles(const SecureFolder& folder, std::vector<std::wstr
 std::uint32_t PutFileInFolder(const SecureFolder& folder, const std::wstring& name,
                               const std::vector<std::uint8_t>& bytes, bool replace) {
   if (!folder.IsOpen()) return 6;  // ERROR_INVALID_HANDLE
-  const std::wstring path = folder.Path() + L"\\" + name;
+  const std::wstring& held = HeldPath(folder.Innermost());
+  const std::wstring path = held + L"\\" + name;
   g_machine.trace.push_back(L"put " + path);
   if (const auto err = g_machine.putErrors.find(path); err != g_machine.putErrors.end()) return err->second;
   const auto it = g_machine.files.find(path);
@@ -650,7 +694,7 @@ std::uint32_t PutFileInFolder(const SecureFolder& folder, const std::wstring& na
   file.bytes = bytes;
   file.writeTime = ++g_machine.systemTime;
   // Created new, with what its folder's DACL passes on.
-  if (const fake::FileState* parent = LevelAt(folder.Path()); parent != nullptr) {
+  if (const fake::FileState* parent = LevelAt(held); parent != nullptr) {
     file.usersMayOpen = parent->descriptor != LevelKind::kOwn;
   }
   g_machine.files[path] = std::move(file);
@@ -659,7 +703,7 @@ std::uint32_t PutFileInFolder(const SecureFolder& folder, const std::wstring& na
 
 std::uint32_t DeleteRegularFile(const SecureFolder& folder, const std::wstring& name) {
   if (!folder.IsOpen()) return 6;  // ERROR_INVALID_HANDLE
-  const std::wstring path = folder.Path() + L"\\" + name;
+  const std::wstring path = HeldPath(folder.Innermost()) + L"\\" + name;
   const auto it = g_machine.files.find(path);
   if (it == g_machine.files.end()) return kErrorFileNotFound;
   if (it->second.isFolder || it->second.reparsePoint) return kErrorAccessDenied;

@@ -34,6 +34,9 @@ struct FileState {
   std::vector<std::uint8_t> bytes;
   bool isFolder = false;
   bool reparsePoint = false;  // a junction, symbolic link or mount point stands here
+  // Where a path through this link leads, when set: a level opened by a path that passes through it lands
+  // there, while an open relative to a handle held on it or above stays where the handle is.
+  std::wstring linkTarget;
   Owner owner = Owner::kAdministrators;
   // The protected descriptor of a level of that kind, as CreateLevel gives it; nullopt for any other.
   std::optional<platform::LevelKind> descriptor;
@@ -98,7 +101,11 @@ struct Machine {
   std::map<std::wstring, std::uint32_t> folderErrors;  // level -> code making or opening it fails with
   std::map<std::wstring, std::uint32_t> putErrors;     // file -> code putting it in a folder fails with
   int openFolderHandles = 0;
-  std::vector<std::wstring> levelHandles;  // what each level handle is open on; handle = 1 + index
+  // What each level handle is open on, handle = 1 + index; a handle follows its folder when it is renamed.
+  std::vector<std::wstring> levelHandles;
+  // What another process does right after a level handle is first taken on that path (opened, made, or
+  // the level moved aside to it): run once, e.g. to turn a folder into a link in the window after.
+  std::map<std::wstring, std::function<void(Machine&)>> onLevelHeld;
   std::vector<std::wstring> outputPaths;  // every file opened for streamed output, in order
 
   // The registry's writable side.

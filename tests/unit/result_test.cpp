@@ -513,6 +513,7 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
     std::vector<std::wstring> movedAside = {};  // levels moved aside, now under their moved-aside names
     std::vector<std::wstring> carried = {};     // files of Results moved aside, copied into the fresh one
     std::vector<std::wstring> untouched = {};   // files elsewhere whose bytes, owner and descriptor stay
+    const wchar_t* linkTarget = nullptr;  // where a link made meanwhile leads: nothing made or put there
   } kCases[] = {
       // --- made or exactly ours ---
       {.name = "nothing there yet: every level made", .setUp = [](fake::Machine&) {}},
@@ -563,6 +564,21 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
        .movedAside = {kResults},
        .carried = {InResults(result::OutcomeFileName(L"20261206-100300")),
                    InResults(result::KeptLogName(L"20261206-102100"))}},
+      {.name = "previous release's PatchUpdate turned into a link to decoy runs right after it is moved aside: "
+               "its own runs carried, none through the link",
+       .setUp = [](fake::Machine& m) {
+         PreviousReleaseLevels(m);
+         KeptRuns(m, 2);
+         m.AddFile(L"C:\\Users\\Public\\decoy\\Results\\" + result::OutcomeFileName(L"20261206-230000"), "forged");
+         m.onLevelHeld[MovedAside(L"C:\\ProgramData\\Veldorant\\PatchUpdate")] = [](fake::Machine& on) {
+           auto& aside = on.files[MovedAside(L"C:\\ProgramData\\Veldorant\\PatchUpdate")];
+           aside.reparsePoint = true;
+           aside.linkTarget = L"C:\\Users\\Public\\decoy";
+         };
+       },
+       .gone = {InResults(result::OutcomeFileName(L"20261206-230000"))},
+       .carried = {InResults(result::OutcomeFileName(L"20261206-100000")),
+                   InResults(result::KeptLogName(L"20261206-100100"))}},
       {.name = "PatchUpdate made by a user, with runs of their own: moved aside, none carried",
        .setUp = [](fake::Machine& m) {
          ResultsLevels(m);
@@ -570,6 +586,14 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
          for (auto& [path, state] : m.files) {
            if (path.rfind(L"C:\\ProgramData\\Veldorant\\PatchUpdate", 0) == 0) state.owner = fake::Owner::kUser;
          }
+       },
+       .gone = {oldRun},
+       .movedAside = {patchUpdate}},
+      {.name = "PatchUpdate made by a user, holding a Results and runs SYSTEM once made there: moved aside, none carried",
+       .setUp = [](fake::Machine& m) {
+         ResultsLevels(m);
+         KeptRuns(m, 3);
+         m.files[L"C:\\ProgramData\\Veldorant\\PatchUpdate"].owner = fake::Owner::kUser;
        },
        .gone = {oldRun},
        .movedAside = {patchUpdate}},
@@ -641,6 +665,17 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
          m.files[L"C:\\ProgramData\\Veldorant\\PatchUpdate"].owner = fake::Owner::kUser;
        },
        .movedAside = {patchUpdate}},
+      {.name = "Veldorant turned into a link right after its open: PatchUpdate and Results made in it, "
+               "nothing through the link",
+       .setUp = [](fake::Machine& m) {
+         m.AddFolder(L"C:\\ProgramData\\Veldorant", fake::Owner::kSystem);
+         m.files[L"C:\\ProgramData\\Veldorant"].othersMayCreate = true;
+         m.onLevelHeld[L"C:\\ProgramData\\Veldorant"] = [](fake::Machine& on) {
+           on.files[L"C:\\ProgramData\\Veldorant"].reparsePoint = true;
+           on.files[L"C:\\ProgramData\\Veldorant"].linkTarget = L"C:\\Users\\Public\\elsewhere";
+         };
+       },
+       .linkTarget = L"C:\\Users\\Public\\elsewhere"},
       {.name = "Results can't be made",
        .setUp = [](fake::Machine& m) { m.folderErrors[kResults] = 5; },
        .refused = kResults,
@@ -747,6 +782,14 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
       ASSERT_EQ(machine().files.count(path), 1u) << result::ToUtf8(path);
       EXPECT_EQ(machine().files.at(path).bytes, before.at(path).bytes) << result::ToUtf8(path);
       EXPECT_EQ(machine().files.at(path).linkId, 0) << result::ToUtf8(path);
+    }
+    if (row.linkTarget != nullptr) {
+      for (const auto& [path, state] : machine().files) {
+        EXPECT_NE(path.rfind(row.linkTarget, 0), 0u) << result::ToUtf8(path);
+      }
+      for (const auto& step : machine().trace) {
+        EXPECT_EQ(step.find(row.linkTarget), std::wstring::npos) << result::ToUtf8(step);
+      }
     }
     for (const auto& path : row.untouched) {
       EXPECT_EQ(machine().files.at(path).bytes, before.at(path).bytes) << result::ToUtf8(path);

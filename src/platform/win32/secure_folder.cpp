@@ -12,8 +12,13 @@
 // - Wine keeps no descriptor a program gives (it shows one made from the Unix mode, owned by its own
 //   user): there a level's DACL can't be judged and is taken as ours; the rules' handling of DACLs is
 //   proven on the fake machine.
-// - The handles stay open without delete sharing, so a checked level can't be renamed or replaced while
-//   in use.
+// - Every level below the first, and every file in a level, is opened by its name relative to the held
+//   handle of the folder it is in (OBJECT_ATTRIBUTES.RootDirectory), never by a path: a folder a user
+//   turns into a mount point after we opened it can't redirect what we open, make, list or read below it.
+// - Our own levels' handles stay open without delete sharing, so a checked level can't be renamed or
+//   replaced while in use. The vendor's folder is held with no access a share mode is checked against
+//   (attributes, descriptor, synchronize), so a user holding it open with no sharing can't keep us out;
+//   what keeps it in place is its DACL, judged to let nobody else delete or rename it.
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
@@ -27,7 +32,6 @@
 
 #include "platform/secure_folder.h"
 #include "platform/win32/file_io.h"
-#include "platform/win32/folder_enumeration.h"
 #include "platform/win32/long_path.h"
 #include "platform/win32/scoped_handle.h"
 #include "platform/win32/trusted_owner.h"
@@ -48,6 +52,9 @@ constexpr wchar_t kTrustedInstallerSid[] = L"S-1-5-80-956008885-3418522649-18310
 // A level's handle: enough to judge it and list it; no delete sharing. (No DELETE access of its own: it
 // would keep the system's own listing of the folder, which doesn't share delete, out.)
 constexpr DWORD kLevelAccess = READ_CONTROL | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+// The vendor's folder is only judged and opened below: none of these is checked against another
+// opener's share mode, so nobody's open of it fails ours with a sharing violation.
+constexpr DWORD kVendorLevelAccess = READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 // What opens a level whose DACL shuts us out: the parent's "list" grants reading its attributes.
 constexpr DWORD kLevelAccessShutOut = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 // What renames a level: the parent's "delete child" grants it, whatever the level's own DACL says.
@@ -95,11 +102,15 @@ struct NtIoStatus {
 using NtCreateFileFunction = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, NtObjectAttributes*, NtIoStatus*, LARGE_INTEGER*,
                                            ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
 using NtStatusToErrorFunction = ULONG(WINAPI*)(LONG);
+using NtSetInformationFileFunction = LONG(WINAPI*)(HANDLE, NtIoStatus*, PVOID, ULONG, ULONG);
+// FILE_INFORMATION_CLASS's FileRenameInformation (wdm.h), by value.
+constexpr ULONG kNtFileRenameInformation = 10;
 constexpr ULONG kObjCaseInsensitive = 0x00000040;
 
 struct Ntdll {
   NtCreateFileFunction createFile = nullptr;
   NtStatusToErrorFunction statusToError = nullptr;
+  NtSetInformationFileFunction setInformationFile = nullptr;
   bool wine = false;  // Wine's ntdll: descriptors are not kept
 };
 
@@ -111,6 +122,8 @@ const Ntdll& TheNtdll() {
     if (module == nullptr) return loaded;
     loaded.createFile = reinterpret_cast<NtCreateFileFunction>(  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
         reinterpret_cast<void*>(::GetProcAddress(module, "NtCreateFile")));
+    loaded.setInformationFile = reinterpret_cast<NtSetInformationFileFunction>(  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+        reinterpret_cast<void*>(::GetProcAddress(module, "NtSetInformationFile")));
     loaded.statusToError = reinterpret_cast<NtStatusToErrorFunction>(  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
         reinterpret_cast<void*>(::GetProcAddress(module, "RtlNtStatusToDosError")));
     loaded.wine = ::GetProcAddress(module, "wine_get_version") != nullptr;
@@ -135,17 +148,19 @@ std::wstring NtPathOf(const std::wstring& path) {
   return L"\\??\\" + full;
 }
 
-// NtCreateFile on `path` that never waits for an oplock break: a break in progress closes the handle
-// again and answers ERROR_SHARING_VIOLATION. 0 or the error code.
-DWORD OpenWithoutWaiting(const std::wstring& path, ACCESS_MASK access, ULONG sharing, ULONG disposition, ULONG options,
-                         PSECURITY_DESCRIPTOR descriptor, win32::ScopedHandle& opened, LONG* status = nullptr) {
+// NtCreateFile on `path`, or on the name `path` in the folder `root` is open on when `root` is given, that
+// never waits for an oplock break: a break in progress closes the handle again and answers
+// ERROR_SHARING_VIOLATION. 0 or the error code.
+DWORD OpenWithoutWaiting(HANDLE root, const std::wstring& path, ACCESS_MASK access, ULONG sharing, ULONG disposition,
+                         ULONG options, PSECURITY_DESCRIPTOR descriptor, win32::ScopedHandle& opened,
+                         LONG* status = nullptr) {
   const Ntdll& ntdll = TheNtdll();
   if (ntdll.createFile == nullptr || ntdll.statusToError == nullptr) return ERROR_PROC_NOT_FOUND;
-  std::wstring name = NtPathOf(path);
+  std::wstring name = root != nullptr ? path : NtPathOf(path);
   if (name.size() * sizeof(wchar_t) > 0xFFFE) return ERROR_FILENAME_EXCED_RANGE;
   NtString string{static_cast<USHORT>(name.size() * sizeof(wchar_t)), static_cast<USHORT>(name.size() * sizeof(wchar_t)),
                   name.data()};
-  NtObjectAttributes attributes{sizeof(NtObjectAttributes), nullptr, &string, kObjCaseInsensitive, descriptor, nullptr};
+  NtObjectAttributes attributes{sizeof(NtObjectAttributes), root, &string, kObjCaseInsensitive, descriptor, nullptr};
   NtIoStatus io{};
   HANDLE handle = nullptr;
   const LONG result = ntdll.createFile(&handle, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, sharing,
@@ -261,9 +276,9 @@ bool IsPlainName(const std::wstring& name) {
                       [](wchar_t c) { return c < L' ' || c == L'\\' || c == L'/' || c == L':'; });
 }
 
-// A fresh name for a temporary file in `folder` (already in the file functions' form).
-std::wstring TemporaryName(const std::wstring& folder, const std::wstring& name, unsigned attempt) {
-  return folder + L"\\~" + name + L"." + std::to_wstring(::GetCurrentProcessId()) + L"." +
+// A fresh name for a temporary file beside `name`.
+std::wstring TemporaryName(const std::wstring& name, unsigned attempt) {
+  return L"~" + name + L"." + std::to_wstring(::GetCurrentProcessId()) + L"." +
          std::to_wstring(::GetTickCount64() % 1000000) + L"." + std::to_wstring(attempt) + L".tmp";
 }
 
@@ -279,23 +294,18 @@ DWORD NameOf(HANDLE handle, std::wstring& path) {
 }
 
 // 0 when `file` is open on folder\name itself, ERROR_ACCESS_DENIED when on what a link there points to,
-// else the error code. Windows opens a link itself with FILE_FLAG_OPEN_REPARSE_POINT, but Wine reaches
-// the target of a Unix link to a file, doesn't call that a reparse point, and names the handle after
-// the target. The folder is pinned by the caller's handles, so its path opened again is the same folder,
-// and both names are spelled from the same path. (Not GetFinalPathNameByHandleW: Wine's fails on
-// paths of MAX_PATH characters or more.)
-DWORD CheckOpenedAsNamed(HANDLE file, const BY_HANDLE_FILE_INFORMATION& fileInfo, const std::wstring& folder,
+// else the error code. Windows opens a link itself with FILE_OPEN_REPARSE_POINT, but Wine reaches the
+// target of a Unix link to a file, doesn't call that a reparse point, and names the handle after the
+// target. Both names are read from handles: the folder's held one and the file's. (Not
+// GetFinalPathNameByHandleW: Wine's fails on paths of MAX_PATH characters or more.)
+DWORD CheckOpenedAsNamed(HANDLE file, const BY_HANDLE_FILE_INFORMATION& fileInfo, HANDLE folder,
                          const std::wstring& name) {
-  const win32::ScopedHandle again(::CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, kLevelSharing | FILE_SHARE_DELETE,
-                                                nullptr, OPEN_EXISTING,
-                                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!again.IsValid()) return ::GetLastError();
   BY_HANDLE_FILE_INFORMATION folderInfo{};
-  if (!::GetFileInformationByHandle(again.Get(), &folderInfo)) return ::GetLastError();
+  if (!::GetFileInformationByHandle(folder, &folderInfo)) return ::GetLastError();
   if (folderInfo.dwVolumeSerialNumber != fileInfo.dwVolumeSerialNumber) return ERROR_ACCESS_DENIED;
   std::wstring folderName;
   std::wstring fileName;
-  if (const DWORD error = NameOf(again.Get(), folderName); error != ERROR_SUCCESS) return error;
+  if (const DWORD error = NameOf(folder, folderName); error != ERROR_SUCCESS) return error;
   if (const DWORD error = NameOf(file, fileName); error != ERROR_SUCCESS) return error;
   if (folderName.empty() || folderName.back() != L'\\') folderName += L'\\';  // a volume's root ends in one
   const std::wstring expected = folderName + name;
@@ -304,19 +314,22 @@ DWORD CheckOpenedAsNamed(HANDLE file, const BY_HANDLE_FILE_INFORMATION& fileInfo
   return order == CSTR_EQUAL ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
-// Renames what `handle` is open on (opened with DELETE access) to the NT path `target`. 0 or the error code.
-DWORD RenameByHandle(HANDLE handle, const std::wstring& target, bool replace) {
+// Renames what `handle` is open on (opened with DELETE access) to `target` in the folder `root` is open on.
+// Through ntdll: SetFileInformationByHandle may take the name for a path relative to the current folder.
+// 0 or the error code.
+DWORD RenameByHandle(HANDLE handle, HANDLE root, const std::wstring& target, bool replace) {
+  const Ntdll& ntdll = TheNtdll();
+  if (ntdll.setInformationFile == nullptr || ntdll.statusToError == nullptr) return ERROR_PROC_NOT_FOUND;
   const std::size_t nameBytes = target.size() * sizeof(wchar_t);
   std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
   auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
   info->ReplaceIfExists = replace ? TRUE : FALSE;
-  info->RootDirectory = nullptr;
+  info->RootDirectory = root;
   info->FileNameLength = static_cast<DWORD>(nameBytes);
   std::memcpy(info->FileName, target.data(), nameBytes);
-  if (!::SetFileInformationByHandle(handle, FileRenameInfo, info, static_cast<DWORD>(buffer.size()))) {
-    return ::GetLastError();
-  }
-  return ERROR_SUCCESS;
+  NtIoStatus io{};
+  const LONG status = ntdll.setInformationFile(handle, &io, info, static_cast<ULONG>(buffer.size()), kNtFileRenameInformation);
+  return status < 0 ? ntdll.statusToError(status) : ERROR_SUCCESS;
 }
 
 // Marks an open file for deletion when its handle closes; false when the system refused.
@@ -384,12 +397,15 @@ void ReadFacts(HANDLE handle, const std::wstring& path, LevelKind kind, LevelFac
     facts.isFolder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     facts.reparsePoint = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   }
-  // By name as well, now that the handle pins the name: Wine reaches a Unix link's target even with
-  // FILE_OPEN_REPARSE_POINT and says "reparse point" only there.
-  const DWORD named = ::GetFileAttributesW(win32::ForFileApi(path).c_str());
-  if (!facts.reparsePoint && named != INVALID_FILE_ATTRIBUTES && (named & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    facts.reparsePoint = true;
-    facts.heldItself = false;
+  // Under Wine by name as well, now that the handle pins the name: Wine reaches a Unix link's target even
+  // with FILE_OPEN_REPARSE_POINT and says "reparse point" only there. (Never on Windows, where the handle
+  // tells, and a path could pass through a mount point made meanwhile above.)
+  if (TheNtdll().wine) {
+    const DWORD named = ::GetFileAttributesW(win32::ForFileApi(path).c_str());
+    if (!facts.reparsePoint && named != INVALID_FILE_ATTRIBUTES && (named & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      facts.reparsePoint = true;
+      facts.heldItself = false;
+    }
   }
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR current = nullptr;
@@ -409,14 +425,13 @@ void ReadFacts(HANDLE handle, const std::wstring& path, LevelKind kind, LevelFac
   JudgeDacl(current, trusted, facts);
 }
 
-// Opens folder\name as a regular file with no other name, owned by a trusted account, on that very name.
-// 0, or kErrorAccessDenied when it is anything else, or the error code.
-DWORD OpenSoleTrustedFile(const std::wstring& folder, const std::wstring& name, ACCESS_MASK access, ULONG sharing,
+// Opens `name` in the folder `folder` is open on as a regular file with no other name, owned by a trusted
+// account, on that very name. 0, or kErrorAccessDenied when it is anything else, or the error code.
+DWORD OpenSoleTrustedFile(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG sharing,
                           win32::ScopedHandle& file) {
   if (!IsPlainName(name)) return ERROR_ACCESS_DENIED;
-  const std::wstring path = folder + L"\\" + name;
-  if (const DWORD error = OpenWithoutWaiting(path, access | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE, sharing,
-                                             kNtOpen, kNtNonDirectoryFile | kNtOpenReparsePoint, nullptr, file);
+  if (const DWORD error = OpenWithoutWaiting(folder, name, access | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
+                                             sharing, kNtOpen, kNtNonDirectoryFile | kNtOpenReparsePoint, nullptr, file);
       error != ERROR_SUCCESS) {
     return error;
   }
@@ -426,7 +441,7 @@ DWORD OpenSoleTrustedFile(const std::wstring& folder, const std::wstring& name, 
       info.nNumberOfLinks != 1) {
     return ERROR_ACCESS_DENIED;
   }
-  if (const DWORD error = CheckOpenedAsNamed(file.Get(), info, win32::ForFileApi(folder), name); error != ERROR_SUCCESS) {
+  if (const DWORD error = CheckOpenedAsNamed(file.Get(), info, folder, name); error != ERROR_SUCCESS) {
     return error;
   }
   PSID owner = nullptr;
@@ -440,6 +455,35 @@ DWORD OpenSoleTrustedFile(const std::wstring& folder, const std::wstring& name, 
 
 HANDLE ToHandle(std::uintptr_t handle) { return reinterpret_cast<HANDLE>(handle); }  // NOLINT(performance-no-int-to-ptr)
 
+// The root an open of `path`'s last name is relative to, and that name; no root (the whole path) when
+// `parent` isn't open.
+HANDLE RootOf(const LevelHandle& parent) { return parent.IsOpen() ? ToHandle(parent.Handle()) : nullptr; }
+std::wstring NameIn(const LevelHandle& parent, const std::wstring& path) {
+  return parent.IsOpen() ? path.substr(path.find_last_of(L'\\') + 1) : path;
+}
+
+// The entries of the folder `folder` is open on (with list access), listed through that handle: calls
+// each(name, attributes) for each but "." and ".."; stops at the first error it returns. 0 or the error.
+template <typename Each>
+DWORD ListThrough(HANDLE folder, Each&& each) {
+  std::vector<std::uint8_t> buffer(kListingBufferBytes);
+  for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;; kind = FileIdBothDirectoryInfo) {
+    if (!::GetFileInformationByHandleEx(folder, kind, buffer.data(), static_cast<DWORD>(buffer.size()))) {
+      const DWORD error = ::GetLastError();
+      return error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
+    }
+    for (std::size_t offset = 0;;) {
+      const auto* found = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + offset);
+      const std::wstring name(found->FileName, found->FileNameLength / sizeof(wchar_t));
+      if (name != L"." && name != L"..") {
+        if (const DWORD error = each(name, found->FileAttributes); error != ERROR_SUCCESS) return error;
+      }
+      if (found->NextEntryOffset == 0) break;
+      offset += found->NextEntryOffset;
+    }
+  }
+}
+
 }  // namespace
 
 bool win32::IsTrustedOwner(PSID owner) { return Trusted().Trust(owner); }
@@ -448,16 +492,20 @@ void LevelHandle::Close() noexcept {
   if (handle_ != 0) ::CloseHandle(ToHandle(std::exchange(handle_, 0)));
 }
 
-std::uint32_t OpenLevel(const std::wstring& path, LevelKind kind, LevelHandle& level, LevelFacts& facts) {
+std::uint32_t OpenLevel(const LevelHandle& parent, const std::wstring& path, LevelKind kind, LevelHandle& level,
+                        LevelFacts& facts) {
   level.Close();
   facts = LevelFacts{};
   try {
     win32::ScopedHandle handle;
     const ULONG options = kNtOpenReparsePoint | kNtOpenForBackup;
-    DWORD error = OpenWithoutWaiting(path, kLevelAccess, kLevelSharing, kNtOpen, options, nullptr, handle);
+    const DWORD access = kind == LevelKind::kVendor ? kVendorLevelAccess : kLevelAccess;
+    const std::wstring name = NameIn(parent, path);
+    DWORD error = OpenWithoutWaiting(RootOf(parent), name, access, kLevelSharing, kNtOpen, options, nullptr, handle);
     // A DACL that shuts us out still lets the parent's "delete child" rename it: opened for that alone.
     if (error == ERROR_ACCESS_DENIED) {
-      error = OpenWithoutWaiting(path, kLevelAccessShutOut, kLevelSharing, kNtOpen, options, nullptr, handle);
+      error = OpenWithoutWaiting(RootOf(parent), name, kLevelAccessShutOut, kLevelSharing, kNtOpen, options, nullptr,
+                                 handle);
     }
     if (error != ERROR_SUCCESS) return error;
     ReadFacts(handle.Get(), path, kind, facts);
@@ -468,19 +516,21 @@ std::uint32_t OpenLevel(const std::wstring& path, LevelKind kind, LevelHandle& l
   }
 }
 
-std::uint32_t CreateLevel(const std::wstring& path, LevelKind kind, LevelHandle& level) {
+std::uint32_t CreateLevel(const LevelHandle& parent, const std::wstring& path, LevelKind kind, LevelHandle& level) {
   level.Close();
   try {
     const KindDescriptors& descriptors = DescriptorsOf(kind);
     if (descriptors.withOwner.Get() == nullptr || descriptors.withoutOwner.Get() == nullptr) {
       return ERROR_INVALID_SECURITY_DESCR;
     }
+    const DWORD access = kind == LevelKind::kVendor ? kVendorLevelAccess : kLevelAccess;
+    const std::wstring name = NameIn(parent, path);
     win32::ScopedHandle handle;
     LONG status = 0;
-    DWORD error = OpenWithoutWaiting(path, kLevelAccess, kLevelSharing, kNtCreate, kNtDirectoryFile,
+    DWORD error = OpenWithoutWaiting(RootOf(parent), name, access, kLevelSharing, kNtCreate, kNtDirectoryFile,
                                      descriptors.withOwner.Get(), handle, &status);
     if (status == kStatusInvalidOwner) {
-      error = OpenWithoutWaiting(path, kLevelAccess, kLevelSharing, kNtCreate, kNtDirectoryFile,
+      error = OpenWithoutWaiting(RootOf(parent), name, access, kLevelSharing, kNtCreate, kNtDirectoryFile,
                                  descriptors.withoutOwner.Get(), handle);
     }
     if (error == ERROR_FILE_EXISTS) error = ERROR_ALREADY_EXISTS;
@@ -492,82 +542,79 @@ std::uint32_t CreateLevel(const std::wstring& path, LevelKind kind, LevelHandle&
   }
 }
 
-std::uint32_t RenameLevel(LevelHandle& level, const std::wstring& parent, const std::wstring& name,
+std::uint32_t RenameLevel(LevelHandle& level, const LevelHandle& parent, const std::wstring& name,
                           const std::wstring& newName) {
-  level.Close();
-  if (!IsPlainName(newName)) return ERROR_INVALID_NAME;
+  if (!level.IsOpen() || !parent.IsOpen()) return ERROR_INVALID_HANDLE;
+  if (!IsPlainName(name) || !IsPlainName(newName)) return ERROR_INVALID_NAME;
   try {
-    // Whatever stands there now is moved, never followed; what is moved aside is judged again before
-    // anything is read from it.
+    // Our level handle shares no delete, so it is closed for the rename's own open; the name opened
+    // again must be the very file or folder it was on (same volume, same file ID), else something put
+    // there meanwhile would be moved, and judged by the facts of another.
+    BY_HANDLE_FILE_INFORMATION was{};
+    if (!::GetFileInformationByHandle(ToHandle(level.Handle()), &was)) return ::GetLastError();
+    level.Close();
     win32::ScopedHandle handle;
-    if (const DWORD error = OpenWithoutWaiting(parent + L"\\" + name, kRenameAccess, kLevelSharing, kNtOpen,
-                                               kNtOpenReparsePoint | kNtOpenForBackup, nullptr, handle);
-        error != ERROR_SUCCESS) {
-      return error;
+    const ULONG options = kNtOpenReparsePoint | kNtOpenForBackup;
+    // With list access as well when granted and shared, so the folder moved aside can be read through
+    // this handle; else for the rename alone, as before.
+    DWORD error = OpenWithoutWaiting(ToHandle(parent.Handle()), name, kRenameAccess | kLevelAccess, kLevelSharing,
+                                     kNtOpen, options, nullptr, handle);
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+      error = OpenWithoutWaiting(ToHandle(parent.Handle()), name, kRenameAccess, kLevelSharing, kNtOpen, options,
+                                 nullptr, handle);
     }
-    const DWORD error = RenameByHandle(handle.Get(), NtPathOf(parent + L"\\" + newName), false);
+    if (error != ERROR_SUCCESS) return error;
+    BY_HANDLE_FILE_INFORMATION now{};
+    if (!::GetFileInformationByHandle(handle.Get(), &now)) return ::GetLastError();
+    if (now.dwVolumeSerialNumber != was.dwVolumeSerialNumber || now.nFileIndexHigh != was.nFileIndexHigh ||
+        now.nFileIndexLow != was.nFileIndexLow) {
+      return ERROR_ACCESS_DENIED;
+    }
+    error = RenameByHandle(handle.Get(), ToHandle(parent.Handle()), newName, false);
+    level = LevelHandle(reinterpret_cast<std::uintptr_t>(handle.Release()));
     return error == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : error;
   } catch (const std::bad_alloc&) {
     return ERROR_NOT_ENOUGH_MEMORY;
   }
 }
 
-std::uint32_t ListLevel(const std::wstring& path, std::size_t maxEntries, std::vector<LevelEntry>& entries) {
+std::uint32_t ListLevel(const LevelHandle& folder, std::size_t maxEntries, std::vector<LevelEntry>& entries) {
   entries.clear();
+  if (!folder.IsOpen()) return ERROR_INVALID_HANDLE;
   try {
-    // Listed through a handle of our own, opened as every level is (no link followed, no oplock waited
-    // for), not through FindFirstFile's open.
-    win32::ScopedHandle folder;
-    if (const DWORD error = OpenWithoutWaiting(path, FILE_LIST_DIRECTORY | SYNCHRONIZE, kLevelSharing, kNtOpen,
-                                               kNtDirectoryFile | kNtOpenReparsePoint, nullptr, folder);
-        error != ERROR_SUCCESS) {
-      return error;
-    }
-    std::vector<std::uint8_t> buffer(kListingBufferBytes);
-    for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;; kind = FileIdBothDirectoryInfo) {
-      if (!::GetFileInformationByHandleEx(folder.Get(), kind, buffer.data(), static_cast<DWORD>(buffer.size()))) {
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_NO_MORE_FILES) return ERROR_SUCCESS;
-        entries.clear();
-        return error;
+    // Listed through the held handle (no link followed, no oplock waited for, nothing reopened by path),
+    // each file opened relative to it.
+    const DWORD error = ListThrough(ToHandle(folder.Handle()), [&](const std::wstring& name, DWORD attributes) -> DWORD {
+      if (entries.size() >= maxEntries) return ERROR_MORE_DATA;
+      LevelEntry entry;
+      entry.name = name;
+      entry.isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      entry.reparsePoint = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+      if (!entry.isFolder && !entry.reparsePoint) {
+        win32::ScopedHandle file;
+        entry.soleTrustedFile = OpenSoleTrustedFile(ToHandle(folder.Handle()), entry.name, 0,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                    file) == ERROR_SUCCESS;
       }
-      for (std::size_t offset = 0;;) {
-        const auto* found = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + offset);
-        const std::wstring name(found->FileName, found->FileNameLength / sizeof(wchar_t));
-        if (name != L"." && name != L"..") {
-          if (entries.size() >= maxEntries) {
-            entries.clear();
-            return ERROR_MORE_DATA;
-          }
-          LevelEntry entry;
-          entry.name = name;
-          entry.isFolder = (found->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-          entry.reparsePoint = (found->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-          if (!entry.isFolder && !entry.reparsePoint) {
-            win32::ScopedHandle file;
-            entry.soleTrustedFile = OpenSoleTrustedFile(path, entry.name, 0,
-                                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                        file) == ERROR_SUCCESS;
-          }
-          entries.push_back(std::move(entry));
-        }
-        if (found->NextEntryOffset == 0) break;
-        offset += found->NextEntryOffset;
-      }
-    }
+      entries.push_back(std::move(entry));
+      return ERROR_SUCCESS;
+    });
+    if (error != ERROR_SUCCESS) entries.clear();
+    return error;
   } catch (const std::bad_alloc&) {
     entries.clear();
     return ERROR_NOT_ENOUGH_MEMORY;
   }
 }
 
-std::uint32_t ReadLevelFile(const std::wstring& folder, const std::wstring& name, std::size_t maxBytes,
+std::uint32_t ReadLevelFile(const LevelHandle& folder, const std::wstring& name, std::size_t maxBytes,
                             std::vector<std::uint8_t>& bytes) {
   bytes.clear();
+  if (!folder.IsOpen()) return ERROR_INVALID_HANDLE;
   try {
     win32::ScopedHandle file;
     // Read sharing only: nobody writes it while it is copied.
-    if (const DWORD error = OpenSoleTrustedFile(folder, name, FILE_READ_DATA, FILE_SHARE_READ, file);
+    if (const DWORD error = OpenSoleTrustedFile(ToHandle(folder.Handle()), name, FILE_READ_DATA, FILE_SHARE_READ, file);
         error != ERROR_SUCCESS) {
       return error;
     }
@@ -600,10 +647,9 @@ std::uint32_t ListRegularFiles(const SecureFolder& folder, std::vector<std::wstr
   names.clear();
   if (!folder.IsOpen()) return ERROR_INVALID_HANDLE;
   try {
-    const DWORD error = win32::ForEachEntry(folder.Path(), [&names](const WIN32_FIND_DATAW& entry) {
-      if ((entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
-        names.emplace_back(entry.cFileName);
-      }
+    const DWORD error = ListThrough(ToHandle(folder.Innermost()), [&names](const std::wstring& name, DWORD attributes) {
+      if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) names.push_back(name);
+      return static_cast<DWORD>(ERROR_SUCCESS);
     });
     if (error != ERROR_SUCCESS) names.clear();
     return error;
@@ -618,17 +664,15 @@ std::uint32_t PutFileInFolder(const SecureFolder& folder, const std::wstring& na
   if (!folder.IsOpen()) return ERROR_INVALID_HANDLE;
   if (!IsPlainName(name)) return ERROR_INVALID_NAME;
   try {
-    const std::wstring inFolder = win32::ForFileApi(folder.Path());
-    const std::wstring target = inFolder + L"\\" + name;
+    HANDLE root = ToHandle(folder.Innermost());
     // Created new, so never a link someone left there; the name is ours alone until moved.
     std::wstring temporary;
     win32::ScopedHandle file;
     for (unsigned attempt = 0;; ++attempt) {
-      temporary = TemporaryName(inFolder, name, attempt);
-      file = win32::ScopedHandle(::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-      if (file.IsValid()) break;
-      const DWORD error = ::GetLastError();
+      temporary = TemporaryName(name, attempt);
+      const DWORD error = OpenWithoutWaiting(root, temporary, GENERIC_WRITE | DELETE | SYNCHRONIZE, 0, kNtCreate,
+                                             kNtNonDirectoryFile | kNtOpenReparsePoint, nullptr, file);
+      if (error == ERROR_SUCCESS) break;
       if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt + 1 >= kTemporaryNameAttempts) {
         return error;
       }
@@ -638,11 +682,15 @@ std::uint32_t PutFileInFolder(const SecureFolder& folder, const std::wstring& na
     if (error == ERROR_SUCCESS && !::FlushFileBuffers(file.Get())) error = ::GetLastError();
     // Renamed through its own handle, held since it was made: nobody else's open of the temporary name can
     // make the move or the clean-up fail. A link standing at `name` is replaced as an entry, never followed.
-    if (error == ERROR_SUCCESS) error = RenameByHandle(file.Get(), NtPathOf(target), replace);
+    if (error == ERROR_SUCCESS) error = RenameByHandle(file.Get(), root, name, replace);
     if (error != ERROR_SUCCESS) {
       if (!DiscardOnClose(file.Get())) {
         file.Close();
-        ::DeleteFileW(temporary.c_str());
+        win32::ScopedHandle again;
+        if (OpenWithoutWaiting(root, temporary, DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               kNtOpen, kNtNonDirectoryFile | kNtOpenReparsePoint, nullptr, again) == ERROR_SUCCESS) {
+          (void)DiscardOnClose(again.Get());
+        }
       }
       // A name taken shows as "already exists" (183); callers know it as "file exists".
       return error == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : error;
@@ -657,19 +705,21 @@ std::uint32_t DeleteRegularFile(const SecureFolder& folder, const std::wstring& 
   if (!folder.IsOpen()) return ERROR_INVALID_HANDLE;
   if (!IsPlainName(name)) return ERROR_INVALID_NAME;
   try {
-    const std::wstring folderPath = win32::ForFileApi(folder.Path());
-    const std::wstring path = folderPath + L"\\" + name;
-    // Without FILE_FLAG_BACKUP_SEMANTICS a folder (or a link to one) doesn't open: access denied.
-    win32::ScopedHandle file(::CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file.IsValid()) return ::GetLastError();
+    HANDLE root = ToHandle(folder.Innermost());
+    // As a file only: a folder (or a link to one) doesn't open, access denied.
+    win32::ScopedHandle file;
+    if (const DWORD error = OpenWithoutWaiting(root, name, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kNtOpen,
+                                               kNtNonDirectoryFile | kNtOpenReparsePoint, nullptr, file);
+        error != ERROR_SUCCESS) {
+      return error;
+    }
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(file.Get(), &info)) return ::GetLastError();
     if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
       return ERROR_ACCESS_DENIED;
     }
-    if (const DWORD error = CheckOpenedAsNamed(file.Get(), info, folderPath, name); error != ERROR_SUCCESS) {
+    if (const DWORD error = CheckOpenedAsNamed(file.Get(), info, root, name); error != ERROR_SUCCESS) {
       return error;
     }
     if (!DiscardOnClose(file.Get())) return ::GetLastError();
