@@ -1,0 +1,20 @@
+#include "platform/progress_line.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace platform {
+
+bool ProgressLineWanted() { return ::isatty(STDERR_FILENO) == 1 && std::getenv("CI") == nullptr; }
+
+void WriteProgressLine(const std::wstring& text) {
+  // The line is the report's own words and numbers: ASCII.
+  std::string line = "\r";
+  for (const wchar_t c : text) line += c >= L' ' && c < 0x7F ? static_cast<char>(c) : '?';
+  // A line that can't be shown is no reason to stop the report.
+  (void)!::write(STDERR_FILENO, line.data(), line.size());
+}
+
+}  // namespace platform
