@@ -229,7 +229,9 @@ void AppendRollout(std::string& out, const PageFigures& figures) {
     constexpr std::size_t kWidth = 680;
     constexpr std::size_t kTop = 10;
     constexpr std::size_t kHeight = 200;
-    const std::size_t step = total.size() > 1 ? kWidth / (total.size() - 1) : 0;
+    constexpr std::size_t kInset = 20;  // the first and last day's bars clear of the axis' labels
+    const std::size_t step = total.size() > 1 ? (kWidth - 2 * kInset) / (total.size() - 1) : 0;
+    const auto xOf = [&](std::size_t i) { return kLeft + kInset + i * step; };
     const auto yOf = [&](std::size_t value) { return kTop + kHeight - value * kHeight / peak; };
     out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"760\" height=\"270\" viewBox=\"0 0 760 270\" role=\"img\" "
            "aria-label=\"Machines at the patch and failed or blocked runs per day\">\n";
@@ -240,18 +242,22 @@ void AppendRollout(std::string& out, const PageFigures& figures) {
     const std::size_t barWidth = std::max<std::size_t>(2, std::min<std::size_t>(step > 4 ? step - 2 : 2, 24));
     for (std::size_t i = 0; i < failed.size(); ++i) {
       if (failed[i] == 0) continue;
-      const std::size_t x = kLeft + i * step;
+      const std::size_t x = xOf(i);
       out += "<rect x=\"" + Number(x > barWidth / 2 ? x - barWidth / 2 : 0) + "\" y=\"" + Number(yOf(failed[i])) +
              "\" width=\"" + Number(barWidth) + "\" height=\"" + Number(kTop + kHeight - yOf(failed[i])) +
              "\" fill=\"#c62828\"/>";
     }
     out += "\n<polyline fill=\"none\" stroke=\"#2e7d32\" stroke-width=\"3\" points=\"";
     for (std::size_t i = 0; i < total.size(); ++i) {
-      out += (i == 0 ? "" : " ") + Number(kLeft + i * step) + "," + Number(yOf(total[i]));
+      out += (i == 0 ? "" : " ") + Number(xOf(i)) + "," + Number(yOf(total[i]));
     }
-    out += "\"/>\n<text x=\"" + Number(kLeft) + "\" y=\"" + Number(kTop + kHeight + 18) + "\">" + DayText(first) +
-           "</text><text x=\"" + Number(kLeft + (total.size() - 1) * step) + "\" y=\"" + Number(kTop + kHeight + 18) +
-           "\" text-anchor=\"end\">" + DayText(last) + "</text>\n";
+    out += "\"/>\n<text x=\"" + Number(xOf(0)) + "\" y=\"" + Number(kTop + kHeight + 18) + "\" text-anchor=\"middle\">" +
+           DayText(first) + "</text>";
+    if (total.size() > 1) {
+      out += "<text x=\"" + Number(xOf(total.size() - 1)) + "\" y=\"" + Number(kTop + kHeight + 18) +
+             "\" text-anchor=\"middle\">" + DayText(last) + "</text>";
+    }
+    out += "\n";
     out += "<rect x=\"" + Number(kLeft) + "\" y=\"246\" width=\"14\" height=\"4\" fill=\"#2e7d32\"/><text x=\"" +
            Number(kLeft + 20) + "\" y=\"252\">line: machines at the patch so far</text><rect x=\"" + Number(kLeft + 300) +
            "\" y=\"242\" width=\"10\" height=\"10\" fill=\"#c62828\"/><text x=\"" + Number(kLeft + 316) +
