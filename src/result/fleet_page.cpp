@@ -24,7 +24,7 @@ constexpr char kPolicy[] =
 constexpr char kStyle[] =
     "body{font:14px/1.4 system-ui,Segoe UI,Arial,sans-serif;color:#1b1b1b;margin:24px;max-width:960px}"
     "h1{font-size:22px;margin:0 0 4px}h2{font-size:17px;margin:24px 0 6px}"
-    ".headline{font-size:20px;margin:8px 0}.headline strong{font-size:28px}.sub{color:#555}"
+    "summary{color:#555}.headline{font-size:20px;margin:8px 0}.headline strong{font-size:28px}.sub{color:#555}"
     "table{border-collapse:collapse}td,th{padding:2px 10px;text-align:left;border-bottom:1px solid #ddd}"
     "td.n,th.n{text-align:right}svg{max-width:100%;height:auto}svg text{font:12px system-ui,Segoe UI,Arial,sans-serif}"
     "details{margin:4px 0}summary{cursor:pointer}ul.names{columns:4 14em;margin:4px 0;padding-left:20px}"
@@ -183,7 +183,7 @@ void AppendOutcomeChart(std::string& out, const ReportTotals& totals) {
            Share(count, totals.machineCount) + ")</text>\n";
     y += kRow;
   }
-  out += "</svg>\n<table class=\"noprint\" id=\"outcome-table\"><tr><th>Outcome</th><th class=\"n\">Exit code</th>"
+  out += "</svg>\n<details class=\"noprint\"><summary>As a table</summary><table id=\"outcome-table\"><tr><th>Outcome</th><th class=\"n\">Exit code</th>"
          "<th class=\"n\">Machines</th><th class=\"n\">Share</th></tr>\n";
   for (const Outcome outcome : outcomes) {
     const std::size_t count = CountOf(totals, outcome);
@@ -193,7 +193,7 @@ void AppendOutcomeChart(std::string& out, const ReportTotals& totals) {
            "</td></tr>\n";
   }
   out += "<tr><td>total</td><td></td><td class=\"n\" id=\"total\">" + Number(totals.machineCount) +
-         "</td><td></td></tr></table></section>\n";
+         "</td><td></td></tr></table></details></section>\n";
 }
 
 // The machines at the patch so far, day by day, as a line that stays flat while nothing moves; the
@@ -249,7 +249,10 @@ void AppendRollout(std::string& out, const PageFigures& figures) {
     }
     out += "\n<polyline fill=\"none\" stroke=\"#2e7d32\" stroke-width=\"3\" points=\"";
     for (std::size_t i = 0; i < total.size(); ++i) {
-      out += (i == 0 ? "" : " ") + Number(xOf(i)) + "," + Number(yOf(total[i]));
+      if (i != 0) out += ' ';
+      out += Number(xOf(i));
+      out += ',';
+      out += Number(yOf(total[i]));
     }
     out += "\"/>\n<text x=\"" + Number(xOf(0)) + "\" y=\"" + Number(kTop + kHeight + 18) + "\" text-anchor=\"middle\">" +
            DayText(first) + "</text>";
@@ -262,7 +265,7 @@ void AppendRollout(std::string& out, const PageFigures& figures) {
            Number(kLeft + 20) + "\" y=\"252\">line: machines at the patch so far</text><rect x=\"" + Number(kLeft + 300) +
            "\" y=\"242\" width=\"10\" height=\"10\" fill=\"#c62828\"/><text x=\"" + Number(kLeft + 316) +
            "\" y=\"252\">bars: runs failed or blocked that day</text>\n</svg>\n";
-    out += "<table class=\"noprint\" id=\"day-table\"><tr><th>Day</th><th class=\"n\">Reached the patch</th>"
+    out += "<details class=\"noprint\"><summary>As a table</summary><table id=\"day-table\"><tr><th>Day</th><th class=\"n\">Reached the patch</th>"
            "<th class=\"n\">At the patch so far</th><th class=\"n\">Failed or blocked</th></tr>\n";
     if (before > 0 || beforeFailed > 0) {
       out += "<tr data-day=\"earlier\"><td>before " + DayText(first) + "</td><td class=\"n reached\">" + Number(before) +
@@ -277,7 +280,7 @@ void AppendRollout(std::string& out, const PageFigures& figures) {
              Number(it->second.reached) + "</td><td class=\"n\">" + Number(total[i]) + "</td><td class=\"n failed\">" +
              Number(it->second.failed) + "</td></tr>\n";
     }
-    out += "</table>\n";
+    out += "</table></details>\n";
   }
   if (figures.undatedReached() > 0 || figures.undatedFailed() > 0) {
     out += "<p class=\"noprint\">Without a date (or past the days kept): <span id=\"undated-reached\">" +

@@ -150,7 +150,7 @@ def chromium(page: Path, work: Path, screenshot=None) -> tuple[str, list]:
     """The DOM Chromium makes of the page, and the URLs requested for it."""
     flags = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
              "--disable-component-update", "--disable-sync", "--no-first-run", f"--user-data-dir={work / 'profile'}",
-             "--window-size=1000,1500"]
+             "--window-size=960,1200"]
     dom = subprocess.run(flags + [f"--log-net-log={work / (page.stem + '-dom.json')}", "--dump-dom", page.as_uri()],
                          capture_output=True, timeout=180, check=False)
     if dom.returncode != 0 or not dom.stdout:
