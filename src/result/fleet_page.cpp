@@ -9,6 +9,8 @@
 #include "result/fleet_page.h"
 
 #include <algorithm>
+#include <iterator>
+#include <numeric>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -137,8 +139,9 @@ std::string CodeText(Outcome outcome) {
 void AppendHeadline(std::string& out, const ReportTotals& totals) {
   const std::size_t missing = CountOf(totals, Outcome::kMissing);
   const std::size_t seen = totals.machineCount - missing;
-  std::size_t atPatch = 0;
-  for (const Outcome outcome : kAllOutcomes) atPatch += AtPatch(outcome) ? CountOf(totals, outcome) : 0;
+  const std::size_t atPatch =
+      std::accumulate(std::begin(kAllOutcomes), std::end(kAllOutcomes), std::size_t{0},
+                      [&totals](std::size_t sum, Outcome outcome) { return sum + (AtPatch(outcome) ? CountOf(totals, outcome) : 0); });
   out += "<section id=\"headline\"><p class=\"headline\"><strong id=\"at-patch\">" + Number(atPatch) +
          "</strong> of <span id=\"seen\">" + Number(seen) + "</span> machines seen run the patch&#39;s version or a "
          "later one (<span id=\"seen-share\">" + Share(atPatch, seen) + "</span>).</p>\n";
@@ -389,7 +392,7 @@ void PageFigures::Add(const ReportRow& row) {
 
 std::string FleetPage(const ReportTotals& totals, const PageFigures& figures, const std::wstring& collection) {
   std::string out;
-  out.reserve(64 * 1024);
+  out.reserve(std::size_t{64} << 10);
   out += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<meta http-equiv=\"Content-Security-Policy\" "
          "content=\"";
   out += kPolicy;

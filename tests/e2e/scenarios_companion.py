@@ -153,9 +153,12 @@ EXPECTED_TABLE = (
     "Outcome             Code  Machines\n"
     "applied             0     2\n"
     "already-applied     0     0\n"
+    "later-version       0     0\n"
     "restart-pending     3010  0\n"
     "blocked             1618  0\n"
+    "run-in-progress     1618  0\n"
     "install-failed      1603  0\n"
+    "stale-record        1603  0\n"
     "product-incomplete  1603  0\n"
     "broken-package      1620  0\n"
     "not-applicable      1642  0\n"
@@ -265,7 +268,8 @@ SCENARIOS = [
                COLLECTED + r"\PC02\Results\outcome.20261209-033005.json":
                    b'{"machine": "PC02", "outcome": "applied", "code": 0}\r\n',
                FLEET_LIST: b"\xef\xbb\xbfDevice name,OS\r\npc01.corp.example.com,Windows\r\nPC04,Windows\r\n"},
-        companion=Companion("", 4, "", args=("report", "--expected", FLEET_LIST, COLLECTED)),
+        companion=Companion("", 4, "", args=("report", "--expected", FLEET_LIST, COLLECTED,
+                                                  COLLECTED + r"\PatchUpdateReport.csv")),
         expect=Expect(console=EXPECTED_TABLE, log=None, min_seconds=0, installer_calls=None)),
 ]
 

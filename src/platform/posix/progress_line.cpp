@@ -7,7 +7,10 @@
 
 namespace platform {
 
-bool ProgressLineWanted() { return ::isatty(STDERR_FILENO) == 1 && std::getenv("CI") == nullptr; }
+bool ProgressLineWanted() {
+  // Read once, before anything could set the environment: the report starts no thread that does.
+  return ::isatty(STDERR_FILENO) == 1 && std::getenv("CI") == nullptr;  // NOLINT(concurrency-mt-unsafe)
+}
 
 void WriteProgressLine(const std::wstring& text) {
   // The line is the report's own words and numbers: ASCII.
