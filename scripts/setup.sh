@@ -15,9 +15,10 @@ packages=(
   osslsigncode openssl qemu-user-static ccache shellcheck pyflakes3
 )
 # With --tests (scripts/test.sh), what only the tests need: the report's CSV opened in LibreOffice Calc
-# (headless, no GUI) to prove no cell becomes a formula. The demo doesn't need it.
+# (headless, no GUI) to prove no cell becomes a formula, and its page rendered in headless Chromium to
+# prove it shows the report's counts, runs and loads nothing. The demo doesn't need them.
 if [ "${1:-}" = "--tests" ]; then
-  packages+=(libreoffice-calc-nogui)
+  packages+=(libreoffice-calc-nogui chromium)
 fi
 
 sudo=()

@@ -313,7 +313,7 @@ int RunUtility() {
 
 int RunReport(const result::ReportArguments& arguments) {
   std::wstring out;
-  const int code = result::RunReportCommand(arguments.folder, arguments.csv, out, arguments.expected);
+  const int code = result::RunReportCommand(arguments.folder, arguments.csv, out, arguments.expected, arguments.page);
   platform::WriteConsoleText(out);
   return code;
 }

@@ -19,6 +19,8 @@
 #include "platform/errors.h"
 #include "platform/folder_listing.h"
 #include "platform/output_file.h"
+#include "platform/progress_line.h"
+#include "result/fleet_page.h"
 #include "result/kept_runs.h"
 #include "result/log_reading.h"
 #include "result/outcome_file.h"
@@ -48,6 +50,13 @@ constexpr wchar_t kEarlier[] = L" (earlier: ";
 constexpr wchar_t kNoSuchFolder[] = L"The folder could not be read: ";
 constexpr wchar_t kCsvNotWritten[] = L"\nThe CSV could not be written: ";
 constexpr wchar_t kCsvWritten[] = L"\nCSV: ";
+constexpr wchar_t kPageNotWritten[] = L"The page could not be written: ";
+constexpr wchar_t kPageWritten[] = L"Page: ";
+constexpr wchar_t kPageOption[] = L"--html";
+constexpr wchar_t kProgressRead[] = L"read: ";
+constexpr wchar_t kProgressMachines[] = L" machines, ";
+constexpr wchar_t kProgressFiles[] = L" files, ";
+constexpr wchar_t kProgressSeconds[] = L" s";
 constexpr wchar_t kCsvInsideCollection[] =
     L"The CSV is not written inside the collection unless named there: start the report from another folder, "
     L"or name the CSV (report FOLDER CSV).\n";
@@ -237,8 +246,12 @@ bool IsSpaceLike(wchar_t c) {
          c == 0x3000;
 }
 
+}  // namespace
+
 // Text for a terminal: nothing that acts on the screen or hides between letters comes through.
 std::wstring ForConsole(std::wstring_view text) { return Visible(text); }
+
+namespace {
 
 // A machine's name in the console's list of names: in quotes (doubled inside) when it holds a space or a
 // quote, so "PC0007 PC0142" reads as one machine, not two.
@@ -279,10 +292,12 @@ bool IsSameOrInside(std::wstring_view path, std::wstring_view folder) {
 
 class Walker {
  public:
-  Walker(const std::wstring& root, const std::function<void(const ReportRow&)>& sink, ExpectedList* expected)
+  Walker(const std::wstring& root, const std::function<void(const ReportRow&)>& sink, ExpectedList* expected,
+         const std::function<void(std::size_t, std::size_t)>& progress)
       : root_(root),
         sink_(sink),
         expected_(expected),
+        progress_(progress),
         now_(StampOfTime(static_cast<std::int64_t>(platform::CurrentSystemTime() / platform::kSystemTimeUnitsPerSecond) -
                          kSecondsFrom1601To1970)) {}
 
@@ -313,6 +328,7 @@ class Walker {
       while (last < top.size() && top[last].key == top[first].key) ++last;
       Machine(top[first].machine, std::span(top).subspan(first, last - first));
       first = last;
+      if (progress_) progress_(totals_.machineCount, totals_.fileCount);
     }
     if (expected_ != nullptr) Missing();
     return std::move(totals_);
@@ -515,8 +531,11 @@ class Walker {
     if (earlier) shown += kEarlier + std::wstring(OutcomeName(*earlier)) + L")";
     totals_.machines[outcome].push_back(std::move(shown));
     ++totals_.machineCount;
-    if (expected_ != nullptr && outcome != Outcome::kMissing && !expected_->See(machine_)) {
+    if (expected_ == nullptr || outcome == Outcome::kMissing) return;
+    if (!expected_->See(machine_)) {
       totals_.unexpected.push_back(ConsoleName(machine_));
+    } else if (AtPatch(outcome)) {
+      ++totals_.expectedAtPatch;
     }
   }
 
@@ -538,6 +557,7 @@ class Walker {
   const std::wstring& root_;
   const std::function<void(const ReportRow&)>& sink_;
   ExpectedList* expected_;
+  const std::function<void(std::size_t, std::size_t)>& progress_;
   const std::int64_t now_;  // this machine's time as a stamp
   ReportTotals totals_;
   std::wstring machine_;
@@ -551,8 +571,9 @@ class Walker {
 
 std::optional<ReportTotals> BuildFleetReport(const std::wstring& folder,
                                              const std::function<void(const ReportRow&)>& row,
-                                             std::uint32_t& error, ExpectedList* expected) {
-  return Walker(folder, row, expected).Run(error);
+                                             std::uint32_t& error, ExpectedList* expected,
+                                             const std::function<void(std::size_t, std::size_t)>& progress) {
+  return Walker(folder, row, expected, progress).Run(error);
 }
 
 std::wstring FormatReportTable(const ReportTotals& totals) {
@@ -607,8 +628,57 @@ std::optional<std::wstring> DefaultCsvPath(const std::wstring& folder) {
   return platform::ChildPath(here, kReportCsvName);
 }
 
+namespace {
+
+// The line that tells, on a terminal, how far the walk is: at most four times a second, so that writing
+// it costs nothing beside the reading, and wiped when the walk is done.
+class ProgressLine {
+ public:
+  void Update(std::size_t machines, std::size_t files) {
+    if (!wanted_) return;
+    const std::uint64_t now = platform::CurrentSystemTime();
+    if (now - shown_ < kInterval) return;
+    shown_ = now;
+    Show(kProgressRead + std::to_wstring(machines) + kProgressMachines + std::to_wstring(files) + kProgressFiles +
+         std::to_wstring((now - started_) / platform::kSystemTimeUnitsPerSecond) + kProgressSeconds);
+  }
+
+  void Clear() {
+    if (width_ == 0) return;
+    Show(L"");
+    platform::WriteProgressLine(L"");
+  }
+
+ private:
+  static constexpr std::uint64_t kInterval = platform::kSystemTimeUnitsPerSecond / 4;
+
+  // Over what the line showed before, so that nothing of a longer line stays.
+  void Show(std::wstring text) {
+    const std::size_t width = text.size();
+    if (text.size() < width_) text.append(width_ - text.size(), L' ');
+    platform::WriteProgressLine(text);
+    width_ = width;
+  }
+
+  const bool wanted_ = platform::ProgressLineWanted();
+  const std::uint64_t started_ = platform::CurrentSystemTime();
+  std::uint64_t shown_ = 0;
+  std::size_t width_ = 0;
+};
+
+// The page, written as the CSV is: under a new name, then moved into place. 0 or the error code.
+std::uint32_t WritePage(const std::wstring& path, const std::string& page) {
+  platform::OutputFile file;
+  const std::uint32_t opened = file.Open(path);
+  if (opened != 0) return opened;
+  file.Write(page);
+  return file.Close();
+}
+
+}  // namespace
+
 int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::wstring& out,
-                     const std::wstring& expectedList) {
+                     const std::wstring& expectedList, const std::wstring& page) {
   // Unless named, the CSV goes where the administrator is, never where whoever can write the collection
   // could edit, replace or hold it.
   std::wstring path = csv;
@@ -638,14 +708,21 @@ int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::w
     if (*opened == 0) file.Write(kCsvColumns);
   };
   std::string line;
+  PageFigures figures;
   const std::function<void(const ReportRow&)> sink = [&](const ReportRow& row) {
     open();
     line.clear();
     AppendCsvRow(line, row);
     file.Write(line);
+    figures.Add(row);
+  };
+  ProgressLine progress;
+  const std::function<void(std::size_t, std::size_t)> onProgress = [&progress](std::size_t machines, std::size_t files) {
+    progress.Update(machines, files);
   };
   std::uint32_t error = 0;
-  const auto totals = BuildFleetReport(folder, sink, error, expected ? &*expected : nullptr);
+  const auto totals = BuildFleetReport(folder, sink, error, expected ? &*expected : nullptr, onProgress);
+  progress.Clear();
   if (!totals) {
     out += WithCode((kNoSuchFolder + ForConsole(folder) + L": ").c_str(), error) + L"\n";
     return kReportFailed;
@@ -658,6 +735,12 @@ int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::w
     return kReportFailed;
   }
   out += kCsvWritten + ForConsole(path) + L"\n";
+  const std::wstring pagePath = page.empty() ? PageBesideCsv(path) : page;
+  if (const std::uint32_t pageError = WritePage(pagePath, FleetPage(*totals, figures, folder)); pageError != 0) {
+    out += WithCode((kPageNotWritten + ForConsole(pagePath) + L": ").c_str(), pageError) + L"\n";
+    return kReportFailed;
+  }
+  out += kPageWritten + ForConsole(pagePath) + L"\n";
   if (totals->notRead > 0) return kReportIncomplete;
   const auto missing = totals->machines.find(Outcome::kMissing);
   return missing != totals->machines.end() && !missing->second.empty() ? kReportMissing : kReportComplete;
@@ -667,12 +750,15 @@ std::optional<ReportArguments> ParseReportArguments(const std::vector<std::wstri
   ReportArguments parsed;
   std::vector<const std::wstring*> positional;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
-    if (arguments[i] != kExpectedOption) {
+    std::wstring* option = arguments[i] == kExpectedOption ? &parsed.expected
+                           : arguments[i] == kPageOption   ? &parsed.page
+                                                           : nullptr;
+    if (option == nullptr) {
       positional.push_back(&arguments[i]);
-    } else if (i + 1 == arguments.size() || !parsed.expected.empty() || arguments[i + 1].empty()) {
+    } else if (i + 1 == arguments.size() || !option->empty() || arguments[i + 1].empty()) {
       return std::nullopt;
     } else {
-      parsed.expected = arguments[++i];
+      *option = arguments[++i];
     }
   }
   if (positional.empty() || positional.size() > 2) return std::nullopt;

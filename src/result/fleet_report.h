@@ -15,6 +15,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "result/expected_machines.h"
@@ -52,6 +53,7 @@ struct ReportTotals {
   std::size_t notRead = 0;    // folders and files that could not be read (each a row)
   // With an expected list: how many it names, and the machines that reported but aren't on it.
   std::size_t expectedCount = 0;
+  std::size_t expectedAtPatch = 0;  // of the listed machines, those at or above the patch's version
   std::vector<std::wstring> unexpected;
 };
 
@@ -60,9 +62,14 @@ struct ReportTotals {
 // A folder or file that can't be read is a row of its own. With `expected`, each machine it names that
 // has no run is a `missing` row, after the others. nullopt, with the system's code in `error`, when
 // `folder` itself can't be listed.
+// `progress`, when given, hears the machines and files read so far after each machine.
 std::optional<ReportTotals> BuildFleetReport(const std::wstring& folder,
                                              const std::function<void(const ReportRow&)>& row,
-                                             std::uint32_t& error, ExpectedList* expected = nullptr);
+                                             std::uint32_t& error, ExpectedList* expected = nullptr,
+                                             const std::function<void(std::size_t, std::size_t)>& progress = {});
+
+// Text for a terminal or a page: each control, bidi or invisible character replaced by '?'.
+std::wstring ForConsole(std::wstring_view text);
 
 // The table of outcomes with their codes and counts, then the machines of each outcome; no control
 // characters, whatever the machines are called.
@@ -76,20 +83,23 @@ void AppendCsvRow(std::string& out, const ReportRow& row);
 // collection or lies inside it, or can't be resolved.
 std::optional<std::wstring> DefaultCsvPath(const std::wstring& folder);
 
-// `report FOLDER [CSV] [--expected LIST]`: streams the rows into the CSV (DefaultCsvPath when `csv` is
-// empty; refused, with kReportFailed, when that lies in the collection), appends the table to `out`.
-// Returns one of the kReport* exit codes; a LIST that can't be used fails before anything is written.
+// `report FOLDER [CSV] [--expected LIST] [--html PAGE]`: streams the rows into the CSV (DefaultCsvPath
+// when `csv` is empty; refused, with kReportFailed, when that lies in the collection), writes the page
+// (beside the CSV when `page` is empty), appends the table to `out`; on a terminal a progress line
+// while it reads. Returns one of the kReport* exit codes; a LIST that can't be used fails before
+// anything is written.
 int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::wstring& out,
-                     const std::wstring& expectedList = {});
+                     const std::wstring& expectedList = {}, const std::wstring& page = {});
 
 struct ReportArguments {
   std::wstring folder;
   std::wstring csv;       // empty: DefaultCsvPath
   std::wstring expected;  // empty: no list
+  std::wstring page;      // empty: beside the CSV
 };
 
-// The arguments after `report`: FOLDER [CSV], and `--expected LIST` before, between or after them;
-// nullopt when they are anything else.
+// The arguments after `report`: FOLDER [CSV], and `--expected LIST` and `--html PAGE` before, between or
+// after them; nullopt when they are anything else.
 std::optional<ReportArguments> ParseReportArguments(const std::vector<std::wstring>& arguments);
 
 }  // namespace result

@@ -3,7 +3,8 @@
 // as --fleet=FOLDER (each holding machine folders). Prints each one's time per machine and the heap's
 // peak while the report ran (counted by this program's own operator new). With --expected=LIST
 // --missing=M --unexpected=U the report runs once more with that list, and the program fails unless it
-// counts exactly M machines missing and U not expected in every fleet.
+// counts exactly M machines missing and U not expected in every fleet. The report's page is made each
+// time too, and its size given.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "platform/folder_listing.h"
+#include "result/fleet_page.h"
 #include "result/fleet_report.h"
 #include "result/outcome_file.h"
 
@@ -55,25 +57,30 @@ std::size_t g_missing = 0;
 std::size_t g_unexpected = 0;
 bool g_miscounted = false;
 
-// The whole report, CSV rows formatted as they would be written; with a list, the list read each time.
+// The whole report, CSV rows formatted as they would be written and the page made; with a list, the list
+// read each time.
 void BM_Report(benchmark::State& state, const std::wstring& fleet, bool withList) {
   std::size_t machines = 0;
   std::size_t peak = 0;
+  std::size_t pageBytes = 0;
   for (auto _ : state) {
     const std::size_t before = g_live;
     g_peak = before;
     std::optional<result::ExpectedList> expected;
     if (withList) expected = result::ReadExpectedList(g_expected);
     std::string line;
+    result::PageFigures figures;
     std::uint32_t error = 0;
     const auto totals = result::BuildFleetReport(
         fleet,
-        [&line](const result::ReportRow& row) {
+        [&line, &figures](const result::ReportRow& row) {
           line.clear();
           result::AppendCsvRow(line, row);
+          figures.Add(row);
         },
         error, expected ? &*expected : nullptr);
     if (!totals) state.SkipWithError("the fleet could not be read");
+    pageBytes = totals ? result::FleetPage(*totals, figures, fleet).size() : 0;
     machines = totals ? totals->machineCount : 0;
     peak = std::max(peak, g_peak - before);
     if (withList && totals) {
@@ -91,6 +98,7 @@ void BM_Report(benchmark::State& state, const std::wstring& fleet, bool withList
       benchmark::Counter(static_cast<double>(machines), benchmark::Counter::kIsIterationInvariantRate |
                                                             benchmark::Counter::kInvert);
   state.counters["peak_heap_MB"] = static_cast<double>(peak) / 1e6;
+  state.counters["page_KB"] = static_cast<double>(pageBytes) / 1e3;
 }
 
 // Each machine's Results listed, its newest outcome file by name read and parsed: what a report reading

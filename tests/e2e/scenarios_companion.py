@@ -142,7 +142,8 @@ REPORT_TABLE = (
     "\n"
     "unreadable (1): PC03\n"
     "\n"
-    "CSV: C:\\Collected\\PatchUpdateReport.csv\n")
+    "CSV: C:\\Collected\\PatchUpdateReport.csv\n"
+    "Page: C:\\Collected\\PatchUpdateReport.html\n")
 
 # The same report held against an administrator's list: an Intune-style export naming PC01 by its host
 # name and PC04, which never ran; PC02 ran without being listed.
@@ -173,7 +174,8 @@ EXPECTED_TABLE = (
     "\n"
     "not expected (1): PC02\n"
     "\n"
-    "CSV: C:\\Collected\\PatchUpdateReport.csv\n")
+    "CSV: C:\\Collected\\PatchUpdateReport.csv\n"
+    "Page: C:\\Collected\\PatchUpdateReport.html\n")
 
 SCENARIOS = [
     again("run_patch_applied", Companion("applied", 0, LOG_INSTALL_COMPLETED)),

@@ -16,6 +16,7 @@
 #include "platform/output_file.h"
 #include "platform/pause.h"
 #include "platform/process_list.h"
+#include "platform/progress_line.h"
 #include "platform/registry.h"
 #include "platform/run_lock.h"
 #include "platform/secure_folder.h"
@@ -307,6 +308,9 @@ void WriteConsoleText(const std::wstring& text) { g_machine.console += text; }
 void ClearConsoleScreen() { g_machine.console += fake::kClearScreenMark; }
 void DeleteSystemMenuItem(std::uint32_t command) { g_machine.deletedMenuItems.push_back(command); }
 void ShowBusyCursor(bool busy) { g_machine.trace.push_back(busy ? L"cursor on" : L"cursor off"); }
+
+bool ProgressLineWanted() { return g_machine.errorIsTerminal; }
+void WriteProgressLine(const std::wstring& text) { g_machine.errorStream += L"\r" + text; }
 
 std::optional<LocalTime> CurrentLocalTime() { return g_machine.now; }
 

@@ -139,6 +139,8 @@ struct Machine {
 
   // Console and the rest.
   std::wstring console;
+  bool errorIsTerminal = false;  // standard error is a terminal, and no CI variable is set
+  std::wstring errorStream;      // what was written to standard error
   std::vector<std::uint32_t> deletedMenuItems;
   std::vector<std::uint32_t> pauses;
   std::optional<platform::LocalTime> now = platform::LocalTime{2026, 12, 7, 1, 14, 5};

@@ -12,15 +12,23 @@ spaced name as one machine; the folder's runs count, the file beside it is said;
 collection's; the CSV goes to the current folder, never into the collection unless named; the file the
 link points to is left as it was. An expected list of such names, of a huge line, a pipe or a file over
 64 MiB gets the same care: names shown as text or passed over, the others refused at once with the reason.
-Python 3 standard library and LibreOffice Calc (soffice, from scripts/setup.sh --tests); without
-LibreOffice the check fails. Exit code 0 when every check holds.
+The page, for a generated fleet (every outcome, missing machines, runs over several days with a stall, one
+reason behind most failures, hostile names and reasons), rendered in headless Chromium: its DOM shows every
+count as the CSV has it, no element or attribute comes from a machine's text, Chromium requests nothing but
+the page; the screenshot is kept as fleet-report.png in the current folder. The progress line shows on a
+terminal (util-linux `script`) and nowhere else.
+Python 3 standard library, LibreOffice Calc (soffice) and Chromium (chromium), both from scripts/setup.sh
+--tests; without either the check fails. Exit code 0 when every check holds.
 """
 
 import csv
+import datetime
+import html.parser
 import io
 import json
 import os
 import re
+import shlex
 import shutil
 import subprocess
 import sys
@@ -71,6 +79,206 @@ def run(report: str, folder: Path) -> tuple[bytes, list, int]:
                           capture_output=True, check=True)
     rows = list(csv.reader(io.StringIO(csv_path.read_bytes().decode("utf-8-sig"), newline="")))
     return done.stdout, rows, int(done.stderr)
+
+
+# The outcomes a run can end with, and their exit codes.
+OUTCOMES = {"applied": 0, "already-applied": 0, "later-version": 0, "restart-pending": 3010, "blocked": 1618,
+            "run-in-progress": 1618, "install-failed": 1603, "stale-record": 1603, "product-incomplete": 1603,
+            "broken-package": 1620, "not-applicable": 1642, "no-log": 1622, "unreadable": 1622}
+AT_PATCH = {"applied", "already-applied", "later-version"}
+FAILED = {"blocked", "run-in-progress", "install-failed", "stale-record", "product-incomplete", "broken-package",
+          "no-log", "unreadable"}
+DOMINANT = "the installer ended with 1603: another installation was in progress"
+# What the page is made of; anything else in the rendered DOM came from a machine's text.
+PAGE_ELEMENTS = {"html", "head", "meta", "title", "style", "body", "h1", "h2", "p", "span", "strong", "section", "svg",
+                 "text", "rect", "line", "polyline", "table", "tbody", "tr", "th", "td", "details", "summary", "ul",
+                 "li"}
+PAGE_ATTRIBUTES = {"lang", "charset", "http-equiv", "content", "name", "id", "class", "xmlns", "width", "height",
+                   "viewbox", "role", "aria-label", "x", "y", "x1", "y1", "x2", "y2", "fill", "stroke", "stroke-width",
+                   "points", "text-anchor", "data-outcome", "data-day"}
+HOSTILE_PAGE_NAMES = ["<img src=x onerror=alert(1)>", "\"'><b>PC", "PC\u202etxt.exe", "PC\x1b[2J\x07",
+                      "<svg onload=alert(2)>"]
+HOSTILE_PAGE_REASONS = ["</svg><script>alert(3)</script>", "</td></tr></table><iframe src=http://x>",
+                        "\"'><img src=x onerror=alert(4)>", "a\u200bb\u2028c\u202ed", "r" * 10000]
+
+
+class Dom(html.parser.HTMLParser):
+    """The elements, attributes and text of a DOM dump, and the table cells by row."""
+
+    def __init__(self):
+        super().__init__(convert_charrefs=True)
+        self.elements, self.attributes, self.text, self.rows = set(), set(), [], []
+        self.ids = {}
+        self._id = None
+        self._cell = False
+
+    def handle_starttag(self, tag, attrs):
+        self.elements.add(tag)
+        self.attributes.update(name for name, _ in attrs)
+        attributes = dict(attrs)
+        if tag == "tr":
+            self.rows.append((attributes.get("data-outcome") or attributes.get("data-day"), []))
+        if tag in ("td", "th") and self.rows:
+            self.rows[-1][1].append("")
+            self._cell = True
+        self._id = attributes.get("id")
+
+    def handle_data(self, data):
+        self.text.append(data)
+        if self._cell:
+            self.rows[-1][1][-1] += data
+        if self._id:
+            self.ids[self._id] = self.ids.get(self._id, "") + data
+
+    def handle_endtag(self, tag):
+        self._id = None
+        self._cell = self._cell and tag not in ("td", "th")
+
+
+def page_requests(net_log: Path) -> list:
+    """The URLs Chromium's network log shows requested for a page: those with the page as their initiator or
+    under its (file://) isolation key. Chromium's own services (updates, time, accounts) go out with no
+    initiator, page or not; the file itself is read without the network stack."""
+    log = json.loads(net_log.read_text(encoding="utf-8"))
+    start = log["constants"]["logEventTypes"]["URL_REQUEST_START_JOB"]
+    starts = [event["params"] for event in log["events"] if event["type"] == start and "url" in event.get("params", {})]
+    return [params["url"] for params in starts if params.get("initiator") != "not an origin" or
+            "file://" in str(params.get("network_isolation_key"))]
+
+
+def chromium(page: Path, work: Path, screenshot=None) -> tuple[str, list]:
+    """The DOM Chromium makes of the page, and the URLs requested for it."""
+    flags = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+             "--disable-component-update", "--disable-sync", "--no-first-run", f"--user-data-dir={work / 'profile'}",
+             "--window-size=960,1200"]
+    dom = subprocess.run(flags + [f"--log-net-log={work / (page.stem + '-dom.json')}", "--dump-dom", page.as_uri()],
+                         capture_output=True, timeout=180, check=False)
+    if dom.returncode != 0 or not dom.stdout:
+        raise RuntimeError(f"Chromium did not load {page}: {dom.stderr[-2000:]!r}")
+    urls = page_requests(work / (page.stem + "-dom.json"))
+    if screenshot is not None:
+        shot = subprocess.run(flags + [f"--log-net-log={work / (page.stem + '-shot.json')}",
+                                       f"--screenshot={screenshot}", page.as_uri()],
+                              capture_output=True, timeout=180, check=False)
+        if shot.returncode != 0 or not screenshot.exists():
+            raise RuntimeError(f"Chromium made no screenshot of {page}: {shot.stderr[-2000:]!r}")
+        urls += page_requests(work / (page.stem + "-shot.json"))
+    return dom.stdout.decode("utf-8"), urls
+
+
+def check_page(report: str, root: Path) -> list:
+    """The page of a generated fleet, as Chromium shows it, against the report's own CSV."""
+    failures = []
+    fleet = root / "fleet"
+    today = datetime.date.today()
+    days = [today - datetime.timedelta(days=d) for d in (6, 5, 4, 3, 2)]  # the rollout stalls on the last two
+    expected_counts, reached, failed, listed_names = {}, {}, {}, []
+    serial = 0
+    for outcome_index, outcome in enumerate(OUTCOMES):
+        for i in range(outcome_index + 2 + (40 if outcome == "install-failed" else 0)):
+            day = days[i % 3] if outcome in AT_PATCH else days[i % 5]
+            names = HOSTILE_PAGE_NAMES if outcome == "install-failed" else []
+            machine = names[i] if i < len(names) else f"PC{serial:05d}"
+            serial += 1
+            if i >= len(names):
+                listed_names.append(machine)
+            reason = DOMINANT if outcome == "install-failed" and i >= len(HOSTILE_PAGE_REASONS) else \
+                HOSTILE_PAGE_REASONS[i % len(HOSTILE_PAGE_REASONS)]
+            record = {"machine": machine, "time": f"{day.isoformat()}T10:{i % 60:02d}:00", "outcome": outcome,
+                      "code": OUTCOMES[outcome], "reason": reason}
+            folder = fleet / machine / "Results"
+            folder.mkdir(parents=True)
+            (folder / f"outcome.{day.strftime('%Y%m%d')}-10{i % 60:02d}00.json").write_text(json.dumps(record))
+            expected_counts[outcome] = expected_counts.get(outcome, 0) + 1
+            key = day.isoformat()
+            if outcome in AT_PATCH:
+                reached[key] = reached.get(key, 0) + 1
+            if outcome in FAILED:
+                failed[key] = failed.get(key, 0) + 1
+    expected_counts["missing"] = 3
+    listed = root / "fleet-expected.txt"
+    listed.write_text("\n".join(listed_names + ["PX00001", "PX00002", "PX00003"]))
+    csv_path, page = root / "fleet.csv", root / "fleet.html"
+    done = subprocess.run([report, "report", str(fleet), str(csv_path), "--expected", str(listed), "--html", str(page)],
+                          capture_output=True, check=False, timeout=120)
+    if done.returncode != 4 or not page.exists():
+        return [f"the page's fleet: exit code {done.returncode}, {done.stdout[-2000:]!r}"]
+    rows = list(csv.reader(io.StringIO(csv_path.read_bytes().decode("utf-8-sig"), newline="")))
+    computed = {}
+    for row in rows[1:]:
+        if row[6] == "yes":
+            computed[row[1]] = computed.get(row[1], 0) + 1
+    if computed != expected_counts:
+        failures.append(f"the report counted {computed}, the fleet holds {expected_counts}")
+    if shutil.which("chromium") is None:
+        return failures + ["Chromium (chromium) is missing: scripts/setup.sh --tests installs it"]
+    screenshot = Path.cwd() / "fleet-report.png"
+    dump, urls = chromium(page, root / "chromium", screenshot)
+    print(f"page: {page.stat().st_size} bytes; screenshot: {screenshot}")
+    dom = Dom()
+    dom.feed(dump)
+    if not dom.elements <= PAGE_ELEMENTS or not dom.attributes <= PAGE_ATTRIBUTES:
+        failures.append(f"elements or attributes the page doesn't make: {dom.elements - PAGE_ELEMENTS}, "
+                        f"{dom.attributes - PAGE_ATTRIBUTES}")
+    text = "".join(dom.text)
+    for hostile in ["<img src=x onerror=alert(1)>", "\"'><b>PC", "PC?txt.exe", "</svg><script>alert(3)</script>",
+                    "</td></tr></table><iframe src=http://x>", "a?b?c?d", "r" * 300]:
+        if hostile not in text:
+            failures.append(f"a hostile name or reason is not shown as text: {hostile[:60]!r}")
+    if HIDDEN.search(text.replace("\n", "")):
+        failures.append("a control, bidi or zero-width character in the page's text")
+    if "r" * 301 in text:
+        failures.append("a 10,000-character reason is shown whole")
+    if urls:
+        failures.append(f"Chromium requested {sorted(set(urls))[:10]} for the page")
+    # The same for a page that does load something, so that this check can fail.
+    control = root / "control.html"
+    control.write_text('<p>x</p><img src="http://127.0.0.1:9/probe.png">')
+    _, control_urls = chromium(control, root / "chromium")
+    if "http://127.0.0.1:9/probe.png" not in control_urls:
+        failures.append(f"the network log shows no request of a page that makes one: {control_urls}")
+    # The counts as the report computed them.
+    outcome_rows = {key: cells for key, cells in dom.rows if key in OUTCOMES or key == "missing"}
+    for outcome, count in expected_counts.items():
+        cells = outcome_rows.get(outcome)
+        code = "-" if outcome == "missing" else str(OUTCOMES[outcome])
+        if cells is None or cells[1] != code or cells[2] != str(computed.get(outcome)):
+            failures.append(f"the page shows {outcome} as {cells}, the report counted {computed.get(outcome)}")
+    at_patch = sum(computed.get(o, 0) for o in AT_PATCH)
+    seen = sum(computed.values()) - computed.get("missing", 0)
+    want = {"at-patch": str(at_patch), "seen": str(seen), "expected": str(len(listed_names) + 3),
+            "expected-at-patch": str(at_patch), "missing": "3", "total": str(sum(computed.values()))}
+    shown = {key: dom.ids.get(key) for key in want}
+    if shown != want:
+        failures.append(f"the headline shows {shown}, the report computed {want}")
+    day_rows = {key: cells for key, cells in dom.rows if key and key[:2] == "20"}
+    for day in days:
+        key = day.isoformat()
+        cells = day_rows.get(key, ["", "0", "", "0"])
+        if (cells[1], cells[3]) != (str(reached.get(key, 0)), str(failed.get(key, 0))):
+            failures.append(f"{key}: the page shows {cells}, the fleet holds {reached.get(key, 0)} reached, "
+                            f"{failed.get(key, 0)} failed")
+    reasons = [cells for key, cells in dom.rows if key is None and len(cells) == 2 and cells[0].isdigit()]
+    dominant = sum(1 for row in rows[1:] if row[6] == "yes" and row[3] == DOMINANT)
+    if not reasons or reasons[0] != [str(dominant), DOMINANT]:
+        failures.append(f"the first reason on the page is {reasons[:1]}, the report's most frequent is "
+                        f"{DOMINANT!r} ({dominant})")
+
+    # Progress: on a terminal a line with the machines and files read, wiped at the end; redirected or in
+    # CI, nothing.
+    environment = {k: v for k, v in os.environ.items() if k != "CI"}
+    command = " ".join(shlex.quote(part) for part in [report, "report", str(fleet), str(root / "p.csv")])
+    on_terminal = subprocess.run(["script", "-qec", command, "/dev/null"], capture_output=True, check=False,
+                                 timeout=120, env=environment, stdin=subprocess.DEVNULL)
+    line = re.search(rb"\rread: (\d+) machines, (\d+) files, \d+ s", on_terminal.stdout)
+    if line is None or not re.search(rb"\r +\r", on_terminal.stdout):
+        failures.append(f"no progress line on a terminal, or not wiped: {on_terminal.stdout[:300]!r}")
+    in_ci = subprocess.run(["script", "-qec", command, "/dev/null"], capture_output=True, check=False, timeout=120,
+                           env={**environment, "CI": "true"}, stdin=subprocess.DEVNULL)
+    redirected = subprocess.run(command, shell=True, capture_output=True, check=False, timeout=120, env=environment)
+    if b"read: " in in_ci.stdout or b"read: " in redirected.stderr + redirected.stdout:
+        failures.append("a progress line in CI or with standard error redirected")
+    return failures
 
 
 def main() -> int:
@@ -204,6 +412,7 @@ def main() -> int:
             failures.append(f"the hostile collection with 60,000 folders in one machine peaked at {peak} KiB, forty "
                             f"normal machines at {peaks['forty normal']} KiB")
         print(f"peak resident memory: {peaks}")
+        failures += check_page(report, root)
     for failure in failures:
         print("FAIL: " + failure)
     return 1 if failures else 0

@@ -1,10 +1,12 @@
 // The companion's reading of a run: real runs of the utility on the fake machine, each log and console
 // it produced read back into one outcome and exit code.
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -15,6 +17,7 @@
 #include "fake/fake_machine.h"
 #include "fake/fleet_sample.h"
 #include "fake/sample_installation.h"
+#include "result/fleet_page.h"
 #include "result/fleet_report.h"
 #include "result/kept_runs.h"
 #include "result/log_reading.h"
@@ -1083,6 +1086,31 @@ bool Lists(const std::wstring& table, const std::wstring& outcome, const std::ws
   return names.find(L" " + machine + L" ") != std::wstring::npos;
 }
 
+// The elements of a page (its text escaped, every '<' in it opens or closes one) that it doesn't make itself.
+std::set<std::string> ForeignElements(const std::string& page) {
+  static const std::set<std::string> kOwn = {
+      "!doctype", "html", "head", "meta", "title", "style", "body", "h1", "h2", "p", "span", "strong", "section", "svg",
+      "text", "rect", "line", "polyline", "table", "tr", "th", "td", "details", "summary", "ul", "li"};
+  std::set<std::string> foreign;
+  for (std::size_t at = page.find('<'); at != std::string::npos; at = page.find('<', at + 1)) {
+    std::size_t end = at + 1 + (page.compare(at + 1, 1, "/") == 0 ? 1 : 0);
+    std::string name;
+    for (; end < page.size() && (std::isalnum(static_cast<unsigned char>(page[end])) != 0 || page[end] == '!'); ++end) {
+      name += static_cast<char>(std::tolower(static_cast<unsigned char>(page[end])));
+    }
+    if (kOwn.count(name) == 0) foreign.insert(name);
+  }
+  return foreign;
+}
+
+// The number a page shows in the element of that id, "" when it shows none.
+std::string PageFigure(const std::string& page, const std::string& id) {
+  const auto at = page.find("id=\"" + id + "\">");
+  if (at == std::string::npos) return "";
+  const auto start = at + id.size() + 6;
+  return page.substr(start, page.find('<', start) - start);
+}
+
 class FleetReportTest : public fake::FakeMachineTest {
  protected:
   // Puts a collected file on the fake machine under the collection folder ("/" between names), written
@@ -1099,11 +1127,13 @@ class FleetReportTest : public fake::FakeMachineTest {
     out_.clear();
     const int code = result::RunReportCommand(kFleet, std::wstring(kFleet) + L"\\PatchUpdateReport.csv", out_, expected);
     csv_ = machine().FileText(std::wstring(kFleet) + L"\\PatchUpdateReport.csv");
+    page_ = machine().FileText(std::wstring(kFleet) + L"\\PatchUpdateReport.html");
     return code;
   }
 
   std::wstring out_;
   std::string csv_;
+  std::string page_;  // written beside the CSV
 };
 
 TEST_F(FleetReportTest, BuildFleetReport_ThousandCollectedMachines_TotalsMatchWhatWasWritten) {
@@ -1112,8 +1142,13 @@ TEST_F(FleetReportTest, BuildFleetReport_ThousandCollectedMachines_TotalsMatchWh
   });
 
   std::size_t rows = 0;
+  result::PageFigures figures;
   std::uint32_t error = 0;
-  const auto totals = result::BuildFleetReport(kFleet, [&rows](const result::ReportRow&) { ++rows; }, error);
+  const auto totals = result::BuildFleetReport(
+      kFleet, [&](const result::ReportRow& row) {
+        ++rows;
+        figures.Add(row);
+      }, error);
 
   ASSERT_TRUE(totals.has_value());
   EXPECT_EQ(rows, 1000u);
@@ -1124,6 +1159,24 @@ TEST_F(FleetReportTest, BuildFleetReport_ThousandCollectedMachines_TotalsMatchWh
     const auto it = totals->machines.find(outcome);
     EXPECT_EQ(it == totals->machines.end() ? 0 : it->second.size(), expected.count(outcome) ? expected.at(outcome) : 0);
   }
+  // The page's table and headline say the same.
+  const std::string page = result::FleetPage(*totals, figures, kFleet);
+  std::size_t atPatch = 0;
+  for (const Outcome outcome : result::kAllOutcomes) {
+    if (outcome == Outcome::kMissing) continue;
+    const std::string name = Name(outcome);
+    const std::size_t count = expected.count(outcome) ? expected.at(outcome) : 0;
+    atPatch += result::AtPatch(outcome) ? count : 0;
+    EXPECT_NE(page.find("<tr data-outcome=\"" + name + "\"><td>" + name + "</td><td class=\"n\">" +
+                        std::to_string(result::ExitCodeOf(outcome)) + "</td><td class=\"n count\">" +
+                        std::to_string(count) + "</td>"),
+              std::string::npos)
+        << name;
+  }
+  EXPECT_EQ(PageFigure(page, "at-patch"), std::to_string(atPatch));
+  EXPECT_EQ(PageFigure(page, "seen"), "1000");
+  EXPECT_EQ(PageFigure(page, "total"), "1000");
+  EXPECT_EQ(page.find("data-outcome=\"missing\""), std::string::npos) << "no list, nothing missed";
   // Machine names come from the folder, the renamed file and the prefixed file alike.
   const auto& applied = totals->machines.at(Outcome::kApplied);
   for (const wchar_t* machine : {L"PC10000", L"PC10013", L"PC10026"}) {
@@ -1381,9 +1434,49 @@ TEST_F(FleetReportTest, RunReportCommand_NoCsvNamed_InTheCurrentFolderNeverInsid
     EXPECT_EQ(machine().outputPaths.empty(), row.csv.empty());
     if (!row.csv.empty()) {
       EXPECT_NE(machine().FileText(row.csv).find("\"PC01\",\"applied\",\"0\""), std::string::npos);
+      // The page beside it, under the CSV's name.
+      EXPECT_EQ(PageFigure(machine().FileText(result::PageBesideCsv(row.csv)), "at-patch"), "1");
+      EXPECT_NE(out_.find(L"Page: " + row.csv.substr(0, row.csv.size() - 3) + L"html"), std::wstring::npos);
     }
     EXPECT_NE(out_.find(row.csv.empty() ? L"name the CSV" : L"CSV: " + row.csv), std::wstring::npos)
         << result::ToUtf8(out_);
+  }
+}
+
+// While it reads, a line on a terminal with what was read so far, wiped at the end; nothing elsewhere.
+TEST_F(FleetReportTest, RunReportCommand_ProgressLine_OnATerminalOnly) {
+  const struct {
+    const char* name;
+    bool terminal;
+    std::wstring page;  // --html
+  } kCases[] = {
+      {"on a terminal: the line, then wiped", true, L""},
+      {"redirected or in CI: nothing", false, L"C:\\Reports\\rollout.html"},
+  };
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.name);
+    fake::ResetMachine();
+    for (const char* name : {"PC01", "PC02"}) {
+      Collect(std::string(name) + "/Results/outcome.20261209-033005.json", fake::fleet::OutcomeLine(name, Outcome::kApplied));
+    }
+    machine().AddFolder(L"C:\\Reports");
+    machine().errorIsTerminal = row.terminal;
+    out_.clear();
+
+    EXPECT_EQ(result::RunReportCommand(kFleet, L"C:\\Reports\\fleet.csv", out_, L"", row.page), result::kReportComplete);
+
+    const std::wstring& shown = machine().errorStream;
+    if (row.terminal) {
+      // Shown at once after the first machine, at most four times a second after it; spaces over it at the end.
+      const std::wstring first = L"\rread: 1 machines, 1 files, 0 s";
+      EXPECT_EQ(shown.rfind(first, 0), 0u) << result::ToUtf8(shown);
+      EXPECT_TRUE(shown.ends_with(L"\r" + std::wstring(first.size() - 1, L' ') + L"\r")) << result::ToUtf8(shown);
+    } else {
+      EXPECT_EQ(shown, L"");
+    }
+    const std::wstring page = row.page.empty() ? L"C:\\Reports\\fleet.html" : row.page;
+    EXPECT_EQ(PageFigure(machine().FileText(page), "at-patch"), "2");
+    EXPECT_NE(out_.find(L"Page: " + page), std::wstring::npos) << result::ToUtf8(out_);
   }
 }
 
@@ -1393,6 +1486,8 @@ TEST_F(FleetReportTest, RunReportCommand_HostileNamesAndFields_TextInTheCsvNothi
     std::string machine;  // the folder's name, as a collection tool created it
     std::string reason;   // what the machine's outcome file says
     std::string listed = "";  // how the console lists the machine, when checked
+    std::string pageName = "";    // how the page lists it, when checked
+    std::string pageReason = "";  // how the page gives the reason, when checked
   } kCases[] = {
       {"formula", "=HYPERLINK(\"http://x\")", "=1+1"},
       {"at-sign function", "@SUM(A1)", "@SUM(A1:A9)"},
@@ -1404,7 +1499,15 @@ TEST_F(FleetReportTest, RunReportCommand_HostileNamesAndFields_TextInTheCsvNothi
       {"formulas after ',' and quotes and spaces before them", "PC01,=2+3", "a, =1+1,\"=2+2\",\t=3"},
       {"full-width and small formula characters", "\xef\xbc\x9d" "1+2", "x;\xef\xbc\x8b" "1;\xef\xb9\xa6" "2;\xef\xbc\xa0" "3"},
       {"bidi override, zero-width space, line and paragraph separators", "PC\xe2\x80\xaetxt.exe",
-       "a\xe2\x80\x8b" "b\xe2\x80\xa8" "c\xe2\x80\xa9" "d\xe2\x81\xa6" "e", "PC?txt.exe"},
+       "a\xe2\x80\x8b" "b\xe2\x80\xa8" "c\xe2\x80\xa9" "d\xe2\x81\xa6" "e", "PC?txt.exe", "<li>PC?txt.exe</li>",
+       ">a?b?c?d?e</td>"},
+      {"an element with a handler in the name, the chart's end and a script in the reason",
+       "<img src=x onerror=alert(1)>", "</svg><script>alert(2)</script>", "",
+       "<li>&quot;&lt;img src=x onerror=alert(1)&gt;&quot;</li>", ">&lt;/svg&gt;&lt;script&gt;alert(2)&lt;/script&gt;</td>"},
+      {"quotes closing an attribute, then a tag", "\"'><", "\"'><b>x", "", "<li>&quot;&quot;&quot;&#39;&gt;&lt;&quot;</li>",
+       ">&quot;&#39;&gt;&lt;b&gt;x</td>"},
+      {"a 10,000-character name and reason", std::string(10000, 'N'), std::string(10000, 'r'), "",
+       "<li>" + std::string(120, 'N') + "...</li>", ">" + std::string(300, 'r') + "</td>"},
       {"a spaced name is one machine on the console", "PC0007 PC0142 PC0150", "x", "\"PC0007 PC0142 PC0150\""},
       {"variation selectors and a Mongolian one, invisible", "PC\xef\xb8\x8f" "01\xe1\xa0\x8b", "a\xf3\xa0\x84\x80" "b",
        "PC?01?"},
@@ -1437,7 +1540,12 @@ TEST_F(FleetReportTest, RunReportCommand_HostileNamesAndFields_TextInTheCsvNothi
       field.clear();
     }
     EXPECT_EQ(CsvRows(csv_).at(0).size(), 8u);
-    for (const std::wstring& text : {csv, out_}) {
+    // On the page the names and reasons are text: no element comes from them, and a name is a line long.
+    EXPECT_EQ(ForeignElements(page_), std::set<std::string>{});
+    EXPECT_NE(page_.find(row.pageName), std::string::npos) << row.pageName;
+    EXPECT_NE(page_.find(row.pageReason), std::string::npos) << row.pageReason;
+    EXPECT_LT(page_.size(), 16'000u);
+    for (const std::wstring& text : {csv, out_, result::FromUtf8(page_)}) {
       for (const wchar_t c : text) {
         const bool hidden = (c < 0x20 && c != L'\n' && c != L'\r') || (c >= 0x7F && c < 0xA0) ||
                             (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) ||
@@ -1541,6 +1649,11 @@ TEST_F(FleetReportTest, RunReportCommand_ExpectedList_MissingAndUnexpectedEachCo
           << csv_;
     }
     EXPECT_NE(out_.find(L"\nmissing             -     " + std::to_wstring(row.missing.size()) + L"\n"), std::wstring::npos);
+    // The page's headline: the listed machines at the patch, those missing and those not on the list.
+    EXPECT_EQ(PageFigure(page_, "at-patch"), std::to_string(row.reported.size()));
+    EXPECT_EQ(PageFigure(page_, "expected-at-patch"), std::to_string(row.reported.size() - row.unexpected.size()));
+    EXPECT_EQ(PageFigure(page_, "missing"), std::to_string(row.missing.size()));
+    EXPECT_EQ(PageFigure(page_, "unexpected"), std::to_string(row.unexpected.size()));
     for (const auto& name : row.unexpected) EXPECT_TRUE(Lists(out_, L"not expected", result::FromUtf8(name)));
     EXPECT_NE(out_.find(L"not on the expected list: " + std::to_wstring(row.unexpected.size()) + L" "), std::wstring::npos);
     if (row.unexpected.empty()) {
