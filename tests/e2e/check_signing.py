@@ -25,6 +25,8 @@ sys.path.insert(0, str(HERE))
 import check_exe  # noqa: E402
 import harness  # noqa: E402
 import run_scenario  # noqa: E402
+import wine_prefix  # noqa: E402
+from scenario import find  # noqa: E402
 
 PASSWORD = "throwaway-test-password"
 
@@ -80,8 +82,8 @@ def main() -> int:
         # In a folder of its own: the same scenario may be running beside it with the unsigned exe.
         build_dir = args.build_dir.resolve()
         where = harness.Locations(helpers=build_dir / "helpers", runs=temp / "runs", utility=signed,
-                                  template=harness.template_path(harness.templates_folder(args.templates), "win64"))
-        scenario = harness.find(run_scenario.all_scenarios(), args.scenario)
+                                  template=wine_prefix.template_path(wine_prefix.templates_folder(args.templates), "win64"))
+        scenario = find(run_scenario.all_scenarios(), args.scenario)
         outcome = run_scenario.run_once_more_on_machinery_failure(scenario, where, False, None, print,
                                                                   lambda reason: None)
         harness.report(scenario, outcome)

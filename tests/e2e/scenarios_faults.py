@@ -9,7 +9,7 @@ that can't be replaced keeps its old content.
 import installation as inst
 from installation import (DESCRIPTOR, DESCRIPTOR_READ, INSTALLER_COMMAND_LINE, OLD_RECORD, PATCH_INFO, VALIDATED,
                           installer)
-from harness import DEFAULT_PATCH_DIR, Expect, InstallerCall, ProductExe, ProductVersionAfter, Scenario
+from scenario import DEFAULT_PATCH_DIR, Expect, InstallerCall, ProductExe, ProductVersionAfter, Scenario
 from texts import (CONSOLE_COMPLETED, CONSOLE_INSTALLING, CONSOLE_UPDATE_FAILED, CONSOLE_UPDATE_MISMATCH,
                    CONSOLE_VALIDATION_IN_PROGRESS, CONSOLE_WAIT_TO_CLOSE, LOG_FILE_NAME, LOG_INSTALL_CANCELLED,
                    LOG_INSTALL_COMPLETED, LOG_INSTALL_MISMATCH, LOG_INSTALL_NOT_COMPLETED, LOG_RECORD_EXISTS,

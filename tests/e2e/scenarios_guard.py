@@ -1,7 +1,7 @@
 """Running-application guard: the product or Excel running stops the run before anything else."""
 
 import installation as inst
-from harness import DEFAULT_PATCH_DIR, Expect, Scenario
+from scenario import DEFAULT_PATCH_DIR, Expect, Scenario
 from texts import (CONSOLE_GUARD_BLOCKED, CONSOLE_VALIDATION_IN_PROGRESS, LOG_DESCRIPTOR_NOT_FOUND, LOG_FILE_NAME,
                    LOG_MODE_1, LOG_THREE_COMPLETED, LOG_TWO_COMPLETED, LOG_VERSION_COMPLETED, log_entries)
 
