@@ -11,7 +11,6 @@ played once more.
   tools/demo.py --build-dir BUILD/tests/e2e [--templates TDIR] --utility BUILD/PatchUpdate.exe [--keep]
 """
 
-import argparse
 import dataclasses
 import shutil
 import sys
@@ -221,10 +220,7 @@ def play(show: Show, where: harness.Locations, keep: bool, progress: Progress) -
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--build-dir", type=Path, required=True)
-    parser.add_argument("--templates", type=Path, help="folder of the template prefixes (default: the cache)")
-    parser.add_argument("--utility", type=Path, required=True)
+    parser = harness.command_line_parser(__doc__)
     parser.add_argument("--keep", action="store_true", help="keep the throwaway prefixes and print where they are")
     args = parser.parse_args()
     build_dir = args.build_dir.resolve()

@@ -15,7 +15,6 @@ Exit code 1 only when something is clearly wrong: a run that doesn't end as expe
 --max-ratio, or an import of a DLL that Windows doesn't ship (a MinGW runtime left dynamic).
 """
 
-import argparse
 import os
 import platform
 import re
@@ -81,10 +80,7 @@ def run_empty(prefix: wine_prefix.Prefix, empty: Path, cwd: Path) -> tuple[int, 
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--build-dir", type=Path, required=True, help="the e2e build folder")
-    parser.add_argument("--templates", type=Path, help="folder of the template prefixes (default: the cache)")
-    parser.add_argument("--utility", type=Path, required=True)
+    parser = harness.command_line_parser(__doc__)
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     parser.add_argument("--repetitions", type=int, default=5)
     parser.add_argument("--max-ratio", type=float, default=20.0)

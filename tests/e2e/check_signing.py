@@ -10,7 +10,6 @@ still carries its version resource and manifest; and it runs a whole end-to-end 
 run_patch_applied) under Wine. Exit code 0 when all of that holds.
 """
 
-import argparse
 import os
 import shutil
 import subprocess
@@ -50,10 +49,7 @@ def verify(exe: Path, cert: Path) -> subprocess.CompletedProcess:
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--build-dir", type=Path, required=True, help="the e2e build folder")
-    parser.add_argument("--templates", type=Path, help="folder of the template prefixes (default: the cache)")
-    parser.add_argument("--utility", type=Path, required=True)
+    parser = harness.command_line_parser(__doc__)
     parser.add_argument("--scenario", default="run_patch_applied")
     args = parser.parse_args()
 

@@ -12,6 +12,7 @@ Python 3 standard library only.
 
 from __future__ import annotations
 
+import argparse
 import dataclasses
 import datetime
 import fcntl
@@ -516,3 +517,13 @@ def report(s: Scenario, outcome: Outcome, out=sys.stdout) -> None:
         print("  - " + failure.replace("\n", "\n    "), file=out)
     if outcome.failures and outcome.stderr.strip():
         print("  wine stderr:\n    " + outcome.stderr.strip().replace("\n", "\n    "), file=out)
+
+
+def command_line_parser(description: str) -> argparse.ArgumentParser:
+    """The arguments of every program that runs the utility under Wine: the e2e build folder (helper
+    programs), the template prefixes' folder and the PatchUpdate.exe to run."""
+    parser = argparse.ArgumentParser(description=description, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build-dir", type=Path, required=True, help="the e2e build folder")
+    parser.add_argument("--templates", type=Path, help="folder of the template prefixes (default: the cache)")
+    parser.add_argument("--utility", type=Path, required=True)
+    return parser
