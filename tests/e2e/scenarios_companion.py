@@ -120,7 +120,12 @@ def long_pending_renames(total: int = 4 << 20) -> bytes:
 COLLECTED = r"C:\Collected"
 REPORT_LOG = log_file_bytes(log_entries(*inst.VALIDATED, *inst.DESCRIPTOR_READ, LOG_INSTALL_COMPLETED),
                             "Wednesday 03:30, December 09, 2026")
-REPORT_FILES = "CSV: C:\\Collected\\PatchUpdateReport.csv\nPage: C:\\Collected\\PatchUpdateReport.html\n"
+# PC01 left its log, PC02 its outcome file.
+COLLECTION = {COLLECTED + r"\PC01\Log_VDT_14_PatchUpdate.txt": REPORT_LOG,
+              COLLECTED + r"\PC02\Results\outcome.20261209-033005.json":
+                  b'{"machine": "PC02", "outcome": "applied", "code": 0}\r\n'}
+REPORT_CSV = COLLECTED + r"\PatchUpdateReport.csv"
+REPORT_FILES = f"CSV: {REPORT_CSV}\nPage: {REPORT_CSV[:-4]}.html\n"
 REPORT_TABLE = (report_table({"applied": 2, "unreadable": 1}, "3 machines, 2 files")
                 + "not read: 3 folders or files (rows in the CSV); the report is incomplete\n\n"
                 "applied (2): PC01 PC02\n\nunreadable (1): PC03\n\n" + REPORT_FILES)
@@ -209,23 +214,18 @@ SCENARIOS = [
         name="companion_report_link_loops",
         description="PatchUpdateResult.exe report over a collection with link loops: nothing followed, each "
                     "machine once, the links said, exit 3 (incomplete)",
-        files={COLLECTED + r"\PC01\Log_VDT_14_PatchUpdate.txt": REPORT_LOG,
-               COLLECTED + r"\PC02\Results\outcome.20261209-033005.json":
-                   b'{"machine": "PC02", "outcome": "applied", "code": 0}\r\n'},
+        files=COLLECTION,
         links={COLLECTED + r"\PC01\loop": COLLECTED, COLLECTED + r"\PC02\Results\back": COLLECTED + r"\PC01",
                COLLECTED + r"\PC03": COLLECTED},
-        companion=Companion("", 3, "", args=("report", COLLECTED, COLLECTED + r"\PatchUpdateReport.csv")),
+        companion=Companion("", 3, "", args=("report", COLLECTED, REPORT_CSV)),
         expect=Expect(console=REPORT_TABLE, log=None, min_seconds=0, installer_calls=None)),
     Scenario(
         name="companion_report_expected",
         description="PatchUpdateResult.exe report --expected LIST: the listed machine with no run is missing, "
                     "the unlisted one that ran is said once, exit 4",
-        files={COLLECTED + r"\PC01\Log_VDT_14_PatchUpdate.txt": REPORT_LOG,
-               COLLECTED + r"\PC02\Results\outcome.20261209-033005.json":
-                   b'{"machine": "PC02", "outcome": "applied", "code": 0}\r\n',
+        files={**COLLECTION,
                FLEET_LIST: b"\xef\xbb\xbfDevice name,OS\r\npc01.corp.example.com,Windows\r\nPC04,Windows\r\n"},
-        companion=Companion("", 4, "", args=("report", "--expected", FLEET_LIST, COLLECTED,
-                                                   COLLECTED + r"\PatchUpdateReport.csv")),
+        companion=Companion("", 4, "", args=("report", "--expected", FLEET_LIST, COLLECTED, REPORT_CSV)),
         expect=Expect(console=EXPECTED_TABLE, log=None, min_seconds=0, installer_calls=None)),
 ]
 
