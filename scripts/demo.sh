@@ -39,7 +39,7 @@ step "build done"
 
 # The demo waits for the templates itself (or makes one the background maker could not).
 status=0
-python3 tests/e2e/demo.py --build-dir build/windows/tests/e2e --utility build/windows/PatchUpdate.exe "$@" || status=$?
+python3 tools/demo.py --build-dir build/windows/tests/e2e --utility build/windows/PatchUpdate.exe "$@" || status=$?
 wait "$maker" || true
 trap - EXIT
 exit "$status"

@@ -13,6 +13,7 @@ packages=(
   wine wine64 wine32:i386
   clang clang-tidy cppcheck libclang-rt-14-dev
   osslsigncode openssl qemu-user-static ccache shellcheck pyflakes3
+  python3-fusepy fuse3  # tools/slow_share_bench.py: the collection behind a read-only FUSE mirror
 )
 # With --tests (scripts/test.sh), what only the tests need: the report's CSV opened in LibreOffice Calc
 # (headless, no GUI) to prove no cell becomes a formula, and its page rendered in headless Chromium to

@@ -23,7 +23,7 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
-from check_exe import PeFile  # noqa: E402
+from pe_image import PeFile  # noqa: E402
 
 BUILT = ("PatchUpdate.exe", "PatchUpdate.exe.debug")
 # Deliberately unlike each other: another length shifts anything that embeds the path.

@@ -10,7 +10,6 @@ still carries its version resource and manifest; and it runs a whole end-to-end 
 run_patch_applied) under Wine. Exit code 0 when all of that holds.
 """
 
-import argparse
 import os
 import shutil
 import subprocess
@@ -25,6 +24,8 @@ sys.path.insert(0, str(HERE))
 import check_exe  # noqa: E402
 import harness  # noqa: E402
 import run_scenario  # noqa: E402
+import wine_prefix  # noqa: E402
+from scenario import find  # noqa: E402
 
 PASSWORD = "throwaway-test-password"
 
@@ -48,10 +49,7 @@ def verify(exe: Path, cert: Path) -> subprocess.CompletedProcess:
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--build-dir", type=Path, required=True, help="the e2e build folder")
-    parser.add_argument("--templates", type=Path, help="folder of the template prefixes (default: the cache)")
-    parser.add_argument("--utility", type=Path, required=True)
+    parser = harness.command_line_parser(__doc__)
     parser.add_argument("--scenario", default="run_patch_applied")
     args = parser.parse_args()
 
@@ -80,8 +78,8 @@ def main() -> int:
         # In a folder of its own: the same scenario may be running beside it with the unsigned exe.
         build_dir = args.build_dir.resolve()
         where = harness.Locations(helpers=build_dir / "helpers", runs=temp / "runs", utility=signed,
-                                  template=harness.template_path(harness.templates_folder(args.templates), "win64"))
-        scenario = harness.find(run_scenario.all_scenarios(), args.scenario)
+                                  template=wine_prefix.template_path(wine_prefix.templates_folder(args.templates), "win64"))
+        scenario = find(run_scenario.all_scenarios(), args.scenario)
         outcome = run_scenario.run_once_more_on_machinery_failure(scenario, where, False, None, print,
                                                                   lambda reason: None)
         harness.report(scenario, outcome)

@@ -1,7 +1,7 @@
 """The product installation and the patch package most scenarios start from, and the keys and paths to
 vary them."""
 
-from harness import DEFAULT_PATCH_DIR, DESCRIPTOR_NAME, InstallerStandIn, ProductExe
+from scenario import DEFAULT_PATCH_DIR, DESCRIPTOR_NAME, InstallerStandIn, ProductExe
 from texts import (LOG_DESCRIPTOR_READ_COMPLETED, LOG_DESCRIPTOR_VALUES_FOUND, LOG_MODE_1, LOG_THREE_COMPLETED,
                    LOG_TWO_COMPLETED, LOG_VERSION_COMPLETED)
 

@@ -44,7 +44,9 @@ sys.path.insert(0, str(HERE))
 
 import harness  # noqa: E402
 import windows32  # noqa: E402
+import wine_prefix  # noqa: E402
 from progress import Progress  # noqa: E402
+from scenario import UTILITY_NAME, check_names, find  # noqa: E402
 from shared_prefix import SharedPrefix  # noqa: E402
 from watchdog import MachineryFailure  # noqa: E402
 
@@ -56,9 +58,9 @@ def all_scenarios(arch: str = "win64") -> list:
     scenarios = []
     for module_file in sorted(HERE.glob("scenarios_*.py")):
         scenarios += importlib.import_module(module_file.stem).SCENARIOS
-    harness.check_names(scenarios)
+    check_names(scenarios)
     if arch == "win32":
-        scenarios = [windows32.on_32bit_windows(harness.find(scenarios, name)) for name in windows32.NAMES]
+        scenarios = [windows32.on_32bit_windows(find(scenarios, name)) for name in windows32.NAMES]
     return scenarios
 
 
@@ -116,9 +118,9 @@ def make_templates(templates: Path, arches: list[str], retries: Retries, progres
     failed = []
 
     def make(arch: str) -> None:
-        template = harness.template_path(templates, arch)
+        template = wine_prefix.template_path(templates, arch)
         try:
-            seconds = harness.make_template(template, arch, say=progress.say,
+            seconds = wine_prefix.make_template(template, arch, say=progress.say,
                                             on_retry=lambda reason: retries.add(f"e2e.wine_prefix_template_{arch}",
                                                                                 reason))
             progress.say(f"template prefix {template}: " + (f"made in {seconds:.1f} s" if seconds else "up to date"))
@@ -137,7 +139,7 @@ def make_templates(templates: Path, arches: list[str], retries: Retries, progres
 def check_machinery(where: harness.Locations, progress: Progress) -> int:
     """A hang the watchdog must end, within WATCHDOG_BOUND_SECONDS, on both tries; a failure on purpose
     that must fail at once."""
-    base = harness.find(all_scenarios(), "run_patch_applied")
+    base = find(all_scenarios(), "run_patch_applied")
     problems = []
 
     hang = dataclasses.replace(base, name="machinery_check_hang",
@@ -164,7 +166,7 @@ def check_machinery(where: harness.Locations, progress: Progress) -> int:
             problems.append(f"try {i} took {seconds:.0f} s: the watchdog was late")
 
     # A utility that does nothing: the empty helper program in its place.
-    broken = where.runs / "machinery_check_utility" / harness.UTILITY_NAME
+    broken = where.runs / "machinery_check_utility" / UTILITY_NAME
     broken.parent.mkdir(parents=True, exist_ok=True)
     shutil.copy2(where.helpers / "empty.exe", broken)
     failing = dataclasses.replace(base, name="machinery_check_failure",
@@ -187,7 +189,7 @@ def check_machinery(where: harness.Locations, progress: Progress) -> int:
 def abandon(signum, frame) -> None:
     """Told to stop: the Wine processes of the prefixes started here go too, and no half-made template
     stays. (In a shared prefix started elsewhere, the next scenario ends what this one left.)"""
-    harness.abandon()
+    wine_prefix.abandon()
     os._exit(128 + signum)
 
 
@@ -196,7 +198,7 @@ def main() -> int:
     parser.add_argument("--list", action="store_true", help="print the scenario names, one a line")
     parser.add_argument("--build-dir", type=Path)
     parser.add_argument("--templates", type=Path, help="folder of the template prefixes (default: the cache)")
-    parser.add_argument("--arch", choices=sorted(harness.ARCHES) + ["all"], default="win64",
+    parser.add_argument("--arch", choices=sorted(wine_prefix.ARCHES) + ["all"], default="win64",
                         help="the prefix's Windows (all: with --make-template, both)")
     parser.add_argument("--make-template", action="store_true", help="make the template Wine prefix")
     parser.add_argument("--utility", type=Path, help="the PatchUpdate.exe to test")
@@ -211,11 +213,11 @@ def main() -> int:
     progress = Progress()
     signal.signal(signal.SIGTERM, abandon)
     signal.signal(signal.SIGINT, abandon)
-    templates = harness.templates_folder(args.templates)
+    templates = wine_prefix.templates_folder(args.templates)
     retries_file = args.retries_file or (args.build_dir.resolve() / "machinery_retries.txt" if args.build_dir else None)
     retries = Retries(retries_file)
     if args.make_template:
-        arches = [args.arch] if args.arch != "all" else ["win64"] + (["win32"] if harness.runs_32bit() else [])
+        arches = [args.arch] if args.arch != "all" else ["win64"] + (["win32"] if wine_prefix.runs_32bit() else [])
         return make_templates(templates, arches, retries, progress)
     if args.arch == "all":
         parser.error("--arch all goes with --make-template only")
@@ -230,13 +232,13 @@ def main() -> int:
     if args.end_shared:
         if args.shared is None:
             parser.error("--end-shared needs --shared")
-        with SharedPrefix(args.shared.resolve(), harness.template_path(templates, args.arch), args.arch) as shared:
+        with SharedPrefix(args.shared.resolve(), wine_prefix.template_path(templates, args.arch), args.arch) as shared:
             shared.end(keep=args.keep)
         return 0
     if args.utility is None or not (args.names or args.check_machinery):
         parser.error("--utility and at least one scenario name (or --check-machinery) are required")
 
-    where = harness.Locations(helpers=build_dir / "helpers", template=harness.template_path(templates, args.arch),
+    where = harness.Locations(helpers=build_dir / "helpers", template=wine_prefix.template_path(templates, args.arch),
                               runs=build_dir / "runs" / args.arch, utility=args.utility.resolve(), arch=args.arch)
     missing = [str(p) for p in (where.utility, where.helpers / "sleeper.exe", where.helpers / "installer_standin.exe")
                if not p.is_file()]
@@ -247,7 +249,7 @@ def main() -> int:
         return check_machinery(where, progress)
     failed = 0
     for name in args.names:
-        scenario = harness.find(scenarios, name)
+        scenario = find(scenarios, name)
         started = time.monotonic()
         outcome = run_once_more_on_machinery_failure(
             scenario, where, args.keep, args.shared.resolve() if args.shared else None, progress.say,

@@ -12,12 +12,12 @@ import scenarios_faults
 import scenarios_guard
 import scenarios_install
 import scenarios_run
-from harness import (RESULTS_DIR, SECOND_RUN_ENDED, STAMP_MARK, Companion, Expect, OtherRun, ProductExe,
-                     ProductVersionAfter, RegValue, Scenario, find, log_file_bytes)
+from scenario import (RESULTS_DIR, SECOND_RUN_ENDED, STAMP_MARK, Companion, Expect, OtherRun, ProductExe,
+                      ProductVersionAfter, RegValue, Scenario, find)
 from texts import (COMPANION_BELOW, COMPANION_DECIDED_BY_RECORD, COMPANION_REFUSED_LINK, COMPANION_RESTART_COMPLETES,
                    COMPANION_RUN_IN_PROGRESS, CONSOLE_COMPLETED, CONSOLE_GUARD_BLOCKED, LOG_ALREADY_APPLIED,
                    LOG_ALREADY_APPLIED_STATUS, LOG_DESCRIPTOR_NOT_FOUND, LOG_INSTALL_COMPLETED, LOG_INSTALL_MISMATCH,
-                   LOG_NOT_APPLICABLE, NEWEST_LOG, log_entries)
+                   LOG_NOT_APPLICABLE, NEWEST_LOG, log_entries, log_file_bytes, report_table)
 
 BASES = scenarios_run.SCENARIOS + scenarios_install.SCENARIOS + scenarios_guard.SCENARIOS + scenarios_faults.SCENARIOS
 FROM_CONSOLE = " (no log from this run; read from its console)"
@@ -120,62 +120,23 @@ def long_pending_renames(total: int = 4 << 20) -> bytes:
 COLLECTED = r"C:\Collected"
 REPORT_LOG = log_file_bytes(log_entries(*inst.VALIDATED, *inst.DESCRIPTOR_READ, LOG_INSTALL_COMPLETED),
                             "Wednesday 03:30, December 09, 2026")
-REPORT_TABLE = (
-    "Outcome             Code  Machines\n"
-    "applied             0     2\n"
-    "already-applied     0     0\n"
-    "later-version       0     0\n"
-    "restart-pending     3010  0\n"
-    "blocked             1618  0\n"
-    "run-in-progress     1618  0\n"
-    "install-failed      1603  0\n"
-    "stale-record        1603  0\n"
-    "product-incomplete  1603  0\n"
-    "broken-package      1620  0\n"
-    "not-applicable      1642  0\n"
-    "no-log              1622  0\n"
-    "unreadable          1622  1\n"
-    "total                     3 machines, 2 files\n"
-    "not read: 3 folders or files (rows in the CSV); the report is incomplete\n"
-    "\n"
-    "applied (2): PC01 PC02\n"
-    "\n"
-    "unreadable (1): PC03\n"
-    "\n"
-    "CSV: C:\\Collected\\PatchUpdateReport.csv\n"
-    "Page: C:\\Collected\\PatchUpdateReport.html\n")
+# PC01 left its log, PC02 its outcome file.
+COLLECTION = {COLLECTED + r"\PC01\Log_VDT_14_PatchUpdate.txt": REPORT_LOG,
+              COLLECTED + r"\PC02\Results\outcome.20261209-033005.json":
+                  b'{"machine": "PC02", "outcome": "applied", "code": 0}\r\n'}
+REPORT_CSV = COLLECTED + r"\PatchUpdateReport.csv"
+REPORT_FILES = f"CSV: {REPORT_CSV}\nPage: {REPORT_CSV[:-4]}.html\n"
+REPORT_TABLE = (report_table({"applied": 2, "unreadable": 1}, "3 machines, 2 files")
+                + "not read: 3 folders or files (rows in the CSV); the report is incomplete\n\n"
+                "applied (2): PC01 PC02\n\nunreadable (1): PC03\n\n" + REPORT_FILES)
 
 # The same report held against an administrator's list: an Intune-style export naming PC01 by its host
 # name and PC04, which never ran; PC02 ran without being listed.
 FLEET_LIST = r"C:\fleet.csv"
-EXPECTED_TABLE = (
-    "Expected: 2 machines listed in C:\\fleet.csv (column \"Device name\")\n"
-    "Outcome             Code  Machines\n"
-    "applied             0     2\n"
-    "already-applied     0     0\n"
-    "later-version       0     0\n"
-    "restart-pending     3010  0\n"
-    "blocked             1618  0\n"
-    "run-in-progress     1618  0\n"
-    "install-failed      1603  0\n"
-    "stale-record        1603  0\n"
-    "product-incomplete  1603  0\n"
-    "broken-package      1620  0\n"
-    "not-applicable      1642  0\n"
-    "no-log              1622  0\n"
-    "unreadable          1622  0\n"
-    "missing             -     1\n"
-    "total                     3 machines, 2 files\n"
-    "not on the expected list: 1 of the machines above\n"
-    "\n"
-    "applied (2): PC01 PC02\n"
-    "\n"
-    "missing (1): PC04\n"
-    "\n"
-    "not expected (1): PC02\n"
-    "\n"
-    "CSV: C:\\Collected\\PatchUpdateReport.csv\n"
-    "Page: C:\\Collected\\PatchUpdateReport.html\n")
+EXPECTED_TABLE = ("Expected: 2 machines listed in C:\\fleet.csv (column \"Device name\")\n"
+                  + report_table({"applied": 2, "missing": 1}, "3 machines, 2 files")
+                  + "not on the expected list: 1 of the machines above\n\n"
+                  "applied (2): PC01 PC02\n\nmissing (1): PC04\n\nnot expected (1): PC02\n\n" + REPORT_FILES)
 
 SCENARIOS = [
     again("run_patch_applied", Companion("applied", 0, LOG_INSTALL_COMPLETED)),
@@ -253,23 +214,18 @@ SCENARIOS = [
         name="companion_report_link_loops",
         description="PatchUpdateResult.exe report over a collection with link loops: nothing followed, each "
                     "machine once, the links said, exit 3 (incomplete)",
-        files={COLLECTED + r"\PC01\Log_VDT_14_PatchUpdate.txt": REPORT_LOG,
-               COLLECTED + r"\PC02\Results\outcome.20261209-033005.json":
-                   b'{"machine": "PC02", "outcome": "applied", "code": 0}\r\n'},
+        files=COLLECTION,
         links={COLLECTED + r"\PC01\loop": COLLECTED, COLLECTED + r"\PC02\Results\back": COLLECTED + r"\PC01",
                COLLECTED + r"\PC03": COLLECTED},
-        companion=Companion("", 3, "", args=("report", COLLECTED, COLLECTED + r"\PatchUpdateReport.csv")),
+        companion=Companion("", 3, "", args=("report", COLLECTED, REPORT_CSV)),
         expect=Expect(console=REPORT_TABLE, log=None, min_seconds=0, installer_calls=None)),
     Scenario(
         name="companion_report_expected",
         description="PatchUpdateResult.exe report --expected LIST: the listed machine with no run is missing, "
                     "the unlisted one that ran is said once, exit 4",
-        files={COLLECTED + r"\PC01\Log_VDT_14_PatchUpdate.txt": REPORT_LOG,
-               COLLECTED + r"\PC02\Results\outcome.20261209-033005.json":
-                   b'{"machine": "PC02", "outcome": "applied", "code": 0}\r\n',
+        files={**COLLECTION,
                FLEET_LIST: b"\xef\xbb\xbfDevice name,OS\r\npc01.corp.example.com,Windows\r\nPC04,Windows\r\n"},
-        companion=Companion("", 4, "", args=("report", "--expected", FLEET_LIST, COLLECTED,
-                                                   COLLECTED + r"\PatchUpdateReport.csv")),
+        companion=Companion("", 4, "", args=("report", "--expected", FLEET_LIST, COLLECTED, REPORT_CSV)),
         expect=Expect(console=EXPECTED_TABLE, log=None, min_seconds=0, installer_calls=None)),
 ]
 

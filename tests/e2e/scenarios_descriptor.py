@@ -6,8 +6,8 @@ only the validation line on the console, no installer started and the 7 s pause.
 """
 
 import installation as inst
-from harness import (DEFAULT_PATCH_DIR, DESCRIPTOR_NAME, Expect, InstallerCall, ProductExe, ProductVersionAfter,
-                     Scenario)
+from scenario import (DEFAULT_PATCH_DIR, DESCRIPTOR_NAME, Expect, InstallerCall, ProductExe, ProductVersionAfter,
+                      Scenario)
 from installation import DESCRIPTOR, DESCRIPTOR_PATH, INSTALLER, INSTALLER_COMMAND_LINE, PATCH_INFO, VALIDATED
 from texts import (CONSOLE_ALREADY_APPLIED, CONSOLE_COMPLETED, CONSOLE_INSTALLING, CONSOLE_VALIDATION_IN_PROGRESS,
                    CONSOLE_WAIT_TO_CLOSE, LOG_ALREADY_APPLIED, LOG_DESCRIPTOR_INSTALLER_MISSING,

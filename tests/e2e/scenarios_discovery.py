@@ -5,7 +5,7 @@ beside the utility, so each run ends with the missing-descriptor entry and the 7
 """
 
 import installation as inst
-from harness import Expect, Scenario
+from scenario import Expect, Scenario
 from texts import (CONSOLE_LEVEL_TWO_EMPTY, CONSOLE_NOT_INSTALLED, CONSOLE_VALIDATION_IN_PROGRESS,
                    LOG_DESCRIPTOR_NOT_FOUND, LOG_FALLBACK_COMPLETED_KEY_MISSING,
                    LOG_FALLBACK_COMPLETED_VALUE_MISSING, LOG_FALLBACK_OPEN_FAILED, LOG_FALLBACK_QUERY_FAILED,

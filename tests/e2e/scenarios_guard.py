@@ -1,9 +1,11 @@
 """Running-application guard: the product or Excel running stops the run before anything else."""
 
+from typing import Sequence
+
 import installation as inst
-from harness import DEFAULT_PATCH_DIR, Expect, Scenario
+from scenario import DEFAULT_PATCH_DIR, Expect, Scenario
 from texts import (CONSOLE_GUARD_BLOCKED, CONSOLE_VALIDATION_IN_PROGRESS, LOG_DESCRIPTOR_NOT_FOUND, LOG_FILE_NAME,
-                   LOG_MODE_1, LOG_THREE_COMPLETED, LOG_TWO_COMPLETED, LOG_VERSION_COMPLETED, log_entries)
+                   log_entries)
 
 # Blocked: the guard's message, with its single line feed, is the whole log text.
 BLOCKED = Expect(console=CONSOLE_GUARD_BLOCKED, log=CONSOLE_GUARD_BLOCKED, min_seconds=7)
@@ -11,31 +13,25 @@ BLOCKED = Expect(console=CONSOLE_GUARD_BLOCKED, log=CONSOLE_GUARD_BLOCKED, min_s
 # Not blocked, installed product, no descriptor: validation's entries, then the missing descriptor.
 NOT_BLOCKED = Expect(
     console=CONSOLE_VALIDATION_IN_PROGRESS,
-    log=log_entries(LOG_MODE_1, LOG_VERSION_COMPLETED, LOG_THREE_COMPLETED, LOG_TWO_COMPLETED,
-                    LOG_DESCRIPTOR_NOT_FOUND),
+    log=log_entries(*inst.VALIDATED, LOG_DESCRIPTOR_NOT_FOUND),
     min_seconds=7)
 
+
+
+def guard(name: str, description: str, expect: Expect, running: Sequence[str] = (), files: dict = None) -> Scenario:
+    """The installed product, with these processes running and `files` beside it."""
+    return Scenario(name=name, description=description, registry=inst.wow_registry(),
+                    files={**inst.product_files(), **(files or {})}, running=running, expect=expect)
+
+
 SCENARIOS = [
-    Scenario(
-        name="guard_vdt_running",
-        description="a running Vdt.exe blocks the run; the log holds only the guard's message",
-        registry=inst.wow_registry(), files=inst.product_files(), running=["Vdt.exe"],
-        expect=BLOCKED),
-    Scenario(
-        name="guard_excel_running",
-        description="a running EXCEL.EXE blocks the run, whatever the letter case",
-        registry=inst.wow_registry(), files=inst.product_files(), running=["EXCEL.EXE"],
-        expect=BLOCKED),
-    Scenario(
-        name="guard_excel_bak_not_blocking",
-        description="excel.exe.bak is not Excel: whole names are compared",
-        registry=inst.wow_registry(), files=inst.product_files(), running=["excel.exe.bak"],
-        expect=NOT_BLOCKED),
-    Scenario(
-        name="guard_nothing_running",
-        description="nothing running: the run goes on and replaces an older, longer log beside the exe",
-        registry=inst.wow_registry(),
-        files={**inst.product_files(),
-               DEFAULT_PATCH_DIR + "\\" + LOG_FILE_NAME: b"earlier run\r\n" * 2000},
-        expect=NOT_BLOCKED),
+    guard("guard_vdt_running", "a running Vdt.exe blocks the run; the log holds only the guard's message",
+          BLOCKED, running=["Vdt.exe"]),
+    guard("guard_excel_running", "a running EXCEL.EXE blocks the run, whatever the letter case",
+          BLOCKED, running=["EXCEL.EXE"]),
+    guard("guard_excel_bak_not_blocking", "excel.exe.bak is not Excel: whole names are compared",
+          NOT_BLOCKED, running=["excel.exe.bak"]),
+    guard("guard_nothing_running",
+          "nothing running: the run goes on and replaces an older, longer log beside the exe",
+          NOT_BLOCKED, files={DEFAULT_PATCH_DIR + "\\" + LOG_FILE_NAME: b"earlier run\r\n" * 2000}),
 ]

@@ -8,7 +8,7 @@ take at least 10 s, the others at least 7 s.
 """
 
 import installation as inst
-from harness import DEFAULT_PATCH_DIR, Expect, InstallerCall, Interruption, ProductExe, ProductVersionAfter, Scenario
+from scenario import DEFAULT_PATCH_DIR, Expect, InstallerCall, Interruption, ProductExe, ProductVersionAfter, Scenario
 from installation import (DESCRIPTOR, DESCRIPTOR_READ, INSTALLER, INSTALLER_COMMAND_LINE, OLD_RECORD, PATCH_INFO,
                           VALIDATED, installer)
 from texts import (CONSOLE_ALREADY_APPLIED, CONSOLE_COMPLETED, CONSOLE_INSTALLING, CONSOLE_NOT_APPLICABLE,

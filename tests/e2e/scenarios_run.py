@@ -3,7 +3,7 @@
 import dataclasses
 
 import installation as inst
-from harness import Expect, InstallerCall, ProductVersionAfter, Scenario
+from scenario import Expect, InstallerCall, ProductVersionAfter, Scenario
 from texts import (CONSOLE_COMPLETED, CONSOLE_INSTALLING, CONSOLE_VALIDATION_IN_PROGRESS, CONSOLE_WAIT_TO_CLOSE,
                    LOG_DESCRIPTOR_READ_COMPLETED, LOG_DESCRIPTOR_VALUES_FOUND, LOG_INSTALL_COMPLETED, LOG_MODE_1,
                    LOG_RECORD_EXISTS, LOG_RECORD_READ_COMPLETED, LOG_THREE_COMPLETED, LOG_TWO_COMPLETED,

@@ -28,15 +28,16 @@ import subprocess
 from pathlib import Path
 from typing import Callable, Optional
 
-import harness
-from harness import Prefix, Scenario
+import scenario
+from scenario import Scenario
+from wine_prefix import Prefix, clone_prefix, wine_env
 from watchdog import MachineryFailure, end_prefix, kill_processes, command_line, prefix_processes
 
 # The wineserver and the services outlive the last scenario by this much, in case nobody ends them.
 LINGER_SECONDS = 600
 HKLM = "HKEY_LOCAL_MACHINE\\"
 # Folders the harness itself lays out in every scenario.
-HARNESS_PATHS = (harness.RESULTS_DIR, harness.PLANTED_MARKER, harness.EXIT_CODE_HELPER, r"C:\Running", r"C:\Holders")
+HARNESS_PATHS = (scenario.RESULTS_DIR, scenario.PLANTED_MARKER, scenario.EXIT_CODE_HELPER, r"C:\Running", r"C:\Holders")
 
 
 def fits(s: Scenario) -> Optional[str]:
@@ -128,7 +129,7 @@ class SharedPrefix:
         """A fresh copy of the template, its wineserver and its services."""
         prefix = Prefix(self.path, self.arch)
         end_prefix(self.path, prefix.env)
-        harness.clone_prefix(self.template, self.path)
+        clone_prefix(self.template, self.path)
         self._save([], [])
         prefix.start_server(linger=LINGER_SECONDS)
         # The first program of a new wineserver waits for wineboot to start Wine's services.
@@ -139,7 +140,7 @@ class SharedPrefix:
 
     def end(self, keep: bool = False) -> None:
         """Ends the prefix's wineserver and processes; removes the folder unless kept."""
-        end_prefix(self.path, harness.wine_env(self.path, self.arch))
+        end_prefix(self.path, wine_env(self.path, self.arch))
         if not keep:
             shutil.rmtree(self.folder / "prefix", ignore_errors=True)
             self.state_file.unlink(missing_ok=True)

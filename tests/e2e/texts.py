@@ -73,9 +73,18 @@ LOG_FOOTER = ("===========" + " (Veldorant 14.0 Patch Update Utility " + UTILITY
               + " =============")
 
 
+LOG_HEADER_START = LOG_RULE + "\n\n" + LOG_VERSION_LINE + "\n\n" + LOG_DATE_LABEL
+
+
 def log_entries(*messages: str) -> str:
     """The log text between header and footer for these entries: each followed by a blank line."""
     return "".join(message + "\n\n" for message in messages)
+
+
+def log_file_bytes(text: str, date: str) -> bytes:
+    """The log file as the utility must write it: CR LF line ends, one byte per character."""
+    whole = (LOG_HEADER_START + date + "\n\n" + LOG_RULE + "\n\n" + text + LOG_FOOTER)
+    return whole.replace("\n", "\r\n").encode("cp1252")
 
 # --- Patch descriptor, install job and fault injection ---
 CONSOLE_UPDATE_FAILED = "Patch update status: Update failed, please check the log for complete details.\n"
@@ -127,3 +136,19 @@ COMPANION_RUN_IN_PROGRESS = ("another run of PatchUpdateResult.exe is in progres
 NEWEST_LOG = "PatchUpdate-newest.log"
 NEWEST_OUTCOME = "PatchUpdate-newest-outcome.txt"
 RECORD_KEY = "HKLM\\SOFTWARE\\Veldorant\\PatchUpdate"
+
+# --- The fleet report (PatchUpdateResult.exe report) ---
+# Its outcomes in its table's order, with their exit codes.
+OUTCOMES = {"applied": 0, "already-applied": 0, "later-version": 0, "restart-pending": 3010, "blocked": 1618,
+            "run-in-progress": 1618, "install-failed": 1603, "stale-record": 1603, "product-incomplete": 1603,
+            "broken-package": 1620, "not-applicable": 1642, "no-log": 1622, "unreadable": 1622}
+
+
+def report_table(counts: dict, total: str) -> str:
+    """The report's table: a row for every outcome (its machines from `counts`, else 0), one for "missing"
+    when `counts` has it, and the total line."""
+    rows = [("Outcome", "Code", "Machines")]
+    rows += [(outcome, str(code), str(counts.get(outcome, 0))) for outcome, code in OUTCOMES.items()]
+    if "missing" in counts:
+        rows.append(("missing", "-", str(counts["missing"])))
+    return "".join(f"{name:<20}{code:<6}{machines}\n" for name, code, machines in rows) + f"{'total':<26}{total}\n"

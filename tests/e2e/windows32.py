@@ -10,7 +10,7 @@ import re
 from typing import Any
 
 import installation as inst
-from harness import Scenario
+from scenario import Scenario
 from texts import LOG_MODE_1, LOG_MODE_2
 
 # The focused set: the guard, Mode 2 found without any fallback, a whole install with its record, an

@@ -35,6 +35,10 @@ import sys
 import tempfile
 from pathlib import Path
 
+# The utility's and the report's texts, as the end-to-end tests spell them.
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "e2e"))
+from texts import LOG_INSTALL_COMPLETED, OUTCOMES, log_entries, log_file_bytes  # noqa: E402
+
 HOSTILE_NAMES = ['=HYPERLINK("http://x","y")', "@SUM(A1)", "+PC01", "-PC02", "\tPC03", "PC04\x1b]0;owned\x07\x1b[2J",
                  "PC05\x9b31m", "PC0007 PC0142 PC0150", "PC06;=1+2", "PC07,=2+3", "PC08\u202etxt.exe", "PC09\u200b",
                  "\uff1d1+2", "PC10\u2028PC11"]
@@ -43,16 +47,11 @@ HOSTILE_FIELDS = ["=1+1", "@cmd", "+2", "-3", "\rx", "\x1b[31mred\x1b[0m", "ok;=
 # Characters that act on a terminal or hide in text: C0 and C1 controls, DEL, bidi marks, embeddings,
 # overrides and isolates, zero-width characters, line and paragraph separators, the byte-order mark.
 HIDDEN = re.compile("[\x00-\x09\x0b-\x1f\x7f-\x9f\u200b-\u200f\u2028-\u202e\u2060-\u206f\ufeff]")
-RULE = "=" * 89
-HEADER = (RULE + "\r\n\r\nVeldorant 14.0 Patch Update Utility Version : 1.0.5\r\n\r\n"
-          "Veldorant 14.0 Patch Update Utility Date/Time : {}\r\n\r\n" + RULE + "\r\n\r\n")
-FOOTER = "=========== (Veldorant 14.0 Patch Update Utility 1.0.5) Patch Update : End  ============="
-ENTRY = "Execute patch process silent: Completed successfully.\r\n\r\n"
 FORMULA_STARTS = ("=", "+", "-", "@", "\t", "\r")
 
 
 def log(date: str) -> bytes:
-    return (HEADER.format(date) + ENTRY + FOOTER).encode("latin-1")
+    return log_file_bytes(log_entries(LOG_INSTALL_COMPLETED), date)
 
 
 def formulas(csv_path: Path, separator: str, out: Path) -> list:
@@ -81,10 +80,6 @@ def run(report: str, folder: Path) -> tuple[bytes, list, int]:
     return done.stdout, rows, int(done.stderr)
 
 
-# The outcomes a run can end with, and their exit codes.
-OUTCOMES = {"applied": 0, "already-applied": 0, "later-version": 0, "restart-pending": 3010, "blocked": 1618,
-            "run-in-progress": 1618, "install-failed": 1603, "stale-record": 1603, "product-incomplete": 1603,
-            "broken-package": 1620, "not-applicable": 1642, "no-log": 1622, "unreadable": 1622}
 AT_PATCH = {"applied", "already-applied", "later-version"}
 FAILED = {"blocked", "run-in-progress", "install-failed", "stale-record", "product-incomplete", "broken-package",
           "no-log", "unreadable"}

@@ -8,10 +8,9 @@ story is printed whole when it is complete, 64-bit first. A template prefix the 
 first (or waited for, when another process is making it). When Wine hangs or won't start, the machine is
 played once more.
 
-  demo.py --build-dir BUILD/tests/e2e [--templates TDIR] --utility BUILD/PatchUpdate.exe [--keep]
+  tools/demo.py --build-dir BUILD/tests/e2e [--templates TDIR] --utility BUILD/PatchUpdate.exe [--keep]
 """
 
-import argparse
 import dataclasses
 import shutil
 import sys
@@ -20,15 +19,19 @@ import threading
 from pathlib import Path
 from typing import Optional
 
-HERE = Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE))
+# The end-to-end harness plays the machines.
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "e2e"))
 
 import harness  # noqa: E402
 import installation as inst  # noqa: E402
 import texts  # noqa: E402
 import windows32  # noqa: E402
-from harness import Expect, InstallerStandIn, ProductExe, Scenario  # noqa: E402
+import wine_prefix  # noqa: E402
+from checks import parse_installer_record  # noqa: E402
+from pe_image import pe_machine, read_file_version  # noqa: E402
 from progress import Progress  # noqa: E402
+from scenario import (DESCRIPTOR_NAME, INSTALLER_RECORD_NAME, RECORD_NAME, UTILITY_NAME, Expect, Scenario,  # noqa: E402
+                      UtilityRun)
 from watchdog import MachineryFailure  # noqa: E402
 
 PATCH_INFO = "Veldorant 14.0 Update 2"
@@ -42,8 +45,7 @@ SAMPLE = Scenario(
     registry=inst.wow_registry(),
     files=inst.product_files("14.0.0.100"),
     descriptor=DESCRIPTOR,
-    installer=InstallerStandIn(name="Update2Setup.exe", actions=["copy new_Vdt.exe"],
-                               files={"new_Vdt.exe": ProductExe("14.0.0.200")}),
+    installer=inst.INSTALLER,
     expect=Expect(console="", log=None, min_seconds=0))
 
 
@@ -76,21 +78,21 @@ MACHINES = (
 )
 
 
-def state(prefix: harness.Prefix, machine: Machine) -> State:
+def state(prefix: wine_prefix.Prefix, machine: Machine) -> State:
     exe = prefix.unix(machine.product_exe)
     record = prefix.unix(machine.record)
-    calls = prefix.unix(SAMPLE.patch_dir + "\\" + harness.INSTALLER_RECORD_NAME)
-    return State(harness.read_file_version(exe.read_bytes()) if exe.is_file() else None,
+    calls = prefix.unix(SAMPLE.patch_dir + "\\" + INSTALLER_RECORD_NAME)
+    return State(read_file_version(exe.read_bytes()) if exe.is_file() else None,
                  record.read_bytes().decode("cp1252") if record.is_file() else None,
-                 harness.parse_installer_record(calls.read_bytes()) if calls.is_file() else [])
+                 parse_installer_record(calls.read_bytes()) if calls.is_file() else [])
 
 
 def describe_record(text: Optional[str]) -> str:
     return "none" if text is None else f'"{text}"'
 
 
-def run_once(number: int, machine: Machine, prefix: harness.Prefix, run_dir: Path, utility: Path,
-             out: list[str], progress: Progress) -> tuple[harness.UtilityRun, State]:
+def run_once(number: int, machine: Machine, prefix: wine_prefix.Prefix, run_dir: Path, utility: Path,
+             out: list[str], progress: Progress) -> tuple[UtilityRun, State]:
     before = state(prefix, machine)
     progress.say(f"{machine.title}: run {number} of the utility")
     out.append(f"=== Run {number} ({machine.title}): wine \"{SAMPLE.utility_path}\", started from {SAMPLE.cwd}\n")
@@ -121,7 +123,7 @@ def run_once(number: int, machine: Machine, prefix: harness.Prefix, run_dir: Pat
     return run, after
 
 
-def applied_problems(number: int, run: harness.UtilityRun, before: State, after: State) -> list[str]:
+def applied_problems(number: int, run: UtilityRun, before: State, after: State) -> list[str]:
     problems = []
     if run.code != 0 or after.exe_version != "14.0.0.200" or after.record != PATCH_INFO:
         problems.append(f"run {number} did not apply and record the patch")
@@ -130,7 +132,7 @@ def applied_problems(number: int, run: harness.UtilityRun, before: State, after:
     return problems
 
 
-def already_applied_problems(number: int, run: harness.UtilityRun, before: State, after: State) -> list[str]:
+def already_applied_problems(number: int, run: UtilityRun, before: State, after: State) -> list[str]:
     problems = []
     if run.code != 0 or texts.CONSOLE_ALREADY_APPLIED.encode() not in run.console:
         problems.append(f"run {number} did not report the patch as already applied")
@@ -143,9 +145,9 @@ def introduce(machine: Machine, runs: int, where: harness.Locations) -> list[str
     times = "twice" if runs == 2 else "once"
     return [f"--- {machine.title}: a throwaway Wine prefix ({machine.arch}), the utility run {times} ---\n",
             f"Installation: registry keys under {machine.keys},\n"
-            f"  {machine.product_exe} of file version 14.0.0.100, no {harness.RECORD_NAME} yet.",
-            f"Patch package {SAMPLE.patch_dir}: {harness.UTILITY_NAME} ({harness.pe_machine(where.utility)}), "
-            f"{harness.DESCRIPTOR_NAME} and Update2Setup.exe\n"
+            f"  {machine.product_exe} of file version 14.0.0.100, no {RECORD_NAME} yet.",
+            f"Patch package {SAMPLE.patch_dir}: {UTILITY_NAME} ({pe_machine(where.utility)}), "
+            f"{DESCRIPTOR_NAME} and Update2Setup.exe\n"
             "  (a stand-in for the real installer: it puts a Vdt.exe of version 14.0.0.200 in place).\n"]
 
 
@@ -157,13 +159,13 @@ def on_machine(machine: Machine, where: harness.Locations, keep: bool, number: i
     runs = 2 if machine.arch == "win64" else 1
     out += introduce(machine, runs, where)
     run_dir = Path(tempfile.mkdtemp(prefix=f"patchupdate-demo-{machine.arch}-"))
-    prefix = harness.Prefix(run_dir / "prefix", machine.arch)
+    prefix = wine_prefix.Prefix(run_dir / "prefix", machine.arch)
     problems: list[str] = []
     try:
-        harness.clone_prefix(where.template, prefix.path)
+        wine_prefix.clone_prefix(where.template, prefix.path)
         prefix.start_server()
         starting = f"{machine.title}: Wine starts its services and the sample is laid out"
-        if harness.emulated_32bit() and machine.arch == "win32":
+        if wine_prefix.emulated_32bit() and machine.arch == "win32":
             starting += " (emulated: half a minute or more)"
         with progress.step(starting):
             harness.lay_out(machine.sample, where, prefix, run_dir)
@@ -198,10 +200,10 @@ def play(show: Show, where: harness.Locations, keep: bool, progress: Progress) -
     try:
         for attempt in (1, 2):
             try:
-                if not harness.template_ready(where.template, machine.arch):
+                if not wine_prefix.template_ready(where.template, machine.arch):
                     with progress.step(f"{machine.title}: the {machine.arch} template Wine prefix, made once per "
                                        f"machine (kept in {where.template.parent})"):
-                        harness.make_template(where.template, machine.arch, say=progress.say)
+                        wine_prefix.make_template(where.template, machine.arch, say=progress.say)
                 story: list[str] = []
                 show.problems = on_machine(machine, where, keep, show.number, progress, story)
                 show.story = story
@@ -218,20 +220,17 @@ def play(show: Show, where: harness.Locations, keep: bool, progress: Progress) -
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--build-dir", type=Path, required=True)
-    parser.add_argument("--templates", type=Path, help="folder of the template prefixes (default: the cache)")
-    parser.add_argument("--utility", type=Path, required=True)
+    parser = harness.command_line_parser(__doc__)
     parser.add_argument("--keep", action="store_true", help="keep the throwaway prefixes and print where they are")
     args = parser.parse_args()
     build_dir = args.build_dir.resolve()
-    templates = harness.templates_folder(args.templates)
+    templates = wine_prefix.templates_folder(args.templates)
     progress = Progress()
 
     progress.block("PatchUpdate demo: throwaway Windows machines (Wine prefixes) with Veldorant 14.0 installed and\n"
                    "a patch package beside it. The utility is run as an administrator or a deployment script would.\n")
-    progress.block(f"{harness.DESCRIPTOR_NAME}:\n" + indented(DESCRIPTOR.decode().replace("\r\n", "\n")) + "\n")
-    if harness.emulated_32bit() and harness.pe_machine(args.utility) == "i386":
+    progress.block(f"{DESCRIPTOR_NAME}:\n" + indented(DESCRIPTOR.decode().replace("\r\n", "\n")) + "\n")
+    if wine_prefix.emulated_32bit() and pe_machine(args.utility) == "i386":
         progress.block("(this kernel runs no 32-bit code itself: Wine's 32-bit half runs under qemu-i386, so each\n"
                        " start of a 32-bit program takes seconds here; on Windows it takes milliseconds)\n")
     # Both machines at once: most of the time each waits for one emulated process, or for the utility's
@@ -240,7 +239,7 @@ def main() -> int:
     threads = []
     for show in shows:
         where = harness.Locations(helpers=build_dir / "helpers",
-                                  template=harness.template_path(templates, show.machine.arch),
+                                  template=wine_prefix.template_path(templates, show.machine.arch),
                                   runs=build_dir / "runs", utility=args.utility.resolve(), arch=show.machine.arch)
         threads.append(threading.Thread(target=play, args=(show, where, args.keep, progress), daemon=True))
         threads[-1].start()

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """What PatchUpdate.exe costs under Wine, beside an empty program built the same way.
 
-  measure_cost.py --build-dir DIR [--templates TDIR] --utility PatchUpdate.exe [--objdump PATH] [--repetitions N]
+  tools/measure_cost.py --build-dir DIR [--templates TDIR] --utility PatchUpdate.exe [--objdump PATH] [--repetitions N]
                   [--keep]
 
 In one prefix and with one wineserver, it alternates whole runs of the utility that stop on "not
@@ -15,7 +15,6 @@ Exit code 1 only when something is clearly wrong: a run that doesn't end as expe
 --max-ratio, or an import of a DLL that Windows doesn't ship (a MinGW runtime left dynamic).
 """
 
-import argparse
 import os
 import platform
 import re
@@ -26,15 +25,16 @@ import sys
 import time
 from pathlib import Path
 
-HERE = Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE))
+# The end-to-end harness lays out the machine and runs the utility.
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "e2e"))
 
 import harness  # noqa: E402
 import installation as inst  # noqa: E402
-from harness import Expect, InstallerStandIn, Scenario  # noqa: E402
+import wine_prefix  # noqa: E402
+from checks import check_run  # noqa: E402
+from scenario import Expect, InstallerStandIn, Scenario  # noqa: E402
 from texts import (CONSOLE_NOT_APPLICABLE, CONSOLE_VALIDATION_IN_PROGRESS, CONSOLE_WAIT_TO_CLOSE,  # noqa: E402
-                   LOG_DESCRIPTOR_READ_COMPLETED, LOG_DESCRIPTOR_VALUES_FOUND, LOG_MODE_1, LOG_NOT_APPLICABLE,
-                   LOG_THREE_COMPLETED, LOG_TWO_COMPLETED, LOG_VERSION_COMPLETED, log_entries)
+                   LOG_NOT_APPLICABLE, log_entries)
 
 PAUSE_SECONDS = 7.0
 EMPTY_PATH = r"C:\Tools\empty.exe"
@@ -50,13 +50,11 @@ NOT_APPLICABLE = Scenario(
     description="Vdt.exe 14.0.0.50 is not among the patch's previous versions",
     registry=inst.wow_registry(),
     files=inst.product_files("14.0.0.50"),
-    descriptor=(b"PatchInfo=Veldorant 14.0 Update 2\r\nPatchFile=Update2Setup.exe\r\n"
-                b"PatchVersion=14.0.0.200\r\nPreviousVersions=14.0.0.100, 14.0.0.150\r\n"),
+    descriptor=inst.DESCRIPTOR,
     installer=InstallerStandIn(name="Update2Setup.exe"),
     expect=Expect(
         console=CONSOLE_VALIDATION_IN_PROGRESS + CONSOLE_NOT_APPLICABLE + CONSOLE_WAIT_TO_CLOSE,
-        log=log_entries(LOG_MODE_1, LOG_VERSION_COMPLETED, LOG_THREE_COMPLETED, LOG_TWO_COMPLETED,
-                        LOG_DESCRIPTOR_READ_COMPLETED, LOG_DESCRIPTOR_VALUES_FOUND, LOG_NOT_APPLICABLE),
+        log=log_entries(*inst.VALIDATED, *inst.DESCRIPTOR_READ, LOG_NOT_APPLICABLE),
         min_seconds=PAUSE_SECONDS, installer_calls=[]))
 
 
@@ -69,10 +67,10 @@ def machine() -> dict:
     lscpu = subprocess.run(["lscpu"], capture_output=True, text=True).stdout
     model = re.search(r"^Model name:\s*(.+)$", lscpu, re.M)
     return {"cpu": model.group(1).strip() if model else platform.processor() or "unknown",
-            "cores": str(os.cpu_count()), "kernel": platform.release(), "wine": harness.wine_version()}
+            "cores": str(os.cpu_count()), "kernel": platform.release(), "wine": wine_prefix.wine_version()}
 
 
-def run_empty(prefix: harness.Prefix, empty: Path, cwd: Path) -> tuple[int, float, float]:
+def run_empty(prefix: wine_prefix.Prefix, empty: Path, cwd: Path) -> tuple[int, float, float]:
     """One start of the empty program: exit code, wall seconds, processor seconds."""
     tick = time.monotonic()
     proc = subprocess.Popen([prefix.loader(empty), EMPTY_PATH], env=prefix.env, cwd=cwd, stdin=subprocess.DEVNULL,
@@ -82,10 +80,7 @@ def run_empty(prefix: harness.Prefix, empty: Path, cwd: Path) -> tuple[int, floa
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--build-dir", type=Path, required=True, help="the e2e build folder")
-    parser.add_argument("--templates", type=Path, help="folder of the template prefixes (default: the cache)")
-    parser.add_argument("--utility", type=Path, required=True)
+    parser = harness.command_line_parser(__doc__)
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     parser.add_argument("--repetitions", type=int, default=5)
     parser.add_argument("--max-ratio", type=float, default=20.0)
@@ -94,7 +89,7 @@ def main() -> int:
 
     build_dir = args.build_dir.resolve()
     where = harness.Locations(helpers=build_dir / "helpers",
-                              template=harness.template_path(harness.templates_folder(args.templates), "win64"),
+                              template=wine_prefix.template_path(wine_prefix.templates_folder(args.templates), "win64"),
                               runs=build_dir / "runs", utility=args.utility.resolve())
     empty = where.helpers / "empty.exe"
     problems: list[str] = []
@@ -112,10 +107,10 @@ def main() -> int:
     run_dir = where.runs / "cost"
     shutil.rmtree(run_dir, ignore_errors=True)
     run_dir.mkdir(parents=True)
-    prefix = harness.Prefix(run_dir / "prefix")
+    prefix = wine_prefix.Prefix(run_dir / "prefix")
     utility_walls, utility_cpus, empty_walls, empty_cpus = [], [], [], []
     try:
-        harness.clone_prefix(where.template, prefix.path)
+        wine_prefix.clone_prefix(where.template, prefix.path)
         prefix.start_server()
         harness.lay_out(NOT_APPLICABLE, where, prefix, run_dir)
         harness.write_file(prefix, where.helpers, EMPTY_PATH, empty.read_bytes())
@@ -125,7 +120,7 @@ def main() -> int:
 
         for repetition in range(args.repetitions + 1):  # the first of each only warms up
             run = harness.run_utility(NOT_APPLICABLE, prefix, run_dir, where.utility)
-            failures = harness._check(NOT_APPLICABLE, prefix, run, cwd, cwd_before)
+            failures = check_run(NOT_APPLICABLE, prefix, run, cwd, cwd_before)
             if failures:
                 problems += [f"utility run {repetition}: {failure}" for failure in failures]
                 break
