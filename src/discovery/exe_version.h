@@ -1,7 +1,5 @@
-// The product's main executable and the text of its file version.
-//
-// CPatchExecute's ReadExeVersion, ReadExeVersionAfterInstall and GetVersionAfterInstall live in
-// exe_version.cpp. They log nothing: a missing executable or version leaves the members as they were.
+// The product's main executable and the text of its file version. Nothing here logs: a missing
+// executable or version is an empty answer.
 #pragma once
 
 #include <optional>
