@@ -6,24 +6,21 @@
 #include "app/patch_execute.h"
 #include "fake/fake_machine.h"
 #include "fake/sample_installation.h"
-#include "run_log_expect.h"
+#include "expected_texts.h"
 
 namespace {
 
 using namespace fake::sample;
 
-// Console lines.
-constexpr wchar_t kGuardMessage[] = L"Patch update status: Please check and close Veldorant/Excel application,if open.\n";
-constexpr wchar_t kValidating[] = L"Patch update status: Validation in-progress...\n";
-constexpr wchar_t kNotInstalledLine[] =
-    L"This patch can't be applied. Veldorant 14.0 application is not installed in this machine.\n";
-constexpr wchar_t kLevelTwoLine[] = L"Patch update status : Validation for level two check failed.(empty value found).\n";
-constexpr wchar_t kWaitToClose[] = L"Please wait to close the application...\n";
-
-// Log entries.
-constexpr wchar_t kNotInstalledEntry[] =
-    L"This patch can't be applied. Veldorant 14.0 application is not installed in this machine.\n\n";
-constexpr wchar_t kWarning101Entry[] = L"Could not check patch update availability.WARNING: 101.\n\n";
+using namespace expect;
+const std::wstring& kGuardMessage = kBlockedMessage;
+const std::wstring& kValidating = kValidatingConsole;
+const std::wstring& kWaitToClose = kWaitToCloseConsole;
+const std::wstring& kLevelTwoLine = kLevelTwoConsole;
+const std::wstring kNotInstalledLine = kNotInstalled + L"\n";
+// Log entries with their blank line.
+const std::wstring kNotInstalledEntry = kNotInstalled + L"\n\n";
+const std::wstring kWarning101Entry = kWarning101 + L"\n\n";
 
 struct Installation {
   std::optional<std::wstring> version;      // nullopt: no product key
@@ -192,7 +189,7 @@ TEST_F(EntryTest, ValidateInstallation_ProductFound_AcceptsOnlyVersion14WithDisp
     EXPECT_EQ(machine().console, kValidating + row.console);
     EXPECT_EQ(run.m_bValidated, row.validated);
     const std::wstring log = run.GetLog();
-    for (const std::wstring entry : {kNotInstalledEntry, kWarning101Entry}) {
+    for (const std::wstring& entry : {kNotInstalledEntry, kWarning101Entry}) {
       EXPECT_EQ(Contains(log, entry), entry == row.entry) << log;
     }
     if (!row.displayIconProbed) {
@@ -261,15 +258,12 @@ TEST_F(EntryTest, Constructor_ValidationAndDescriptor_ReadyOnlyWhenBothSucceed) 
     std::vector<std::wstring> entriesInOrder;
   } kCases[] = {
       {"installed, descriptor present", true, true, true, true,
-       {L"Client side update check, level two completed.", L"Patch update read process: key values found."}},
-      {"installed, no descriptor", true, false, true, false,
-       {L"Client side update check, level two completed.",
-        L"Patch update read process: key file not found.Exit code 6."}},
+       {kDisplayIconCompleted, kKeysFound}},
+      {"installed, no descriptor", true, false, true, false, {kDisplayIconCompleted, kKeysExit6}},
       // The descriptor is read even after validation failed, so its findings reach the log.
       {"not installed, descriptor present", false, true, false, true,
-       {kNotInstalledEntry, L"Patch update read process: key values found."}},
-      {"not installed, no descriptor", false, false, false, false,
-       {kNotInstalledEntry, L"Patch update read process: key file not found.Exit code 6."}},
+       {kNotInstalledEntry, kKeysFound}},
+      {"not installed, no descriptor", false, false, false, false, {kNotInstalledEntry, kKeysExit6}},
   };
   for (const auto& row : kCases) {
     SCOPED_TRACE(row.name);
@@ -299,23 +293,11 @@ TEST_F(EntryTest, RunPatchUpdate_OlderBuildInstalled_PatchesAndLogsTheWholeRun) 
 
   EXPECT_EQ(RunPatchUpdate(), 0);
 
-  EXPECT_EQ(machine().console, std::wstring(kValidating) +
-                                   L"Patch update status: Installation in-progress.\nPlease wait to complete...\n"
-                                   L"Patch update status: Completed successfully.\n" +
-                                   kWaitToClose);
+  EXPECT_EQ(machine().console, kValidating + kInstallingConsole + kCompletedConsole + kWaitToClose);
   EXPECT_EQ(machine().FileText(expect::kLogPath),
-            expect::RunLogFile(expect::Entries({
-                "Registry bit support Mode 1: Verified successfully.",
-                "Client side update check, level version completed.",
-                "Client side update check, level three completed.",
-                "Client side update check, level two completed.",
-                "Read patch update installer file completed.",
-                "Patch update read process: key values found.",
-                "Installer update file exists in local.",
-                "Read local installer update file completed.",
-                "Update details found: Exit code 1.",
-                "Execute patch process silent: Completed successfully.",
-            })));
+            RunLogFile(Entries({kMode1, kVersionCompleted, kInstallPathCompleted, kDisplayIconCompleted,
+                                kDescriptorReadCompleted, kKeysFound, kRecordExists, kRecordReadCompleted, kFoundExit1,
+                                kInstallCompleted})));
   ASSERT_EQ(machine().launches.size(), 1u);
   EXPECT_EQ(machine().launches[0].file, L"C:\\Patch\\Update2Setup.exe");
   EXPECT_EQ(machine().launches[0].directory, L"C:\\Patch");
