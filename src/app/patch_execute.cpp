@@ -43,12 +43,14 @@ CPatchExecute::~CPatchExecute() = default;
 void CPatchExecute::ValidateInstallation() {
   platform::WriteConsoleText(kValidationInProgress);
 
-  // The version probe may switch the registry view, so detection and the version come first. Out of
-  // memory, a probe finds nothing, and validation reports what is missing.
+  // The version probe may switch the registry view, so detection and the version come first; the
+  // uninstall entry is looked at only for the one version patched. Out of memory, a probe finds
+  // nothing, and validation reports what is missing.
   try {
     DetectRegistryView();
     ProbeProductVersion();
     ProbeInstallPath();
+    if (m_strProductVersion == kRequiredProductVersion) ProbeDisplayIcon();
   } catch (const std::bad_alloc&) {
   }
 
@@ -65,10 +67,6 @@ void CPatchExecute::ValidateInstallation() {
     return;
   }
 
-  try {
-    ProbeDisplayIcon();
-  } catch (const std::bad_alloc&) {
-  }
   if (m_strDisplayIcon.empty()) {
     platform::ClearConsoleScreen();
     platform::WriteConsoleText(kLevelTwoFailed);
@@ -118,8 +116,8 @@ std::wstring CPatchExecute::GetDisplayIcon() const { return m_strDisplayIcon; }
 
 void CPatchExecute::SetProductVersion(const std::wstring& text) { TakeIfFound(m_strProductVersion, text); }
 
-// Out of memory, the members keep their values, as with an unreadable executable; the decision and
-// the verification report what that leaves.
+// Out of memory, the members keep their values, as with an unreadable executable, and the decision
+// reports what that leaves.
 void CPatchExecute::ReadExeVersion() {
   try {
     const auto words = ReadMainExecutableVersion(GetInstallPath());
@@ -132,11 +130,7 @@ void CPatchExecute::ReadExeVersion() {
 }
 
 void CPatchExecute::ReadExeVersionAfterInstall() {
-  try {
-    const auto words = ReadMainExecutableVersion(GetInstallPath());
-    if (words) m_strVersionAfterInstall = FormatVersionText(*words);
-  } catch (const std::bad_alloc&) {
-  }
+  TakeIfFound(m_strVersionAfterInstall, ReadMainExecutableVersionText(GetInstallPath()));
 }
 
 std::wstring CPatchExecute::GetVersionAfterInstall() const { return m_strVersionAfterInstall; }

@@ -52,9 +52,7 @@ constexpr std::uint64_t kClockSlack = 2 * platform::kSystemTimeUnitsPerSecond;
 
 // Vdt.exe's file version in that folder; empty when there is none.
 std::wstring InstalledVersion(const std::wstring& folder) {
-  if (folder.empty()) return {};
-  const auto words = ReadMainExecutableVersion(folder);
-  return words ? FormatVersionText(*words) : std::wstring();
+  return folder.empty() ? std::wstring() : ReadMainExecutableVersionText(folder);
 }
 
 // The file version of one executable, as text; empty when it has none.

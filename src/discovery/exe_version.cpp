@@ -34,4 +34,9 @@ std::wstring FormatVersionText(const platform::FileVersionWords& words) {
          PartText(words.ls, false);
 }
 
+std::wstring ReadMainExecutableVersionText(const std::wstring& installFolder) {
+  const auto words = ReadMainExecutableVersion(installFolder);
+  return words ? FormatVersionText(*words) : std::wstring();
+}
+
 std::wstring FormatRevisionText(const platform::FileVersionWords& words) { return PartText(words.ls, false); }

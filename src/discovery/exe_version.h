@@ -14,5 +14,8 @@ std::optional<platform::FileVersionWords> ReadMainExecutableVersion(const std::w
 // "major.minor.build.revision", each part unsigned decimal without leading zeros.
 std::wstring FormatVersionText(const platform::FileVersionWords& words);
 
+// The version text of the folder's main executable; empty without one.
+std::wstring ReadMainExecutableVersionText(const std::wstring& installFolder);
+
 // The revision part alone, as FormatVersionText writes it.
 std::wstring FormatRevisionText(const platform::FileVersionWords& words);

@@ -32,7 +32,7 @@ wchar_t FoldCase(wchar_t c) { return static_cast<wchar_t>(std::towlower(static_c
 
 // After the installer ended: the version it left decides, and only a match gets recorded.
 void VerifyInstall(const installer::Install& install, std::wstring& log, std::wstring& found) {
-  if (const auto words = ReadMainExecutableVersion(install.installPath)) found = FormatVersionText(*words);
+  found = ReadMainExecutableVersionText(install.installPath);
   const std::wstring& expected = install.patchVersion;
 
   const wchar_t* entry = nullptr;
