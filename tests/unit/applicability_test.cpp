@@ -124,9 +124,6 @@ TEST(IsUpdateRecordedTest, RecordTexts_DecideByProductWordPatchInfoAndRevisions)
 // --- DecideApplicability (needs the real ReadExeVersion, ReadWholeFile and AppendLog) ---
 
 TEST_F(ApplicabilityTest, DecideApplicability_EveryOutcome_LogsPrintsAndSetsFlag) {
-  const std::wstring& read = kRecordReadCompleted;
-  const std::wstring& exists = kRecordExists;
-  const std::wstring& status = kAlreadyAppliedStatus;
   const struct {
     const char* name;
     std::optional<ExeVersion> exe;
@@ -155,28 +152,28 @@ TEST_F(ApplicabilityTest, DecideApplicability_EveryOutcome_LogsPrintsAndSetsFlag
        kNotApplicableConsole, false},
       // Record present.
       {"record holds this patch, lower revision", ExeVersion{14, 0, 0, 100}, L"14.0.0.200", L"200", {L"14.0.0.100"},
-       "Veldorant 14.0 Update 2", {exists, read, kNotFoundExit1, status},
+       "Veldorant 14.0 Update 2", {kRecordExists, kRecordReadCompleted, kNotFoundExit1, kAlreadyAppliedStatus},
        kAlreadyAppliedConsole, false},
       {"record holds another patch, lower revision", ExeVersion{14, 0, 0, 150}, L"14.0.0.200", L"200",
-       {L"14.0.0.100", L"14.0.0.150"}, "Veldorant 14.0 Update 1", {exists, read, kFoundExit1},
+       {L"14.0.0.100", L"14.0.0.150"}, "Veldorant 14.0 Update 1", {kRecordExists, kRecordReadCompleted, kFoundExit1},
        L"", true},
       {"record names the product twice, lower revision", ExeVersion{14, 0, 0, 100}, L"14.0.0.200", L"200",
-       {L"14.0.0.100"}, "Veldorant Veldorant 14.0 Update 2", {exists, read, kFoundExit1},
+       {L"14.0.0.100"}, "Veldorant Veldorant 14.0 Update 2", {kRecordExists, kRecordReadCompleted, kFoundExit1},
        L"", true},
       {"record holds another patch, higher revision", ExeVersion{14, 0, 1, 300}, L"14.0.0.200", L"200", {L"14.0.1.300"},
-       "Veldorant 14.0 Update 1", {exists, read, kNotFoundExit1, status},
+       "Veldorant 14.0 Update 1", {kRecordExists, kRecordReadCompleted, kNotFoundExit1, kAlreadyAppliedStatus},
        kAlreadyAppliedConsole, false},
       {"empty record, lower revision", ExeVersion{14, 0, 0, 100}, L"14.0.0.200", L"200", {L"14.0.0.100"}, "",
-       {exists, read, kFoundExit1}, L"", true},
+       {kRecordExists, kRecordReadCompleted, kFoundExit1}, L"", true},
       // No record: the revisions decide.
       {"no record, lower revision", ExeVersion{14, 0, 0, 100}, L"14.0.0.200", L"200", {L"14.0.0.100"}, std::nullopt,
        {kFoundExit2}, L"", true},
       {"no record, equal revision", ExeVersion{14, 0, 1, 200}, L"14.0.0.200", L"200", {L"14.0.1.200"}, std::nullopt,
-       {kNotFoundExit2, status}, kAlreadyAppliedConsole, false},
+       {kNotFoundExit2, kAlreadyAppliedStatus}, kAlreadyAppliedConsole, false},
       {"no record, higher revision", ExeVersion{14, 0, 1, 300}, L"14.0.0.200", L"200", {L"14.0.1.300"}, std::nullopt,
-       {kNotFoundExit2, status}, kAlreadyAppliedConsole, false},
+       {kNotFoundExit2, kAlreadyAppliedStatus}, kAlreadyAppliedConsole, false},
       {"no record, patch version without a dot", ExeVersion{14, 0, 0, 100}, L"14", L"", {L"14.0.0.100"}, std::nullopt,
-       {kNotFoundExit2, status}, kAlreadyAppliedConsole, false},
+       {kNotFoundExit2, kAlreadyAppliedStatus}, kAlreadyAppliedConsole, false},
       {"no record, huge patch revision", ExeVersion{14, 0, 0, 65535}, L"14.0.0.99999999999", L"99999999999",
        {L"14.0.0.65535"}, std::nullopt, {kFoundExit2}, L"", true},
   };
@@ -303,12 +300,11 @@ TEST_F(ApplicabilityTest, RecordInstalledUpdate_VeryLongPath_OneEntryWithBounded
 
   EXPECT_FALSE(run().RecordInstalledUpdate());
 
-  const std::wstring& prefix = kRecordWriteFailed;
   const auto entries = test::LogEntries(run().m_strLog);
   ASSERT_EQ(entries.size(), 1u);
-  ASSERT_EQ(entries[0].rfind(prefix, 0), 0u);
-  EXPECT_LE(entries[0].size() - prefix.size(), 1023u);
-  EXPECT_EQ(entries[0], prefix + DescribeFileError(platform::kErrorAccessDenied, recordPath).substr(0, 1023));
+  ASSERT_EQ(entries[0].rfind(kRecordWriteFailed, 0), 0u);
+  EXPECT_LE(entries[0].size() - kRecordWriteFailed.size(), 1023u);
+  EXPECT_EQ(entries[0], kRecordWriteFailed + DescribeFileError(platform::kErrorAccessDenied, recordPath).substr(0, 1023));
 }
 
 }  // namespace

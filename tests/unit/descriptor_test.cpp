@@ -49,7 +49,7 @@ std::wstring Lines(std::initializer_list<std::wstring_view> lines) {
 
 class DescriptorTest : public fake::FakeMachineTest {};
 
-TEST_F(DescriptorTest, ParsePatchDescriptor_DescriptorText_LogsItsBranchAndStoresValuesOnlyOnSuccess) {
+TEST_F(DescriptorTest, ParsePatchDescriptor_DescriptorText_LogsItsBranchAndGivesValuesOnlyOnSuccess) {
   const struct {
     const char* name;
     std::wstring text;
@@ -141,24 +141,26 @@ TEST_F(DescriptorTest, ParsePatchDescriptor_DescriptorText_LogsItsBranchAndStore
 
   for (const auto& row : kCases) {
     SCOPED_TRACE(row.name);
-    auto run = test::NewIdleRun();
-    run->m_strPatchFolder = kPatchFolder;
     machine().existenceChecks.clear();
+    std::wstring log;
+    descriptor::PatchDescriptor found;
+    found.folder = kPatchFolder;
 
-    run->ParsePatchDescriptor(row.text);
+    descriptor::ParsePatchDescriptor(row.text, found, log);
 
     const bool success = std::wstring_view(row.entry) == kFound;
-    EXPECT_EQ(test::LogEntries(run->m_strLog), std::vector<std::wstring>{row.entry});
-    EXPECT_EQ(run->m_bPatchInfoRead, success);
-    EXPECT_EQ(run->m_arrPreviousVersions, row.previous);
+    EXPECT_EQ(test::LogEntries(log), std::vector<std::wstring>{row.entry});
+    EXPECT_EQ(found.read, success);
+    EXPECT_EQ(found.refusal, success ? L"" : row.entry);  // the one entry a refusal is judged by
+    EXPECT_EQ(found.previous, row.previous);
     const bool valuesComplete = success || std::wstring_view(row.entry) == kExit5;
     EXPECT_EQ(machine().existenceChecks,
               valuesComplete ? std::vector<std::wstring>{std::wstring(kPatchFolder) + L"\\" + row.installer}
                              : std::vector<std::wstring>{});
-    EXPECT_EQ(run->m_strPatchInfo, success ? row.info : L"");
-    EXPECT_EQ(run->m_strPatchFile, success ? row.file : L"");
-    EXPECT_EQ(run->m_strPatchVersion, success ? row.version : L"");
-    EXPECT_EQ(run->m_strPatchRevision, success ? row.revision : L"");
+    EXPECT_EQ(found.info, success ? row.info : L"");
+    EXPECT_EQ(found.file, success ? row.file : L"");
+    EXPECT_EQ(found.version, success ? row.version : L"");
+    EXPECT_EQ(found.revision, success ? row.revision : L"");
   }
 }
 

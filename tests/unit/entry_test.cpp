@@ -13,10 +13,6 @@ namespace {
 using namespace fake::sample;
 
 using namespace expect;
-const std::wstring& kGuardMessage = kBlockedMessage;
-const std::wstring& kValidating = kValidatingConsole;
-const std::wstring& kWaitToClose = kWaitToCloseConsole;
-const std::wstring& kLevelTwoLine = kLevelTwoConsole;
 const std::wstring kNotInstalledLine = kNotInstalled + L"\n";
 // Log entries with their blank line.
 const std::wstring kNotInstalledEntry = kNotInstalled + L"\n\n";
@@ -97,7 +93,7 @@ TEST_F(EntryTest, RunPatchUpdate_ProductOrExcelRunning_LogsGuardMessageAloneThen
     EXPECT_EQ(machine().FileText(expect::kLogPath),
               expect::RunLogFile("Patch update status: Please check and close Veldorant/Excel application,if open.\r\n"));
     EXPECT_EQ(machine().trace, (std::vector<std::wstring>{L"write " + expect::kLogPath, L"pause 7000"}));
-    EXPECT_EQ(machine().console, kGuardMessage);
+    EXPECT_EQ(machine().console, kBlockedMessage);
     // Nothing of the installation was looked at.
     EXPECT_TRUE(machine().openedKeys.empty());
     EXPECT_TRUE(machine().existenceChecks.empty());
@@ -110,7 +106,7 @@ TEST_F(EntryTest, RunPatchUpdate_ProductOrExcelRunning_LogsGuardMessageAloneThen
 TEST_F(EntryTest, RunPatchUpdate_ProductNotInstalled_PausesThenWritesLogLast) {
   EXPECT_EQ(RunPatchUpdate(), 0);
 
-  EXPECT_EQ(machine().console, std::wstring(kValidating) + kNotInstalledLine);
+  EXPECT_EQ(machine().console, kValidatingConsole + kNotInstalledLine);
   EXPECT_EQ(machine().trace, (std::vector<std::wstring>{L"pause 7000", L"write " + expect::kLogPath}));
   const std::string file = machine().FileText(expect::kLogPath);
   EXPECT_EQ(file.rfind(expect::RunLogHeader(), 0), 0u) << file;
@@ -129,10 +125,10 @@ TEST_F(EntryTest, RunPatchUpdate_LogFileUnwritable_ExitsZeroWithoutConsoleNoise)
     bool locked;
     std::wstring console;
   } kCases[] = {
-      {"blocked run, log locked", {L"excel.exe"}, true, kGuardMessage},
-      {"blocked run, log read-only", {L"Vdt.exe"}, false, kGuardMessage},
-      {"not installed, log locked", {}, true, std::wstring(kValidating) + kNotInstalledLine},
-      {"not installed, log read-only", {}, false, std::wstring(kValidating) + kNotInstalledLine},
+      {"blocked run, log locked", {L"excel.exe"}, true, kBlockedMessage},
+      {"blocked run, log read-only", {L"Vdt.exe"}, false, kBlockedMessage},
+      {"not installed, log locked", {}, true, kValidatingConsole + kNotInstalledLine},
+      {"not installed, log read-only", {}, false, kValidatingConsole + kNotInstalledLine},
   };
   for (const auto& row : kCases) {
     SCOPED_TRACE(row.name);
@@ -169,8 +165,8 @@ TEST_F(EntryTest, ValidateInstallation_ProductFound_AcceptsOnlyVersion14WithDisp
       {"13.0", {L"13.0", kProductExe}, L"", kNotInstalledEntry, false, false},
       {"14", {L"14", kProductExe}, L"", kNotInstalledEntry, false, false},
       // Version 14.0 without a display icon: the level-two check fails.
-      {"no uninstall entry", {L"14.0", std::nullopt}, cleared + kLevelTwoLine, kWarning101Entry, false, true},
-      {"empty DisplayIcon", {L"14.0", L""}, cleared + kLevelTwoLine, kWarning101Entry, false, true},
+      {"no uninstall entry", {L"14.0", std::nullopt}, cleared + kLevelTwoConsole, kWarning101Entry, false, true},
+      {"empty DisplayIcon", {L"14.0", L""}, cleared + kLevelTwoConsole, kWarning101Entry, false, true},
       // Valid.
       {"14.0 with DisplayIcon", {L"14.0", kProductExe}, L"", L"", true, true},
   };
@@ -186,7 +182,7 @@ TEST_F(EntryTest, ValidateInstallation_ProductFound_AcceptsOnlyVersion14WithDisp
 
     run.ValidateInstallation();
 
-    EXPECT_EQ(machine().console, kValidating + row.console);
+    EXPECT_EQ(machine().console, kValidatingConsole + row.console);
     EXPECT_EQ(run.m_bValidated, row.validated);
     const std::wstring log = run.GetLog();
     for (const std::wstring& entry : {kNotInstalledEntry, kWarning101Entry}) {
@@ -225,8 +221,8 @@ TEST_F(EntryTest, RunPatch_NoUpdateNeeded_SaysSoAndPauses7000) {
   run.RunPatch();
 
   const std::wstring& console = machine().console;
-  ASSERT_GE(console.size(), std::wstring(kWaitToClose).size());
-  EXPECT_EQ(console.substr(console.size() - std::wstring(kWaitToClose).size()), kWaitToClose);
+  ASSERT_GE(console.size(), kWaitToCloseConsole.size());
+  EXPECT_EQ(console.substr(console.size() - kWaitToCloseConsole.size()), kWaitToCloseConsole);
   EXPECT_EQ(machine().pauses, std::vector<std::uint32_t>{7000});
   EXPECT_TRUE(machine().launches.empty());
 }
@@ -242,7 +238,7 @@ TEST_F(EntryTest, RunPatch_UpdateNeeded_InstallsWithoutThe7000Pause) {
 
   run.RunPatch();
 
-  EXPECT_FALSE(Contains(machine().console, kWaitToClose)) << machine().console;
+  EXPECT_FALSE(Contains(machine().console, kWaitToCloseConsole)) << machine().console;
   for (const auto pause : machine().pauses) EXPECT_NE(pause, 7000u);
 }
 
@@ -293,7 +289,7 @@ TEST_F(EntryTest, RunPatchUpdate_OlderBuildInstalled_PatchesAndLogsTheWholeRun) 
 
   EXPECT_EQ(RunPatchUpdate(), 0);
 
-  EXPECT_EQ(machine().console, kValidating + kInstallingConsole + kCompletedConsole + kWaitToClose);
+  EXPECT_EQ(machine().console, kValidatingConsole + kInstallingConsole + kCompletedConsole + kWaitToCloseConsole);
   EXPECT_EQ(machine().FileText(expect::kLogPath),
             RunLogFile(Entries({kMode1, kVersionCompleted, kInstallPathCompleted, kDisplayIconCompleted,
                                 kDescriptorReadCompleted, kKeysFound, kRecordExists, kRecordReadCompleted, kFoundExit1,

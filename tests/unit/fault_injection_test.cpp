@@ -34,7 +34,6 @@ const Entries kValidated = {kMode1, kVersionCompleted, kInstallPathCompleted, kD
 const Entries kDescriptorRead = {kDescriptorReadCompleted, kKeysFound};
 const Entries kDecidedFromRecord = {kRecordExists, kRecordReadCompleted, kFoundExit1};
 const std::wstring kRecordFile = L"C:\\Program Files\\Veldorant 14.0\\installedupdates.dat";
-const std::wstring& kNotCompleted = kInstallNotCompleted;
 
 // The record couldn't be read (the fake words error N as "System error N."): revisions 100 < 200 decide.
 std::wstring FileError(int error) { return L"System error " + std::to_wstring(error) + L". File: " + kRecordFile; }
@@ -90,7 +89,7 @@ TEST_F(FaultInjectionTest, RunPatchUpdate_OneFault_EndsNormallyLogsInOrderAndLos
        7000, 0, false},
       {"record held open: read and write both fail",
        [](fake::Machine& m) { m.files[kRecordPath].locked = true; }, kFailedConsole,
-       Join({kValidated, kDescriptorRead, DecidedByRevisions(32), {RecordWriteFailed(32), kNotCompleted}}), 10000,
+       Join({kValidated, kDescriptorRead, DecidedByRevisions(32), {RecordWriteFailed(32), kInstallNotCompleted}}), 10000,
        1, false},
       {"record is a folder",
        [](fake::Machine& m) {
@@ -98,11 +97,11 @@ TEST_F(FaultInjectionTest, RunPatchUpdate_OneFault_EndsNormallyLogsInOrderAndLos
          m.files[kRecordPath].isFolder = true;
        },
        kFailedConsole,
-       Join({kValidated, kDescriptorRead, DecidedByRevisions(5), {RecordWriteFailed(5), kNotCompleted}}), 10000, 1,
+       Join({kValidated, kDescriptorRead, DecidedByRevisions(5), {RecordWriteFailed(5), kInstallNotCompleted}}), 10000, 1,
        false},
       {"record write fails part-way (disk full)",
        [](fake::Machine& m) { m.replaceErrors[kRecordPath] = 112; }, kFailedConsole,
-       Join({kValidated, kDescriptorRead, kDecidedFromRecord, {RecordWriteFailed(112), kNotCompleted}}), 10000, 1,
+       Join({kValidated, kDescriptorRead, kDecidedFromRecord, {RecordWriteFailed(112), kInstallNotCompleted}}), 10000, 1,
        false},
 
       // --- The log can't be replaced: the patch still goes in, and nothing is said about the log ---

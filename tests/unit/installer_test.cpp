@@ -24,7 +24,6 @@ constexpr wchar_t kPatchInfo[] = L"Veldorant 14.0 Update 2";
 constexpr char kOldRecord[] = "Veldorant 14.0 Update 1";
 
 using namespace expect;
-const std::wstring& kInProgress = kInstallingConsole;
 
 // What an installer may leave behind.
 void InstallsPatch(fake::Machine& m) { m.AddExecutable(kExePath, 14, 0, 0, 200); }
@@ -153,7 +152,7 @@ TEST_F(InstallerTest, InstallPatch_LaunchFails_LogsTableEntryOnlyAndStillPauses)
     run().InstallPatch();
 
     EXPECT_EQ(test::LogEntries(run().m_strLog), std::vector<std::wstring>{LaunchErrorMessage(code)});
-    EXPECT_EQ(machine().console, kInProgress);
+    EXPECT_EQ(machine().console, kInstallingConsole);
     EXPECT_EQ(machine().waits, 0);
     EXPECT_EQ(run().m_strVersionAfterInstall, L"");
     EXPECT_EQ(machine().FileText(kRecordPath), kOldRecord);
@@ -181,7 +180,7 @@ TEST_F(InstallerTest, InstallPatch_QuoteInInstallPath_RefusesToLaunch) {
     EXPECT_EQ(test::LogEntries(run().m_strLog),
               std::vector<std::wstring>{L"Execute patch process silent error: The install path contains a double "
                                         L"quote and was not passed to the installer."});
-    EXPECT_EQ(machine().console, kInProgress);
+    EXPECT_EQ(machine().console, kInstallingConsole);
     EXPECT_EQ(machine().FileText(kRecordPath), kOldRecord);
     const std::vector<std::wstring> trace = {L"cursor on", L"pause 10000", L"cursor off"};
     EXPECT_EQ(machine().trace, trace);
@@ -224,7 +223,7 @@ TEST_F(InstallerTest, InstallPatch_InstallerEnds_VerifiesByVersionAndReports) {
     run().InstallPatch();
 
     EXPECT_EQ(test::LogEntries(run().m_strLog), c.entries);
-    EXPECT_EQ(machine().console, kInProgress + c.console + kWaitToCloseConsole);
+    EXPECT_EQ(machine().console, kInstallingConsole + c.console + kWaitToCloseConsole);
     EXPECT_EQ(machine().FileText(kRecordPath), c.record);
     EXPECT_EQ(machine().pauses, std::vector<std::uint32_t>{10000});
     EXPECT_EQ(machine().waits, 1);
