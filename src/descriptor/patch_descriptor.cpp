@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <iterator>
 #include <new>
+#include <utility>
 
 #include "descriptor/messages.h"
 #include "descriptor/whole_file.h"

@@ -11,7 +11,6 @@
 
 namespace {
 
-
 std::wstring PartText(std::uint32_t word, bool high) {
   const auto part = static_cast<std::uint16_t>(high ? word >> 16 : word & 0xFFFFu);
   return std::to_wstring(static_cast<unsigned>(part));

@@ -20,7 +20,7 @@ bool DetectRegistryView(std::wstring& log);
 
 struct ProductVersionProbe {
   std::wstring version;  // empty when no usable value was found
-  bool wow64Registry;    // the view from here on: the fallback to the plain key switches it off
+  bool wow64Registry = true;  // the view from here on: the fallback to the plain key switches it off
 };
 // "Version" under the product key of the view, with the fallback to the plain key.
 ProductVersionProbe ProbeProductVersion(std::wstring& log, bool wow64Registry);
