@@ -3,9 +3,9 @@
 #include <exception>
 #include <new>
 
-#include "app/messages.h"
 #include "app/patch_execute.h"
 #include "guard/filter_process.h"
+#include "log/messages.h"
 #include "log/run_log.h"
 #include "platform/console.h"
 #include "platform/module.h"
@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace messages::app;
+using namespace messages::startup;
 
 constexpr int kExitCompleted = 0;
 constexpr int kExitStartUpFailed = 1;

@@ -3,15 +3,16 @@
 #include "applicability/applicability.h"
 
 #include <algorithm>
-
 #include <climits>
+#include <initializer_list>
 #include <string_view>
 
-#include "app/patch_execute.h"
-#include "app/path_text.h"
 #include "applicability/messages.h"
+#include "descriptor/whole_file.h"
+#include "log/run_log.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/path_text.h"
 
 namespace {
 
@@ -19,7 +20,6 @@ using namespace messages::applicability;
 
 // Searched case-sensitively in the record's text.
 constexpr wchar_t kProductWord[] = L"Veldorant";
-
 
 bool IsAsciiSpace(wchar_t c) {
   return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
@@ -63,58 +63,55 @@ std::wstring InstalledRecordPath(const std::wstring& displayIcon) {
   return FolderOf(displayIcon) + L"\\" + kInstalledRecordFileName;
 }
 
-bool CPatchExecute::IsPatchVersionInstalled() const { return m_strExeVersion == m_strPatchVersion; }
+namespace applicability {
 
-bool CPatchExecute::IsExeVersionInPreviousVersions() const {
-  return std::any_of(m_arrPreviousVersions.begin(), m_arrPreviousVersions.end(),
-                     [this](const std::wstring& version) { return version == m_strExeVersion; });
+bool IsExeVersionInPreviousVersions(const Facts& facts) {
+  return std::find(facts.previousVersions.begin(), facts.previousVersions.end(), facts.exeVersion) !=
+         facts.previousVersions.end();
 }
 
-void CPatchExecute::DecideApplicability() {
-  ReadExeVersion();
+namespace {
 
-  if (IsPatchVersionInstalled()) {
-    AppendLog(kNotFoundExitCode3);
-    AppendLog(kAlreadyAppliedEntry);
-    m_bUpdateNeeded = false;
-    platform::WriteConsoleText(kAlreadyAppliedConsole);
-    return;
+// Nothing to do: the entries, and the console line.
+bool AlreadyApplied(std::wstring& log, std::initializer_list<const wchar_t*> entries) {
+  for (const wchar_t* entry : entries) AppendLogEntry(log, entry);
+  platform::WriteConsoleText(kAlreadyAppliedConsole);
+  return false;
+}
+
+}  // namespace
+
+bool DecideApplicability(const Facts& facts, std::wstring& log) {
+  if (facts.exeVersion == facts.patchVersion) {
+    return AlreadyApplied(log, {kNotFoundExitCode3, kAlreadyAppliedEntry});
   }
 
-  if (!IsExeVersionInPreviousVersions()) {
-    AppendLog(kNotApplicableEntry);
-    m_bUpdateNeeded = false;
+  if (!IsExeVersionInPreviousVersions(facts)) {
+    AppendLogEntry(log, kNotApplicableEntry);
     platform::WriteConsoleText(kNotApplicableConsole);
-    return;
+    return false;
   }
 
-  const int installedRevision = ReadLeadingInteger(m_strExeRevision);
+  const int installedRevision = ReadLeadingInteger(facts.exeRevision);
   const int patchRevision =
-      !m_strExeRevision.empty() && !m_strPatchRevision.empty() ? ReadLeadingInteger(m_strPatchRevision) : 0;
+      !facts.exeRevision.empty() && !facts.patchRevision.empty() ? ReadLeadingInteger(facts.patchRevision) : 0;
 
-  const std::wstring recordPath = InstalledRecordPath(m_strDisplayIcon);
+  const std::wstring recordPath = InstalledRecordPath(facts.displayIcon);
   if (platform::PathExists(recordPath)) {
-    AppendLog(kRecordExists);
-    const std::wstring recordText = ReadWholeFile(recordPath, true);
-    if (IsUpdateRecorded(recordText, m_strPatchInfo, installedRevision, patchRevision)) {
-      AppendLog(kNotFoundExitCode1);
-      AppendLog(kAlreadyAppliedStatusEntry);
-      m_bUpdateNeeded = false;
-      platform::WriteConsoleText(kAlreadyAppliedConsole);
-    } else {
-      AppendLog(kFoundExitCode1);
-      m_bUpdateNeeded = true;
+    AppendLogEntry(log, kRecordExists);
+    const std::wstring recordText = ReadWholeFile(recordPath, true, log).text;
+    if (IsUpdateRecorded(recordText, facts.patchInfo, installedRevision, patchRevision)) {
+      return AlreadyApplied(log, {kNotFoundExitCode1, kAlreadyAppliedStatusEntry});
     }
-    return;
+    AppendLogEntry(log, kFoundExitCode1);
+    return true;
   }
 
   if (installedRevision < patchRevision) {
-    AppendLog(kFoundExitCode2);
-    m_bUpdateNeeded = true;
-  } else {
-    AppendLog(kNotFoundExitCode2);
-    AppendLog(kAlreadyAppliedStatusEntry);
-    m_bUpdateNeeded = false;
-    platform::WriteConsoleText(kAlreadyAppliedConsole);
+    AppendLogEntry(log, kFoundExitCode2);
+    return true;
   }
+  return AlreadyApplied(log, {kNotFoundExitCode2, kAlreadyAppliedStatusEntry});
 }
+
+}  // namespace applicability

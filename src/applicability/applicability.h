@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 inline constexpr wchar_t kInstalledRecordFileName[] = L"installedupdates.dat";
 
@@ -16,3 +17,27 @@ bool IsUpdateRecorded(const std::wstring& recordText, const std::wstring& patchI
 
 // The record's path: the product folder (folder of the DisplayIcon path), then "\installedupdates.dat".
 std::wstring InstalledRecordPath(const std::wstring& displayIcon);
+
+namespace applicability {
+
+// What the decision looks at: the installed executable's version and the descriptor's.
+struct Facts {
+  std::wstring exeVersion;   // empty when the executable or its version wasn't found
+  std::wstring exeRevision;  // its last part
+  std::wstring patchInfo;
+  std::wstring patchVersion;
+  std::wstring patchRevision;
+  std::vector<std::wstring> previousVersions;
+  std::wstring displayIcon;  // names the product folder, where the installed-update record is
+};
+
+bool IsExeVersionInPreviousVersions(const Facts& facts);
+
+// True when the patch is to be installed; logs the decision and prints it when nothing is to be done.
+bool DecideApplicability(const Facts& facts, std::wstring& log);
+
+// Replaces the record with the PatchInfo text. False after a file error, which it has logged; the
+// previous record is then intact.
+bool RecordInstalledUpdate(const std::wstring& displayIcon, const std::wstring& patchInfo, std::wstring& log);
+
+}  // namespace applicability

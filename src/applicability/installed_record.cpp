@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "app/patch_execute.h"
 #include "applicability/applicability.h"
 #include "descriptor/whole_file.h"
+#include "log/run_log.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/files.h"
@@ -20,12 +20,13 @@ constexpr std::size_t kMaxErrorDescription = 1023;
 
 }  // namespace
 
-bool CPatchExecute::RecordInstalledUpdate() {
-  const std::wstring path = InstalledRecordPath(m_strDisplayIcon);
+bool applicability::RecordInstalledUpdate(const std::wstring& displayIcon, const std::wstring& patchInfo,
+                                          std::wstring& log) {
+  const std::wstring path = InstalledRecordPath(displayIcon);
   std::uint32_t error = platform::kErrorSuccess;
   try {
     // The PatchInfo text alone, one byte per character: no key, no line end, no terminating zero.
-    error = platform::ReplaceFileAtomically(path, platform::WideToAnsi(m_strPatchInfo));
+    error = platform::ReplaceFileAtomically(path, platform::WideToAnsi(patchInfo));
   } catch (const std::bad_alloc&) {
     error = platform::kErrorNotEnoughMemory;
   }
@@ -33,6 +34,6 @@ bool CPatchExecute::RecordInstalledUpdate() {
 
   std::wstring description = DescribeFileError(error, path);
   if (description.size() > kMaxErrorDescription) description.resize(kMaxErrorDescription);
-  AppendLog(kRecordWriteFailed + description);
+  AppendLogEntry(log, kRecordWriteFailed + description);
   return false;
 }

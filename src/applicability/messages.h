@@ -24,4 +24,7 @@ inline constexpr wchar_t kAlreadyAppliedStatusEntry[] =
     L"Patch update status: This patch update has been already applied.";
 inline constexpr wchar_t kAlreadyAppliedConsole[] = L"Patch update status: This patch update has been already applied.\n";
 
+// The last console line of every run that got as far as the decision, installing or not.
+inline constexpr wchar_t kWaitToClose[] = L"Please wait to close the application...\n";
+
 }  // namespace messages::applicability

@@ -11,18 +11,16 @@
 #include <string_view>
 #include <vector>
 
-#include "app/patch_execute.h"
-#include "app/path_text.h"
 #include "companion/kept_results.h"
 #include "companion/messages.h"
 #include "companion/pending_restart.h"
 #include "companion/registry_record.h"
 #include "companion/rules.h"
 #include "discovery/exe_version.h"
-#include "discovery/product_keys.h"
 #include "applicability/messages.h"
 #include "discovery/registry_probes.h"
 #include "installer/messages.h"
+#include "log/log_format.h"
 #include "log/run_log.h"
 #include "platform/child_process.h"
 #include "platform/clock.h"
@@ -30,7 +28,7 @@
 #include "platform/files.h"
 #include "platform/folder_listing.h"
 #include "platform/module.h"
-#include "platform/registry.h"
+#include "platform/path_text.h"
 #include "platform/run_lock.h"
 #include "platform/version_resource.h"
 #include "result/fleet_report.h"
@@ -50,22 +48,9 @@ constexpr int kUsageExitCode = 2;
 // A log written this long before the start still counts: FAT keeps write times to 2 s.
 constexpr std::uint64_t kClockSlack = 2 * platform::kSystemTimeUnitsPerSecond;
 
-// The install folder the registry names, the Wow6432Node key first as the utility looks; empty when none.
-std::wstring InstallFolder() {
-  for (const wchar_t* keyPath : {product_keys::kProductKeyWow64, product_keys::kProductKeyPlain}) {
-    platform::RegistryKey key;
-    if (platform::OpenLocalMachineKey(keyPath, key) != 0) continue;
-    const platform::RegistryValue value = platform::QueryRegistryValue(key, product_keys::kInstallPathValue);
-    if (value.code == 0) return DecodeRegistryString(value.bytes);
-  }
-  return {};
-}
-
 // Vdt.exe's file version in that folder; empty when there is none.
 std::wstring InstalledVersion(const std::wstring& folder) {
-  if (folder.empty()) return {};
-  const auto words = ReadMainExecutableVersion(folder);
-  return words ? FormatVersionText(*words) : std::wstring();
+  return folder.empty() ? std::wstring() : ReadMainExecutableVersionText(folder);
 }
 
 // The file version of one executable, as text; empty when it has none.
@@ -74,14 +59,13 @@ std::wstring InstalledVersionOf(const std::wstring& file) {
   return words ? FormatVersionText(*words) : std::wstring();
 }
 
-std::wstring TwoDigits(int value) { return (value < 10 ? L"0" : L"") + std::to_wstring(value); }
-
 // "YYYY-MM-DDTHH:MM:SS" and the file-name stamp "YYYYMMDD-HHMMSS" of the same moment.
 std::pair<std::wstring, std::wstring> TimeTexts() {
   const auto now = platform::CurrentLocalTime();
   // Without a clock the run is stamped as the oldest there can be: kept, and the first to go.
   if (!now) return {std::wstring(), L"00000000-000000"};
   const std::wstring year = std::to_wstring(now->year);
+  using log_format::TwoDigits;
   const std::wstring month = TwoDigits(now->month), day = TwoDigits(now->day);
   const std::wstring hour = TwoDigits(now->hour), minute = TwoDigits(now->minute), second = TwoDigits(now->second);
   return {year + L"-" + month + L"-" + day + L"T" + hour + L":" + minute + L":" + second,
@@ -266,7 +250,7 @@ int RunUtility() {
   const PackagePatch patch = ReadPackagePatch();
   record.patch = patch.info;
   record.patchVersion = patch.version;
-  const std::wstring installFolder = InstallFolder();
+  const std::wstring installFolder = discovery::RegisteredInstallFolder();
   record.versionBefore = InstalledVersion(installFolder);
 
   // One run at a time: a second one ends at once with the code deployment systems retry later.
@@ -304,7 +288,7 @@ int RunUtility() {
   record.code = result::ExitCodeOf(reading.outcome);
   record.reason = reading.reason;
   // The install may have changed where the product is registered; read both afresh.
-  const std::wstring installedFolder = InstallFolder();
+  const std::wstring installedFolder = discovery::RegisteredInstallFolder();
   record.versionAfter = InstalledVersion(installedFolder);
   const bool restartSettled = SettleRestart(installedFolder, record);
   if (record.outcome != result::Outcome::kRestartPending) SettleVersion(installedFolder, DecidedBy(log), record);

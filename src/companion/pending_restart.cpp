@@ -4,6 +4,7 @@
 #include <optional>
 #include <string_view>
 
+#include "discovery/product_keys.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
 
@@ -13,7 +14,7 @@ constexpr wchar_t kSessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\S
 constexpr const wchar_t* kPendingValues[] = {L"PendingFileRenameOperations", L"PendingFileRenameOperations2"};
 constexpr std::wstring_view kNtPrefix = L"\\??\\";
 constexpr wchar_t kReplaceMark = L'!';
-constexpr wchar_t kMainExecutable[] = L"vdt.exe";
+using product_keys::kMainExecutable;  // compared without case
 
 // Paths compare as Windows compares them on the volumes it installs to: ASCII letters without case.
 wchar_t Fold(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; }

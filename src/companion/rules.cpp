@@ -8,12 +8,13 @@
 
 #include <algorithm>
 
-#include "app/patch_execute.h"
 #include "companion/messages.h"
 #include "companion/registry_record.h"
+#include "descriptor/patch_descriptor.h"
 #include "discovery/product_keys.h"
 #include "platform/console.h"
-#include "result/log_reading.h"
+#include "platform/module.h"
+#include "platform/path_text.h"
 #include "result/outcome.h"
 
 namespace {
@@ -22,8 +23,8 @@ using messages::companion::kRulesRefused;
 
 // The product's default folder as both systems' 32-bit options take it: Program Files (x86) on 64-bit
 // Windows, Program Files on 32-bit Windows.
-constexpr wchar_t kProductFolder[] = L"%ProgramFiles%\\Veldorant 14.0";
-constexpr wchar_t kMainExecutable[] = L"Vdt.exe";
+std::wstring ProductFolder() { return std::wstring(L"%ProgramFiles%\\") + product_keys::kDefaultFolderName; }
+using product_keys::kMainExecutable;
 constexpr wchar_t kLocalMachine[] = L"HKEY_LOCAL_MACHINE\\";
 using product_keys::kRequiredProductVersion;
 using product_keys::kVersionValue;
@@ -48,18 +49,14 @@ std::vector<unsigned long> Parts(const std::wstring& version) {
 bool VersionBelow(const std::wstring& a, const std::wstring& b) { return Parts(a) < Parts(b); }
 
 PackagePatch ReadPackagePatch() {
-  PackagePatch patch;
-  CPatchExecute run{NothingReadYet{}};
-  run.ReadPatchDescriptor();
-  patch.read = run.m_bPatchInfoRead;
-  if (!patch.read) {
-    patch.refusal = result::ReadLogEntries(run.GetLog()).reason;
-    return patch;
-  }
-  patch.info = run.m_strPatchInfo;
-  patch.version = run.m_strPatchVersion;
-  patch.previous = run.m_arrPreviousVersions;
-  return patch;
+  std::wstring log;  // the utility's entries; only the refusal among them is wanted here
+  descriptor::PatchDescriptor found = descriptor::ReadPatchDescriptor(FolderOf(platform::GetModulePath()), log);
+  if (!found.read) return {.read = false, .refusal = std::move(found.refusal), .info = {}, .version = {}, .previous = {}};
+  return {.read = true,
+          .refusal = {},
+          .info = std::move(found.info),
+          .version = std::move(found.version),
+          .previous = std::move(found.previous)};
 }
 
 std::wstring FormatRules(const PackagePatch& patch) {
@@ -89,11 +86,11 @@ std::wstring FormatRules(const PackagePatch& patch) {
          L"no Vdt.exe ends with 1603, a Vdt.exe below " + lowest + L" or between the listed versions with 1642.\n\n";
 
   out += L"Detection where every machine has Veldorant 14.0 in its default folder: Vdt.exe's version\n";
-  out += std::wstring(L"  Intune, rule type File\n    Path: ") + kProductFolder + L"\n    File or folder: " +
+  out += std::wstring(L"  Intune, rule type File\n    Path: ") + ProductFolder() + L"\n    File or folder: " +
          kMainExecutable + L"\n    Detection method: String (version)\n    Operator: Greater than or equal to\n"
          L"    Value: " + patch.version + L"\n    Associated with a 32-bit app on 64-bit clients: Yes\n";
   out += L"  Configuration Manager, setting type File System, type File\n";
-  out += std::wstring(L"    Path: ") + kProductFolder + L"\n";
+  out += std::wstring(L"    Path: ") + ProductFolder() + L"\n";
   out += std::wstring(L"    File or folder name: ") + kMainExecutable + L"\n";
   out += L"    This file or folder is associated with a 32-bit application on 64-bit systems: ticked (the default)\n";
   out += L"    Property: Version, Operator: Greater than or equal to, Value: " + patch.version + L"\n";

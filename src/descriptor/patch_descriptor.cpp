@@ -1,20 +1,19 @@
 // The descriptor has no lines as far as parsing goes: line breaks are removed and each key owns the text
 // from its first occurrence up to the next key it is paired with, so the file must list PatchInfo,
-// PatchFile, PatchVersion, PreviousVersions in that order. Any failure leaves m_bPatchInfoRead false and
-// the patch members empty; only the previous-versions list may already be filled.
+// PatchFile, PatchVersion, PreviousVersions in that order. Any failure leaves the descriptor unread and
+// its patch fields empty; only the previous-versions list may already be filled.
 #include "descriptor/patch_descriptor.h"
 
 #include <algorithm>
 #include <iterator>
 #include <new>
+#include <utility>
 
-#include "app/patch_execute.h"
-#include "app/path_text.h"
 #include "descriptor/messages.h"
 #include "descriptor/whole_file.h"
+#include "log/run_log.h"
 #include "platform/errors.h"
 #include "platform/files.h"
-#include "platform/module.h"
 
 namespace {
 
@@ -58,27 +57,42 @@ std::wstring GetKeyValue(const std::wstring& slice, const std::wstring& separato
   return Trim(slice.substr(at + separator.size()));
 }
 
-void CPatchExecute::ReadPatchDescriptor() {
-  const std::wstring folder = FolderOf(platform::GetModulePath());
-  const std::wstring path = folder + L"\\" + kDescriptorFileName;
-  if (!platform::PathExists(path)) {
-    AppendLog(kDescriptorMissing);
-    m_bPatchInfoRead = false;
-    return;
-  }
-  m_strPatchFolder = folder;
-  const std::wstring text = ReadWholeFile(path, false);
-  try {
-    ParsePatchDescriptor(text);
-  } catch (const std::bad_alloc&) {
-    // Only a descriptor of absurd size gets here; it can't be used.
-    m_bPatchInfoRead = false;
-    AppendLog(DescribeFileError(platform::kErrorNotEnoughMemory, path));
-  }
+namespace descriptor {
+
+namespace {
+
+// Logs the entry that refuses the descriptor and keeps it as the reason.
+void Refuse(PatchDescriptor& found, std::wstring& log, const wchar_t* entry) {
+  found.refusal = entry;
+  AppendLogEntry(log, entry);
 }
 
-void CPatchExecute::ParsePatchDescriptor(const std::wstring& text) {
-  m_bPatchInfoRead = false;
+}  // namespace
+
+PatchDescriptor ReadPatchDescriptor(const std::wstring& folder, std::wstring& log) {
+  PatchDescriptor found;
+  const std::wstring path = folder + L"\\" + kDescriptorFileName;
+  if (!platform::PathExists(path)) {
+    Refuse(found, log, kDescriptorMissing);
+    return found;
+  }
+  found.folder = folder;
+  const WholeFile file = ReadWholeFile(path, false, log);
+  try {
+    ParsePatchDescriptor(file.text, found, log);
+  } catch (const std::bad_alloc&) {
+    // Only a descriptor of absurd size gets here; it can't be used.
+    found.read = false;
+    found.refusal = DescribeFileError(platform::kErrorNotEnoughMemory, path);
+    AppendLogEntry(log, found.refusal);
+  }
+  // A file that couldn't be read is refused for that, before anything its empty text lacks.
+  if (!file.read) found.refusal = kDescriptorReadFailed;
+  return found;
+}
+
+void ParsePatchDescriptor(const std::wstring& text, PatchDescriptor& found, std::wstring& log) {
+  found.read = false;
   const std::wstring joined = RemoveLineBreaks(text);
 
   const auto infoAt = joined.find(kPatchInfoKey);
@@ -87,21 +101,21 @@ void CPatchExecute::ParsePatchDescriptor(const std::wstring& text) {
   const auto previousAt = joined.find(kPreviousVersionsKey);
   if (infoAt == std::wstring::npos || fileAt == std::wstring::npos || versionAt == std::wstring::npos ||
       previousAt == std::wstring::npos) {
-    AppendLog(kKeyMissing);
+    Refuse(found, log, kKeyMissing);
     return;
   }
 
   const std::wstring infoSlice = Slice(joined, infoAt, fileAt);
   const auto exeAt = joined.find(kInstallerSuffix, fileAt);
   if (exeAt == std::wstring::npos) {
-    AppendLog(kNoExe);
+    Refuse(found, log, kNoExe);
     return;
   }
   const std::wstring fileSlice = Slice(joined, fileAt, exeAt + std::size(kInstallerSuffix) - 1);
   const std::wstring versionSlice = Slice(joined, versionAt, previousAt);
   const std::wstring previousSlice = joined.substr(previousAt);
   if (infoSlice.empty() || fileSlice.empty() || versionSlice.empty() || previousSlice.empty()) {
-    AppendLog(kSliceEmpty);
+    Refuse(found, log, kSliceEmpty);
     return;
   }
 
@@ -109,42 +123,43 @@ void CPatchExecute::ParsePatchDescriptor(const std::wstring& text) {
   const std::wstring file = GetKeyValue(fileSlice, kValueSeparator);
   const std::wstring version = GetKeyValue(versionSlice, kValueSeparator);
   const std::wstring previous = GetKeyValue(previousSlice, kValueSeparator);
-  const bool listFilled = !previous.empty() && LoadPreviousVersions(previous);
-  if (info.empty() || file.empty() || version.empty() || !listFilled) {
-    AppendLog(kValueEmpty);
+  if (!previous.empty()) found.previous = SplitPreviousVersions(previous);
+  if (info.empty() || file.empty() || version.empty() || previous.empty() || found.previous.empty()) {
+    Refuse(found, log, kValueEmpty);
     return;
   }
 
   // A folder of that name is no installer: launched, it would open a window and the run would wait on it.
-  if (!platform::FileExists(m_strPatchFolder + L"\\" + file)) {
-    AppendLog(kInstallerMissing);
+  if (!platform::FileExists(found.folder + L"\\" + file)) {
+    Refuse(found, log, kInstallerMissing);
     return;
   }
 
-  m_strPatchInfo = info;
-  m_strPatchFile = file;
-  SetPatchVersion(version);
-  m_bPatchInfoRead = true;
-  AppendLog(kKeysFound);
+  found.info = info;
+  found.file = file;
+  found.version = version;
+  found.revision = RevisionOf(version);
+  found.read = true;
+  AppendLogEntry(log, kKeysFound);
 }
 
-bool CPatchExecute::LoadPreviousVersions(const std::wstring& value) {
-  m_arrPreviousVersions.clear();
+std::vector<std::wstring> SplitPreviousVersions(const std::wstring& value) {
+  std::vector<std::wstring> list;
   std::size_t start = 0;
   while (true) {
     const auto comma = value.find(kListSeparator, start);
     const auto length = comma == std::wstring::npos ? std::wstring::npos : comma - start;
-    const std::wstring entry = Trim(value.substr(start, length));
-    if (!entry.empty()) m_arrPreviousVersions.push_back(entry);
+    std::wstring entry = Trim(value.substr(start, length));
+    if (!entry.empty()) list.push_back(std::move(entry));
     if (comma == std::wstring::npos) break;
     start = comma + 1;
   }
-  return !m_arrPreviousVersions.empty();
+  return list;
 }
 
-void CPatchExecute::SetPatchVersion(const std::wstring& value) {
-  m_strPatchVersion = value;
-  // The revision always follows the version just stored: empty when it has no ".".
-  const auto dot = value.rfind(L'.');
-  m_strPatchRevision = dot == std::wstring::npos ? std::wstring() : value.substr(dot + 1);
+std::wstring RevisionOf(const std::wstring& version) {
+  const auto dot = version.rfind(L'.');
+  return dot == std::wstring::npos ? std::wstring() : version.substr(dot + 1);
 }
+
+}  // namespace descriptor

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <new>
 
-#include "app/patch_execute.h"
 #include "descriptor/messages.h"
+#include "log/run_log.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/files.h"
@@ -38,15 +38,14 @@ std::wstring DescribeFileError(std::uint32_t code, const std::wstring& path) {
   return text;
 }
 
-std::wstring CPatchExecute::ReadWholeFile(const std::wstring& path, bool forRecord) {
+WholeFile ReadWholeFile(const std::wstring& path, bool forRecord, std::wstring& log) {
   std::uint32_t error = platform::kErrorSuccess;
-  bool read = false;
-  std::wstring text;
+  WholeFile file;
   try {
     platform::FileReadResult result = platform::ReadFileExclusive(path);
     if (result.status == platform::FileReadStatus::kOk) {
-      text = AnsiBytesToText(result.bytes);
-      read = true;
+      file.text = AnsiBytesToText(result.bytes);
+      file.read = true;
     } else {
       error = result.error;
     }
@@ -54,11 +53,11 @@ std::wstring CPatchExecute::ReadWholeFile(const std::wstring& path, bool forReco
     error = platform::kErrorNotEnoughMemory;
   }
 
-  if (!read) {
-    AppendLog(DescribeFileError(error, path));
-    AppendLog(forRecord ? kRecordReadFailed : kDescriptorReadFailed);
+  if (!file.read) {
+    AppendLogEntry(log, DescribeFileError(error, path));
+    AppendLogEntry(log, forRecord ? kRecordReadFailed : kDescriptorReadFailed);
     return {};
   }
-  AppendLog(forRecord ? kRecordReadCompleted : kDescriptorReadCompleted);
-  return text;
+  AppendLogEntry(log, forRecord ? kRecordReadCompleted : kDescriptorReadCompleted);
+  return file;
 }

@@ -3,19 +3,13 @@
 #include "discovery/exe_version.h"
 
 #include <cstdint>
-#include <new>
 #include <optional>
 #include <string>
-#include <utility>
 
-#include "app/patch_execute.h"
+#include "discovery/product_keys.h"
 #include "platform/files.h"
 
 namespace {
-
-// Appended to the install folder exactly as stored: a trailing backslash there gives a doubled one.
-constexpr wchar_t kMainExecutable[] = L"\\Vdt.exe";
-constexpr wchar_t kMainExecutableLowerCase[] = L"\\vdt.exe";
 
 std::wstring PartText(std::uint32_t word, bool high) {
   const auto part = static_cast<std::uint16_t>(high ? word >> 16 : word & 0xFFFFu);
@@ -25,9 +19,10 @@ std::wstring PartText(std::uint32_t word, bool high) {
 }  // namespace
 
 std::optional<platform::FileVersionWords> ReadMainExecutableVersion(const std::wstring& installFolder) {
-  std::wstring path = installFolder + kMainExecutable;
+  // Appended to the install folder exactly as stored: a trailing backslash there gives a doubled one.
+  std::wstring path = installFolder + L"\\" + product_keys::kMainExecutable;
   if (!platform::PathExists(path)) {
-    path = installFolder + kMainExecutableLowerCase;
+    path = installFolder + L"\\" + product_keys::kMainExecutableLowerCase;
     if (!platform::PathExists(path)) return std::nullopt;
   }
   return platform::ReadFileVersionWords(path);
@@ -38,29 +33,9 @@ std::wstring FormatVersionText(const platform::FileVersionWords& words) {
          PartText(words.ls, false);
 }
 
+std::wstring ReadMainExecutableVersionText(const std::wstring& installFolder) {
+  const auto words = ReadMainExecutableVersion(installFolder);
+  return words ? FormatVersionText(*words) : std::wstring();
+}
+
 std::wstring FormatRevisionText(const platform::FileVersionWords& words) { return PartText(words.ls, false); }
-
-// On an allocation failure the members keep their values, as with an unreadable executable.
-
-void CPatchExecute::ReadExeVersion() {
-  try {
-    const auto words = ReadMainExecutableVersion(GetInstallPath());
-    if (!words) return;
-    std::wstring version = FormatVersionText(*words);
-    std::wstring revision = FormatRevisionText(*words);
-    m_strExeVersion = std::move(version);
-    m_strExeRevision = std::move(revision);
-  } catch (const std::bad_alloc&) {
-  }
-}
-
-void CPatchExecute::ReadExeVersionAfterInstall() {
-  try {
-    const auto words = ReadMainExecutableVersion(GetInstallPath());
-    if (!words) return;
-    m_strVersionAfterInstall = FormatVersionText(*words);
-  } catch (const std::bad_alloc&) {
-  }
-}
-
-std::wstring CPatchExecute::GetVersionAfterInstall() const { return m_strVersionAfterInstall; }

@@ -1,7 +1,5 @@
-// The product's main executable and the text of its file version.
-//
-// CPatchExecute's ReadExeVersion, ReadExeVersionAfterInstall and GetVersionAfterInstall live in
-// exe_version.cpp. They log nothing: a missing executable or version leaves the members as they were.
+// The product's main executable and the text of its file version. Nothing here logs: a missing
+// executable or version is an empty answer.
 #pragma once
 
 #include <optional>
@@ -15,6 +13,9 @@ std::optional<platform::FileVersionWords> ReadMainExecutableVersion(const std::w
 
 // "major.minor.build.revision", each part unsigned decimal without leading zeros.
 std::wstring FormatVersionText(const platform::FileVersionWords& words);
+
+// The version text of the folder's main executable; empty without one.
+std::wstring ReadMainExecutableVersionText(const std::wstring& installFolder);
 
 // The revision part alone, as FormatVersionText writes it.
 std::wstring FormatRevisionText(const platform::FileVersionWords& words);

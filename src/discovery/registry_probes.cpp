@@ -1,31 +1,21 @@
 // The registry view flag and the three product probes. Every outcome goes to the log only; the
-// callers test the members afterwards. Keys are opened for the length of one operation and are
+// callers test what comes back. Keys are opened for the length of one operation and are
 // owned by platform::RegistryKey, so no path leaves one open.
 #include "discovery/registry_probes.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <new>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "app/patch_execute.h"
 #include "discovery/product_keys.h"
+#include "log/run_log.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
 
 namespace {
 
 using namespace product_keys;
-
-// Keys under HKEY_LOCAL_MACHINE. The branch for 32-bit programs is chosen by path alone.
-constexpr wchar_t kViewDetectionKey[] = L"SOFTWARE\\Wow6432Node";
-constexpr wchar_t kUninstallKeyWow64[] =
-    L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Veldorant 14.0";
-constexpr wchar_t kUninstallKeyPlain[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Veldorant 14.0";
-
-constexpr wchar_t kDisplayIconValue[] = L"DisplayIcon";
 
 // Second entry after any failed registry call; the code follows it directly.
 constexpr wchar_t kErrorEntryPrefix[] = L"Error : ";
@@ -77,61 +67,51 @@ const wchar_t* ProductKey(bool wow64Registry) { return wow64Registry ? kProductK
 const wchar_t* UninstallKey(bool wow64Registry) { return wow64Registry ? kUninstallKeyWow64 : kUninstallKeyPlain; }
 
 // The message, then "Error : <code>".
-void AppendFailure(CPatchExecute& run, const wchar_t* message, std::int32_t code) {
-  run.AppendLog(message);
-  run.AppendLog(kErrorEntryPrefix + FormatErrorCode(code));
+void AppendFailure(std::wstring& log, const wchar_t* message, std::int32_t code) {
+  AppendLogEntry(log, message);
+  AppendLogEntry(log, kErrorEntryPrefix + FormatErrorCode(code));
 }
 
-// A value that was read: stored and reported completed when non-empty, otherwise only reported.
-void TakeValueText(CPatchExecute& run, const std::vector<std::uint8_t>& bytes, const ProbeMessages& messages,
-                   std::wstring& member) {
+// A value that was read: its text, reported completed when non-empty, otherwise only reported.
+std::wstring TakeValueText(std::wstring& log, const std::vector<std::uint8_t>& bytes, const ProbeMessages& messages) {
   std::wstring text = DecodeRegistryString(bytes);
-  if (text.empty()) {
-    run.AppendLog(messages.emptyValue);
-    return;
-  }
-  member = std::move(text);
-  run.AppendLog(messages.completed);
+  AppendLogEntry(log, text.empty() ? messages.emptyValue : messages.completed);
+  return text;
 }
 
-// Open, query, take the text; any failed call is logged with its code and leaves the member as it was.
-void ProbeValue(CPatchExecute& run, const wchar_t* keyPath, const wchar_t* valueName, const ProbeMessages& messages,
-                std::wstring& member) {
+// Open, query, take the text; any failed call is logged with its code and gives empty text.
+std::wstring ProbeValue(std::wstring& log, const wchar_t* keyPath, const wchar_t* valueName,
+                        const ProbeMessages& messages) {
   platform::RegistryKey key;
   if (const std::int32_t code = platform::OpenLocalMachineKey(keyPath, key); code != kSuccess) {
-    AppendFailure(run, messages.openFailed, code);
-    return;
+    AppendFailure(log, messages.openFailed, code);
+    return {};
   }
   const platform::RegistryValue value = platform::QueryRegistryValue(key, valueName);
   if (value.code != kSuccess) {
-    AppendFailure(run, messages.queryFailed, value.code);
-    return;
+    AppendFailure(log, messages.queryFailed, value.code);
+    return {};
   }
-  TakeValueText(run, value.bytes, messages, member);
+  return TakeValueText(log, value.bytes, messages);
 }
 
 // "Version" missing under the Wow6432Node path: try the plain path, and switch the view for the
 // rest of the run if the key is there and its value could be read.
-void RunVersionFallback(CPatchExecute& run, const wchar_t* completedMessage) {
+void RunVersionFallback(std::wstring& log, const wchar_t* completedMessage, discovery::ProductVersionProbe& probe) {
   platform::RegistryKey key;
   if (const std::int32_t code = platform::OpenLocalMachineKey(kProductKeyPlain, key); code != kSuccess) {
-    AppendFailure(run, kFallbackOpenFailed, code);
+    AppendFailure(log, kFallbackOpenFailed, code);
     return;
   }
   const platform::RegistryValue value = platform::QueryRegistryValue(key, kVersionValue);
   if (value.code != kSuccess) {
-    AppendFailure(run, kFallbackQueryFailed, value.code);
+    AppendFailure(log, kFallbackQueryFailed, value.code);
     return;
   }
-  const std::wstring text = DecodeRegistryString(value.bytes);
-  run.m_bWow64Registry = false;
-  if (text.empty()) {
-    run.AppendLog(kFallbackEmptyValue);
-  } else {
-    run.SetProductVersion(text);
-    run.AppendLog(completedMessage);
-  }
-  run.AppendLog(kMode2Verified);
+  probe.version = DecodeRegistryString(value.bytes);
+  probe.wow64Registry = false;
+  AppendLogEntry(log, probe.version.empty() ? kFallbackEmptyValue : completedMessage);
+  AppendLogEntry(log, kMode2Verified);
 }
 
 }  // namespace
@@ -150,74 +130,67 @@ std::wstring DecodeRegistryString(const std::vector<std::uint8_t>& bytes) {
   return text;
 }
 
-// Allocation failures below leave the flag or member as the code before them set it; nothing more
-// can be reported without allocating, and validation reports the empty members.
 
-bool CPatchExecute::DetectRegistryView() {
-  try {
-    platform::RegistryKey key;
-    const std::int32_t code = platform::OpenLocalMachineKey(kViewDetectionKey, key);
-    m_bWow64Registry = code == kSuccess;
-    if (code == kSuccess) {
-      AppendLog(kMode1Verified);
-    } else if (code == kFileNotFound) {
-      AppendLog(kMode2Verified);
-    } else {
-      // Treated as Mode 2: the plain paths are used.
-      AppendFailure(*this, kViewVerificationError, code);
+namespace discovery {
+
+bool DetectRegistryView(std::wstring& log) {
+  platform::RegistryKey key;
+  const std::int32_t code = platform::OpenLocalMachineKey(kViewDetectionKey, key);
+  if (code == kSuccess) {
+    AppendLogEntry(log, kMode1Verified);
+  } else if (code == kFileNotFound) {
+    AppendLogEntry(log, kMode2Verified);
+  } else {
+    // Treated as Mode 2: the plain paths are used.
+    AppendFailure(log, kViewVerificationError, code);
+  }
+  return code == kSuccess;
+}
+
+ProductVersionProbe ProbeProductVersion(std::wstring& log, bool wow64Registry) {
+  ProductVersionProbe probe{.version = {}, .wow64Registry = wow64Registry};
+  platform::RegistryKey key;
+  bool keyMissing = false;
+  if (const std::int32_t code = platform::OpenLocalMachineKey(ProductKey(wow64Registry), key); code != kSuccess) {
+    if (code != kFileNotFound) {
+      AppendFailure(log, kVersionMessages.openFailed, code);
+      return probe;
     }
-  } catch (const std::bad_alloc&) {
-  }
-  return m_bWow64Registry;
-}
-
-void CPatchExecute::ProbeProductVersion() {
-  try {
-    platform::RegistryKey key;
-    bool keyMissing = false;
-    if (const std::int32_t code = platform::OpenLocalMachineKey(ProductKey(m_bWow64Registry), key); code != kSuccess) {
-      if (code != kFileNotFound) {
-        AppendFailure(*this, kVersionMessages.openFailed, code);
-        return;
-      }
-      keyMissing = true;
-    } else {
-      const platform::RegistryValue value = platform::QueryRegistryValue(key, kVersionValue);
-      if (value.code == kSuccess) {
-        TakeValueText(*this, value.bytes, kVersionMessages, m_strProductVersion);
-        return;
-      }
-      if (value.code != kFileNotFound) {
-        AppendFailure(*this, kVersionMessages.queryFailed, value.code);
-        return;
-      }
+    keyMissing = true;
+  } else {
+    const platform::RegistryValue value = platform::QueryRegistryValue(key, kVersionValue);
+    if (value.code == kSuccess) {
+      probe.version = TakeValueText(log, value.bytes, kVersionMessages);
+      return probe;
     }
-    // Missing under the plain path: validation alone reports that the product isn't installed.
-    if (!m_bWow64Registry) return;
-    key.Close();
-    RunVersionFallback(*this, keyMissing ? kFallbackCompletedKeyMissing : kFallbackCompletedValueMissing);
-  } catch (const std::bad_alloc&) {
+    if (value.code != kFileNotFound) {
+      AppendFailure(log, kVersionMessages.queryFailed, value.code);
+      return probe;
+    }
   }
+  // Missing under the plain path: validation alone reports that the product isn't installed.
+  if (!wow64Registry) return probe;
+  key.Close();
+  RunVersionFallback(log, keyMissing ? kFallbackCompletedKeyMissing : kFallbackCompletedValueMissing, probe);
+  return probe;
 }
 
-void CPatchExecute::ProbeInstallPath() {
-  try {
-    ProbeValue(*this, ProductKey(m_bWow64Registry), kInstallPathValue, kInstallPathMessages, m_strInstallPath);
-  } catch (const std::bad_alloc&) {
+std::wstring ProbeInstallPath(std::wstring& log, bool wow64Registry) {
+  return ProbeValue(log, ProductKey(wow64Registry), kInstallPathValue, kInstallPathMessages);
+}
+
+std::wstring ProbeDisplayIcon(std::wstring& log, bool wow64Registry) {
+  return ProbeValue(log, UninstallKey(wow64Registry), kDisplayIconValue, kDisplayIconMessages);
+}
+
+std::wstring RegisteredInstallFolder() {
+  for (const wchar_t* keyPath : {kProductKeyWow64, kProductKeyPlain}) {
+    platform::RegistryKey key;
+    if (platform::OpenLocalMachineKey(keyPath, key) != kSuccess) continue;
+    const platform::RegistryValue value = platform::QueryRegistryValue(key, kInstallPathValue);
+    if (value.code == kSuccess) return DecodeRegistryString(value.bytes);
   }
+  return {};
 }
 
-void CPatchExecute::ProbeDisplayIcon() {
-  try {
-    ProbeValue(*this, UninstallKey(m_bWow64Registry), kDisplayIconValue, kDisplayIconMessages, m_strDisplayIcon);
-  } catch (const std::bad_alloc&) {
-  }
-}
-
-std::wstring CPatchExecute::GetProductVersion() const { return m_strProductVersion; }
-std::wstring CPatchExecute::GetInstallPath() const { return m_strInstallPath; }
-std::wstring CPatchExecute::GetDisplayIcon() const { return m_strDisplayIcon; }
-
-void CPatchExecute::SetProductVersion(const std::wstring& text) {
-  if (!text.empty()) m_strProductVersion = text;
-}
+}  // namespace discovery

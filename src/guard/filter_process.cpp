@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "discovery/product_keys.h"
 #include "guard/messages.h"
 #include "platform/console.h"
 #include "platform/process_list.h"
@@ -10,7 +11,7 @@ namespace {
 
 using namespace messages::guard;
 
-constexpr std::wstring_view kProductExeName = L"Vdt.exe";
+constexpr std::wstring_view kProductExeName = product_keys::kMainExecutable;
 constexpr std::wstring_view kExcelExeName = L"excel.exe";
 
 // Both names are ASCII, so folding ASCII letters alone is enough and stays independent of the locale.

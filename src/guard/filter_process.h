@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/cmd_target.h"
+#include "platform/cmd_target.h"
 
 class CFilterProcess : public CCmdTarget {
  public:

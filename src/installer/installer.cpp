@@ -5,9 +5,11 @@
 #include <cwctype>
 #include <new>
 
-#include "app/entry.h"
-#include "app/patch_execute.h"
+#include "applicability/applicability.h"
+#include "applicability/messages.h"
+#include "discovery/exe_version.h"
 #include "installer/messages.h"
+#include "log/run_log.h"
 #include "platform/console.h"
 #include "platform/errors.h"
 #include "platform/pause.h"
@@ -16,6 +18,7 @@
 namespace {
 
 using namespace messages::installer;
+using messages::applicability::kWaitToClose;
 
 // Every attempt ends with this pause, so the operator can read the console.
 constexpr std::uint32_t kClosingPauseMs = 10000;
@@ -28,10 +31,9 @@ constexpr wchar_t kAllUsersProperty[] = L"ALLUSERS=TRUE ";
 wchar_t FoldCase(wchar_t c) { return static_cast<wchar_t>(std::towlower(static_cast<std::wint_t>(c))); }
 
 // After the installer ended: the version it left decides, and only a match gets recorded.
-void VerifyInstall(CPatchExecute& run) {
-  run.ReadExeVersionAfterInstall();
-  const std::wstring& expected = run.m_strPatchVersion;
-  const std::wstring& found = run.m_strVersionAfterInstall;
+void VerifyInstall(const installer::Install& install, std::wstring& log, std::wstring& found) {
+  found = ReadMainExecutableVersionText(install.installPath);
+  const std::wstring& expected = install.patchVersion;
 
   const wchar_t* entry = nullptr;
   const wchar_t* console = nullptr;
@@ -41,42 +43,41 @@ void VerifyInstall(CPatchExecute& run) {
   } else if (!VersionsMatch(expected, found)) {
     entry = kMismatchEntry;
     console = kMismatchConsole;
-  } else if (run.RecordInstalledUpdate()) {
+  } else if (applicability::RecordInstalledUpdate(install.displayIcon, install.patchInfo, log)) {
     entry = kCompletedEntry;
     console = kCompletedConsole;
   } else {
     entry = kRecordFailedEntry;
     console = kUpdateFailedConsole;
   }
-  run.AppendLog(entry);
+  AppendLogEntry(log, entry);
   platform::WriteConsoleText(console);
   platform::WriteConsoleText(kWaitToClose);
 }
 
 // Prints the in-progress lines, launches, waits, verifies; every failure is logged here.
-void AttemptInstall(CPatchExecute& run) {
+void AttemptInstall(const installer::Install& install, std::wstring& log, std::wstring& found) {
   // The full path of the very file the descriptor read found beside the utility; a bare name would let
   // the shell pick another file of that name.
-  const std::wstring file = run.m_strPatchFolder + L"\\" + run.m_strPatchFile;
-  const std::wstring parameters = run.GetInstallParameters();
-  const std::wstring& directory = run.m_strPatchFolder;
+  const std::wstring file = install.patchFolder + L"\\" + install.patchFile;
+  const std::wstring parameters = installer::InstallParameters(install.installPath);
 
   platform::WriteConsoleText(kInProgressConsole);
 
-  if (run.m_strInstallPath.find(L'"') != std::wstring::npos) {
-    run.AppendLog(kQuoteInInstallPath);
+  if (install.installPath.find(L'"') != std::wstring::npos) {
+    AppendLogEntry(log, kQuoteInInstallPath);
     return;
   }
-  platform::LaunchResult launch = platform::LaunchHidden(file, parameters, directory);
+  platform::LaunchResult launch = platform::LaunchHidden(file, parameters, install.patchFolder);
   if (launch.error != platform::kErrorSuccess) {
-    run.AppendLog(LaunchErrorMessage(launch.error));
+    AppendLogEntry(log, LaunchErrorMessage(launch.error));
     return;
   }
   if (launch.process.IsValid()) {
     platform::WaitForProcessEnd(launch.process);
     launch.process.Close();
   }
-  VerifyInstall(run);
+  VerifyInstall(install, log, found);
 }
 
 }  // namespace
@@ -104,28 +105,32 @@ bool VersionsMatch(const std::wstring& expected, const std::wstring& found) {
   return true;
 }
 
-std::wstring CPatchExecute::GetInstallParameters() const {
+namespace installer {
+
+std::wstring InstallParameters(const std::wstring& installPath) {
   std::wstring parameters = kSilentSwitch;
   parameters += kInstallPathProperty;
   parameters += L'"';
-  parameters += m_strInstallPath;
+  parameters += installPath;
   parameters += L'"';
   parameters += L' ';
   parameters += kAllUsersProperty;
   return parameters;
 }
 
-void CPatchExecute::InstallPatch() {
-  BeginWaitCursor();
+std::wstring InstallPatch(const Install& install, std::wstring& log) {
+  std::wstring found;
   try {
-    AttemptInstall(*this);
+    AttemptInstall(install, log, found);
   } catch (const std::bad_alloc&) {
     // Out of memory part-way: say so if the log still can, and close the attempt as any other.
     try {
-      AppendLog(kLaunchNotEnoughMemory);
+      AppendLogEntry(log, kLaunchNotEnoughMemory);
     } catch (const std::bad_alloc&) {
     }
   }
   platform::Pause(kClosingPauseMs);
-  EndWaitCursor();
+  return found;
 }
+
+}  // namespace installer

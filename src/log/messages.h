@@ -1,5 +1,5 @@
-// The run log's frame: the header and footer that surround the entries. Shared by the writer and by
-// the programs that read logs back.
+// The run log's frame: the header and footer that surround the entries, and the console lines of a run
+// that ends before it has a log. Shared by the writer and by the programs that read logs back.
 #pragma once
 
 #include <cstddef>
@@ -18,3 +18,13 @@ inline constexpr wchar_t kFooterEnd[] = L") Patch Update : End ";
 inline constexpr wchar_t kFooterClosing[] = L" =============";
 
 }  // namespace messages::log
+
+namespace messages::startup {
+
+// Start-up failures: the console line is all there is, no log is written.
+inline constexpr wchar_t kNoModuleHandle[] = L"Fatal Error: GetModuleHandle failed\n";
+inline constexpr wchar_t kInitializationFailed[] = L"Fatal Error: MFC initialization failed\n";
+inline constexpr wchar_t kOutOfMemory[] = L"Fatal Error: out of memory\n";
+inline constexpr wchar_t kInternalFailure[] = L"Fatal Error: internal failure\n";
+
+}  // namespace messages::startup

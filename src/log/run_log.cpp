@@ -3,38 +3,24 @@
 #include <exception>
 #include <string_view>
 
-#include "app/patch_execute.h"
-#include "app/path_text.h"
 #include "log/messages.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/module.h"
+#include "platform/path_text.h"
 
 namespace {
 
 using namespace messages::log;
-
-
-// English names whatever the C locale says: the log reads the same on every machine.
-constexpr std::wstring_view kWeekdayNames[] = {L"Sunday",   L"Monday", L"Tuesday", L"Wednesday",
-                                               L"Thursday", L"Friday", L"Saturday"};
-constexpr std::wstring_view kMonthNames[] = {L"January", L"February", L"March",     L"April",
-                                             L"May",     L"June",     L"July",      L"August",
-                                             L"September", L"October", L"November", L"December"};
-
-std::wstring TwoDigits(int value) {
-  std::wstring text = std::to_wstring(value);
-  if (text.size() < 2) text.insert(0, 2 - text.size(), L'0');
-  return text;
-}
+using log_format::TwoDigits;
 
 bool InRange(int value, int low, int high) { return value >= low && value <= high; }
 
 }  // namespace
 
-void CPatchExecute::AppendLog(const std::wstring& message) {
-  m_strLog += message;
-  m_strLog += L"\n\n";
+void AppendLogEntry(std::wstring& log, std::wstring_view message) {
+  log += message;
+  log += L"\n\n";
 }
 
 std::wstring FormatLogDate(const std::optional<platform::LocalTime>& time) {
@@ -45,13 +31,13 @@ std::wstring FormatLogDate(const std::optional<platform::LocalTime>& time) {
       !InRange(t.minute, 0, 59)) {
     return {};
   }
-  std::wstring text(kWeekdayNames[t.weekday]);
+  std::wstring text(log_format::kWeekdayNames[t.weekday]);
   text += L' ';
   text += TwoDigits(t.hour);
   text += L':';
   text += TwoDigits(t.minute);
   text += L", ";
-  text += kMonthNames[t.month - 1];
+  text += log_format::kMonthNames[t.month - 1];
   text += L' ';
   text += TwoDigits(t.day);
   text += L", ";

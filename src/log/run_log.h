@@ -5,12 +5,17 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "log/log_format.h"
 #include "log/utility_version.h"
 #include "platform/clock.h"
 
-inline constexpr wchar_t kRunLogFileName[] = L"Log_VDT_14_PatchUpdate.txt";
+using log_format::kRunLogFileName;
+
+// Appends one entry followed by a blank line.
+void AppendLogEntry(std::wstring& log, std::wstring_view message);
 
 // "%A %H:%M, %B %d, %Y" with English names; empty without a time or when it exceeds 127 characters.
 std::wstring FormatLogDate(const std::optional<platform::LocalTime>& time);

@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <tuple>
 
+#include "log/log_format.h"
+
 namespace result {
 namespace {
 
-constexpr std::wstring_view kLogPrefix = L"Log_VDT_14_PatchUpdate.";
-constexpr std::wstring_view kLogSuffix = L".txt";
+constexpr std::wstring_view kLogPrefix = log_format::kKeptRunLogPrefix;
+constexpr std::wstring_view kLogSuffix = log_format::kRunLogExtension;
 constexpr std::wstring_view kOutcomePrefix = L"outcome.";
 constexpr std::wstring_view kOutcomeSuffix = L".json";
 // The same second holds at most this many runs; a name beyond it is no stamp of ours.

@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/messages.h"
 #include "applicability/messages.h"
 #include "descriptor/messages.h"
+#include "discovery/messages.h"
 #include "guard/messages.h"
 #include "installer/messages.h"
 #include "log/messages.h"
@@ -20,7 +20,8 @@
 namespace result {
 namespace {
 
-namespace app = messages::app;
+namespace discovery = messages::discovery;
+namespace startup = messages::startup;
 namespace applicability = messages::applicability;
 namespace descriptor = messages::descriptor;
 namespace installer = messages::installer;
@@ -69,8 +70,8 @@ constexpr Rule kLogRules[] = {
     // Decided to install: only a result entry after it settles the run.
     {applicability::kFoundExitCode1, Outcome::kUnreadable, 1},
     {applicability::kFoundExitCode2, Outcome::kUnreadable, 1},
-    {app::kNotInstalled, Outcome::kNotApplicable, 2},
-    {app::kLevelTwoWarning, Outcome::kProductIncomplete, 2},
+    {discovery::kNotInstalled, Outcome::kNotApplicable, 2},
+    {discovery::kLevelTwoWarning, Outcome::kProductIncomplete, 2},
     {descriptor::kDescriptorReadFailed, Outcome::kBrokenPackage, 3},
     {descriptor::kDescriptorMissing, Outcome::kBrokenPackage, 3},
     {descriptor::kKeyMissing, Outcome::kBrokenPackage, 3},
@@ -88,11 +89,11 @@ constexpr Rule kConsoleRules[] = {
     {installer::kMismatchConsole, Outcome::kInstallFailed, 0},
     {applicability::kAlreadyAppliedConsole, Outcome::kAlreadyApplied, 1},
     {applicability::kNotApplicableConsole, Outcome::kNotApplicable, 1},
-    {app::kLevelTwoFailed, Outcome::kProductIncomplete, 2},
-    {app::kNoModuleHandle, Outcome::kNoLog, 4},
-    {app::kInitializationFailed, Outcome::kNoLog, 4},
-    {app::kOutOfMemory, Outcome::kNoLog, 4},
-    {app::kInternalFailure, Outcome::kNoLog, 4},
+    {discovery::kLevelTwoFailed, Outcome::kProductIncomplete, 2},
+    {startup::kNoModuleHandle, Outcome::kNoLog, 4},
+    {startup::kInitializationFailed, Outcome::kNoLog, 4},
+    {startup::kOutOfMemory, Outcome::kNoLog, 4},
+    {startup::kInternalFailure, Outcome::kNoLog, 4},
 };
 
 Reading Unreadable(std::wstring reason, std::wstring date = {}) {
@@ -323,8 +324,8 @@ Reading ReadConsole(std::wstring_view console) {
     if (text.find(rule.text) != std::wstring::npos) lines.emplace_back(rule.text);
   }
   auto reading = Decide(lines, kConsoleRules, [](std::wstring_view line, const wchar_t* wanted) { return line == wanted; });
-  if (!reading && text.find(std::wstring(app::kNotInstalled) + L"\n") != std::wstring::npos) {
-    reading = Reading{Outcome::kNotApplicable, app::kNotInstalled, {}};
+  if (!reading && text.find(std::wstring(discovery::kNotInstalled) + L"\n") != std::wstring::npos) {
+    reading = Reading{Outcome::kNotApplicable, discovery::kNotInstalled, {}};
   }
   if (!reading && text.find(installer::kInProgressConsole) != std::wstring::npos) {
     // After the in-progress lines only a launch that failed prints nothing more.

@@ -8,6 +8,7 @@
 
 #include "app/patch_execute.h"
 #include "descriptor/whole_file.h"
+#include "expected_texts.h"
 #include "fake/fake_machine.h"
 #include "run_under_test.h"
 #include "platform/errors.h"
@@ -20,9 +21,7 @@ constexpr wchar_t kDisplayIcon[] = L"C:\\Program Files\\Veldorant 14.0\\Vdt.exe,
 constexpr wchar_t kRecordPath[] = L"C:\\Program Files\\Veldorant 14.0\\installedupdates.dat";
 constexpr wchar_t kPatchInfo[] = L"Veldorant 14.0 Update 2";
 
-const std::wstring kAlreadyAppliedConsole = L"Patch update status: This patch update has been already applied.\n";
-const std::wstring kNotApplicableConsole =
-    L"Patch update status: This patch is not applicable or not required for the installed veldorant application.\n";
+using namespace expect;
 
 struct ExeVersion {
   std::uint16_t major, minor, build, revision;
@@ -35,14 +34,13 @@ class ApplicabilityTest : public fake::FakeMachineTest {
   // A fresh machine and a run object as the registry and the descriptor would leave it.
   void Fresh() {
     fake::ResetMachine();
-    run_ = test::NewIdleRun();
-    run_->m_strInstallPath = kInstallPath;
-    run_->m_strDisplayIcon = kDisplayIcon;
-    run_->m_strPatchInfo = kPatchInfo;
-    run_->m_strPatchFile = L"Update2Setup.exe";
-    run_->m_strPatchVersion = L"14.0.0.200";
-    run_->m_strPatchRevision = L"200";
-    run_->m_arrPreviousVersions = {L"14.0.0.100", L"14.0.0.150"};
+    run_ = test::NewIdleRun({.m_strDisplayIcon = kDisplayIcon,
+                             .m_strPatchInfo = kPatchInfo,
+                             .m_strPatchFile = L"Update2Setup.exe",
+                             .m_strPatchVersion = L"14.0.0.200",
+                             .m_strInstallPath = kInstallPath,
+                             .m_strPatchRevision = L"200",
+                             .m_arrPreviousVersions = {L"14.0.0.100", L"14.0.0.150"}});
   }
   CPatchExecute& run() { return *run_; }
 
@@ -126,9 +124,6 @@ TEST(IsUpdateRecordedTest, RecordTexts_DecideByProductWordPatchInfoAndRevisions)
 // --- DecideApplicability (needs the real ReadExeVersion, ReadWholeFile and AppendLog) ---
 
 TEST_F(ApplicabilityTest, DecideApplicability_EveryOutcome_LogsPrintsAndSetsFlag) {
-  const std::wstring read = L"Read local installer update file completed.";
-  const std::wstring exists = L"Installer update file exists in local.";
-  const std::wstring status = L"Patch update status: This patch update has been already applied.";
   const struct {
     const char* name;
     std::optional<ExeVersion> exe;
@@ -143,44 +138,44 @@ TEST_F(ApplicabilityTest, DecideApplicability_EveryOutcome_LogsPrintsAndSetsFlag
       // Executable already at PatchVersion: decided before any record lookup.
       {"exe at patch version", ExeVersion{14, 0, 0, 200}, L"14.0.0.200", L"200", {L"14.0.0.100"},
        "Veldorant 14.0 Update 1",
-       {L"Update details not found: Exit code 3.", L"This patch update has been already applied."},
+       {kNotFoundExit3, kAlreadyApplied},
        kAlreadyAppliedConsole, false},
       // Not among the previous versions.
       {"exe version not listed", ExeVersion{14, 0, 0, 120}, L"14.0.0.200", L"200", {L"14.0.0.100", L"14.0.0.150"},
-       std::nullopt, {L"This patch is not applicable or not required for the installed veldorant application."},
+       std::nullopt, {kNotApplicable},
        kNotApplicableConsole, false},
       {"exe missing", std::nullopt, L"14.0.0.200", L"200", {L"14.0.0.100"}, std::nullopt,
-       {L"This patch is not applicable or not required for the installed veldorant application."},
+       {kNotApplicable},
        kNotApplicableConsole, false},
       {"listed with a leading zero", ExeVersion{14, 0, 0, 100}, L"14.0.0.200", L"200", {L"14.0.0.0100"}, std::nullopt,
-       {L"This patch is not applicable or not required for the installed veldorant application."},
+       {kNotApplicable},
        kNotApplicableConsole, false},
       // Record present.
       {"record holds this patch, lower revision", ExeVersion{14, 0, 0, 100}, L"14.0.0.200", L"200", {L"14.0.0.100"},
-       "Veldorant 14.0 Update 2", {exists, read, L"Update details not found.Exit code 1.", status},
+       "Veldorant 14.0 Update 2", {kRecordExists, kRecordReadCompleted, kNotFoundExit1, kAlreadyAppliedStatus},
        kAlreadyAppliedConsole, false},
       {"record holds another patch, lower revision", ExeVersion{14, 0, 0, 150}, L"14.0.0.200", L"200",
-       {L"14.0.0.100", L"14.0.0.150"}, "Veldorant 14.0 Update 1", {exists, read, L"Update details found: Exit code 1."},
+       {L"14.0.0.100", L"14.0.0.150"}, "Veldorant 14.0 Update 1", {kRecordExists, kRecordReadCompleted, kFoundExit1},
        L"", true},
       {"record names the product twice, lower revision", ExeVersion{14, 0, 0, 100}, L"14.0.0.200", L"200",
-       {L"14.0.0.100"}, "Veldorant Veldorant 14.0 Update 2", {exists, read, L"Update details found: Exit code 1."},
+       {L"14.0.0.100"}, "Veldorant Veldorant 14.0 Update 2", {kRecordExists, kRecordReadCompleted, kFoundExit1},
        L"", true},
       {"record holds another patch, higher revision", ExeVersion{14, 0, 1, 300}, L"14.0.0.200", L"200", {L"14.0.1.300"},
-       "Veldorant 14.0 Update 1", {exists, read, L"Update details not found.Exit code 1.", status},
+       "Veldorant 14.0 Update 1", {kRecordExists, kRecordReadCompleted, kNotFoundExit1, kAlreadyAppliedStatus},
        kAlreadyAppliedConsole, false},
       {"empty record, lower revision", ExeVersion{14, 0, 0, 100}, L"14.0.0.200", L"200", {L"14.0.0.100"}, "",
-       {exists, read, L"Update details found: Exit code 1."}, L"", true},
+       {kRecordExists, kRecordReadCompleted, kFoundExit1}, L"", true},
       // No record: the revisions decide.
       {"no record, lower revision", ExeVersion{14, 0, 0, 100}, L"14.0.0.200", L"200", {L"14.0.0.100"}, std::nullopt,
-       {L"Update details found: Exit code 2."}, L"", true},
+       {kFoundExit2}, L"", true},
       {"no record, equal revision", ExeVersion{14, 0, 1, 200}, L"14.0.0.200", L"200", {L"14.0.1.200"}, std::nullopt,
-       {L"Update details not found: Exit code 2.", status}, kAlreadyAppliedConsole, false},
+       {kNotFoundExit2, kAlreadyAppliedStatus}, kAlreadyAppliedConsole, false},
       {"no record, higher revision", ExeVersion{14, 0, 1, 300}, L"14.0.0.200", L"200", {L"14.0.1.300"}, std::nullopt,
-       {L"Update details not found: Exit code 2.", status}, kAlreadyAppliedConsole, false},
+       {kNotFoundExit2, kAlreadyAppliedStatus}, kAlreadyAppliedConsole, false},
       {"no record, patch version without a dot", ExeVersion{14, 0, 0, 100}, L"14", L"", {L"14.0.0.100"}, std::nullopt,
-       {L"Update details not found: Exit code 2.", status}, kAlreadyAppliedConsole, false},
+       {kNotFoundExit2, kAlreadyAppliedStatus}, kAlreadyAppliedConsole, false},
       {"no record, huge patch revision", ExeVersion{14, 0, 0, 65535}, L"14.0.0.99999999999", L"99999999999",
-       {L"14.0.0.65535"}, std::nullopt, {L"Update details found: Exit code 2."}, L"", true},
+       {L"14.0.0.65535"}, std::nullopt, {kFoundExit2}, L"", true},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -218,8 +213,8 @@ TEST_F(ApplicabilityTest, DecideApplicability_RecordLocked_LogsReadFailureThenRe
   run().DecideApplicability();
 
   const std::vector<std::wstring> expected = {
-      L"Installer update file exists in local.", DescribeFileError(platform::kErrorSharingViolation, kRecordPath),
-      L"Read local installer update file failed.", L"Update details found: Exit code 1."};
+      kRecordExists, DescribeFileError(platform::kErrorSharingViolation, kRecordPath),
+      kRecordReadFailed, kFoundExit1};
   EXPECT_EQ(test::LogEntries(run().m_strLog), expected);
   EXPECT_TRUE(run().m_bUpdateNeeded);
 }
@@ -232,7 +227,7 @@ TEST_F(ApplicabilityTest, DecideApplicability_DisplayIconWithoutBackslash_LooksA
   run().DecideApplicability();
 
   EXPECT_FALSE(run().m_bUpdateNeeded);
-  EXPECT_NE(run().m_strLog.find(L"Update details not found.Exit code 1."), std::wstring::npos);
+  EXPECT_NE(run().m_strLog.find(kNotFoundExit1), std::wstring::npos);
 }
 
 // --- RecordInstalledUpdate ---
@@ -291,7 +286,7 @@ TEST_F(ApplicabilityTest, RecordInstalledUpdate_WriteFails_OneEntryAndOldRecordI
     EXPECT_FALSE(run().RecordInstalledUpdate());
 
     const std::vector<std::wstring> expected = {L"Earlier entry.",
-                                                L"Installedupdates failed." + DescribeFileError(c.code, c.recordPath)};
+                                                kRecordWriteFailed + DescribeFileError(c.code, c.recordPath)};
     EXPECT_EQ(test::LogEntries(run().m_strLog), expected);
     EXPECT_EQ(machine().FileText(kRecordPath), "Veldorant 14.0 Update 1");
   }
@@ -305,12 +300,11 @@ TEST_F(ApplicabilityTest, RecordInstalledUpdate_VeryLongPath_OneEntryWithBounded
 
   EXPECT_FALSE(run().RecordInstalledUpdate());
 
-  const std::wstring prefix = L"Installedupdates failed.";
   const auto entries = test::LogEntries(run().m_strLog);
   ASSERT_EQ(entries.size(), 1u);
-  ASSERT_EQ(entries[0].rfind(prefix, 0), 0u);
-  EXPECT_LE(entries[0].size() - prefix.size(), 1023u);
-  EXPECT_EQ(entries[0], prefix + DescribeFileError(platform::kErrorAccessDenied, recordPath).substr(0, 1023));
+  ASSERT_EQ(entries[0].rfind(kRecordWriteFailed, 0), 0u);
+  EXPECT_LE(entries[0].size() - kRecordWriteFailed.size(), 1023u);
+  EXPECT_EQ(entries[0], kRecordWriteFailed + DescribeFileError(platform::kErrorAccessDenied, recordPath).substr(0, 1023));
 }
 
 }  // namespace

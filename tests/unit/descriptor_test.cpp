@@ -9,6 +9,7 @@
 #include "companion/companion.h"
 #include "descriptor/patch_descriptor.h"
 #include "descriptor/whole_file.h"
+#include "expected_texts.h"
 #include "fake/fake_machine.h"
 #include "run_under_test.h"
 #include "platform/errors.h"
@@ -20,15 +21,16 @@ constexpr wchar_t kDescriptorPath[] = L"C:\\Patch\\patchupdate.dat";
 constexpr wchar_t kInstallerPath[] = L"C:\\Patch\\Update2Setup.exe";
 constexpr std::uint32_t kErrorReadFault = 30;  // what a failing read reports on the fake machine
 
-constexpr wchar_t kReadCompleted[] = L"Read patch update installer file completed.";
-constexpr wchar_t kReadFailed[] = L"Read patch update installer  file failed.";
-constexpr wchar_t kFound[] = L"Patch update read process: key values found.";
-constexpr wchar_t kExit1[] = L"Patch update read process: key values not found.Exit code 1.";
+// The table rows below hold pointers.
+const wchar_t* const kReadCompleted = expect::kDescriptorReadCompleted.c_str();
+const wchar_t* const kReadFailed = expect::kDescriptorReadFailed.c_str();
+const wchar_t* const kFound = expect::kKeysFound.c_str();
+const wchar_t* const kExit1 = expect::kKeysExit1.c_str();
 constexpr wchar_t kExit2[] = L"Patch updates read process: key values not found.Exit code 2.";
 constexpr wchar_t kExit3[] = L"Patch update read process: key values not found.Exit code 3.";
 constexpr wchar_t kExit4[] = L"Patch update read process: key values not found.Exit code 4.";
 constexpr wchar_t kExit5[] = L"Patch update read process: key file not found.Exit code 5.";
-constexpr wchar_t kExit6[] = L"Patch update read process: key file not found.Exit code 6.";
+const wchar_t* const kExit6 = expect::kKeysExit6.c_str();
 
 // The lines of the conforming descriptor.
 constexpr wchar_t kInfo[] = L"PatchInfo=Veldorant 14.0 Update 2";
@@ -47,7 +49,7 @@ std::wstring Lines(std::initializer_list<std::wstring_view> lines) {
 
 class DescriptorTest : public fake::FakeMachineTest {};
 
-TEST_F(DescriptorTest, ParsePatchDescriptor_DescriptorText_LogsItsBranchAndStoresValuesOnlyOnSuccess) {
+TEST_F(DescriptorTest, ParsePatchDescriptor_DescriptorText_LogsItsBranchAndGivesValuesOnlyOnSuccess) {
   const struct {
     const char* name;
     std::wstring text;
@@ -139,24 +141,26 @@ TEST_F(DescriptorTest, ParsePatchDescriptor_DescriptorText_LogsItsBranchAndStore
 
   for (const auto& row : kCases) {
     SCOPED_TRACE(row.name);
-    auto run = test::NewIdleRun();
-    run->m_strPatchFolder = kPatchFolder;
     machine().existenceChecks.clear();
+    std::wstring log;
+    descriptor::PatchDescriptor found;
+    found.folder = kPatchFolder;
 
-    run->ParsePatchDescriptor(row.text);
+    descriptor::ParsePatchDescriptor(row.text, found, log);
 
     const bool success = std::wstring_view(row.entry) == kFound;
-    EXPECT_EQ(test::LogEntries(run->m_strLog), std::vector<std::wstring>{row.entry});
-    EXPECT_EQ(run->m_bPatchInfoRead, success);
-    EXPECT_EQ(run->m_arrPreviousVersions, row.previous);
+    EXPECT_EQ(test::LogEntries(log), std::vector<std::wstring>{row.entry});
+    EXPECT_EQ(found.read, success);
+    EXPECT_EQ(found.refusal, success ? L"" : row.entry);  // the one entry a refusal is judged by
+    EXPECT_EQ(found.previous, row.previous);
     const bool valuesComplete = success || std::wstring_view(row.entry) == kExit5;
     EXPECT_EQ(machine().existenceChecks,
               valuesComplete ? std::vector<std::wstring>{std::wstring(kPatchFolder) + L"\\" + row.installer}
                              : std::vector<std::wstring>{});
-    EXPECT_EQ(run->m_strPatchInfo, success ? row.info : L"");
-    EXPECT_EQ(run->m_strPatchFile, success ? row.file : L"");
-    EXPECT_EQ(run->m_strPatchVersion, success ? row.version : L"");
-    EXPECT_EQ(run->m_strPatchRevision, success ? row.revision : L"");
+    EXPECT_EQ(found.info, success ? row.info : L"");
+    EXPECT_EQ(found.file, success ? row.file : L"");
+    EXPECT_EQ(found.version, success ? row.version : L"");
+    EXPECT_EQ(found.revision, success ? row.revision : L"");
   }
 }
 

@@ -6,24 +6,17 @@
 #include "app/patch_execute.h"
 #include "fake/fake_machine.h"
 #include "fake/sample_installation.h"
-#include "run_log_expect.h"
+#include "expected_texts.h"
 
 namespace {
 
 using namespace fake::sample;
 
-// Console lines.
-constexpr wchar_t kGuardMessage[] = L"Patch update status: Please check and close Veldorant/Excel application,if open.\n";
-constexpr wchar_t kValidating[] = L"Patch update status: Validation in-progress...\n";
-constexpr wchar_t kNotInstalledLine[] =
-    L"This patch can't be applied. Veldorant 14.0 application is not installed in this machine.\n";
-constexpr wchar_t kLevelTwoLine[] = L"Patch update status : Validation for level two check failed.(empty value found).\n";
-constexpr wchar_t kWaitToClose[] = L"Please wait to close the application...\n";
-
-// Log entries.
-constexpr wchar_t kNotInstalledEntry[] =
-    L"This patch can't be applied. Veldorant 14.0 application is not installed in this machine.\n\n";
-constexpr wchar_t kWarning101Entry[] = L"Could not check patch update availability.WARNING: 101.\n\n";
+using namespace expect;
+const std::wstring kNotInstalledLine = kNotInstalled + L"\n";
+// Log entries with their blank line.
+const std::wstring kNotInstalledEntry = kNotInstalled + L"\n\n";
+const std::wstring kWarning101Entry = kWarning101 + L"\n\n";
 
 struct Installation {
   std::optional<std::wstring> version;      // nullopt: no product key
@@ -100,7 +93,7 @@ TEST_F(EntryTest, RunPatchUpdate_ProductOrExcelRunning_LogsGuardMessageAloneThen
     EXPECT_EQ(machine().FileText(expect::kLogPath),
               expect::RunLogFile("Patch update status: Please check and close Veldorant/Excel application,if open.\r\n"));
     EXPECT_EQ(machine().trace, (std::vector<std::wstring>{L"write " + expect::kLogPath, L"pause 7000"}));
-    EXPECT_EQ(machine().console, kGuardMessage);
+    EXPECT_EQ(machine().console, kBlockedMessage);
     // Nothing of the installation was looked at.
     EXPECT_TRUE(machine().openedKeys.empty());
     EXPECT_TRUE(machine().existenceChecks.empty());
@@ -113,7 +106,7 @@ TEST_F(EntryTest, RunPatchUpdate_ProductOrExcelRunning_LogsGuardMessageAloneThen
 TEST_F(EntryTest, RunPatchUpdate_ProductNotInstalled_PausesThenWritesLogLast) {
   EXPECT_EQ(RunPatchUpdate(), 0);
 
-  EXPECT_EQ(machine().console, std::wstring(kValidating) + kNotInstalledLine);
+  EXPECT_EQ(machine().console, kValidatingConsole + kNotInstalledLine);
   EXPECT_EQ(machine().trace, (std::vector<std::wstring>{L"pause 7000", L"write " + expect::kLogPath}));
   const std::string file = machine().FileText(expect::kLogPath);
   EXPECT_EQ(file.rfind(expect::RunLogHeader(), 0), 0u) << file;
@@ -132,10 +125,10 @@ TEST_F(EntryTest, RunPatchUpdate_LogFileUnwritable_ExitsZeroWithoutConsoleNoise)
     bool locked;
     std::wstring console;
   } kCases[] = {
-      {"blocked run, log locked", {L"excel.exe"}, true, kGuardMessage},
-      {"blocked run, log read-only", {L"Vdt.exe"}, false, kGuardMessage},
-      {"not installed, log locked", {}, true, std::wstring(kValidating) + kNotInstalledLine},
-      {"not installed, log read-only", {}, false, std::wstring(kValidating) + kNotInstalledLine},
+      {"blocked run, log locked", {L"excel.exe"}, true, kBlockedMessage},
+      {"blocked run, log read-only", {L"Vdt.exe"}, false, kBlockedMessage},
+      {"not installed, log locked", {}, true, kValidatingConsole + kNotInstalledLine},
+      {"not installed, log read-only", {}, false, kValidatingConsole + kNotInstalledLine},
   };
   for (const auto& row : kCases) {
     SCOPED_TRACE(row.name);
@@ -172,8 +165,8 @@ TEST_F(EntryTest, ValidateInstallation_ProductFound_AcceptsOnlyVersion14WithDisp
       {"13.0", {L"13.0", kProductExe}, L"", kNotInstalledEntry, false, false},
       {"14", {L"14", kProductExe}, L"", kNotInstalledEntry, false, false},
       // Version 14.0 without a display icon: the level-two check fails.
-      {"no uninstall entry", {L"14.0", std::nullopt}, cleared + kLevelTwoLine, kWarning101Entry, false, true},
-      {"empty DisplayIcon", {L"14.0", L""}, cleared + kLevelTwoLine, kWarning101Entry, false, true},
+      {"no uninstall entry", {L"14.0", std::nullopt}, cleared + kLevelTwoConsole, kWarning101Entry, false, true},
+      {"empty DisplayIcon", {L"14.0", L""}, cleared + kLevelTwoConsole, kWarning101Entry, false, true},
       // Valid.
       {"14.0 with DisplayIcon", {L"14.0", kProductExe}, L"", L"", true, true},
   };
@@ -189,10 +182,10 @@ TEST_F(EntryTest, ValidateInstallation_ProductFound_AcceptsOnlyVersion14WithDisp
 
     run.ValidateInstallation();
 
-    EXPECT_EQ(machine().console, kValidating + row.console);
+    EXPECT_EQ(machine().console, kValidatingConsole + row.console);
     EXPECT_EQ(run.m_bValidated, row.validated);
     const std::wstring log = run.GetLog();
-    for (const std::wstring entry : {kNotInstalledEntry, kWarning101Entry}) {
+    for (const std::wstring& entry : {kNotInstalledEntry, kWarning101Entry}) {
       EXPECT_EQ(Contains(log, entry), entry == row.entry) << log;
     }
     if (!row.displayIconProbed) {
@@ -228,8 +221,8 @@ TEST_F(EntryTest, RunPatch_NoUpdateNeeded_SaysSoAndPauses7000) {
   run.RunPatch();
 
   const std::wstring& console = machine().console;
-  ASSERT_GE(console.size(), std::wstring(kWaitToClose).size());
-  EXPECT_EQ(console.substr(console.size() - std::wstring(kWaitToClose).size()), kWaitToClose);
+  ASSERT_GE(console.size(), kWaitToCloseConsole.size());
+  EXPECT_EQ(console.substr(console.size() - kWaitToCloseConsole.size()), kWaitToCloseConsole);
   EXPECT_EQ(machine().pauses, std::vector<std::uint32_t>{7000});
   EXPECT_TRUE(machine().launches.empty());
 }
@@ -245,7 +238,7 @@ TEST_F(EntryTest, RunPatch_UpdateNeeded_InstallsWithoutThe7000Pause) {
 
   run.RunPatch();
 
-  EXPECT_FALSE(Contains(machine().console, kWaitToClose)) << machine().console;
+  EXPECT_FALSE(Contains(machine().console, kWaitToCloseConsole)) << machine().console;
   for (const auto pause : machine().pauses) EXPECT_NE(pause, 7000u);
 }
 
@@ -261,15 +254,12 @@ TEST_F(EntryTest, Constructor_ValidationAndDescriptor_ReadyOnlyWhenBothSucceed) 
     std::vector<std::wstring> entriesInOrder;
   } kCases[] = {
       {"installed, descriptor present", true, true, true, true,
-       {L"Client side update check, level two completed.", L"Patch update read process: key values found."}},
-      {"installed, no descriptor", true, false, true, false,
-       {L"Client side update check, level two completed.",
-        L"Patch update read process: key file not found.Exit code 6."}},
+       {kDisplayIconCompleted, kKeysFound}},
+      {"installed, no descriptor", true, false, true, false, {kDisplayIconCompleted, kKeysExit6}},
       // The descriptor is read even after validation failed, so its findings reach the log.
       {"not installed, descriptor present", false, true, false, true,
-       {kNotInstalledEntry, L"Patch update read process: key values found."}},
-      {"not installed, no descriptor", false, false, false, false,
-       {kNotInstalledEntry, L"Patch update read process: key file not found.Exit code 6."}},
+       {kNotInstalledEntry, kKeysFound}},
+      {"not installed, no descriptor", false, false, false, false, {kNotInstalledEntry, kKeysExit6}},
   };
   for (const auto& row : kCases) {
     SCOPED_TRACE(row.name);
@@ -299,23 +289,11 @@ TEST_F(EntryTest, RunPatchUpdate_OlderBuildInstalled_PatchesAndLogsTheWholeRun) 
 
   EXPECT_EQ(RunPatchUpdate(), 0);
 
-  EXPECT_EQ(machine().console, std::wstring(kValidating) +
-                                   L"Patch update status: Installation in-progress.\nPlease wait to complete...\n"
-                                   L"Patch update status: Completed successfully.\n" +
-                                   kWaitToClose);
+  EXPECT_EQ(machine().console, kValidatingConsole + kInstallingConsole + kCompletedConsole + kWaitToCloseConsole);
   EXPECT_EQ(machine().FileText(expect::kLogPath),
-            expect::RunLogFile(expect::Entries({
-                "Registry bit support Mode 1: Verified successfully.",
-                "Client side update check, level version completed.",
-                "Client side update check, level three completed.",
-                "Client side update check, level two completed.",
-                "Read patch update installer file completed.",
-                "Patch update read process: key values found.",
-                "Installer update file exists in local.",
-                "Read local installer update file completed.",
-                "Update details found: Exit code 1.",
-                "Execute patch process silent: Completed successfully.",
-            })));
+            RunLogFile(Entries({kMode1, kVersionCompleted, kInstallPathCompleted, kDisplayIconCompleted,
+                                kDescriptorReadCompleted, kKeysFound, kRecordExists, kRecordReadCompleted, kFoundExit1,
+                                kInstallCompleted})));
   ASSERT_EQ(machine().launches.size(), 1u);
   EXPECT_EQ(machine().launches[0].file, L"C:\\Patch\\Update2Setup.exe");
   EXPECT_EQ(machine().launches[0].directory, L"C:\\Patch");

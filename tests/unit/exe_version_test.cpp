@@ -49,10 +49,9 @@ class ExeVersionTest : public fake::FakeMachineTest {
   // machine that saw none of that.
   void SetUp() override {
     fake::FakeMachineTest::SetUp();
-    run_ = test::NewIdleRun();
-    run_->m_strExeVersion = kExeVersionBefore;
-    run_->m_strExeRevision = kExeRevisionBefore;
-    run_->m_strVersionAfterInstall = kAfterInstallBefore;
+    run_ = test::NewIdleRun({.m_strVersionAfterInstall = kAfterInstallBefore,
+                             .m_strExeVersion = kExeVersionBefore,
+                             .m_strExeRevision = kExeRevisionBefore});
   }
   CPatchExecute& run() { return *run_; }
 

@@ -11,53 +11,34 @@
 #include "app/entry.h"
 #include "fake/fake_machine.h"
 #include "fake/sample_installation.h"
-#include "run_log_expect.h"
+#include "expected_texts.h"
 
 namespace {
 
 using namespace fake::sample;
+using namespace expect;
 
 constexpr char kOldRecord[] = "Veldorant 14.0 Update 1";
 constexpr char kNewRecord[] = "Veldorant 14.0 Update 2";
 constexpr char kOldLog[] = "log of an earlier run\r\n";
 
-// Console lines.
-const std::wstring kValidating = L"Patch update status: Validation in-progress...\n";
-const std::wstring kInstalling =
-    kValidating + L"Patch update status: Installation in-progress.\nPlease wait to complete...\n";
-const std::wstring kWaitToClose = L"Please wait to close the application...\n";
-const std::wstring kCompletedConsole = kInstalling + L"Patch update status: Completed successfully.\n" + kWaitToClose;
-const std::wstring kFailedConsole =
-    kInstalling + L"Patch update status: Update failed, please check the log for complete details.\n" + kWaitToClose;
-const std::wstring kMismatchConsole =
-    kInstalling +
-    L"Patch update status: Update failed due to version mismatch, please check the log for complete details.\n" +
-    kWaitToClose;
+// Console lines of a run that installs.
+const std::wstring kInstalling = kValidatingConsole + kInstallingConsole;
+const std::wstring kInstalledConsole = kInstalling + kCompletedConsole + kWaitToCloseConsole;
+const std::wstring kFailedConsole = kInstalling + kUpdateFailedConsole + kWaitToCloseConsole;
+const std::wstring kVersionMismatchConsole = kInstalling + kMismatchConsole + kWaitToCloseConsole;
 
 // Log entries.
-using Entries = std::vector<std::string>;
-const Entries kValidated = {
-    "Registry bit support Mode 1: Verified successfully.",
-    "Client side update check, level version completed.",
-    "Client side update check, level three completed.",
-    "Client side update check, level two completed.",
-};
-const Entries kDescriptorRead = {"Read patch update installer file completed.",
-                                 "Patch update read process: key values found."};
-const Entries kDecidedFromRecord = {"Installer update file exists in local.",
-                                    "Read local installer update file completed.", "Update details found: Exit code 1."};
-const std::string kRecordFile = "C:\\Program Files\\Veldorant 14.0\\installedupdates.dat";
-const std::string kNotCompleted = "Execute patch process silent: Not completed successfully.";
+using Entries = std::vector<std::wstring>;
+const Entries kValidated = {kMode1, kVersionCompleted, kInstallPathCompleted, kDisplayIconCompleted};
+const Entries kDescriptorRead = {kDescriptorReadCompleted, kKeysFound};
+const Entries kDecidedFromRecord = {kRecordExists, kRecordReadCompleted, kFoundExit1};
+const std::wstring kRecordFile = L"C:\\Program Files\\Veldorant 14.0\\installedupdates.dat";
 
 // The record couldn't be read (the fake words error N as "System error N."): revisions 100 < 200 decide.
-Entries DecidedByRevisions(int error) {
-  return {"Installer update file exists in local.",
-          "System error " + std::to_string(error) + ". File: " + kRecordFile,
-          "Read local installer update file failed.", "Update details found: Exit code 1."};
-}
-std::string RecordWriteFailed(int error) {
-  return "Installedupdates failed.System error " + std::to_string(error) + ". File: " + kRecordFile;
-}
+std::wstring FileError(int error) { return L"System error " + std::to_wstring(error) + L". File: " + kRecordFile; }
+Entries DecidedByRevisions(int error) { return {kRecordExists, FileError(error), kRecordReadFailed, kFoundExit1}; }
+std::wstring RecordWriteFailed(int error) { return kRecordWriteFailed + FileError(error); }
 
 Entries Join(std::initializer_list<Entries> parts) {
   Entries all;
@@ -88,9 +69,8 @@ TEST_F(FaultInjectionTest, RunPatchUpdate_OneFault_EndsNormallyLogsInOrderAndLos
   } kCases[] = {
       // --- The installer fails; only the version it leaves counts ---
       {"installer crashes or exits with an error having done nothing",
-       [](fake::Machine& m) { m.installer = [](fake::Machine&) {}; }, kMismatchConsole,
-       Join({kValidated, kDescriptorRead, kDecidedFromRecord,
-             {"Execute patch process silent : Not completed successfully due to version information mismatch. "}}),
+       [](fake::Machine& m) { m.installer = [](fake::Machine&) {}; }, kVersionMismatchConsole,
+       Join({kValidated, kDescriptorRead, kDecidedFromRecord, {kInstallMismatch}}),
        10000, 1, false},
       {"installer leaves the executable without version resource",
        [](fake::Machine& m) {
@@ -100,20 +80,16 @@ TEST_F(FaultInjectionTest, RunPatchUpdate_OneFault_EndsNormallyLogsInOrderAndLos
          };
        },
        kFailedConsole,
-       Join({kValidated, kDescriptorRead, kDecidedFromRecord,
-             {"Execute patch process silent : Not completed successfully (might be cancelled during updates). "
-              "Please try again. "}}),
+       Join({kValidated, kDescriptorRead, kDecidedFromRecord, {kInstallCancelled}}),
        10000, 1, false},
 
       // --- Files held open by another program, or in the way ---
-      {"descriptor held open", [](fake::Machine& m) { m.files[kDescriptorPath].locked = true; }, kValidating,
-       Join({kValidated,
-             {"System error 32. File: C:\\Patch\\patchupdate.dat", "Read patch update installer  file failed.",
-              "Patch update read process: key values not found.Exit code 1."}}),
+      {"descriptor held open", [](fake::Machine& m) { m.files[kDescriptorPath].locked = true; }, kValidatingConsole,
+       Join({kValidated, {L"System error 32. File: C:\\Patch\\patchupdate.dat", kDescriptorReadFailed, kKeysExit1}}),
        7000, 0, false},
       {"record held open: read and write both fail",
        [](fake::Machine& m) { m.files[kRecordPath].locked = true; }, kFailedConsole,
-       Join({kValidated, kDescriptorRead, DecidedByRevisions(32), {RecordWriteFailed(32), kNotCompleted}}), 10000,
+       Join({kValidated, kDescriptorRead, DecidedByRevisions(32), {RecordWriteFailed(32), kInstallNotCompleted}}), 10000,
        1, false},
       {"record is a folder",
        [](fake::Machine& m) {
@@ -121,17 +97,17 @@ TEST_F(FaultInjectionTest, RunPatchUpdate_OneFault_EndsNormallyLogsInOrderAndLos
          m.files[kRecordPath].isFolder = true;
        },
        kFailedConsole,
-       Join({kValidated, kDescriptorRead, DecidedByRevisions(5), {RecordWriteFailed(5), kNotCompleted}}), 10000, 1,
+       Join({kValidated, kDescriptorRead, DecidedByRevisions(5), {RecordWriteFailed(5), kInstallNotCompleted}}), 10000, 1,
        false},
       {"record write fails part-way (disk full)",
        [](fake::Machine& m) { m.replaceErrors[kRecordPath] = 112; }, kFailedConsole,
-       Join({kValidated, kDescriptorRead, kDecidedFromRecord, {RecordWriteFailed(112), kNotCompleted}}), 10000, 1,
+       Join({kValidated, kDescriptorRead, kDecidedFromRecord, {RecordWriteFailed(112), kInstallNotCompleted}}), 10000, 1,
        false},
 
       // --- The log can't be replaced: the patch still goes in, and nothing is said about the log ---
-      {"log read-only", [](fake::Machine& m) { m.files[expect::kLogPath].readOnly = true; }, kCompletedConsole,
+      {"log read-only", [](fake::Machine& m) { m.files[expect::kLogPath].readOnly = true; }, kInstalledConsole,
        std::nullopt, 10000, 1, true},
-      {"log locked", [](fake::Machine& m) { m.files[expect::kLogPath].locked = true; }, kCompletedConsole,
+      {"log locked", [](fake::Machine& m) { m.files[expect::kLogPath].locked = true; }, kInstalledConsole,
        std::nullopt, 10000, 1, true},
   };
   for (const auto& row : kCases) {

@@ -4,10 +4,11 @@
 
 #include "fake/fake_machine.h"
 #include "guard/filter_process.h"
+#include "expected_texts.h"
 
 namespace {
 
-constexpr wchar_t kBlockedMessage[] = L"Patch update status: Please check and close Veldorant/Excel application,if open.\n";
+using expect::kBlockedMessage;
 
 class GuardTest : public fake::FakeMachineTest {};
 

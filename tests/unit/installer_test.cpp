@@ -8,6 +8,7 @@
 
 #include "app/patch_execute.h"
 #include "descriptor/whole_file.h"
+#include "expected_texts.h"
 #include "fake/fake_machine.h"
 #include "run_under_test.h"
 #include "platform/errors.h"
@@ -22,9 +23,7 @@ constexpr wchar_t kInstallerPath[] = L"C:\\Patch\\Update2Setup.exe";
 constexpr wchar_t kPatchInfo[] = L"Veldorant 14.0 Update 2";
 constexpr char kOldRecord[] = "Veldorant 14.0 Update 1";
 
-const std::wstring kInProgress = L"Patch update status: Installation in-progress.\nPlease wait to complete...\n";
-const std::wstring kClose = L"Please wait to close the application...\n";
-const std::wstring kFailedConsole = L"Patch update status: Update failed, please check the log for complete details.\n";
+using namespace expect;
 
 // What an installer may leave behind.
 void InstallsPatch(fake::Machine& m) { m.AddExecutable(kExePath, 14, 0, 0, 200); }
@@ -42,16 +41,15 @@ class InstallerTest : public fake::FakeMachineTest {
     machine().AddExecutable(kExePath, 14, 0, 0, 100);
     machine().AddFile(kRecordPath, kOldRecord);
     machine().AddFile(kInstallerPath, "MZ");
-    run_ = test::NewIdleRun();
-    run_->m_strInstallPath = kInstallPath;
-    run_->m_strDisplayIcon = kExePath;
-    run_->m_strPatchFolder = kPatchFolder;
-    run_->m_strPatchInfo = kPatchInfo;
-    run_->m_strPatchFile = L"Update2Setup.exe";
-    run_->m_strPatchVersion = L"14.0.0.200";
-    run_->m_strPatchRevision = L"200";
-    run_->m_arrPreviousVersions = {L"14.0.0.100"};
-    run_->m_bUpdateNeeded = true;
+    run_ = test::NewIdleRun({.m_strDisplayIcon = kExePath,
+                             .m_strPatchFolder = kPatchFolder,
+                             .m_strPatchInfo = kPatchInfo,
+                             .m_strPatchFile = L"Update2Setup.exe",
+                             .m_strPatchVersion = L"14.0.0.200",
+                             .m_strInstallPath = kInstallPath,
+                             .m_strPatchRevision = L"200",
+                             .m_arrPreviousVersions = {L"14.0.0.100"},
+                             .m_bUpdateNeeded = true});
   }
   CPatchExecute& run() { return *run_; }
 
@@ -154,7 +152,7 @@ TEST_F(InstallerTest, InstallPatch_LaunchFails_LogsTableEntryOnlyAndStillPauses)
     run().InstallPatch();
 
     EXPECT_EQ(test::LogEntries(run().m_strLog), std::vector<std::wstring>{LaunchErrorMessage(code)});
-    EXPECT_EQ(machine().console, kInProgress);
+    EXPECT_EQ(machine().console, kInstallingConsole);
     EXPECT_EQ(machine().waits, 0);
     EXPECT_EQ(run().m_strVersionAfterInstall, L"");
     EXPECT_EQ(machine().FileText(kRecordPath), kOldRecord);
@@ -182,7 +180,7 @@ TEST_F(InstallerTest, InstallPatch_QuoteInInstallPath_RefusesToLaunch) {
     EXPECT_EQ(test::LogEntries(run().m_strLog),
               std::vector<std::wstring>{L"Execute patch process silent error: The install path contains a double "
                                         L"quote and was not passed to the installer."});
-    EXPECT_EQ(machine().console, kInProgress);
+    EXPECT_EQ(machine().console, kInstallingConsole);
     EXPECT_EQ(machine().FileText(kRecordPath), kOldRecord);
     const std::vector<std::wstring> trace = {L"cursor on", L"pause 10000", L"cursor off"};
     EXPECT_EQ(machine().trace, trace);
@@ -192,16 +190,7 @@ TEST_F(InstallerTest, InstallPatch_QuoteInInstallPath_RefusesToLaunch) {
 // --- InstallPatch: verification (needs the real ReadExeVersionAfterInstall and AppendLog) ---
 
 TEST_F(InstallerTest, InstallPatch_InstallerEnds_VerifiesByVersionAndReports) {
-  const std::wstring completedConsole = L"Patch update status: Completed successfully.\n";
-  const std::wstring mismatchConsole =
-      L"Patch update status: Update failed due to version mismatch, please check the log for complete details.\n";
-  const std::wstring cancelled =
-      L"Execute patch process silent : Not completed successfully (might be cancelled during updates). Please try "
-      L"again. ";
-  const std::wstring mismatch =
-      L"Execute patch process silent : Not completed successfully due to version information mismatch. ";
-  const std::wstring recordDenied =
-      L"Installedupdates failed." + DescribeFileError(platform::kErrorAccessDenied, kRecordPath);
+  const std::wstring recordDenied = kRecordWriteFailed + DescribeFileError(platform::kErrorAccessDenied, kRecordPath);
   const struct {
     const char* name;
     std::function<void(fake::Machine&)> installer;
@@ -211,18 +200,18 @@ TEST_F(InstallerTest, InstallPatch_InstallerEnds_VerifiesByVersionAndReports) {
     std::wstring console;
     std::string record;
   } kCases[] = {
-      {"completed", InstallsPatch, L"14.0.0.200", 0, {L"Execute patch process silent: Completed successfully."},
-       completedConsole, "Veldorant 14.0 Update 2"},
+      {"completed", InstallsPatch, L"14.0.0.200", 0, {kInstallCompleted}, kCompletedConsole, "Veldorant 14.0 Update 2"},
       // No version to judge by.
-      {"executable removed", RemovesExecutable, L"14.0.0.200", 0, {cancelled}, kFailedConsole, kOldRecord},
-      {"no expected version", InstallsPatch, L"", 0, {cancelled}, kFailedConsole, kOldRecord},
+      {"executable removed", RemovesExecutable, L"14.0.0.200", 0, {kInstallCancelled}, kUpdateFailedConsole,
+       kOldRecord},
+      {"no expected version", InstallsPatch, L"", 0, {kInstallCancelled}, kUpdateFailedConsole, kOldRecord},
       // A version, but not the promised one.
-      {"version unchanged", ChangesNothing, L"14.0.0.200", 0, {mismatch}, mismatchConsole, kOldRecord},
+      {"version unchanged", ChangesNothing, L"14.0.0.200", 0, {kInstallMismatch}, kMismatchConsole, kOldRecord},
       {"leading zeros in the promise", [](fake::Machine& m) { m.AddExecutable(kExePath, 14, 0, 1, 200); },
-       L"14.0.1.0200", 0, {mismatch}, mismatchConsole, kOldRecord},
+       L"14.0.1.0200", 0, {kInstallMismatch}, kMismatchConsole, kOldRecord},
       // The promised version, but the record can't be written.
       {"record failed", InstallsPatch, L"14.0.0.200", platform::kErrorAccessDenied,
-       {recordDenied, L"Execute patch process silent: Not completed successfully."}, kFailedConsole, kOldRecord},
+       {recordDenied, kInstallNotCompleted}, kUpdateFailedConsole, kOldRecord},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -234,7 +223,7 @@ TEST_F(InstallerTest, InstallPatch_InstallerEnds_VerifiesByVersionAndReports) {
     run().InstallPatch();
 
     EXPECT_EQ(test::LogEntries(run().m_strLog), c.entries);
-    EXPECT_EQ(machine().console, kInProgress + c.console + kClose);
+    EXPECT_EQ(machine().console, kInstallingConsole + c.console + kWaitToCloseConsole);
     EXPECT_EQ(machine().FileText(kRecordPath), c.record);
     EXPECT_EQ(machine().pauses, std::vector<std::uint32_t>{10000});
     EXPECT_EQ(machine().waits, 1);
@@ -264,8 +253,7 @@ TEST_F(InstallerTest, InstallPatch_LaunchWithoutProcessHandle_VerifiesWithoutWai
   run().InstallPatch();
 
   EXPECT_EQ(machine().waits, 0);
-  EXPECT_EQ(test::LogEntries(run().m_strLog),
-            std::vector<std::wstring>{L"Execute patch process silent: Completed successfully."});
+  EXPECT_EQ(test::LogEntries(run().m_strLog), std::vector<std::wstring>{kInstallCompleted});
   EXPECT_EQ(machine().FileText(kRecordPath), "Veldorant 14.0 Update 2");
   EXPECT_EQ(machine().pauses, std::vector<std::uint32_t>{10000});
 }
@@ -290,9 +278,7 @@ TEST_F(InstallerTest, RunPatch_NoUpdateNeeded_NoLaunchAndPauses7000) {
 
   EXPECT_TRUE(machine().launches.empty());
   EXPECT_EQ(machine().pauses, std::vector<std::uint32_t>{7000});
-  EXPECT_EQ(machine().console,
-            L"Patch update status: This patch update has been already applied.\n"
-            L"Please wait to close the application...\n");
+  EXPECT_EQ(machine().console, kAlreadyAppliedConsole + kWaitToCloseConsole);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "app/patch_execute.h"
 #include "discovery/registry_probes.h"
+#include "expected_texts.h"
 #include "fake/fake_machine.h"
 #include "run_under_test.h"
 
@@ -22,8 +23,11 @@ constexpr wchar_t kUninstallWow[] =
     L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Veldorant 14.0";
 constexpr wchar_t kUninstallPlain[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Veldorant 14.0";
 
-constexpr wchar_t kMode1[] = L"Registry bit support Mode 1: Verified successfully.";
-constexpr wchar_t kMode2[] = L"Registry bit support Mode 2: Verified successfully.";
+using expect::kMode1;
+using expect::kMode2;
+using expect::kVersionCompleted;
+using expect::kInstallPathCompleted;
+using expect::kDisplayIconCompleted;
 
 // A member's value before a probe runs, so "unchanged" can't pass by being empty.
 constexpr wchar_t kBefore[] = L"<before>";
@@ -40,10 +44,7 @@ class RegistryProbesTest : public fake::FakeMachineTest {
   // on a machine that saw none of that.
   void SetUp() override {
     fake::FakeMachineTest::SetUp();
-    run_ = test::NewIdleRun();
-    run_->m_strProductVersion = kBefore;
-    run_->m_strInstallPath = kBefore;
-    run_->m_strDisplayIcon = kBefore;
+    run_ = test::NewIdleRun({.m_strProductVersion = kBefore, .m_strDisplayIcon = kBefore, .m_strInstallPath = kBefore});
   }
   CPatchExecute& run() { return *run_; }
   Entries entries() { return test::LogEntries(run_->m_strLog); }
@@ -164,8 +165,8 @@ KeySetup KeyQueryFails(std::int32_t code) { return {true, 0, Bytes(L"13.0"), cod
 TEST_F(RegistryProbesTest, ProbeProductVersion_Outcomes_EntriesVersionAndFlag) {
   const std::wstring k127(127, L'7');
   const std::wstring k128(128, L'8');
-  const std::wstring kCompleted = L"Client side update check, level version completed.";
-  const std::wstring kEmpty = L"Client side update check, level version failed. Value not found. ";
+  const std::wstring& kCompleted = kVersionCompleted;
+  const std::wstring& kEmpty = expect::kVersionValueEmpty;
   const std::wstring kQueryFailed = L"Client side update check, level version (L1) failed";
   const std::wstring kOpenFailed = L"Client side update check, level version failed.";
   const std::wstring kAddOnOpenFailed = L"Client side update check, level version add-on failed.";
@@ -368,8 +369,7 @@ TEST_F(RegistryProbesTest, ProbesInOrder_ViewSwitches_LaterProbesFollowTheFlag) 
          m.SetRegistryString(kProductPlain, L"Installpath", L"C:\\Vdt");
          m.SetRegistryString(kUninstallPlain, L"DisplayIcon", L"C:\\Vdt\\Vdt.exe");
        },
-       {kMode2, L"Client side update check, level version completed.",
-        L"Client side update check, level three completed.", L"Client side update check, level two completed."},
+       {kMode2, kVersionCompleted, kInstallPathCompleted, kDisplayIconCompleted},
        {kProductPlain, kProductPlain, kUninstallPlain},
        L"C:\\Vdt",
        L"C:\\Vdt\\Vdt.exe"},
@@ -381,7 +381,7 @@ TEST_F(RegistryProbesTest, ProbesInOrder_ViewSwitches_LaterProbesFollowTheFlag) 
          m.SetRegistryString(kUninstallPlain, L"DisplayIcon", L"C:\\Vdt\\Vdt.exe");
        },
        {kMode1, L"Client side update check, level version (L1) add-on completed.", kMode2,
-        L"Client side update check, level three completed.", L"Client side update check, level two completed."},
+        kInstallPathCompleted, kDisplayIconCompleted},
        {kWow6432Node, kProductPlain, kProductPlain, kUninstallPlain},
        L"C:\\Vdt",
        L"C:\\Vdt\\Vdt.exe"},
@@ -393,7 +393,7 @@ TEST_F(RegistryProbesTest, ProbesInOrder_ViewSwitches_LaterProbesFollowTheFlag) 
          m.SetRegistryString(kProductPlain, L"Installpath", L"C:\\Plain");
        },
        {kMode1, L"Client side update check, level version (L1) add-on failed", L"Error : 2",
-        L"Client side update check, level three completed.", L"Client side update check, level two completed."},
+        kInstallPathCompleted, kDisplayIconCompleted},
        {kWow6432Node, kProductWow, kProductPlain, kProductWow, kUninstallWow},
        L"C:\\Wow",
        L"C:\\Wow\\Vdt.exe"},

@@ -23,7 +23,7 @@
 #include "result/log_reading.h"
 #include "result/outcome.h"
 #include "result/outcome_file.h"
-#include "run_log_expect.h"
+#include "expected_texts.h"
 
 namespace {
 

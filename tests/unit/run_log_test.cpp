@@ -5,11 +5,11 @@
 #include "app/patch_execute.h"
 #include "fake/fake_machine.h"
 #include "log/run_log.h"
-#include "run_log_expect.h"
+#include "expected_texts.h"
 
 namespace {
 
-constexpr wchar_t kGuardMessage[] = L"Patch update status: Please check and close Veldorant/Excel application,if open.\n";
+using expect::kBlockedMessage;
 
 class RunLogTest : public fake::FakeMachineTest {};
 
@@ -21,11 +21,9 @@ TEST_F(RunLogTest, AppendLog_Messages_EachFollowedByOneBlankLine) {
     std::vector<std::wstring> messages;
     std::wstring log;
   } kCases[] = {
-      {"one entry", {L"Registry bit support Mode 1: Verified successfully."},
-       L"Registry bit support Mode 1: Verified successfully.\n\n"},
+      {"one entry", {expect::kMode1}, expect::kMode1 + L"\n\n"},
       {"two entries in order", {L"first", L"second"}, L"first\n\nsecond\n\n"},
-      {"trailing blank kept", {L"Client side update check, level version failed. Value not found. "},
-       L"Client side update check, level version failed. Value not found. \n\n"},
+      {"trailing blank kept", {expect::kVersionValueEmpty}, expect::kVersionValueEmpty + L"\n\n"},
       {"empty message still an entry", {L"a", L"", L"b"}, L"a\n\n\n\nb\n\n"},
   };
   for (const auto& row : kCases) {
@@ -103,7 +101,7 @@ TEST_F(RunLogTest, WriteRunLog_Texts_FileHoldsHeaderTextFooterWithCrLf) {
     std::wstring text;
     std::string body;
   } kCases[] = {
-      {"guard message ends in one line feed", kGuardMessage,
+      {"guard message ends in one line feed", kBlockedMessage,
        "Patch update status: Please check and close Veldorant/Excel application,if open.\r\n"},
       {"entries end in a blank line",
        L"Registry bit support Mode 1: Verified successfully.\n\nClient side update check, level version completed.\n\n",

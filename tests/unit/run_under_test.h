@@ -13,18 +13,13 @@ namespace test {
 
 // A run object in the state its constructor starts from. It is built on an empty machine, so the
 // validation and descriptor read of its constructor find nothing and leave no trace on the machine
-// the test has set up; its log and flags are then put back to their initial values.
-inline std::unique_ptr<CPatchExecute> NewIdleRun() {
+// the test has set up; its state is then put back to the initial one, with `state` in it.
+inline std::unique_ptr<CPatchExecute> NewIdleRun(RunState state = {}) {
   fake::Machine prepared = std::move(fake::TheMachine());
   fake::ResetMachine();
   auto run = std::make_unique<CPatchExecute>();
   fake::TheMachine() = std::move(prepared);
-  run->m_strLog.clear();
-  run->m_bWow64Registry = true;
-  run->m_bPatchInfoRead = true;
-  run->m_bValidated = true;
-  run->m_bReady = false;
-  run->m_bUpdateNeeded = false;
+  static_cast<RunState&>(*run) = std::move(state);
   return run;
 }
 

@@ -1,4 +1,4 @@
-// Folder of a path: everything before its last backslash; empty when it has none.
+// Folder of a Windows path text: everything before its last backslash; empty when it has none.
 #pragma once
 
 #include <string>

@@ -1,14 +1,8 @@
-// Console lines and log entries of start-up and validation. Shared by the utility and by the
+// Console lines and log entries of validating the installation. Shared by the utility and by the
 // programs that read its log and console back.
 #pragma once
 
-namespace messages::app {
-
-// Start-up failures: the console line is all there is, no log is written.
-inline constexpr wchar_t kNoModuleHandle[] = L"Fatal Error: GetModuleHandle failed\n";
-inline constexpr wchar_t kInitializationFailed[] = L"Fatal Error: MFC initialization failed\n";
-inline constexpr wchar_t kOutOfMemory[] = L"Fatal Error: out of memory\n";
-inline constexpr wchar_t kInternalFailure[] = L"Fatal Error: internal failure\n";
+namespace messages::discovery {
 
 inline constexpr wchar_t kValidationInProgress[] = L"Patch update status: Validation in-progress...\n";
 // Log entry; printed with a line feed when no product version was found at all.
@@ -18,4 +12,4 @@ inline constexpr wchar_t kLevelTwoFailed[] =
     L"Patch update status : Validation for level two check failed.(empty value found).\n";
 inline constexpr wchar_t kLevelTwoWarning[] = L"Could not check patch update availability.WARNING: 101.";
 
-}  // namespace messages::app
+}  // namespace messages::discovery

@@ -2,6 +2,8 @@
 // wait-cursor pair is used, so that is all this one offers.
 #pragma once
 
+#include "platform/console.h"
+
 class CCmdTarget {
  public:
   CCmdTarget() = default;
@@ -11,6 +13,6 @@ class CCmdTarget {
   CCmdTarget(CCmdTarget&&) = delete;
   CCmdTarget& operator=(CCmdTarget&&) = delete;
 
-  void BeginWaitCursor();
-  void EndWaitCursor();
+  void BeginWaitCursor() { platform::ShowBusyCursor(true); }
+  void EndWaitCursor() { platform::ShowBusyCursor(false); }
 };
