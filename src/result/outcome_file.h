@@ -1,4 +1,4 @@
-// The one-line outcome file the companion keeps beside each saved log, and the UTF-8 text it is in.
+// The one-line outcome file the companion keeps beside each saved log: a flat JSON object in UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -28,9 +28,5 @@ std::string FormatOutcomeRecord(const OutcomeRecord& record);
 // The record of a line as FormatOutcomeRecord writes it (unknown keys ignored); nullopt for anything
 // that isn't one flat JSON object with a known "outcome".
 std::optional<OutcomeRecord> ParseOutcomeRecord(std::string_view text);
-
-// UTF-8 from wide text and back; unpaired surrogates and invalid bytes become U+FFFD.
-std::string ToUtf8(std::wstring_view text);
-std::wstring FromUtf8(std::string_view text);
 
 }  // namespace result

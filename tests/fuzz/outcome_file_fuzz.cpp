@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "companion/pending_restart.h"
+#include "platform/utf8.h"
 #include "result/kept_runs.h"
 #include "result/outcome_file.h"
 
@@ -22,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  const std::wstring name = result::FromUtf8(text);
+  const std::wstring name = platform::FromUtf8(text);
   if (const auto kept = result::ParseKeptName(name)) {
     if (kept->stamp.sequence < 1) std::abort();
   }

@@ -17,6 +17,7 @@
 #include "fake/fake_machine.h"
 #include "fake/fleet_sample.h"
 #include "fake/sample_installation.h"
+#include "platform/utf8.h"
 #include "result/fleet_page.h"
 #include "result/fleet_report.h"
 #include "result/kept_runs.h"
@@ -32,7 +33,7 @@ using result::Outcome;
 
 constexpr char kPatchInfo[] = "Veldorant 14.0 Update 2";
 
-std::string Name(Outcome outcome) { return result::ToUtf8(result::OutcomeName(outcome)); }
+std::string Name(Outcome outcome) { return platform::ToUtf8(result::OutcomeName(outcome)); }
 
 std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
@@ -416,15 +417,15 @@ TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
     ASSERT_FALSE(log.empty());
 
     const result::Reading reading = result::ReadRunLog(Bytes(log));
-    EXPECT_EQ(Name(reading.outcome), Name(row.outcome)) << result::ToUtf8(reading.reason);
+    EXPECT_EQ(Name(reading.outcome), Name(row.outcome)) << platform::ToUtf8(reading.reason);
     EXPECT_EQ(result::ExitCodeOf(reading.outcome), row.exitCode);
     // The reason is the deciding entry, word for word as the log has it.
     ASSERT_FALSE(reading.reason.empty());
-    EXPECT_NE(log.find(result::ToUtf8(reading.reason) + "\r\n"), std::string::npos) << result::ToUtf8(reading.reason);
+    EXPECT_NE(log.find(platform::ToUtf8(reading.reason) + "\r\n"), std::string::npos) << platform::ToUtf8(reading.reason);
     EXPECT_EQ(reading.logDate, L"Monday 14:05, December 07, 2026");
 
     const result::Reading console = result::ReadConsole(machine().console);
-    EXPECT_EQ(Name(console.outcome), Name(row.fromConsole)) << result::ToUtf8(console.reason);
+    EXPECT_EQ(Name(console.outcome), Name(row.fromConsole)) << platform::ToUtf8(console.reason);
 
     // Through the companion: its exit code, the closing line, the kept outcome file and the registry record.
     const Outcome outcome = row.throughCompanion.value_or(row.outcome);
@@ -433,12 +434,12 @@ TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
     const std::wstring closing = L"PatchUpdateResult: " + std::wstring(result::OutcomeName(outcome)) + L" (exit code " +
                                  std::to_wstring(code) + L"): ";
     const auto closingAt = machine().console.rfind(closing);
-    ASSERT_NE(closingAt, std::wstring::npos) << result::ToUtf8(machine().console);
+    ASSERT_NE(closingAt, std::wstring::npos) << platform::ToUtf8(machine().console);
     const std::wstring reason = machine().console.substr(closingAt + closing.size());
-    for (const auto& part : row.reasonSays) EXPECT_NE(reason.find(part), std::wstring::npos) << result::ToUtf8(reason);
+    for (const auto& part : row.reasonSays) EXPECT_NE(reason.find(part), std::wstring::npos) << platform::ToUtf8(reason);
     // Said first, before the utility is started.
     if (row.consoleSays != nullptr) {
-      EXPECT_EQ(machine().console.find(row.consoleSays), 0u) << result::ToUtf8(machine().console);
+      EXPECT_EQ(machine().console.find(row.consoleSays), 0u) << platform::ToUtf8(machine().console);
     }
     // A run that found the lock held starts nothing; every other run took the lock and released it.
     EXPECT_EQ(machine().childRuns.empty(), outcome == Outcome::kRunInProgress);
@@ -450,7 +451,7 @@ TEST_F(ResultTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
       EXPECT_NE(reason.find(L" (a restart is needed: files in C:\\Program Files\\Veldorant 14.0 are replaced at the "
                             L"next restart)"),
                 std::wstring::npos)
-          << result::ToUtf8(reason);
+          << platform::ToUtf8(reason);
     }
     const auto kept = result::ParseOutcomeRecord(
         machine().FileText(std::wstring(kResults) + L"\\" + result::OutcomeFileName(kStamp)));
@@ -745,10 +746,10 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
     const std::wstring& console = machine().console;
     EXPECT_NE(console.rfind(L"PatchUpdateResult: applied (exit code 0): "), std::wstring::npos);
     if (row.says != nullptr) {
-      EXPECT_NE(console.find(row.says), std::wstring::npos) << result::ToUtf8(console);
+      EXPECT_NE(console.find(row.says), std::wstring::npos) << platform::ToUtf8(console);
     }
-    for (const auto& path : row.present) EXPECT_EQ(machine().files.count(path), 1u) << result::ToUtf8(path);
-    for (const auto& path : row.gone) EXPECT_EQ(machine().files.count(path), 0u) << result::ToUtf8(path);
+    for (const auto& path : row.present) EXPECT_EQ(machine().files.count(path), 1u) << platform::ToUtf8(path);
+    for (const auto& path : row.gone) EXPECT_EQ(machine().files.count(path), 0u) << platform::ToUtf8(path);
     EXPECT_EQ(machine().openFolderHandles, 0);
     // The record is written before any file work, so a run slowed down there has said its outcome already.
     const auto firstSet = std::find_if(machine().trace.begin(), machine().trace.end(),
@@ -758,7 +759,7 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
     for (auto step = machine().trace.begin(); step != firstSet && !recordRefused; ++step) {
       EXPECT_TRUE(step->rfind(L"put C:\\ProgramData", 0) != 0 && step->rfind(L"make folder", 0) != 0 &&
                   step->rfind(L"move ", 0) != 0)
-          << result::ToUtf8(*step);
+          << platform::ToUtf8(*step);
     }
     if (!recordRefused) {
       EXPECT_EQ(RecordValue(L"SOFTWARE\\Veldorant\\PatchUpdate", L"Outcome"), L"applied");
@@ -768,47 +769,47 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
     for (const auto& level : row.movedAside) {
       EXPECT_NE(console.find(L"PatchUpdateResult: " + level + L" was not made as this program makes it: moved aside to "),
                 std::wstring::npos)
-          << result::ToUtf8(console);
+          << platform::ToUtf8(console);
       for (const auto& [path, state] : before) {
         if (path != level && path.rfind(level + L"\\", 0) != 0) continue;
         const auto moved = machine().files.find(MovedAside(level) + path.substr(level.size()));
-        ASSERT_NE(moved, machine().files.end()) << result::ToUtf8(path);
-        EXPECT_EQ(moved->second.bytes, state.bytes) << result::ToUtf8(path);
-        EXPECT_EQ(moved->second.owner, state.owner) << result::ToUtf8(path);
-        EXPECT_EQ(moved->second.descriptor, state.descriptor) << result::ToUtf8(path);
-        EXPECT_EQ(moved->second.usersMayOpen, state.usersMayOpen) << result::ToUtf8(path);
+        ASSERT_NE(moved, machine().files.end()) << platform::ToUtf8(path);
+        EXPECT_EQ(moved->second.bytes, state.bytes) << platform::ToUtf8(path);
+        EXPECT_EQ(moved->second.owner, state.owner) << platform::ToUtf8(path);
+        EXPECT_EQ(moved->second.descriptor, state.descriptor) << platform::ToUtf8(path);
+        EXPECT_EQ(moved->second.usersMayOpen, state.usersMayOpen) << platform::ToUtf8(path);
       }
-      EXPECT_EQ(machine().files.at(level).descriptor, platform::LevelKind::kOwn) << result::ToUtf8(level);
+      EXPECT_EQ(machine().files.at(level).descriptor, platform::LevelKind::kOwn) << platform::ToUtf8(level);
     }
     // Carried over as new files holding the same bytes: never the old file moved or linked.
     for (const auto& path : row.carried) {
-      ASSERT_EQ(machine().files.count(path), 1u) << result::ToUtf8(path);
-      EXPECT_EQ(machine().files.at(path).bytes, before.at(path).bytes) << result::ToUtf8(path);
-      EXPECT_EQ(machine().files.at(path).linkId, 0) << result::ToUtf8(path);
+      ASSERT_EQ(machine().files.count(path), 1u) << platform::ToUtf8(path);
+      EXPECT_EQ(machine().files.at(path).bytes, before.at(path).bytes) << platform::ToUtf8(path);
+      EXPECT_EQ(machine().files.at(path).linkId, 0) << platform::ToUtf8(path);
     }
     if (row.linkTarget != nullptr) {
       for (const auto& [path, state] : machine().files) {
-        EXPECT_NE(path.rfind(row.linkTarget, 0), 0u) << result::ToUtf8(path);
+        EXPECT_NE(path.rfind(row.linkTarget, 0), 0u) << platform::ToUtf8(path);
       }
       for (const auto& step : machine().trace) {
-        EXPECT_EQ(step.find(row.linkTarget), std::wstring::npos) << result::ToUtf8(step);
+        EXPECT_EQ(step.find(row.linkTarget), std::wstring::npos) << platform::ToUtf8(step);
       }
     }
     for (const auto& path : row.untouched) {
-      EXPECT_EQ(machine().files.at(path).bytes, before.at(path).bytes) << result::ToUtf8(path);
-      EXPECT_EQ(machine().files.at(path).owner, before.at(path).owner) << result::ToUtf8(path);
-      EXPECT_EQ(machine().files.at(path).usersMayOpen, before.at(path).usersMayOpen) << result::ToUtf8(path);
-      EXPECT_EQ(machine().LinkCount(path), 2) << result::ToUtf8(path);
+      EXPECT_EQ(machine().files.at(path).bytes, before.at(path).bytes) << platform::ToUtf8(path);
+      EXPECT_EQ(machine().files.at(path).owner, before.at(path).owner) << platform::ToUtf8(path);
+      EXPECT_EQ(machine().files.at(path).usersMayOpen, before.at(path).usersMayOpen) << platform::ToUtf8(path);
+      EXPECT_EQ(machine().LinkCount(path), 2) << platform::ToUtf8(path);
     }
     if (row.refused != nullptr) {
       EXPECT_NE(console.find(L"PatchUpdateResult: the results of this run were not kept: " + std::wstring(row.refused) +
                              L" "),
                 std::wstring::npos)
-          << result::ToUtf8(console);
+          << platform::ToUtf8(console);
       for (const auto& step : machine().trace) {
         EXPECT_TRUE(step.rfind(L"put ", 0) != 0 && step.rfind(L"delete ", 0) != 0 &&
                     step.find(row.refused) == std::wstring::npos)
-            << result::ToUtf8(step);
+            << platform::ToUtf8(step);
       }
       continue;
     }
@@ -820,8 +821,8 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
     EXPECT_EQ(machine().files.at(L"C:\\ProgramData\\Veldorant").descriptor,
               madeVendorFolder ? std::optional(platform::LevelKind::kVendor) : before.at(L"C:\\ProgramData\\Veldorant").descriptor);
     for (const auto& level : {patchUpdate, std::wstring(kResults)}) {
-      EXPECT_EQ(machine().files.at(level).descriptor, platform::LevelKind::kOwn) << result::ToUtf8(level);
-      EXPECT_FALSE(machine().files.at(level).reparsePoint) << result::ToUtf8(level);
+      EXPECT_EQ(machine().files.at(level).descriptor, platform::LevelKind::kOwn) << platform::ToUtf8(level);
+      EXPECT_FALSE(machine().files.at(level).reparsePoint) << platform::ToUtf8(level);
     }
     if (row.present.empty() || row.present.front().find(L"-2.") == std::wstring::npos) {
       EXPECT_EQ(machine().files.count(thisRun), 1u);
@@ -834,7 +835,7 @@ TEST_F(ResultTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) {
     for (const auto& [path, state] : machine().files) {
       if (path.rfind(std::wstring(kResults) + L"\\", 0) != 0) continue;
       if (before.count(path) == 0 || machine().trace.end() != std::find(machine().trace.begin(), machine().trace.end(), L"put " + path)) {
-        EXPECT_FALSE(state.usersMayOpen) << result::ToUtf8(path);
+        EXPECT_FALSE(state.usersMayOpen) << platform::ToUtf8(path);
       }
       if (path.rfind(std::wstring(kResults) + L"\\outcome.", 0) == 0 && !state.isFolder && !state.reparsePoint) {
         names.push_back(path);
@@ -1116,7 +1117,7 @@ class FleetReportTest : public fake::FakeMachineTest {
   // Puts a collected file on the fake machine under the collection folder ("/" between names), written
   // (by default) after every run the tests stamp.
   void Collect(const std::string& path, const std::string& bytes, std::uint64_t writeTime = kCollected) {
-    std::wstring windowsPath = kFleet + (L"\\" + result::FromUtf8(path));
+    std::wstring windowsPath = kFleet + (L"\\" + platform::FromUtf8(path));
     std::replace(windowsPath.begin(), windowsPath.end(), L'/', L'\\');
     machine().AddFile(windowsPath, bytes);
     machine().files[windowsPath].writeTime = writeTime;
@@ -1180,7 +1181,7 @@ TEST_F(FleetReportTest, BuildFleetReport_ThousandCollectedMachines_TotalsMatchWh
   // Machine names come from the folder, the renamed file and the prefixed file alike.
   const auto& applied = totals->machines.at(Outcome::kApplied);
   for (const wchar_t* machine : {L"PC10000", L"PC10013", L"PC10026"}) {
-    EXPECT_NE(std::find(applied.begin(), applied.end(), machine), applied.end()) << result::ToUtf8(machine);
+    EXPECT_NE(std::find(applied.begin(), applied.end(), machine), applied.end()) << platform::ToUtf8(machine);
   }
 }
 
@@ -1308,7 +1309,7 @@ TEST_F(FleetReportTest, RunReportCommand_OneMachinesFiles_CountedByItsNewestRun)
     if (row.now != 0) machine().systemTime = row.now;
     for (const auto& [path, bytes, time] : row.files) Collect(path, bytes, time);
 
-    EXPECT_EQ(Report(), row.exitCode) << result::ToUtf8(out_);
+    EXPECT_EQ(Report(), row.exitCode) << platform::ToUtf8(out_);
 
     const auto rows = CsvRows(csv_);
     EXPECT_EQ(rows.size(), row.rows) << csv_.substr(0, 2000);
@@ -1325,8 +1326,8 @@ TEST_F(FleetReportTest, RunReportCommand_OneMachinesFiles_CountedByItsNewestRun)
       EXPECT_NE(cells[3].find(row.reasonHas), std::string::npos) << cells[3];
     }
     EXPECT_EQ(countedRows, 1u);
-    const std::wstring listed = L"PC01" + (row.earlier.empty() ? L"" : L" (earlier: " + result::FromUtf8(row.earlier) + L")");
-    EXPECT_TRUE(Lists(out_, result::FromUtf8(row.counted), listed)) << result::ToUtf8(out_);
+    const std::wstring listed = L"PC01" + (row.earlier.empty() ? L"" : L" (earlier: " + platform::FromUtf8(row.earlier) + L")");
+    EXPECT_TRUE(Lists(out_, platform::FromUtf8(row.counted), listed)) << platform::ToUtf8(out_);
     EXPECT_NE(out_.find(L"total                     1 machines"), std::wstring::npos);
   }
 }
@@ -1398,10 +1399,10 @@ TEST_F(FleetReportTest, RunReportCommand_WhatCantBeRead_ARowACountAndAnIncomplet
     ASSERT_NE(said, rows.end()) << csv_;
     EXPECT_NE((*said)[3].find(row.reason), std::string::npos) << (*said)[3];
     EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [](const auto& cells) { return cells[0] == "PC02"; }), 1);
-    EXPECT_NE(out_.find(L"total                     2 machines"), std::wstring::npos) << result::ToUtf8(out_);
-    EXPECT_TRUE(Lists(out_, result::FromUtf8(row.counted), L"PC01")) << result::ToUtf8(out_);
+    EXPECT_NE(out_.find(L"total                     2 machines"), std::wstring::npos) << platform::ToUtf8(out_);
+    EXPECT_TRUE(Lists(out_, platform::FromUtf8(row.counted), L"PC01")) << platform::ToUtf8(out_);
     EXPECT_EQ(code, result::kReportIncomplete);
-    EXPECT_NE(out_.find(L"not read: 1 "), std::wstring::npos) << result::ToUtf8(out_);
+    EXPECT_NE(out_.find(L"not read: 1 "), std::wstring::npos) << platform::ToUtf8(out_);
   }
   // The collection itself missing is a failed report.
   fake::ResetMachine();
@@ -1430,7 +1431,7 @@ TEST_F(FleetReportTest, RunReportCommand_NoCsvNamed_InTheCurrentFolderNeverInsid
 
     const int code = result::RunReportCommand(kFleet, L"", out_);
 
-    EXPECT_EQ(code, row.csv.empty() ? result::kReportFailed : result::kReportComplete) << result::ToUtf8(out_);
+    EXPECT_EQ(code, row.csv.empty() ? result::kReportFailed : result::kReportComplete) << platform::ToUtf8(out_);
     EXPECT_EQ(machine().outputPaths.empty(), row.csv.empty());
     if (!row.csv.empty()) {
       EXPECT_NE(machine().FileText(row.csv).find("\"PC01\",\"applied\",\"0\""), std::string::npos);
@@ -1439,7 +1440,7 @@ TEST_F(FleetReportTest, RunReportCommand_NoCsvNamed_InTheCurrentFolderNeverInsid
       EXPECT_NE(out_.find(L"Page: " + row.csv.substr(0, row.csv.size() - 3) + L"html"), std::wstring::npos);
     }
     EXPECT_NE(out_.find(row.csv.empty() ? L"name the CSV" : L"CSV: " + row.csv), std::wstring::npos)
-        << result::ToUtf8(out_);
+        << platform::ToUtf8(out_);
   }
 }
 
@@ -1469,14 +1470,14 @@ TEST_F(FleetReportTest, RunReportCommand_ProgressLine_OnATerminalOnly) {
     if (row.terminal) {
       // Shown at once after the first machine, at most four times a second after it; spaces over it at the end.
       const std::wstring first = L"\rread: 1 machines, 1 files, 0 s";
-      EXPECT_EQ(shown.rfind(first, 0), 0u) << result::ToUtf8(shown);
-      EXPECT_TRUE(shown.ends_with(L"\r" + std::wstring(first.size() - 1, L' ') + L"\r")) << result::ToUtf8(shown);
+      EXPECT_EQ(shown.rfind(first, 0), 0u) << platform::ToUtf8(shown);
+      EXPECT_TRUE(shown.ends_with(L"\r" + std::wstring(first.size() - 1, L' ') + L"\r")) << platform::ToUtf8(shown);
     } else {
       EXPECT_EQ(shown, L"");
     }
     const std::wstring page = row.page.empty() ? L"C:\\Reports\\fleet.html" : row.page;
     EXPECT_EQ(PageFigure(machine().FileText(page), "at-patch"), "2");
-    EXPECT_NE(out_.find(L"Page: " + page), std::wstring::npos) << result::ToUtf8(out_);
+    EXPECT_NE(out_.find(L"Page: " + page), std::wstring::npos) << platform::ToUtf8(out_);
   }
 }
 
@@ -1518,13 +1519,13 @@ TEST_F(FleetReportTest, RunReportCommand_HostileNamesAndFields_TextInTheCsvNothi
     result::OutcomeRecord record;
     record.outcome = Outcome::kInstallFailed;
     record.code = 1603;
-    record.reason = result::FromUtf8(row.reason);
+    record.reason = platform::FromUtf8(row.reason);
     Collect(row.machine + "/Results/outcome.20261209-033005.json", result::FormatOutcomeRecord(record));
 
     Report();
 
     // Split as a spreadsheet may split it, at every ',' and ';', quotes or none: no field is a formula.
-    const std::wstring csv = result::FromUtf8(csv_.substr(csv_.find("\r\n") + 2));
+    const std::wstring csv = platform::FromUtf8(csv_.substr(csv_.find("\r\n") + 2));
     ASSERT_EQ(csv.find_first_of(L"\t\r"), csv.size() - 2) << "one line, tabs and breaks replaced";
     std::wstring field;
     for (const wchar_t c : csv + L",") {
@@ -1536,7 +1537,7 @@ TEST_F(FleetReportTest, RunReportCommand_HostileNamesAndFields_TextInTheCsvNothi
       EXPECT_TRUE(start == std::wstring::npos ||
                   std::wstring(L"=+-@\uFF1D\uFF0B\uFF0D\uFF20\uFE66\uFE62\uFE63\uFE6B").find(field[start]) ==
                       std::wstring::npos)
-          << result::ToUtf8(field);
+          << platform::ToUtf8(field);
       field.clear();
     }
     EXPECT_EQ(CsvRows(csv_).at(0).size(), 8u);
@@ -1545,7 +1546,7 @@ TEST_F(FleetReportTest, RunReportCommand_HostileNamesAndFields_TextInTheCsvNothi
     EXPECT_NE(page_.find(row.pageName), std::string::npos) << row.pageName;
     EXPECT_NE(page_.find(row.pageReason), std::string::npos) << row.pageReason;
     EXPECT_LT(page_.size(), 16'000u);
-    for (const std::wstring& text : {csv, out_, result::FromUtf8(page_)}) {
+    for (const std::wstring& text : {csv, out_, platform::FromUtf8(page_)}) {
       for (const wchar_t c : text) {
         const bool hidden = (c < 0x20 && c != L'\n' && c != L'\r') || (c >= 0x7F && c < 0xA0) ||
                             (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) ||
@@ -1557,7 +1558,7 @@ TEST_F(FleetReportTest, RunReportCommand_HostileNamesAndFields_TextInTheCsvNothi
     }
     EXPECT_EQ(out_.find(L'\r'), std::wstring::npos);
     if (!row.listed.empty()) {
-      EXPECT_TRUE(Lists(out_, L"install-failed", result::FromUtf8(row.listed))) << result::ToUtf8(out_);
+      EXPECT_TRUE(Lists(out_, L"install-failed", platform::FromUtf8(row.listed))) << platform::ToUtf8(out_);
     }
   }
 }
@@ -1631,16 +1632,16 @@ TEST_F(FleetReportTest, RunReportCommand_ExpectedList_MissingAndUnexpectedEachCo
     }
     machine().AddFile(L"C:\\expected.txt", row.list);
 
-    EXPECT_EQ(Report(L"C:\\expected.txt"), row.exitCode) << result::ToUtf8(out_);
+    EXPECT_EQ(Report(L"C:\\expected.txt"), row.exitCode) << platform::ToUtf8(out_);
 
-    EXPECT_NE(out_.find(result::FromUtf8(row.says)), std::wstring::npos) << result::ToUtf8(out_);
+    EXPECT_NE(out_.find(platform::FromUtf8(row.says)), std::wstring::npos) << platform::ToUtf8(out_);
     if (row.exitCode == result::kReportFailed) {
       EXPECT_TRUE(csv_.empty()) << "nothing written when the list can't be used";
       continue;
     }
     const auto rows = CsvRows(csv_);
     for (const auto& name : row.missing) {
-      EXPECT_TRUE(Lists(out_, L"missing", result::FromUtf8(name))) << result::ToUtf8(out_);
+      EXPECT_TRUE(Lists(out_, L"missing", platform::FromUtf8(name))) << platform::ToUtf8(out_);
       EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
                               [&](const auto& cells) {
                                 return cells[0] == name && cells[1] == "missing" && cells[2].empty() && cells[6] == "yes";
@@ -1654,7 +1655,7 @@ TEST_F(FleetReportTest, RunReportCommand_ExpectedList_MissingAndUnexpectedEachCo
     EXPECT_EQ(PageFigure(page_, "expected-at-patch"), std::to_string(row.reported.size() - row.unexpected.size()));
     EXPECT_EQ(PageFigure(page_, "missing"), std::to_string(row.missing.size()));
     EXPECT_EQ(PageFigure(page_, "unexpected"), std::to_string(row.unexpected.size()));
-    for (const auto& name : row.unexpected) EXPECT_TRUE(Lists(out_, L"not expected", result::FromUtf8(name)));
+    for (const auto& name : row.unexpected) EXPECT_TRUE(Lists(out_, L"not expected", platform::FromUtf8(name)));
     EXPECT_NE(out_.find(L"not on the expected list: " + std::to_wstring(row.unexpected.size()) + L" "), std::wstring::npos);
     if (row.unexpected.empty()) {
       EXPECT_EQ(out_.find(L"not expected ("), std::wstring::npos);
@@ -1663,7 +1664,7 @@ TEST_F(FleetReportTest, RunReportCommand_ExpectedList_MissingAndUnexpectedEachCo
     EXPECT_NE(out_.find(L"total                     " + std::to_wstring(row.reported.size() + row.missing.size()) +
                         L" machines"),
               std::wstring::npos)
-        << result::ToUtf8(out_);
+        << platform::ToUtf8(out_);
   }
   // Without a list nothing is missing, and the table doesn't say so.
   EXPECT_EQ(Report(), result::kReportComplete);
