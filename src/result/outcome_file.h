@@ -20,6 +20,8 @@ struct OutcomeRecord {
   std::wstring patchVersion;   // PatchVersion of the descriptor
   std::wstring versionBefore;  // Vdt.exe's file version before the run; empty when not found
   std::wstring versionAfter;   // and after it
+
+  bool operator==(const OutcomeRecord&) const = default;
 };
 
 // One JSON object on one line, keys in a fixed order, UTF-8, no line end.
