@@ -93,16 +93,22 @@ inline std::string ToUtf8(std::wstring_view text) {
   return out;
 }
 
-// Wide text from UTF-8; each byte that starts no character becomes U+FFFD.
-inline std::wstring FromUtf8(std::string_view text) {
+// Wide text from UTF-8, each byte that starts no character standing as `standIn(byte)`.
+template <typename StandIn>
+std::wstring FromUtf8(std::string_view text, StandIn standIn) {
   std::wstring out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
     const TextChar one = Utf8CharAt(text, i);
-    AppendWide(out, one.length == 0 ? kReplacementCharacter : one.c);
+    AppendWide(out, one.length == 0 ? standIn(static_cast<unsigned char>(text[i])) : one.c);
     i += one.length == 0 ? 1 : one.length;
   }
   return out;
+}
+
+// Wide text from UTF-8; each byte that starts no character becomes U+FFFD.
+inline std::wstring FromUtf8(std::string_view text) {
+  return FromUtf8(text, [](unsigned char) { return kReplacementCharacter; });
 }
 
 }  // namespace platform

@@ -39,19 +39,7 @@ inline bool ToNativePath(std::wstring_view text, std::string& bytes) {
 // The wide text for a name's bytes: each valid UTF-8 sequence (shortest form, no surrogate) as its
 // character, each other byte escaped.
 inline std::wstring FromNativeName(std::string_view bytes) {
-  std::wstring text;
-  text.reserve(bytes.size());
-  for (std::size_t i = 0; i < bytes.size();) {
-    const TextChar one = Utf8CharAt(bytes, i);
-    if (one.length == 0) {
-      text.push_back(static_cast<wchar_t>(kEscapeBase + static_cast<unsigned char>(bytes[i])));
-      ++i;
-      continue;
-    }
-    text.push_back(static_cast<wchar_t>(one.c));
-    i += one.length;
-  }
-  return text;
+  return FromUtf8(bytes, [](unsigned char byte) { return static_cast<char32_t>(kEscapeBase + byte); });
 }
 
 }  // namespace platform::posix
