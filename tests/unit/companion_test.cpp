@@ -46,6 +46,14 @@ void Installable(fake::Machine& m) {
   m.AddFile(kRecordPath, "Veldorant 14.0 Update 1");
 }
 
+// Installable, then `change`.
+std::function<void(fake::Machine&)> InstallableAnd(std::function<void(fake::Machine&)> change) {
+  return [change = std::move(change)](fake::Machine& m) {
+    Installable(m);
+    change(m);
+  };
+}
+
 // A REG_MULTI_SZ value's bytes: each string with its NUL, then the list's own NUL.
 std::vector<std::uint8_t> MultiString(const std::vector<std::wstring>& strings) {
   std::vector<std::uint8_t> bytes;
@@ -158,170 +166,116 @@ TEST_F(CompanionTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
       // --- the patch is on the machine ---
       {"installed and verified", Installable, Outcome::kApplied, 0, Outcome::kApplied},
       {"executable already at PatchVersion",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.AddExecutable(kProductExe, 14, 0, 0, 200);
-       },
+       InstallableAnd([](fake::Machine& m) { m.AddExecutable(kProductExe, 14, 0, 0, 200); }),
        Outcome::kAlreadyApplied, 0, Outcome::kAlreadyApplied},
 
       // --- what the utility decided, held against Vdt.exe's version afterwards ---
       {"record names the patch, Vdt.exe at a previous version (stale record)",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.AddFile(kRecordPath, kPatchInfo);
-       },
+       InstallableAnd([](fake::Machine& m) { m.AddFile(kRecordPath, kPatchInfo); }),
        Outcome::kAlreadyApplied, 0, Outcome::kAlreadyApplied, Outcome::kStaleRecord, 1603,
        {L"This patch update has been already applied. (decided by installedupdates.dat, the installed-update record); "
         L"but Vdt.exe in C:\\Program Files\\Veldorant 14.0 carries 14.0.0.100, below PatchVersion 14.0.0.200"}},
       {"no record, revision not below the patch's, version below it (stale by revision)",
-       [](fake::Machine& m) {
-         Installable(m);
+       InstallableAnd([](fake::Machine& m) {
          m.files.erase(kRecordPath);
          m.AddFile(kDescriptorPath,
                    "PatchInfo=Veldorant 14.0 Update 2\r\nPatchFile=Update2Setup.exe\r\nPatchVersion=14.1.0.50\r\n"
                    "PreviousVersions=14.0.0.100\r\n");
-       },
+       }),
        Outcome::kAlreadyApplied, 0, Outcome::kAlreadyApplied, Outcome::kStaleRecord, 1603,
        {L"(decided by Vdt.exe's revision; no installed-update record); but Vdt.exe in C:\\Program Files\\Veldorant 14.0 carries 14.0.0.100, "
         L"below PatchVersion 14.1.0.50"}},
       {"installed and verified, then Vdt.exe rolled back before the companion looked",
-       [](fake::Machine& m) {
-         Installable(m);
+       InstallableAnd([](fake::Machine& m) {
          m.child = [](fake::Machine& c) {
            const auto code = static_cast<std::uint32_t>(RunPatchUpdate());
            c.AddExecutable(kProductExe, 14, 0, 0, 100);
            return code;
          };
-       },
+       }),
        Outcome::kApplied, 0, Outcome::kApplied, Outcome::kStaleRecord, 1603,
        {L"Completed successfully.; but Vdt.exe in C:\\Program Files\\Veldorant 14.0 carries 14.0.0.100, below PatchVersion 14.0.0.200"}},
       {"Vdt.exe above PatchVersion: a later patch is on it",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.AddExecutable(kProductExe, 14, 0, 1, 7);
-       },
+       InstallableAnd([](fake::Machine& m) { m.AddExecutable(kProductExe, 14, 0, 1, 7); }),
        Outcome::kNotApplicable, 1642, Outcome::kNotApplicable, Outcome::kLaterVersion, 0,
        {L"Vdt.exe in C:\\Program Files\\Veldorant 14.0 carries 14.0.1.7, at or above PatchVersion 14.0.0.200 (a later patch is installed)"}},
       {"product registered, no Vdt.exe in its folder",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.files.erase(kProductExe);
-       },
+       InstallableAnd([](fake::Machine& m) { m.files.erase(kProductExe); }),
        Outcome::kNotApplicable, 1642, Outcome::kNotApplicable, Outcome::kProductIncomplete, 1603,
        {L"; Veldorant 14.0 is registered, but there is no Vdt.exe with a file version in C:\\Program Files\\Veldorant 14.0"}},
 
       // --- one run at a time ---
       {"another run holds the run lock",
-       [](fake::Machine& m) {
-         Installable(m);
+       InstallableAnd([](fake::Machine& m) {
          m.runLock = fake::Machine::RunLock::kHeld;
          m.SetRegistryString(L"SOFTWARE\\Veldorant\\PatchUpdate", L"RunStarted", L"2026-12-07T14:01:00");
-       },
+       }),
        Outcome::kApplied, 0, Outcome::kApplied, Outcome::kRunInProgress, 1618,
        {L"another run of PatchUpdateResult.exe is in progress on this machine; PatchUpdate.exe was not started "
         L"(running since 2026-12-07T14:01:00)"}},
       {"the run that held the lock died: its lock is free",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.runLock = fake::Machine::RunLock::kAbandoned;
-       },
+       InstallableAnd([](fake::Machine& m) { m.runLock = fake::Machine::RunLock::kAbandoned; }),
        Outcome::kApplied, 0, Outcome::kApplied},
       {"a user made the lock's name first: said, never waited for",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.runLock = fake::Machine::RunLock::kForeign;
-       },
+       InstallableAnd([](fake::Machine& m) { m.runLock = fake::Machine::RunLock::kForeign; }),
        Outcome::kApplied, 0, Outcome::kApplied, std::nullopt, std::nullopt, {},
        L"PatchUpdateResult: the run lock Global\\Veldorant.PatchUpdateResult.Run was made by another account; this "
        L"run goes on without it\n"},
       {"the lock can't be made: said, the run goes on",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.runLockError = 1450;
-       },
+       InstallableAnd([](fake::Machine& m) { m.runLockError = 1450; }),
        Outcome::kApplied, 0, Outcome::kApplied, std::nullopt, std::nullopt, {},
        L"PatchUpdateResult: the run lock could not be taken (error 1450); this run goes on without it\n"},
       {"no record, installed revision not below the patch's",
-       [](fake::Machine& m) {
-         Installable(m);
+       InstallableAnd([](fake::Machine& m) {
          m.files.erase(kRecordPath);
          m.AddFile(kDescriptorPath,
                    "PatchInfo=Veldorant 14.0 Update 2\r\nPatchFile=Update2Setup.exe\r\nPatchVersion=14.0.0.50\r\n"
                    "PreviousVersions=14.0.0.100\r\n");
-       },
+       }),
        Outcome::kAlreadyApplied, 0, Outcome::kAlreadyApplied},
 
       // --- try again later ---
       {"product running",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.processes = std::vector<std::wstring>{L"Vdt.exe"};
-       },
+       InstallableAnd([](fake::Machine& m) { m.processes = std::vector<std::wstring>{L"Vdt.exe"}; }),
        Outcome::kBlocked, 1618, Outcome::kBlocked},
 
       // --- the install attempt failed ---
       {"launch refused (1223)",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.launchError = 1223;
-       },
+       InstallableAnd([](fake::Machine& m) { m.launchError = 1223; }),
        Outcome::kInstallFailed, 1603, Outcome::kInstallFailed},
       {"launch error outside the known set (1460)",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.launchError = 1460;
-       },
+       InstallableAnd([](fake::Machine& m) { m.launchError = 1460; }),
        Outcome::kInstallFailed, 1603, Outcome::kInstallFailed},
       {"installer left the old version (mismatch)",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.installer = [](fake::Machine&) {};
-       },
+       InstallableAnd([](fake::Machine& m) { m.installer = [](fake::Machine&) {}; }),
        Outcome::kInstallFailed, 1603, Outcome::kInstallFailed},
       {"installer removed the executable (cancelled)",
-       [](fake::Machine& m) {
-         Installable(m);
+       InstallableAnd([](fake::Machine& m) {
          m.installer = [](fake::Machine& after) { after.files.erase(kProductExe); };
-       },
+       }),
        Outcome::kInstallFailed, 1603, Outcome::kInstallFailed},
       {"record not written",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.replaceErrors[kRecordPath] = 5;
-       },
+       InstallableAnd([](fake::Machine& m) { m.replaceErrors[kRecordPath] = 5; }),
        Outcome::kInstallFailed, 1603, Outcome::kInstallFailed},
       {"install path with a double quote",
-       [](fake::Machine& m) {
-         Installable(m);
+       InstallableAnd([](fake::Machine& m) {
          m.SetRegistryString(kProductKey, L"Installpath", L"C:\\Q\"x");
          m.AddExecutable(L"C:\\Q\"x\\Vdt.exe", 14, 0, 0, 100);
-       },
+       }),
        Outcome::kInstallFailed, 1603, Outcome::kInstallFailed},
 
       // --- the package is broken ---
       {"no descriptor",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.files.erase(kDescriptorPath);
-       },
+       InstallableAnd([](fake::Machine& m) { m.files.erase(kDescriptorPath); }),
        Outcome::kBrokenPackage, 1620, Outcome::kNoLog},
       {"descriptor held open by another program",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.files[kDescriptorPath].locked = true;
-       },
+       InstallableAnd([](fake::Machine& m) { m.files[kDescriptorPath].locked = true; }),
        Outcome::kBrokenPackage, 1620, Outcome::kNoLog},
       {"descriptor without keys",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.AddFile(kDescriptorPath, "not a descriptor");
-       },
+       InstallableAnd([](fake::Machine& m) { m.AddFile(kDescriptorPath, "not a descriptor"); }),
        Outcome::kBrokenPackage, 1620, Outcome::kNoLog},
       {"installer missing beside the utility",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.files.erase(kInstallerPath);
-       },
+       InstallableAnd([](fake::Machine& m) { m.files.erase(kInstallerPath); }),
        Outcome::kBrokenPackage, 1620, Outcome::kNoLog},
 
       // --- nothing to do on this machine ---
@@ -329,24 +283,15 @@ TEST_F(CompanionTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
        [](fake::Machine& m) { PutPatchPackage(m); },
        Outcome::kNotApplicable, 1642, Outcome::kNotApplicable},
       {"another product version installed",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.SetRegistryString(kProductKey, L"Version", L"14.1");
-       },
+       InstallableAnd([](fake::Machine& m) { m.SetRegistryString(kProductKey, L"Version", L"14.1"); }),
        Outcome::kNotApplicable, 1642, Outcome::kNoLog},
       {"executable version not among PreviousVersions",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.AddExecutable(kProductExe, 14, 0, 0, 90);
-       },
+       InstallableAnd([](fake::Machine& m) { m.AddExecutable(kProductExe, 14, 0, 0, 90); }),
        Outcome::kNotApplicable, 1642, Outcome::kNotApplicable},
 
       // --- the installation itself is damaged ---
       {"uninstall entry without DisplayIcon",
-       [](fake::Machine& m) {
-         Installable(m);
-         m.registry.erase(kUninstallKey);
-       },
+       InstallableAnd([](fake::Machine& m) { m.registry.erase(kUninstallKey); }),
        Outcome::kProductIncomplete, 1603, Outcome::kProductIncomplete},
 
       // --- the installer left files for the next restart ---
