@@ -53,7 +53,7 @@ std::optional<OutcomeRecord> ParseOutcomeRecord(std::string_view text) {
   std::optional<Outcome> outcome;
   std::optional<std::uint32_t> code;
   // A member given twice counts by its last value, as JSON readers commonly take it.
-  const bool read = FlatJsonReader(text).ReadObject([&](std::string_view key, std::string_view value, bool isString) {
+  const bool read = ReadFlatObject(text, [&](std::string_view key, std::string_view value, bool isString) {
     std::wstring* field = key == "machine"          ? &record.machine
                           : key == "time"           ? &record.time
                           : key == "reason"         ? &record.reason
