@@ -25,6 +25,7 @@ namespace {
 
 using namespace fake::sample;
 using result::Outcome;
+using MachineSetUp = std::function<void(fake::Machine&)>;
 
 constexpr char kPatchInfo[] = "Veldorant 14.0 Update 2";
 
@@ -46,13 +47,15 @@ void Installable(fake::Machine& m) {
   m.AddFile(kRecordPath, "Veldorant 14.0 Update 1");
 }
 
-// Installable, then `change`.
-std::function<void(fake::Machine&)> InstallableAnd(std::function<void(fake::Machine&)> change) {
-  return [change = std::move(change)](fake::Machine& m) {
-    Installable(m);
+// `first`, then `change`.
+MachineSetUp Then(MachineSetUp first, MachineSetUp change) {
+  return [first = std::move(first), change = std::move(change)](fake::Machine& m) {
+    first(m);
     change(m);
   };
 }
+
+MachineSetUp InstallableAnd(MachineSetUp change) { return Then(Installable, std::move(change)); }
 
 // A REG_MULTI_SZ value's bytes: each string with its NUL, then the list's own NUL.
 std::vector<std::uint8_t> MultiString(const std::vector<std::wstring>& strings) {
@@ -84,7 +87,7 @@ void VdtWaitsForRestart(fake::Machine& m) {
 
 // The sample install whose installer leaves this value for the next restart, and Vdt.exe as it was
 // (a mismatch) or, with `applies`, at the patch's version.
-std::function<void(fake::Machine&)> LeavesPending(std::vector<std::uint8_t> bytes, std::uint32_t type = 7,
+MachineSetUp LeavesPending(std::vector<std::uint8_t> bytes, std::uint32_t type = 7,
                                                   bool applies = false) {
   return [bytes, type, applies](fake::Machine& m) {
     Installable(m);
@@ -96,7 +99,7 @@ std::function<void(fake::Machine&)> LeavesPending(std::vector<std::uint8_t> byte
 }
 
 // VdtWaitsForRestart, with the new Vdt.exe's pair after `othersBytes` of renames of other programs' files.
-std::function<void(fake::Machine&)> WaitsAfterOthers(std::size_t othersBytes) {
+MachineSetUp WaitsAfterOthers(std::size_t othersBytes) {
   return [othersBytes](fake::Machine& m) {
     VdtWaitsForRestart(m);
     m.installer = [othersBytes](fake::Machine& after) {
@@ -117,7 +120,7 @@ std::function<void(fake::Machine&)> WaitsAfterOthers(std::size_t othersBytes) {
 class CompanionTest : public fake::FakeMachineTest {
  protected:
   // Runs the utility on a fresh machine set up by `setUp`; the log it wrote, "" when none.
-  std::string Run(const std::function<void(fake::Machine&)>& setUp) {
+  std::string Run(const MachineSetUp& setUp) {
     fake::ResetMachine();
     setUp(machine());
     RunPatchUpdate();
@@ -125,7 +128,7 @@ class CompanionTest : public fake::FakeMachineTest {
   }
 
   // Runs PatchUpdateResult beside the utility on a fresh machine set up by `setUp`; its exit code.
-  int RunThroughCompanion(const std::function<void(fake::Machine&)>& setUp) {
+  int RunThroughCompanion(const MachineSetUp& setUp) {
     fake::ResetMachine();
     setUp(machine());
     machine().modulePath = kCompanionPath;
@@ -153,7 +156,7 @@ class CompanionTest : public fake::FakeMachineTest {
 TEST_F(CompanionTest, ReadRunLog_EveryWayARunEnds_OneOutcomeAndItsExitCode) {
   const struct {
     const char* name;
-    std::function<void(fake::Machine&)> setUp;
+    MachineSetUp setUp;
     Outcome outcome;
     std::uint32_t exitCode;
     Outcome fromConsole;  // what the console alone tells, for a run whose log is missing
@@ -433,6 +436,11 @@ std::wstring InResults(const std::wstring& name) { return std::wstring(kResults)
 // Where a level is moved aside by this run.
 std::wstring MovedAside(const std::wstring& level) { return level + L".moved-aside-" + kStamp; }
 
+// Our levels as we make them, then `change`.
+MachineSetUp LevelsAnd(MachineSetUp change) {
+  return Then([](fake::Machine& m) { ResultsLevels(m); }, std::move(change));
+}
+
 // Both files of `count` earlier runs in Results, a minute apart from `first` on.
 void KeptRuns(fake::Machine& m, int count, const std::wstring& day = L"20261206") {
   for (int i = 0; i < count; ++i) {
@@ -449,7 +457,7 @@ TEST_F(CompanionTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) 
   const std::wstring oldRun = InResults(result::OutcomeFileName(L"20261206-100000"));
   const struct {
     const char* name;
-    std::function<void(fake::Machine&)> setUp;
+    MachineSetUp setUp;
     const wchar_t* refused = nullptr;         // the level said on the console; nothing kept at or below it
     const wchar_t* says = nullptr;            // what the console says of it
     std::vector<std::wstring> present = {};   // files there afterwards
@@ -524,51 +532,43 @@ TEST_F(CompanionTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) 
        .carried = {InResults(result::OutcomeFileName(L"20261206-100000")),
                    InResults(result::KeptLogName(L"20261206-100100"))}},
       {.name = "PatchUpdate made by a user, with runs of their own: moved aside, none carried",
-       .setUp = [](fake::Machine& m) {
-         ResultsLevels(m);
+       .setUp = LevelsAnd([](fake::Machine& m) {
          KeptRuns(m, 3);
          for (auto& [path, state] : m.files) {
            if (path.rfind(L"C:\\ProgramData\\Veldorant\\PatchUpdate", 0) == 0) state.owner = fake::Owner::kUser;
          }
-       },
+       }),
        .gone = {oldRun},
        .movedAside = {patchUpdate}},
       {.name = "PatchUpdate made by a user, holding a Results and runs SYSTEM once made there: moved aside, none carried",
-       .setUp = [](fake::Machine& m) {
-         ResultsLevels(m);
+       .setUp = LevelsAnd([](fake::Machine& m) {
          KeptRuns(m, 3);
          m.files[L"C:\\ProgramData\\Veldorant\\PatchUpdate"].owner = fake::Owner::kUser;
-       },
+       }),
        .gone = {oldRun},
        .movedAside = {patchUpdate}},
       {.name = "Results exactly ours but for a file a user left in it: moved aside",
-       .setUp = [](fake::Machine& m) {
-         ResultsLevels(m);
+       .setUp = LevelsAnd([](fake::Machine& m) {
          KeptRuns(m, 2);
          m.AddFile(InResults(result::kNewestOutcomeName), "forged");
          m.files[InResults(result::kNewestOutcomeName)].owner = fake::Owner::kUser;
-       },
+       }),
        .movedAside = {kResults},
        .carried = {oldRun}},
       {.name = "PatchUpdate a link: the link moved aside, never followed",
-       .setUp = [](fake::Machine& m) {
-         ResultsLevels(m);
+       .setUp = LevelsAnd([](fake::Machine& m) {
          m.files[L"C:\\ProgramData\\Veldorant\\PatchUpdate"].reparsePoint = true;
-       },
+       }),
        .movedAside = {patchUpdate}},
       {.name = "Results a link to a folder of decoy runs: moved aside, nothing carried",
-       .setUp = [](fake::Machine& m) {
-         ResultsLevels(m);
+       .setUp = LevelsAnd([](fake::Machine& m) {
          KeptRuns(m, 22);
          m.files[kResults].reparsePoint = true;
-       },
+       }),
        .gone = {oldRun},
        .movedAside = {kResults}},
       {.name = "Results a file: moved aside",
-       .setUp = [](fake::Machine& m) {
-         ResultsLevels(m);
-         m.files[kResults].isFolder = false;
-       },
+       .setUp = LevelsAnd([](fake::Machine& m) { m.files[kResults].isFolder = false; }),
        .movedAside = {kResults}},
       {.name = "previous release's Results with a run held open by another program: not moved, said",
        .setUp = [&](fake::Machine& m) {
@@ -582,32 +582,22 @@ TEST_F(CompanionTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) 
        .present = {InResults(result::OutcomeFileName(L"20261206-100000"))}},
       // --- the vendor's folder: judged, never moved or changed ---
       {.name = "Veldorant a link",
-       .setUp = [](fake::Machine& m) {
-         ResultsLevels(m);
-         m.files[L"C:\\ProgramData\\Veldorant"].reparsePoint = true;
-       },
+       .setUp = LevelsAnd([](fake::Machine& m) { m.files[L"C:\\ProgramData\\Veldorant"].reparsePoint = true; }),
        .refused = L"C:\\ProgramData\\Veldorant",
        .says = L"is a junction, symbolic link or mount point"},
       {.name = "Veldorant made by a user",
-       .setUp = [](fake::Machine& m) {
-         ResultsLevels(m);
-         m.files[L"C:\\ProgramData\\Veldorant"].owner = fake::Owner::kUser;
-       },
+       .setUp = LevelsAnd([](fake::Machine& m) { m.files[L"C:\\ProgramData\\Veldorant"].owner = fake::Owner::kUser; }),
        .refused = L"C:\\ProgramData\\Veldorant",
        .says = L"is owned by an account other than SYSTEM, Administrators, TrustedInstaller or the one this runs as"},
       {.name = "Veldorant lets Users delete what is in it: not used",
-       .setUp = [](fake::Machine& m) {
-         ResultsLevels(m);
-         m.files[L"C:\\ProgramData\\Veldorant"].othersMayRemove = true;
-       },
+       .setUp = LevelsAnd([](fake::Machine& m) { m.files[L"C:\\ProgramData\\Veldorant"].othersMayRemove = true; }),
        .refused = L"C:\\ProgramData\\Veldorant",
        .says = L"lets accounts other than SYSTEM, Administrators and TrustedInstaller delete or rename what is in it"},
       {.name = "Veldorant lets Users create in it (ProgramData's default): used, a PatchUpdate of theirs moved aside",
-       .setUp = [](fake::Machine& m) {
-         ResultsLevels(m);
+       .setUp = LevelsAnd([](fake::Machine& m) {
          m.files[L"C:\\ProgramData\\Veldorant"].othersMayCreate = true;
          m.files[L"C:\\ProgramData\\Veldorant\\PatchUpdate"].owner = fake::Owner::kUser;
-       },
+       }),
        .movedAside = {patchUpdate}},
       {.name = "Veldorant turned into a link right after its open: PatchUpdate and Results made in it, "
                "nothing through the link",
@@ -626,25 +616,20 @@ TEST_F(CompanionTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) 
        .says = L"could not be made or opened: System error 5. (error 5)"},
       // --- pruning ---
       {.name = "twenty-two runs and other files: the oldest runs go, nothing else",
-       .setUp = [](fake::Machine& m) {
-         ResultsLevels(m);
+       .setUp = LevelsAnd([](fake::Machine& m) {
          KeptRuns(m, 22);
          m.AddFile(InResults(L"notes.txt"), "mine");
-       },
+       }),
        .present = {InResults(L"notes.txt"), InResults(result::OutcomeFileName(L"20261206-100300"))},
        .gone = {InResults(result::OutcomeFileName(L"20261206-100000")),
                 InResults(result::KeptLogName(L"20261206-100200"))}},
       {.name = "twenty runs stamped in the future: this run stays",
-       .setUp = [](fake::Machine& m) {
-         ResultsLevels(m);
-         KeptRuns(m, 20, L"20991231");
-       },
+       .setUp = LevelsAnd([](fake::Machine& m) { KeptRuns(m, 20, L"20991231"); }),
        .gone = {InResults(result::OutcomeFileName(L"20991231-100000"))}},
       {.name = "a run of the same second kept already: this one is the second",
-       .setUp = [](fake::Machine& m) {
-         ResultsLevels(m);
+       .setUp = LevelsAnd([](fake::Machine& m) {
          m.AddFile(InResults(result::OutcomeFileName(kStamp)), "earlier run");
-       },
+       }),
        .present = {InResults(result::OutcomeFileName(std::wstring(kStamp) + L"-2")),
                    InResults(result::KeptLogName(std::wstring(kStamp) + L"-2"))}},
       // --- what can't be kept is said ---
@@ -653,11 +638,10 @@ TEST_F(CompanionTest, RunCompanion_ResultsFolderAndRecord_KeptOnlyWhereTrusted) 
        .says = L"PatchUpdateResult: the results of this run were not kept: writing in "
                L"C:\\ProgramData\\Veldorant\\PatchUpdate\\Results: System error 5. (error 5)"},
       {.name = "a file in Results held open by another program: the run ends, its outcome in the record",
-       .setUp = [](fake::Machine& m) {
-         ResultsLevels(m);
+       .setUp = LevelsAnd([](fake::Machine& m) {
          m.AddFile(InResults(result::kNewestOutcomeName), "older");
          m.files[InResults(result::kNewestOutcomeName)].locked = true;
-       },
+       }),
        .says = L"PatchUpdateResult: the results of this run were not kept: writing in "
                L"C:\\ProgramData\\Veldorant\\PatchUpdate\\Results: System error 32. (error 32)"},
       {.name = "the system names no ProgramData folder",
@@ -791,7 +775,7 @@ TEST_F(CompanionTest, RunCompanion_HowTheUtilityEnds_OutcomeFromLogOrConsole) {
   const std::wstring installing = L"Patch update status: Installation in-progress.\nPlease wait to complete...\n";
   const struct {
     const char* name;
-    std::function<void(fake::Machine&)> setUp;
+    MachineSetUp setUp;
     Outcome outcome;
     std::wstring reason;  // the closing line's reason, whole
   } kCases[] = {
