@@ -87,8 +87,7 @@ void VdtWaitsForRestart(fake::Machine& m) {
 
 // The sample install whose installer leaves this value for the next restart, and Vdt.exe as it was
 // (a mismatch) or, with `applies`, at the patch's version.
-MachineSetUp LeavesPending(std::vector<std::uint8_t> bytes, std::uint32_t type = 7,
-                                                  bool applies = false) {
+MachineSetUp LeavesPending(std::vector<std::uint8_t> bytes, std::uint32_t type = 7, bool applies = false) {
   return [bytes, type, applies](fake::Machine& m) {
     Installable(m);
     m.installer = [bytes, type, applies](fake::Machine& after) {
