@@ -8,11 +8,15 @@
 
 #include "platform/folder_listing.h"
 #include "platform/errors.h"
-#include "result/outcome_file.h"
+#include "platform/utf8.h"
 #include "result/visible_text.h"
 
 namespace result {
 namespace {
+
+using platform::AppendUtf8;
+using platform::FromUtf8;
+using platform::ToUtf8;
 
 constexpr wchar_t kListNotRead[] = L"it could not be read: ";
 constexpr wchar_t kListTooLarge[] = L"it is over 64 MiB (export the name column only)";
@@ -56,24 +60,6 @@ std::string_view Trimmed(std::string_view cell) {
   const auto first = cell.find_first_not_of(" \t");
   if (first == std::string_view::npos) return {};
   return cell.substr(first, cell.find_last_not_of(" \t") - first + 1);
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 // UTF-16 after its byte-order mark, as UTF-8; a lone surrogate becomes U+FFFD and so no name.

@@ -16,9 +16,11 @@
 #include <utility>
 #include <vector>
 
-#include "result/outcome_file.h"
+#include "platform/utf8.h"
 
 namespace result {
+
+using platform::ToUtf8;
 namespace {
 
 constexpr char kPolicy[] =

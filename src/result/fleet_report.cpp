@@ -20,6 +20,7 @@
 #include "platform/folder_listing.h"
 #include "platform/output_file.h"
 #include "platform/progress_line.h"
+#include "platform/utf8.h"
 #include "result/fleet_page.h"
 #include "result/kept_runs.h"
 #include "result/log_reading.h"
@@ -27,6 +28,8 @@
 #include "result/visible_text.h"
 
 namespace result {
+
+using platform::ToUtf8;
 namespace {
 
 constexpr wchar_t kUnknownMachine[] = L"(unknown)";

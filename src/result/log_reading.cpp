@@ -45,59 +45,82 @@ constexpr std::size_t kMaxVersionChars = 32;
 // Lower rank decides: the install result, then the decision, then validation, then the descriptor.
 struct Rule {
   const wchar_t* text;
-  Outcome outcome;
+  Cause cause;
   int rank;
 };
 
+// What a run decided by each cause comes to for a deployment system.
+Outcome OutcomeOf(Cause cause) {
+  switch (cause) {
+    case Cause::kBlocked: return Outcome::kBlocked;
+    case Cause::kInstallCompleted: return Outcome::kApplied;
+    case Cause::kInstallNotInPlace:
+    case Cause::kNotRecorded:
+    case Cause::kInstallNotStarted: return Outcome::kInstallFailed;
+    case Cause::kAlreadyApplied: return Outcome::kAlreadyApplied;
+    case Cause::kNotForThisVersion:
+    case Cause::kNotInstalled: return Outcome::kNotApplicable;
+    case Cause::kNoDisplayIcon: return Outcome::kProductIncomplete;
+    case Cause::kPackageRefused: return Outcome::kBrokenPackage;
+    case Cause::kUtilityFailed: return Outcome::kNoLog;
+    case Cause::kNone: break;
+  }
+  return Outcome::kUnreadable;
+}
+
 constexpr Rule kLogRules[] = {
-    {installer::kCompletedEntry, Outcome::kApplied, 0},
-    {installer::kCancelledEntry, Outcome::kInstallFailed, 0},
-    {installer::kMismatchEntry, Outcome::kInstallFailed, 0},
-    {installer::kRecordFailedEntry, Outcome::kInstallFailed, 0},
-    {installer::kQuoteInInstallPath, Outcome::kInstallFailed, 0},
-    {installer::kLaunchFileNotFound, Outcome::kInstallFailed, 0},
-    {installer::kLaunchPathNotFound, Outcome::kInstallFailed, 0},
-    {installer::kLaunchDdeFail, Outcome::kInstallFailed, 0},
-    {installer::kLaunchNoAssociation, Outcome::kInstallFailed, 0},
-    {installer::kLaunchAccessDenied, Outcome::kInstallFailed, 0},
-    {installer::kLaunchDllNotFound, Outcome::kInstallFailed, 0},
-    {installer::kLaunchCancelled, Outcome::kInstallFailed, 0},
-    {installer::kLaunchNotEnoughMemory, Outcome::kInstallFailed, 0},
-    {installer::kLaunchSharingViolation, Outcome::kInstallFailed, 0},
-    {applicability::kAlreadyAppliedEntry, Outcome::kAlreadyApplied, 1},
-    {applicability::kAlreadyAppliedStatusEntry, Outcome::kAlreadyApplied, 1},
-    {applicability::kNotApplicableEntry, Outcome::kNotApplicable, 1},
-    // Decided to install: only a result entry after it settles the run.
-    {applicability::kFoundExitCode1, Outcome::kUnreadable, 1},
-    {applicability::kFoundExitCode2, Outcome::kUnreadable, 1},
-    {discovery::kNotInstalled, Outcome::kNotApplicable, 2},
-    {discovery::kLevelTwoWarning, Outcome::kProductIncomplete, 2},
-    {descriptor::kDescriptorReadFailed, Outcome::kBrokenPackage, 3},
-    {descriptor::kDescriptorMissing, Outcome::kBrokenPackage, 3},
-    {descriptor::kKeyMissing, Outcome::kBrokenPackage, 3},
-    {descriptor::kNoExe, Outcome::kBrokenPackage, 3},
-    {descriptor::kSliceEmpty, Outcome::kBrokenPackage, 3},
-    {descriptor::kValueEmpty, Outcome::kBrokenPackage, 3},
-    {descriptor::kInstallerMissing, Outcome::kBrokenPackage, 3},
+    {installer::kCompletedEntry, Cause::kInstallCompleted, 0},
+    {installer::kCancelledEntry, Cause::kInstallNotInPlace, 0},
+    {installer::kMismatchEntry, Cause::kInstallNotInPlace, 0},
+    {installer::kRecordFailedEntry, Cause::kNotRecorded, 0},
+    {installer::kQuoteInInstallPath, Cause::kInstallNotStarted, 0},
+    {installer::kLaunchFileNotFound, Cause::kInstallNotStarted, 0},
+    {installer::kLaunchPathNotFound, Cause::kInstallNotStarted, 0},
+    {installer::kLaunchDdeFail, Cause::kInstallNotStarted, 0},
+    {installer::kLaunchNoAssociation, Cause::kInstallNotStarted, 0},
+    {installer::kLaunchAccessDenied, Cause::kInstallNotStarted, 0},
+    {installer::kLaunchDllNotFound, Cause::kInstallNotStarted, 0},
+    {installer::kLaunchCancelled, Cause::kInstallNotStarted, 0},
+    {installer::kLaunchNotEnoughMemory, Cause::kInstallNotStarted, 0},
+    {installer::kLaunchSharingViolation, Cause::kInstallNotStarted, 0},
+    {applicability::kAlreadyAppliedEntry, Cause::kAlreadyApplied, 1},
+    {applicability::kAlreadyAppliedStatusEntry, Cause::kAlreadyApplied, 1},
+    {applicability::kNotApplicableEntry, Cause::kNotForThisVersion, 1},
+    // Decided to install: only a result entry after it settles the run, so without one nothing decided.
+    {applicability::kFoundExitCode1, Cause::kNone, 1},
+    {applicability::kFoundExitCode2, Cause::kNone, 1},
+    {discovery::kNotInstalled, Cause::kNotInstalled, 2},
+    {discovery::kLevelTwoWarning, Cause::kNoDisplayIcon, 2},
+    {descriptor::kDescriptorReadFailed, Cause::kPackageRefused, 3},
+    {descriptor::kDescriptorMissing, Cause::kPackageRefused, 3},
+    {descriptor::kKeyMissing, Cause::kPackageRefused, 3},
+    {descriptor::kNoExe, Cause::kPackageRefused, 3},
+    {descriptor::kSliceEmpty, Cause::kPackageRefused, 3},
+    {descriptor::kValueEmpty, Cause::kPackageRefused, 3},
+    {descriptor::kInstallerMissing, Cause::kPackageRefused, 3},
 };
 
 // Console lines, in the order they decide; the in-progress lines only when nothing later came.
 constexpr Rule kConsoleRules[] = {
-    {messages::guard::kBlockedMessage, Outcome::kBlocked, 0},
-    {installer::kCompletedConsole, Outcome::kApplied, 0},
-    {installer::kUpdateFailedConsole, Outcome::kInstallFailed, 0},
-    {installer::kMismatchConsole, Outcome::kInstallFailed, 0},
-    {applicability::kAlreadyAppliedConsole, Outcome::kAlreadyApplied, 1},
-    {applicability::kNotApplicableConsole, Outcome::kNotApplicable, 1},
-    {discovery::kLevelTwoFailed, Outcome::kProductIncomplete, 2},
-    {startup::kNoModuleHandle, Outcome::kNoLog, 4},
-    {startup::kInitializationFailed, Outcome::kNoLog, 4},
-    {startup::kOutOfMemory, Outcome::kNoLog, 4},
-    {startup::kInternalFailure, Outcome::kNoLog, 4},
+    {messages::guard::kBlockedMessage, Cause::kBlocked, 0},
+    {installer::kCompletedConsole, Cause::kInstallCompleted, 0},
+    {installer::kUpdateFailedConsole, Cause::kInstallNotInPlace, 0},
+    {installer::kMismatchConsole, Cause::kInstallNotInPlace, 0},
+    {applicability::kAlreadyAppliedConsole, Cause::kAlreadyApplied, 1},
+    {applicability::kNotApplicableConsole, Cause::kNotForThisVersion, 1},
+    {discovery::kLevelTwoFailed, Cause::kNoDisplayIcon, 2},
+    {startup::kNoModuleHandle, Cause::kUtilityFailed, 4},
+    {startup::kInitializationFailed, Cause::kUtilityFailed, 4},
+    {startup::kOutOfMemory, Cause::kUtilityFailed, 4},
+    {startup::kInternalFailure, Cause::kUtilityFailed, 4},
 };
 
+Reading Decided(Cause cause, std::wstring reason, std::wstring date = {}) {
+  return Reading{OutcomeOf(cause), cause, std::move(reason), std::move(date)};
+}
+
 Reading Unreadable(std::wstring reason, std::wstring date = {}) {
-  return Reading{Outcome::kUnreadable, std::move(reason), std::move(date)};
+  return Decided(Cause::kNone, std::move(reason), std::move(date));
 }
 
 // Every constant is ASCII, so its narrow copy compares exactly with the log's bytes whatever the code
@@ -129,6 +152,8 @@ struct LogFrame {
   std::string footerTail = Narrow(std::wstring(log::kFooterEnd) + log::kFooterClosing);
   std::string blocked = Narrow(messages::guard::kBlockedMessage);
   std::string otherLaunchError = Narrow(installer::kLaunchOtherError);
+  std::string judgedByRecord = Narrow(applicability::kNotFoundExitCode1);
+  std::string judgedByRevision = Narrow(applicability::kNotFoundExitCode2);
   std::vector<NarrowRule> rules;
 
   LogFrame() {
@@ -196,23 +221,6 @@ std::optional<std::string_view> TakeLine(std::string_view& text, std::string_vie
   return value;
 }
 
-// The best-ranked console rule that `matches` accepts, the first piece winning within a rank.
-template <typename Matches>
-std::optional<Reading> Decide(std::span<const std::wstring_view> pieces, std::span<const Rule> rules,
-                              Matches matches) {
-  std::optional<Reading> best;
-  int bestRank = 0;
-  for (const auto piece : pieces) {
-    for (const Rule& rule : rules) {
-      if ((!best || rule.rank < bestRank) && matches(piece, rule.text)) {
-        best = Reading{rule.outcome, std::wstring(piece), {}};
-        bestRank = rule.rank;
-      }
-    }
-  }
-  return best;
-}
-
 // Every header the utility writes fits in this many bytes of its file, line ends included.
 constexpr std::size_t kHeaderBytes = 1024;
 
@@ -239,12 +247,15 @@ Reading DecideEntries(std::string_view body) {
   const LogFrame& frame = Frame();
   const Rule* best = nullptr;
   std::string_view bestEntry;
+  JudgedBy judgedBy = JudgedBy::kUnsaid;
   while (!body.empty()) {
     const auto end = body.find("\n\n");
     const std::string_view entry = body.substr(0, end);
     body.remove_prefix(end + 2);
+    if (entry == frame.judgedByRecord) judgedBy = JudgedBy::kRecord;
+    if (entry == frame.judgedByRevision && judgedBy == JudgedBy::kUnsaid) judgedBy = JudgedBy::kRevision;
     // An unlisted launch error code is a result like any listed one.
-    if (IsOtherLaunchError(entry)) return Reading{Outcome::kInstallFailed, Widen(entry), {}};
+    if (IsOtherLaunchError(entry)) return Decided(Cause::kInstallNotStarted, Widen(entry));
     // The best-ranked rule decides, the first entry winning within a rank.
     const Rule* rule = frame.Find(entry);
     if (rule != nullptr && (best == nullptr || rule->rank < best->rank)) {
@@ -253,8 +264,10 @@ Reading DecideEntries(std::string_view body) {
     }
   }
   if (best == nullptr) return Unreadable(kNoDecision);
-  if (best->outcome == Outcome::kUnreadable) return Unreadable(kNoResult);
-  return Reading{best->outcome, Widen(bestEntry), {}};
+  if (best->cause == Cause::kNone) return Unreadable(kNoResult);
+  Reading reading = Decided(best->cause, Widen(bestEntry));
+  reading.judgedBy = judgedBy;
+  return reading;
 }
 
 }  // namespace
@@ -293,7 +306,7 @@ Reading ReadRunLog(std::span<const std::uint8_t> bytes) {
 
   // A blocked run's log is the guard's message alone, with its single line feed.
   if (body == frame.blocked) {
-    return Reading{Outcome::kBlocked, Widen(body.substr(0, body.size() - 1)), std::move(dateText)};
+    return Decided(Cause::kBlocked, Widen(body.substr(0, body.size() - 1)), std::move(dateText));
   }
   if (body.empty()) return Unreadable(kNoEntries, std::move(dateText));
   if (body.size() < 2 || body.substr(body.size() - 2) != "\n\n") return Unreadable(kEntriesDamaged, std::move(dateText));
@@ -318,22 +331,31 @@ Reading ReadConsole(std::wstring_view console) {
     if (console[i] == L'\r' && i + 1 < console.size() && console[i + 1] == L'\n') continue;
     text.push_back(console[i]);
   }
-  // Each line that names an outcome stands for itself; the reason is the line without its line feed.
-  std::vector<std::wstring_view> lines;
+  // Each line that names an outcome stands for itself; the reason is the line without its line feed. The
+  // best-ranked line decides, the first of the table within a rank.
+  const Rule* best = nullptr;
+  bool installResult = false;
   for (const Rule& rule : kConsoleRules) {
-    if (text.find(rule.text) != std::wstring::npos) lines.emplace_back(rule.text);
+    if (text.find(rule.text) == std::wstring::npos) continue;
+    installResult = installResult || rule.cause == Cause::kInstallCompleted || rule.cause == Cause::kInstallNotInPlace;
+    if (best == nullptr || rule.rank < best->rank) best = &rule;
   }
-  auto reading = Decide(lines, kConsoleRules, [](std::wstring_view line, const wchar_t* wanted) { return line == wanted; });
-  if (!reading && text.find(std::wstring(discovery::kNotInstalled) + L"\n") != std::wstring::npos) {
-    reading = Reading{Outcome::kNotApplicable, discovery::kNotInstalled, {}};
-  }
-  if (!reading && text.find(installer::kInProgressConsole) != std::wstring::npos) {
+  const bool installerStarted = text.find(installer::kInProgressConsole) != std::wstring::npos;
+  Reading reading;
+  if (best != nullptr) {
+    std::wstring_view line(best->text);
+    while (!line.empty() && line.back() == L'\n') line.remove_suffix(1);
+    reading = Decided(best->cause, std::wstring(line));
+  } else if (text.find(std::wstring(discovery::kNotInstalled) + L"\n") != std::wstring::npos) {
+    reading = Decided(Cause::kNotInstalled, discovery::kNotInstalled);
+  } else if (installerStarted) {
     // After the in-progress lines only a launch that failed prints nothing more.
-    reading = Reading{Outcome::kInstallFailed, kLaunchFailedQuietly, {}};
+    reading = Decided(Cause::kInstallNotStarted, kLaunchFailedQuietly);
+  } else {
+    reading = Reading{Outcome::kNoLog, Cause::kNone, kNothingOnConsole, {}};
   }
-  if (!reading) return Reading{Outcome::kNoLog, kNothingOnConsole, {}};
-  while (!reading->reason.empty() && reading->reason.back() == L'\n') reading->reason.pop_back();
-  return *reading;
+  reading.installerUnfinished = installerStarted && !installResult;
+  return reading;
 }
 
 }  // namespace result

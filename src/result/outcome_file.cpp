@@ -1,180 +1,15 @@
 #include "result/outcome_file.h"
 
-#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/utf8.h"
+#include "result/flat_json.h"
 
 namespace result {
 namespace {
-
-constexpr char32_t kReplacement = 0xFFFD;
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
-void AppendWide(std::wstring& out, char32_t c) {
-  if constexpr (sizeof(wchar_t) == 2) {
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out.push_back(static_cast<wchar_t>(0xD800 + (c >> 10)));
-      out.push_back(static_cast<wchar_t>(0xDC00 + (c & 0x3FF)));
-      return;
-    }
-  }
-  out.push_back(static_cast<wchar_t>(c));
-}
-
-void AppendJsonString(std::string& out, std::wstring_view text) {
-  out.push_back('"');
-  std::string utf8 = ToUtf8(text);
-  for (const char ch : utf8) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out.push_back('\\');
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x20) {
-      constexpr char kHex[] = "0123456789abcdef";
-      out += "\\u00";
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 0xF]);
-    } else {
-      out.push_back(static_cast<char>(c));
-    }
-  }
-  out.push_back('"');
-}
-
-// One flat JSON object read member by member into the fields it names: strings decoded straight into
-// their field, unknown members checked and dropped, no map in between.
-class JsonReader {
- public:
-  explicit JsonReader(std::string_view text) : text_(text) {}
-
-  // Calls `member(key, value, isString)` for each member, the value decoded from UTF-8 for strings and
-  // the digits for numbers; false on any error.
-  template <typename Member>
-  bool ReadObject(Member member) {
-    SkipSpace();
-    if (!Eat('{')) return false;
-    SkipSpace();
-    if (Eat('}')) return Finish();
-    for (;;) {
-      SkipSpace();
-      if (!ReadString(key_)) return false;
-      SkipSpace();
-      if (!Eat(':')) return false;
-      SkipSpace();
-      const bool isString = Peek() == '"';
-      if (!(isString ? ReadString(value_) : ReadNumber(value_))) return false;
-      member(std::string_view(key_), std::string_view(value_), isString);
-      SkipSpace();
-      if (Eat('}')) return Finish();
-      if (!Eat(',')) return false;
-    }
-  }
-
- private:
-  bool Finish() {
-    SkipSpace();
-    return at_ == text_.size();
-  }
-  char Peek() const { return at_ < text_.size() ? text_[at_] : '\0'; }
-  bool Eat(char c) {
-    if (at_ >= text_.size() || text_[at_] != c) return false;
-    ++at_;
-    return true;
-  }
-  void SkipSpace() {
-    while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\r' || text_[at_] == '\n')) {
-      ++at_;
-    }
-  }
-  std::optional<unsigned> ReadHex4() {
-    if (text_.size() - at_ < 4) return std::nullopt;
-    unsigned value = 0;
-    for (int i = 0; i < 4; ++i) {
-      const char c = text_[at_++];
-      value <<= 4;
-      if (c >= '0' && c <= '9') value |= static_cast<unsigned>(c - '0');
-      else if (c >= 'a' && c <= 'f') value |= static_cast<unsigned>(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F') value |= static_cast<unsigned>(c - 'A' + 10);
-      else return std::nullopt;
-    }
-    return value;
-  }
-  // The string's text as UTF-8, escapes resolved, into `out` (reused between members).
-  bool ReadString(std::string& out) {
-    out.clear();
-    if (!Eat('"')) return false;
-    while (at_ < text_.size()) {
-      // Plain runs are copied whole.
-      std::size_t run = at_;
-      while (run < text_.size() && text_[run] != '"' && text_[run] != '\\' &&
-             static_cast<unsigned char>(text_[run]) >= 0x20) {
-        ++run;
-      }
-      out.append(text_.substr(at_, run - at_));
-      at_ = run;
-      if (at_ >= text_.size()) return false;
-      const char c = text_[at_++];
-      if (c == '"') return true;
-      if (c != '\\' || at_ >= text_.size()) return false;  // a control character, or an escape cut off
-      const char e = text_[at_++];
-      switch (e) {
-        case '"': out.push_back('"'); break;
-        case '\\': out.push_back('\\'); break;
-        case '/': out.push_back('/'); break;
-        case 'b': out.push_back('\b'); break;
-        case 'f': out.push_back('\f'); break;
-        case 'n': out.push_back('\n'); break;
-        case 'r': out.push_back('\r'); break;
-        case 't': out.push_back('\t'); break;
-        case 'u': {
-          auto unit = ReadHex4();
-          if (!unit) return false;
-          char32_t c32 = *unit;
-          if (c32 >= 0xD800 && c32 <= 0xDBFF && text_.substr(at_, 2) == "\\u") {
-            at_ += 2;
-            auto low = ReadHex4();
-            if (!low) return false;
-            c32 = (*low >= 0xDC00 && *low <= 0xDFFF) ? 0x10000 + ((c32 - 0xD800) << 10) + (*low - 0xDC00)
-                                                     : kReplacement;
-          } else if (c32 >= 0xD800 && c32 <= 0xDFFF) {
-            c32 = kReplacement;
-          }
-          AppendUtf8(out, c32);
-          break;
-        }
-        default: return false;
-      }
-    }
-    return false;
-  }
-  bool ReadNumber(std::string& out) {
-    const std::size_t start = at_;
-    while (at_ < text_.size() && ((text_[at_] >= '0' && text_[at_] <= '9') || text_[at_] == '-')) ++at_;
-    out.assign(text_.substr(start, at_ - start));
-    return at_ != start;
-  }
-
-  std::string_view text_;
-  std::size_t at_ = 0;
-  std::string key_;
-  std::string value_;
-};
 
 std::optional<std::uint32_t> ReadCode(std::string_view digits) {
   if (digits.empty() || digits.size() > 10) return std::nullopt;
@@ -188,49 +23,6 @@ std::optional<std::uint32_t> ReadCode(std::string_view digits) {
 }
 
 }  // namespace
-
-std::string ToUtf8(std::wstring_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    auto c = static_cast<char32_t>(text[i]);
-    if constexpr (sizeof(wchar_t) == 2) {
-      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(text[++i]) - 0xDC00);
-      }
-    }
-    if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = kReplacement;
-    AppendUtf8(out, c);
-  }
-  return out;
-}
-
-std::wstring FromUtf8(std::string_view text) {
-  std::wstring out;
-  out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    char32_t c = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
-    bool valid = length != 0 && i + length <= text.size();
-    for (std::size_t k = 1; valid && k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      valid = (next & 0xC0) == 0x80;
-      c = (c << 6) | (next & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not characters.
-    constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (!valid || c < kMinimum[length] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
-      AppendWide(out, kReplacement);
-      ++i;
-      continue;
-    }
-    AppendWide(out, c);
-    i += length;
-  }
-  return out;
-}
 
 std::string FormatOutcomeRecord(const OutcomeRecord& record) {
   std::string out = "{";
@@ -261,7 +53,7 @@ std::optional<OutcomeRecord> ParseOutcomeRecord(std::string_view text) {
   std::optional<Outcome> outcome;
   std::optional<std::uint32_t> code;
   // A member given twice counts by its last value, as JSON readers commonly take it.
-  const bool read = JsonReader(text).ReadObject([&](std::string_view key, std::string_view value, bool isString) {
+  const bool read = ReadFlatObject(text, [&](std::string_view key, std::string_view value, bool isString) {
     std::wstring* field = key == "machine"          ? &record.machine
                           : key == "time"           ? &record.time
                           : key == "reason"         ? &record.reason
@@ -271,9 +63,9 @@ std::optional<OutcomeRecord> ParseOutcomeRecord(std::string_view text) {
                           : key == "version_after"  ? &record.versionAfter
                                                     : nullptr;
     if (field != nullptr) {
-      *field = isString ? FromUtf8(value) : std::wstring(value.begin(), value.end());
+      *field = isString ? platform::FromUtf8(value) : std::wstring(value.begin(), value.end());
     } else if (key == "outcome") {
-      outcome = OutcomeFromName(isString ? FromUtf8(value) : std::wstring());
+      outcome = OutcomeFromName(isString ? platform::FromUtf8(value) : std::wstring());
     } else if (key == "code") {
       code = ReadCode(value);
     }

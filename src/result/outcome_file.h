@@ -1,4 +1,4 @@
-// The one-line outcome file the companion keeps beside each saved log, and the UTF-8 text it is in.
+// The one-line outcome file the companion keeps beside each saved log: a flat JSON object in UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +20,8 @@ struct OutcomeRecord {
   std::wstring patchVersion;   // PatchVersion of the descriptor
   std::wstring versionBefore;  // Vdt.exe's file version before the run; empty when not found
   std::wstring versionAfter;   // and after it
+
+  bool operator==(const OutcomeRecord&) const = default;
 };
 
 // One JSON object on one line, keys in a fixed order, UTF-8, no line end.
@@ -28,9 +30,5 @@ std::string FormatOutcomeRecord(const OutcomeRecord& record);
 // The record of a line as FormatOutcomeRecord writes it (unknown keys ignored); nullopt for anything
 // that isn't one flat JSON object with a known "outcome".
 std::optional<OutcomeRecord> ParseOutcomeRecord(std::string_view text);
-
-// UTF-8 from wide text and back; unpaired surrogates and invalid bytes become U+FFFD.
-std::string ToUtf8(std::wstring_view text);
-std::wstring FromUtf8(std::string_view text);
 
 }  // namespace result

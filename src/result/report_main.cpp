@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/utf8.h"
 #include "result/fleet_report.h"
-#include "result/outcome_file.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ constexpr char kUsage[] = "usage: PatchUpdateResult report FOLDER [CSV] [--expec
 
 int main(int argc, char** argv) {
   std::vector<std::wstring> arguments;
-  for (int i = 2; i < argc; ++i) arguments.push_back(result::FromUtf8(argv[i]));
+  for (int i = 2; i < argc; ++i) arguments.push_back(platform::FromUtf8(argv[i]));
   const auto parsed = argc >= 3 && std::string(argv[1]) == "report" ? result::ParseReportArguments(arguments) : std::nullopt;
   if (!parsed) {
     (void)std::fputs(kUsage, stderr);
@@ -22,6 +22,6 @@ int main(int argc, char** argv) {
   }
   std::wstring out;
   const int code = result::RunReportCommand(parsed->folder, parsed->csv, out, parsed->expected, parsed->page);
-  (void)std::fputs(result::ToUtf8(out).c_str(), stdout);
+  (void)std::fputs(platform::ToUtf8(out).c_str(), stdout);
   return code;
 }

@@ -1,5 +1,7 @@
 #include "result/visible_text.h"
 
+#include "platform/utf8.h"
+
 namespace result {
 
 namespace {
@@ -21,21 +23,14 @@ bool IsHiddenOrControl(char32_t c) {
 std::wstring Visible(std::wstring_view text) {
   std::wstring safe;
   safe.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    auto c = static_cast<char32_t>(text[i]);
-    std::size_t units = 1;
-    if constexpr (sizeof(wchar_t) == 2) {
-      if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(text[i + 1]) - 0xDC00);
-        units = 2;
-      }
-    }
-    if (IsHiddenOrControl(c)) {
+  for (std::size_t i = 0; i < text.size();) {
+    const platform::TextChar one = platform::WideCharAt(text, i);
+    if (IsHiddenOrControl(one.c)) {
       safe += L'?';
     } else {
-      safe.append(text.substr(i, units));
+      safe.append(text.substr(i, one.length));
     }
-    i += units - 1;
+    i += one.length;
   }
   return safe;
 }

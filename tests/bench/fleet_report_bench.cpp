@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/folder_listing.h"
+#include "platform/utf8.h"
 #include "result/fleet_page.h"
 #include "result/fleet_report.h"
 #include "result/outcome_file.h"
@@ -87,7 +88,7 @@ void BM_Report(benchmark::State& state, const std::wstring& fleet, bool withList
       const auto missing = totals->machines.find(result::Outcome::kMissing);
       const std::size_t counted = missing == totals->machines.end() ? 0 : missing->second.size();
       if (counted != g_missing || totals->unexpected.size() != g_unexpected || !expected->problem.empty()) {
-        std::fprintf(stderr, "%s: %zu missing, %zu not expected; written: %zu and %zu\n", result::ToUtf8(fleet).c_str(),
+        std::fprintf(stderr, "%s: %zu missing, %zu not expected; written: %zu and %zu\n", platform::ToUtf8(fleet).c_str(),
                      counted, totals->unexpected.size(), g_missing, g_unexpected);
         g_miscounted = true;
       }
@@ -140,9 +141,9 @@ int main(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument.rfind("--fleet=", 0) == 0) {
-      g_fleets.push_back(result::FromUtf8(argument.substr(8)));
+      g_fleets.push_back(platform::FromUtf8(argument.substr(8)));
     } else if (argument.rfind("--expected=", 0) == 0) {
-      g_expected = result::FromUtf8(argument.substr(11));
+      g_expected = platform::FromUtf8(argument.substr(11));
     } else if (argument.rfind("--missing=", 0) == 0) {
       g_missing = std::stoul(argument.substr(10));
     } else if (argument.rfind("--unexpected=", 0) == 0) {
@@ -152,7 +153,7 @@ int main(int argc, char** argv) {
     }
   }
   for (const auto& fleet : g_fleets) {
-    const std::string name = result::ToUtf8(fleet);
+    const std::string name = platform::ToUtf8(fleet);
     benchmark::RegisterBenchmark(("NewestOnly/" + name).c_str(), BM_NewestOnly, fleet)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("Report/" + name).c_str(), BM_Report, fleet, false)->Unit(benchmark::kMillisecond);
     if (!g_expected.empty()) {

@@ -14,6 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::span<const std::uint8_t> bytes(data, size);
   const result::Reading log = result::ReadRunLog(bytes);
   if (log.reason.empty()) std::abort();
+  // Only a file no rule decides is unreadable.
+  if ((log.cause == result::Cause::kNone) != (log.outcome == result::Outcome::kUnreadable)) std::abort();
   // No header value longer than the utility writes is ever kept, however long the line.
   if (log.logDate.size() > 127) std::abort();
 

@@ -2,6 +2,7 @@
 // independently of the code that writes them: a changed character in the code fails a test.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,9 @@ inline std::string Entries(const std::vector<std::string>& entries) {
   std::string body;
   for (const auto& entry : entries) body += entry + "\r\n\r\n";
   return body;
+}
+inline std::string Entries(std::initializer_list<const char*> entries) {
+  return Entries(std::vector<std::string>(entries.begin(), entries.end()));
 }
 inline std::string Entries(const std::vector<std::wstring>& entries) {
   std::string body;
