@@ -23,6 +23,7 @@ constexpr wchar_t kCsvWritten[] = L"\nCSV: ";
 constexpr wchar_t kPageNotWritten[] = L"The page could not be written: ";
 constexpr wchar_t kPageWritten[] = L"Page: ";
 constexpr wchar_t kPageOption[] = L"--html";
+constexpr wchar_t kParallelOption[] = L"--parallel";
 constexpr wchar_t kProgressRead[] = L"read: ";
 constexpr wchar_t kProgressMachines[] = L" machines, ";
 constexpr wchar_t kProgressFiles[] = L" files, ";
@@ -102,7 +103,7 @@ std::uint32_t WritePage(const std::wstring& path, const std::string& page) {
 }  // namespace
 
 int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::wstring& out,
-                     const std::wstring& expectedList, const std::wstring& page) {
+                     const std::wstring& expectedList, const std::wstring& page, std::size_t inFlight) {
   // Unless named, the CSV goes where the administrator is, never where whoever can write the collection
   // could edit, replace or hold it.
   std::wstring path = csv;
@@ -145,7 +146,7 @@ int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::w
     progress.Update(machines, files);
   };
   std::uint32_t error = 0;
-  const auto totals = BuildFleetReport(folder, sink, error, expected ? &*expected : nullptr, onProgress);
+  const auto totals = BuildFleetReport(folder, sink, error, expected ? &*expected : nullptr, onProgress, inFlight);
   progress.Clear();
   if (!totals) {
     out += WithCode(kNoSuchFolder + ForConsole(folder) + L": ", error) + L"\n";
@@ -170,12 +171,30 @@ int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::w
   return missing != totals->machines.end() && !missing->second.empty() ? kReportMissing : kReportComplete;
 }
 
+namespace {
+
+// "1" to the largest number of machines read at once, digits only; nullopt for anything else.
+std::optional<std::size_t> MachinesInFlight(const std::wstring& text) {
+  if (text.empty() || text.size() > 3) return std::nullopt;
+  std::size_t count = 0;
+  for (const wchar_t c : text) {
+    if (c < L'0' || c > L'9') return std::nullopt;
+    count = count * 10 + static_cast<std::size_t>(c - L'0');
+  }
+  if (count == 0 || count > kMaxMachinesInFlight) return std::nullopt;
+  return count;
+}
+
+}  // namespace
+
 std::optional<ReportArguments> ParseReportArguments(const std::vector<std::wstring>& arguments) {
   ReportArguments parsed;
   std::vector<const std::wstring*> positional;
+  std::wstring parallel;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     std::wstring* option = arguments[i] == kExpectedOption ? &parsed.expected
                            : arguments[i] == kPageOption   ? &parsed.page
+                           : arguments[i] == kParallelOption ? &parallel
                                                            : nullptr;
     if (option == nullptr) {
       positional.push_back(&arguments[i]);
@@ -188,6 +207,11 @@ std::optional<ReportArguments> ParseReportArguments(const std::vector<std::wstri
   if (positional.empty() || positional.size() > 2) return std::nullopt;
   parsed.folder = *positional[0];
   if (positional.size() == 2) parsed.csv = *positional[1];
+  if (!parallel.empty()) {
+    const auto inFlight = MachinesInFlight(parallel);
+    if (!inFlight) return std::nullopt;
+    parsed.inFlight = *inFlight;
+  }
   return parsed;
 }
 

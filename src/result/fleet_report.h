@@ -22,23 +22,25 @@ inline constexpr int kReportMissing = 4;     // all read, but machines on the ex
 // collection or lies inside it, or can't be resolved.
 std::optional<std::wstring> DefaultCsvPath(const std::wstring& folder);
 
-// `report FOLDER [CSV] [--expected LIST] [--html PAGE]`: streams the rows into the CSV (DefaultCsvPath
-// when `csv` is empty; refused, with kReportFailed, when that lies in the collection), writes the page
-// (beside the CSV when `page` is empty), appends the table to `out`; on a terminal a progress line
-// while it reads. Returns one of the kReport* exit codes; a LIST that can't be used fails before
-// anything is written.
+// `report FOLDER [CSV] [--expected LIST] [--html PAGE] [--parallel N]`: streams the rows into the CSV
+// (DefaultCsvPath when `csv` is empty; refused, with kReportFailed, when that lies in the collection),
+// writes the page (beside the CSV when `page` is empty), appends the table to `out`; on a terminal a
+// progress line while it reads; `inFlight` machines read at once. Returns one of the kReport* exit
+// codes; a LIST that can't be used fails before anything is written.
 int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::wstring& out,
-                     const std::wstring& expectedList = {}, const std::wstring& page = {});
+                     const std::wstring& expectedList = {}, const std::wstring& page = {},
+                     std::size_t inFlight = kDefaultMachinesInFlight);
 
 struct ReportArguments {
   std::wstring folder;
   std::wstring csv;       // empty: DefaultCsvPath
   std::wstring expected;  // empty: no list
   std::wstring page;      // empty: beside the CSV
+  std::size_t inFlight = kDefaultMachinesInFlight;
 };
 
-// The arguments after `report`: FOLDER [CSV], and `--expected LIST` and `--html PAGE` before, between or
-// after them; nullopt when they are anything else.
+// The arguments after `report`: FOLDER [CSV], and `--expected LIST`, `--html PAGE` and `--parallel N`
+// (1 to kMaxMachinesInFlight) before, between or after them; nullopt when they are anything else.
 std::optional<ReportArguments> ParseReportArguments(const std::vector<std::wstring>& arguments);
 
 }  // namespace result

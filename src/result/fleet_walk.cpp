@@ -8,9 +8,14 @@
 #include "result/fleet_walk.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
 #include <mutex>
 #include <span>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "platform/clock.h"
@@ -50,6 +55,11 @@ constexpr std::size_t kMaxMachineChars = 64;
 constexpr std::size_t kMaxCellChars = 512;
 // A machine keeps 20 runs; of more files than this only the newest are kept in mind.
 constexpr std::size_t kMaxCandidates = 64;
+// Machines read ahead of the one whose rows are being written, per machine read at once: a slow machine
+// holds the others back only once that many are waiting behind it.
+constexpr std::size_t kWindowPerReader = 4;
+// A machine's rows held while it waits for its turn; past this its reader waits for the turn instead.
+constexpr std::size_t kMaxWaitingRows = 64;
 
 // More than any two time zones differ, far less than a clock that ran ahead by months.
 constexpr std::int64_t kTwoDays = 2 * kSecondsPerDay;
@@ -354,17 +364,130 @@ class Walker {
 
   std::optional<ReportTotals> Run(std::uint32_t& error, std::size_t inFlight) {
     if (!List(error)) return std::nullopt;
-    (void)inFlight;
-    MachineReader reader(root_, now_, large_);
-    const MachineReader::Emit emit = [this](ReportRow&& row) { sink_(row); };
-    for (const auto& [first, last] : machines_) {
-      Tally(top_[first].machine, reader.Read(top_[first].machine, std::span(top_).subspan(first, last - first), emit));
+    if (inFlight <= 1 || machines_.size() <= 1 || !ReadAtOnce(std::min(inFlight, machines_.size()))) {
+      MachineReader reader(root_, now_, large_);
+      const MachineReader::Emit emit = [this](ReportRow&& row) { sink_(row); };
+      for (std::size_t index = 0; index < machines_.size(); ++index) {
+        Tally(MachineName(index), reader.Read(MachineName(index), Entries(index), emit));
+      }
     }
     if (expected_ != nullptr) Missing();
     return std::move(totals_);
   }
 
  private:
+  // A machine read ahead: its rows so far, and its count once it is read.
+  struct Waiting {
+    std::vector<ReportRow> rows;
+    std::optional<MachineCount> count;
+  };
+
+  // What the readers and the writer share, under `mutex`; `changed` wakes either side.
+  struct Shared {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<Waiting> waiting;  // machines `written` onwards, as far as claimed
+    std::size_t claimed = 0;
+    std::size_t written = 0;
+    bool stop = false;
+    std::exception_ptr failure;
+  };
+
+  const std::wstring& MachineName(std::size_t index) const { return top_[machines_[index].first].machine; }
+  std::span<const TopEntry> Entries(std::size_t index) const {
+    return std::span(top_).subspan(machines_[index].first, machines_[index].second - machines_[index].first);
+  }
+
+  // `readers` threads read the machines, each claiming the next one while fewer than the window wait to
+  // be written; this thread writes them in order, a machine's rows as they come while it is the next.
+  // False, with nothing read, when no thread could be started.
+  bool ReadAtOnce(std::size_t readers) {
+    Shared shared;
+    const std::size_t window = readers * kWindowPerReader;
+    std::vector<std::thread> threads;
+    // Every way out of here, an exception from `sink_` included, stops the readers and waits for them.
+    const auto stopAll = [&shared, &threads] {
+      {
+        const std::lock_guard<std::mutex> lock(shared.mutex);
+        shared.stop = true;
+      }
+      shared.changed.notify_all();
+      for (std::thread& thread : threads) thread.join();
+    };
+    struct Joined {
+      const decltype(stopAll)& stop;
+      ~Joined() { stop(); }
+    } const joined{stopAll};
+    try {
+      for (std::size_t i = 0; i < readers; ++i) threads.emplace_back([this, &shared, window] { ReadMachines(shared, window); });
+    } catch (const std::system_error&) {
+      if (threads.empty()) return false;  // the readers started so far do the work
+    }
+    std::vector<ReportRow> rows;
+    for (std::size_t index = 0; index < machines_.size(); ++index) {
+      std::optional<MachineCount> count;
+      while (!count) {
+        {
+          std::unique_lock<std::mutex> lock(shared.mutex);
+          shared.changed.wait(lock, [&shared] {
+            return shared.failure || (!shared.waiting.empty() &&
+                                      (!shared.waiting.front().rows.empty() || shared.waiting.front().count));
+          });
+          if (shared.failure) std::rethrow_exception(shared.failure);
+          rows.swap(shared.waiting.front().rows);
+          if (shared.waiting.front().count) {
+            count = shared.waiting.front().count;
+            shared.waiting.pop_front();
+            ++shared.written;
+          }
+        }
+        shared.changed.notify_all();
+        for (const ReportRow& row : rows) sink_(row);
+        rows.clear();
+      }
+      Tally(MachineName(index), *count);
+    }
+    return true;
+  }
+
+  // One reader's thread: machines claimed in order, read with a reader of its own.
+  void ReadMachines(Shared& shared, std::size_t window) {
+    try {
+      MachineReader reader(root_, now_, large_);
+      std::unique_lock<std::mutex> lock(shared.mutex);
+      for (;;) {
+        shared.changed.wait(lock, [&] {
+          return shared.stop || shared.claimed == machines_.size() || shared.claimed < shared.written + window;
+        });
+        if (shared.stop || shared.claimed == machines_.size()) return;
+        const std::size_t index = shared.claimed++;
+        Waiting& waiting = shared.waiting.emplace_back();  // a deque keeps it in place while others come and go
+        lock.unlock();
+        const MachineReader::Emit emit = [&shared, &waiting, index](ReportRow&& row) {
+          std::unique_lock<std::mutex> held(shared.mutex);
+          shared.changed.wait(held, [&] {
+            return shared.stop || index == shared.written || waiting.rows.size() < kMaxWaitingRows;
+          });
+          waiting.rows.push_back(std::move(row));
+          held.unlock();
+          shared.changed.notify_all();
+        };
+        const MachineCount count = reader.Read(MachineName(index), Entries(index), emit);
+        lock.lock();
+        waiting.count = count;
+        shared.changed.notify_all();
+      }
+    } catch (...) {
+      // Out of memory in a reader: the writer raises it where the walk was called, as one reader would.
+      {
+        const std::lock_guard<std::mutex> lock(shared.mutex);
+        if (!shared.failure) shared.failure = std::current_exception();
+        shared.stop = true;
+      }
+      shared.changed.notify_all();
+    }
+  }
+
   // The collection's entries, sorted so that a machine's entries come together, and where each
   // machine's begin and end. False, with the code in `error`, when the collection can't be listed.
   bool List(std::uint32_t& error) {
