@@ -476,6 +476,15 @@ class Request {
 
 }  // namespace
 
+}  // namespace platform
+
+std::size_t fake::FoldersListedSoFar() {
+  const std::lock_guard<std::mutex> lock(platform::g_requests);
+  return g_machine.requests.listed.size();
+}
+
+namespace platform {
+
 std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries, const WantsDetails& wants) {
   const Request request(folder);
   std::size_t lookups = 0;

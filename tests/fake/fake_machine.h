@@ -175,6 +175,8 @@ struct Machine {
 
 Machine& TheMachine();
 void ResetMachine();
+// Folders listed so far, safe to ask while the report's threads are still listing.
+std::size_t FoldersListedSoFar();
 
 // Base fixture: every test gets a fresh machine.
 class FakeMachineTest : public ::testing::Test {
