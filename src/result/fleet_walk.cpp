@@ -382,10 +382,12 @@ class Walker {
     std::optional<MachineCount> count;
   };
 
-  // What the readers and the writer share, under `mutex`; `changed` wakes either side.
+  // What the readers and the writer share, under `mutex`. The writer waits on `readable` for the next
+  // machine's rows, the readers on `room` for a machine to claim or for their turn.
   struct Shared {
     std::mutex mutex;
-    std::condition_variable changed;
+    std::condition_variable readable;
+    std::condition_variable room;
     std::deque<Waiting> waiting;  // machines `written` onwards, as far as claimed
     std::size_t claimed = 0;
     std::size_t written = 0;
@@ -411,7 +413,7 @@ class Walker {
         const std::lock_guard<std::mutex> lock(shared.mutex);
         shared.stop = true;
       }
-      shared.changed.notify_all();
+      shared.room.notify_all();
       for (std::thread& thread : threads) thread.join();
     };
     struct Joined {
@@ -429,7 +431,7 @@ class Walker {
       while (!count) {
         {
           std::unique_lock<std::mutex> lock(shared.mutex);
-          shared.changed.wait(lock, [&shared] {
+          shared.readable.wait(lock, [&shared] {
             return shared.failure || (!shared.waiting.empty() &&
                                       (!shared.waiting.front().rows.empty() || shared.waiting.front().count));
           });
@@ -441,7 +443,7 @@ class Walker {
             ++shared.written;
           }
         }
-        shared.changed.notify_all();
+        if (count) shared.room.notify_all();
         for (const ReportRow& row : rows) sink_(row);
         rows.clear();
       }
@@ -456,7 +458,7 @@ class Walker {
       MachineReader reader(root_, now_, large_);
       std::unique_lock<std::mutex> lock(shared.mutex);
       for (;;) {
-        shared.changed.wait(lock, [&] {
+        shared.room.wait(lock, [&] {
           return shared.stop || shared.claimed == machines_.size() || shared.claimed < shared.written + window;
         });
         if (shared.stop || shared.claimed == machines_.size()) return;
@@ -465,17 +467,18 @@ class Walker {
         lock.unlock();
         const MachineReader::Emit emit = [&shared, &waiting, index](ReportRow&& row) {
           std::unique_lock<std::mutex> held(shared.mutex);
-          shared.changed.wait(held, [&] {
+          shared.room.wait(held, [&] {
             return shared.stop || index == shared.written || waiting.rows.size() < kMaxWaitingRows;
           });
           waiting.rows.push_back(std::move(row));
+          const bool next = index == shared.written;  // only the next machine's rows wake the writer
           held.unlock();
-          shared.changed.notify_all();
+          if (next) shared.readable.notify_one();
         };
         const MachineCount count = reader.Read(MachineName(index), Entries(index), emit);
         lock.lock();
         waiting.count = count;
-        shared.changed.notify_all();
+        if (index == shared.written) shared.readable.notify_one();
       }
     } catch (...) {
       // Out of memory in a reader: the writer raises it where the walk was called, as one reader would.
@@ -484,7 +487,8 @@ class Walker {
         if (!shared.failure) shared.failure = std::current_exception();
         shared.stop = true;
       }
-      shared.changed.notify_all();
+      shared.readable.notify_one();
+      shared.room.notify_all();
     }
   }
 
