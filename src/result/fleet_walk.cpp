@@ -416,15 +416,23 @@ class Walker {
       shared.room.notify_all();
       for (std::thread& thread : threads) thread.join();
     };
-    struct Joined {
-      const decltype(stopAll)& stop;
-      ~Joined() { stop(); }
-    } const joined{stopAll};
     try {
       for (std::size_t i = 0; i < readers; ++i) threads.emplace_back([this, &shared, window] { ReadMachines(shared, window); });
     } catch (const std::system_error&) {
       if (threads.empty()) return false;  // the readers started so far do the work
     }
+    try {
+      WriteInOrder(shared);
+    } catch (...) {
+      stopAll();
+      throw;
+    }
+    stopAll();
+    return true;
+  }
+
+  // Hands each machine's rows on as they come while it is the next to be written, then counts it.
+  void WriteInOrder(Shared& shared) {
     std::vector<ReportRow> rows;
     for (std::size_t index = 0; index < machines_.size(); ++index) {
       std::optional<MachineCount> count;
@@ -449,7 +457,6 @@ class Walker {
       }
       Tally(MachineName(index), *count);
     }
-    return true;
   }
 
   // One reader's thread: machines claimed in order, read with a reader of its own.
