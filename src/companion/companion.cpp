@@ -29,7 +29,8 @@ int RunUtility() {
 
 int RunReport(const result::ReportArguments& arguments) {
   std::wstring out;
-  const int code = result::RunReportCommand(arguments.folder, arguments.csv, out, arguments.expected, arguments.page);
+  const int code = result::RunReportCommand(arguments.folder, arguments.csv, out, arguments.expected, arguments.page,
+                                             arguments.inFlight);
   platform::WriteConsoleText(out);
   return code;
 }

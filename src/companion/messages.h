@@ -9,7 +9,8 @@ inline constexpr wchar_t kUsage[] =
     L"       PatchUpdateResult.exe rules                the detection and requirement rules for this package's patch\n"
     L"       PatchUpdateResult.exe report FOLDER [CSV]  the outcomes of the logs collected under FOLDER\n"
     L"             [--expected LIST]                    and the machines LIST names that have none there\n"
-    L"             [--html PAGE]                        the page to look at (else beside the CSV)\n";
+    L"             [--html PAGE]                        the page to look at (else beside the CSV)\n"
+    L"             [--parallel N]                       machines read at once (else 16, at most 128)\n";
 
 // The closing line: "PatchUpdateResult: <outcome> (exit code N): <reason>".
 inline constexpr wchar_t kClosingPrefix[] = L"PatchUpdateResult: ";

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr char kUsage[] = "usage: PatchUpdateResult report FOLDER [CSV] [--expected LIST] [--html PAGE]\n";
+constexpr char kUsage[] = "usage: PatchUpdateResult report FOLDER [CSV] [--expected LIST] [--html PAGE] [--parallel N]\n";
 
 }  // namespace
 
@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::wstring out;
-  const int code = result::RunReportCommand(parsed->folder, parsed->csv, out, parsed->expected, parsed->page);
+  const int code = result::RunReportCommand(parsed->folder, parsed->csv, out, parsed->expected, parsed->page,
+                                             parsed->inFlight);
   (void)std::fputs(platform::ToUtf8(out).c_str(), stdout);
   return code;
 }

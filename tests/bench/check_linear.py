@@ -4,7 +4,8 @@
 Reads Google Benchmark's JSON. For each family, compares the time per unit of size at its two
 sizes, 16 times apart and both large enough that fixed costs don't hide the growth: a linear cost
 keeps it flat, a quadratic one multiplies it by 16. Takes the fastest of the repetitions and allows
-a factor of 4 for caches and a busy machine.
+a factor of 4 for caches and a busy machine. Benchmarks with named arguments ("delay_ms:2") are
+measurements, not sizes, and are passed over.
 """
 import json
 import sys
@@ -24,6 +25,8 @@ def main(path):
                 return 1
             continue
         name, _, size = run["name"].partition("/")
+        if not size.isdigit():
+            continue  # named arguments: a measurement for the README, not a size
         families[name].append((int(size), float(run["real_time"])))
     for name, runs in families.items():
         fastest = {}

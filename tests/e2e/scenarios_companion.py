@@ -14,6 +14,7 @@ import scenarios_install
 import scenarios_run
 from scenario import (RESULTS_DIR, SECOND_RUN_ENDED, STAMP_MARK, Companion, Expect, OtherRun, ProductExe,
                       ProductVersionAfter, RegValue, Scenario, find)
+from wine_prefix import emulated_32bit
 from texts import (COMPANION_BELOW, COMPANION_DECIDED_BY_RECORD, COMPANION_REFUSED_LINK, COMPANION_RESTART_COMPLETES,
                    COMPANION_RUN_IN_PROGRESS, CONSOLE_COMPLETED, CONSOLE_GUARD_BLOCKED, LOG_ALREADY_APPLIED,
                    LOG_ALREADY_APPLIED_STATUS, LOG_DESCRIPTOR_NOT_FOUND, LOG_INSTALL_COMPLETED, LOG_INSTALL_MISMATCH,
@@ -118,6 +119,10 @@ def long_pending_renames(total: int = 4 << 20) -> bytes:
 # A collection with link loops: a machine folder linking back to the collection, one machine to another,
 # and a "machine" at the top that is a link to the collection itself. (A link to itself Wine doesn't list.)
 COLLECTED = r"C:\Collected"
+# Wine under qemu-i386 now and then loses a process whose threads call the wineserver at once (a plain
+# std::thread program does too): there the report reads one machine at a time. Machines read at once are
+# proven on the fake machine and by the Linux report.
+ONE_AT_A_TIME = ("--parallel", "1") if emulated_32bit() else ()
 REPORT_LOG = log_file_bytes(log_entries(*inst.VALIDATED, *inst.DESCRIPTOR_READ, LOG_INSTALL_COMPLETED),
                             "Wednesday 03:30, December 09, 2026")
 # PC01 left its log, PC02 its outcome file.
@@ -217,7 +222,7 @@ SCENARIOS = [
         files=COLLECTION,
         links={COLLECTED + r"\PC01\loop": COLLECTED, COLLECTED + r"\PC02\Results\back": COLLECTED + r"\PC01",
                COLLECTED + r"\PC03": COLLECTED},
-        companion=Companion("", 3, "", args=("report", COLLECTED, REPORT_CSV)),
+        companion=Companion("", 3, "", args=("report", COLLECTED, REPORT_CSV) + ONE_AT_A_TIME),
         expect=Expect(console=REPORT_TABLE, log=None, min_seconds=0, installer_calls=None)),
     Scenario(
         name="companion_report_expected",
@@ -225,7 +230,7 @@ SCENARIOS = [
                     "the unlisted one that ran is said once, exit 4",
         files={**COLLECTION,
                FLEET_LIST: b"\xef\xbb\xbfDevice name,OS\r\npc01.corp.example.com,Windows\r\nPC04,Windows\r\n"},
-        companion=Companion("", 4, "", args=("report", "--expected", FLEET_LIST, COLLECTED, REPORT_CSV)),
+        companion=Companion("", 4, "", args=("report", "--expected", FLEET_LIST, COLLECTED, REPORT_CSV) + ONE_AT_A_TIME),
         expect=Expect(console=EXPECTED_TABLE, log=None, min_seconds=0, installer_calls=None)),
 ]
 

@@ -3,6 +3,9 @@
 #include <time.h>
 
 #include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #include "platform/child_process.h"
@@ -399,7 +402,11 @@ std::int64_t UnixSeconds(std::uint64_t systemTime) {
 
 }  // namespace
 
-std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries) {
+namespace {
+
+// The listing itself, uncounted: also what the fake's other services look at a folder with.
+std::uint32_t ListEntries(const std::wstring& folder, std::vector<FolderEntry>& entries, const WantsDetails& wants,
+                          std::size_t& detailLookups) {
   entries.clear();
   if (const auto err = g_machine.listErrors.find(folder); err != g_machine.listErrors.end()) return err->second;
   const auto self = g_machine.files.find(folder);
@@ -422,8 +429,12 @@ std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& e
     if (own != g_machine.files.end()) {
       entry.isFolder = own->second.isFolder;
       entry.isLink = own->second.reparsePoint;
-      entry.size = own->second.bytes.size();
-      entry.writeTime = UnixSeconds(own->second.writeTime);
+      // As a listing that gives each entry's kind but not its details (Linux's readdir).
+      if (entry.isFolder || entry.isLink || !wants || wants(name)) {
+        detailLookups += entry.isFolder || entry.isLink ? 0 : 1;
+        entry.size = own->second.bytes.size();
+        entry.writeTime = UnixSeconds(own->second.writeTime);
+      }
     } else {
       entry.isFolder = true;  // only implied by the paths below it
     }
@@ -432,9 +443,62 @@ std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& e
   return any ? 0 : kErrorPathNotFound;
 }
 
-std::uint32_t VisitFolder(const std::wstring& folder, const std::function<void(const FolderEntry&)>& visit) {
+std::uint32_t ListEntries(const std::wstring& folder, std::vector<FolderEntry>& entries) {
+  std::size_t uncounted = 0;
+  return ListEntries(folder, entries, {}, uncounted);
+}
+
+std::mutex g_requests;  // the request counts, from the report's threads
+
+// One round trip to the file system: waited for as the machine says, counted with the most at once.
+class Request {
+ public:
+  explicit Request(const std::wstring& path) {
+    std::uint32_t delay = 0;
+    {
+      const std::lock_guard<std::mutex> lock(g_requests);
+      ++g_machine.requests.inFlight;
+      g_machine.requests.mostInFlight = std::max(g_machine.requests.mostInFlight, g_machine.requests.inFlight);
+      const auto slow = g_machine.requestDelays.find(path);
+      delay = slow == g_machine.requestDelays.end() ? g_machine.requestDelayMs : slow->second;
+    }
+    if (delay != 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+  }
+  ~Request() {
+    const std::lock_guard<std::mutex> lock(g_requests);
+    --g_machine.requests.inFlight;
+  }
+  Request(const Request&) = delete;
+  Request& operator=(const Request&) = delete;
+  Request(Request&&) = delete;
+  Request& operator=(Request&&) = delete;
+};
+
+}  // namespace
+
+}  // namespace platform
+
+std::size_t fake::FoldersListedSoFar() {
+  const std::lock_guard<std::mutex> lock(platform::g_requests);
+  return g_machine.requests.listed.size();
+}
+
+namespace platform {
+
+std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries, const WantsDetails& wants) {
+  const Request request(folder);
+  std::size_t lookups = 0;
+  const std::uint32_t error = ListEntries(folder, entries, wants, lookups);
+  const std::lock_guard<std::mutex> lock(g_requests);
+  g_machine.requests.listed.push_back(folder);
+  g_machine.requests.detailLookups += lookups;
+  return error;
+}
+
+std::uint32_t VisitFolder(const std::wstring& folder, const std::function<void(const FolderEntry&)>& visit,
+                          const WantsDetails& wants) {
   std::vector<FolderEntry> entries;
-  const std::uint32_t error = ListFolder(folder, entries);
+  const std::uint32_t error = ListFolder(folder, entries, wants);
   for (const auto& entry : entries) visit(entry);
   return error;
 }
@@ -448,6 +512,11 @@ std::wstring ChildPath(const std::wstring& folder, const std::wstring& name) { r
 
 BoundedReadStatus ReadRegularFile(const std::wstring& path, std::size_t maxBytes, std::vector<std::uint8_t>& bytes,
                                   std::uint32_t& error) {
+  const Request request(path);
+  {
+    const std::lock_guard<std::mutex> lock(g_requests);
+    ++g_machine.requests.fileReads;
+  }
   const auto it = g_machine.files.find(path);
   error = 0;
   if (it == g_machine.files.end()) {
@@ -474,7 +543,7 @@ std::uint32_t OutputFile::Open(const std::wstring& path) {
   error_ = 0;
   std::vector<FolderEntry> siblings;
   const auto slash = path.rfind(L'\\');
-  if (slash != std::wstring::npos && ListFolder(path.substr(0, slash), siblings) != 0) return kErrorPathNotFound;
+  if (slash != std::wstring::npos && ListEntries(path.substr(0, slash), siblings) != 0) return kErrorPathNotFound;
   const auto it = g_machine.files.find(path);
   if (it != g_machine.files.end()) {
     if (it->second.isFolder || it->second.readOnly) return kErrorAccessDenied;
@@ -642,7 +711,7 @@ std::uint32_t ListLevel(const LevelHandle& folder, std::size_t maxEntries, std::
   if (!folder.IsOpen()) return 6;  // ERROR_INVALID_HANDLE
   const std::wstring& path = HeldPath(folder.Handle());
   std::vector<FolderEntry> listed;
-  if (const auto error = ListFolder(path, listed); error != 0) return error;
+  if (const auto error = ListEntries(path, listed); error != 0) return error;
   if (listed.size() > maxEntries) return kErrorMoreData;
   for (const auto& each : listed) {
     LevelEntry entry;
@@ -674,7 +743,7 @@ std::uint32_t ListRegularFiles(const SecureFolder& folder, std::vector<std::wstr
   names.clear();
   if (!folder.IsOpen()) return 6;  // ERROR_INVALID_HANDLE
   std::vector<FolderEntry> entries;
-  if (const auto error = ListFolder(HeldPath(folder.Innermost()), entries); error != 0) return error;
+  if (const auto error = ListEntries(HeldPath(folder.Innermost()), entries); error != 0) return error;
   for (const auto& entry : entries) {
     if (!entry.isFolder && !entry.isLink) names.push_back(entry.name);
   }

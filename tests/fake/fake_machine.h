@@ -97,6 +97,18 @@ struct Machine {
 
   // Folder walks, secure folders and streamed output.
   std::map<std::wstring, std::uint32_t> listErrors;    // folder -> code its listing fails with
+  // The collection as a share one round trip away: each folder listing and each file read waits this
+  // long first (a path in requestDelays that long instead), from however many threads at once.
+  std::uint32_t requestDelayMs = 0;
+  std::map<std::wstring, std::uint32_t> requestDelays;
+  // What the walk asked, counted safely from several threads; look once the walk is done.
+  struct Requests {
+    std::vector<std::wstring> listed;  // every folder listed, in the order asked
+    std::size_t fileReads = 0;         // files opened to be read
+    std::size_t detailLookups = 0;     // files whose size and write time were asked for one by one
+    std::size_t inFlight = 0;
+    std::size_t mostInFlight = 0;      // listings and reads waiting at once, at the most
+  } requests;
   std::wstring currentFolder = L"C:\\Users\\admin";   // where "." and relative paths resolve
   std::map<std::wstring, std::uint32_t> folderErrors;  // level -> code making or opening it fails with
   std::map<std::wstring, std::uint32_t> putErrors;     // file -> code putting it in a folder fails with
@@ -163,6 +175,8 @@ struct Machine {
 
 Machine& TheMachine();
 void ResetMachine();
+// Folders listed so far, safe to ask while the report's threads are still listing.
+std::size_t FoldersListedSoFar();
 
 // Base fixture: every test gets a fresh machine.
 class FakeMachineTest : public ::testing::Test {

@@ -41,7 +41,9 @@ class ScopedDir {
   DIR* dir_ = nullptr;
 };
 
-int ListInto(const std::string& path, const std::function<void(const FolderEntry&)>& visit) {
+// The kind readdir gives, where the file system gives one, saves a stat per entry; only an entry whose
+// kind it doesn't give, or a file whose details are wanted, is looked at.
+int ListInto(const std::string& path, const std::function<void(const FolderEntry&)>& visit, const WantsDetails& wants) {
   posix::ScopedFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd.IsValid()) {
     const int error = errno;
@@ -61,13 +63,19 @@ int ListInto(const std::string& path, const std::function<void(const FolderEntry
     if (entry == nullptr) return errno;  // 0 at the end
     const std::string_view name(entry->d_name);
     if (name == "." || name == "..") continue;
+    FolderEntry listed;
+    listed.name = posix::FromNativeName(name);
+    if (entry->d_type != DT_UNKNOWN && (entry->d_type != DT_REG || (wants && !wants(listed.name)))) {
+      listed.isFolder = entry->d_type == DT_DIR;
+      listed.isLink = entry->d_type == DT_LNK;
+      visit(listed);
+      continue;
+    }
     struct stat info {};
     if (::fstatat(::dirfd(dir.Get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno == ENOENT) continue;  // removed since it was listed
       return errno;
     }
-    FolderEntry listed;
-    listed.name = posix::FromNativeName(name);
     listed.isFolder = S_ISDIR(info.st_mode);
     listed.isLink = S_ISLNK(info.st_mode);
     listed.size = S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
@@ -78,12 +86,12 @@ int ListInto(const std::string& path, const std::function<void(const FolderEntry
 
 }  // namespace
 
-std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries) {
+std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries, const WantsDetails& wants) {
   entries.clear();
   try {
     std::string path;
     if (!posix::ToNativePath(folder, path)) return EILSEQ;
-    const int error = ListInto(path, [&entries](const FolderEntry& entry) { entries.push_back(entry); });
+    const int error = ListInto(path, [&entries](const FolderEntry& entry) { entries.push_back(entry); }, wants);
     if (error != 0) entries.clear();
     return static_cast<std::uint32_t>(error);
   } catch (const std::bad_alloc&) {
@@ -92,11 +100,12 @@ std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& e
   }
 }
 
-std::uint32_t VisitFolder(const std::wstring& folder, const std::function<void(const FolderEntry&)>& visit) {
+std::uint32_t VisitFolder(const std::wstring& folder, const std::function<void(const FolderEntry&)>& visit,
+                          const WantsDetails& wants) {
   try {
     std::string path;
     if (!posix::ToNativePath(folder, path)) return EILSEQ;
-    return static_cast<std::uint32_t>(ListInto(path, visit));
+    return static_cast<std::uint32_t>(ListInto(path, visit, wants));
   } catch (const std::bad_alloc&) {
     return ENOMEM;
   }

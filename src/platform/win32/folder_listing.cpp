@@ -81,7 +81,8 @@ DWORD ListInto(const std::wstring& folder, const std::function<void(const Folder
 
 }  // namespace
 
-std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries) {
+// A folder's listing brings every entry's size and write time with it: `wants` changes nothing here.
+std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries, const WantsDetails&) {
   entries.clear();
   try {
     const DWORD error = ListInto(folder, [&entries](const FolderEntry& entry) { entries.push_back(entry); });
@@ -93,7 +94,8 @@ std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& e
   }
 }
 
-std::uint32_t VisitFolder(const std::wstring& folder, const std::function<void(const FolderEntry&)>& visit) {
+std::uint32_t VisitFolder(const std::wstring& folder, const std::function<void(const FolderEntry&)>& visit,
+                          const WantsDetails&) {
   try {
     return ListInto(folder, visit);
   } catch (const std::bad_alloc&) {

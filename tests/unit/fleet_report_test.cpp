@@ -1,8 +1,11 @@
-// The fleet report over logs and outcome files collected from many machines, on the fake machine.
+// The fleet report over collections on the fake machine: which run counts each machine, what can't be
+// read, what the CSV, the table and the page say, and the walk that reads many machines at once.
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -102,11 +105,22 @@ class FleetReportTest : public fake::FakeMachineTest {
   }
 
   // `report` over the collection: its exit code; the printed table and the CSV kept for the checks.
+  // Read one machine at a time first: read several at once, as by default, it must write the same bytes.
   int Report(const std::wstring& expected = {}) {
+    const std::wstring csv = std::wstring(kFleet) + L"\\PatchUpdateReport.csv";
+    const std::wstring page = std::wstring(kFleet) + L"\\PatchUpdateReport.html";
+    std::wstring aloneOut;
+    const int alone = result::RunReportCommand(kFleet, csv, aloneOut, expected, {}, 1);
+    const std::string aloneCsv = machine().FileText(csv);
+    const std::string alonePage = machine().FileText(page);
     out_.clear();
-    const int code = result::RunReportCommand(kFleet, std::wstring(kFleet) + L"\\PatchUpdateReport.csv", out_, expected);
-    csv_ = machine().FileText(std::wstring(kFleet) + L"\\PatchUpdateReport.csv");
-    page_ = machine().FileText(std::wstring(kFleet) + L"\\PatchUpdateReport.html");
+    const int code = result::RunReportCommand(kFleet, csv, out_, expected);
+    csv_ = machine().FileText(csv);
+    page_ = machine().FileText(page);
+    EXPECT_EQ(code, alone);
+    EXPECT_EQ(out_, aloneOut);
+    EXPECT_EQ(csv_, aloneCsv);
+    EXPECT_EQ(page_, alonePage);
     return code;
   }
 
@@ -116,50 +130,97 @@ class FleetReportTest : public fake::FakeMachineTest {
 };
 
 TEST_F(FleetReportTest, BuildFleetReport_ThousandCollectedMachines_TotalsMatchWhatWasWritten) {
-  const auto expected = fake::fleet::WriteFleet(1000, [this](const std::string& path, const std::string& bytes) {
-    Collect(path, bytes);
-  });
+  const struct {
+    const char* name;
+    std::size_t inFlight;
+    std::uint32_t firstMachineDelayMs;  // PC10000's folder is this slow to list
+  } kCases[] = {
+      {"one machine at a time", 1, 0},
+      {"sixteen at once: the same rows in the same order, each folder listed once", 16, 0},
+      {"four at once behind a machine a share is slow to list: the others read ahead only as far as the window",
+       4, 300},
+  };
+  std::string sequentialCsv;
+  std::wstring sequentialTable;
+  for (const auto& way : kCases) {
+    SCOPED_TRACE(way.name);
+    fake::ResetMachine();
+    std::set<std::wstring> folders = {kFleet};
+    std::size_t undated = 0;  // files whose name gives no stamp: their write time orders them
+    const auto expected = fake::fleet::WriteFleet(1000, [&](const std::string& path, const std::string& bytes) {
+      Collect(path, bytes);
+      for (std::size_t at = path.find('/'); at != std::string::npos; at = path.find('/', at + 1)) {
+        std::wstring folder = kFleet + (L"\\" + platform::FromUtf8(path.substr(0, at)));
+        std::replace(folder.begin(), folder.end(), L'/', L'\\');
+        folders.insert(folder);
+      }
+      undated += result::ParseKeptName(platform::FromUtf8(path.substr(path.rfind('/') + 1))) ? 0U : 1U;
+    });
+    machine().requestDelays[std::wstring(kFleet) + L"\\PC10000"] = way.firstMachineDelayMs;
 
-  std::size_t rows = 0;
-  result::PageFigures figures;
-  std::uint32_t error = 0;
-  const auto totals = result::BuildFleetReport(
-      kFleet, [&](const result::ReportRow& row) {
-        ++rows;
-        figures.Add(row);
-      }, error);
+    std::size_t rows = 0;
+    std::size_t mostListedAhead = 0;  // folders listed beyond the two each machine written so far has
+    std::string csv;
+    result::PageFigures figures;
+    std::uint32_t error = 0;
+    const auto totals = result::BuildFleetReport(
+        kFleet, [&](const result::ReportRow& row) {
+          ++rows;
+          figures.Add(row);
+          result::AppendCsvRow(csv, row);
+          const std::size_t listed = fake::FoldersListedSoFar();
+          mostListedAhead = std::max(mostListedAhead, listed > 1 + 2 * rows ? listed - 1 - 2 * rows : 0);
+        }, error, nullptr, {}, way.inFlight);
 
-  ASSERT_TRUE(totals.has_value());
-  EXPECT_EQ(rows, 1000u);
-  EXPECT_EQ(totals->machineCount, 1000u);
-  EXPECT_EQ(totals->notRead, 0u);
-  for (const Outcome outcome : result::kAllOutcomes) {
-    SCOPED_TRACE(Name(outcome));
-    const auto it = totals->machines.find(outcome);
-    EXPECT_EQ(it == totals->machines.end() ? 0 : it->second.size(), expected.count(outcome) ? expected.at(outcome) : 0);
-  }
-  // The page's table and headline say the same.
-  const std::string page = result::FleetPage(*totals, figures, kFleet);
-  std::size_t atPatch = 0;
-  for (const Outcome outcome : result::kAllOutcomes) {
-    if (outcome == Outcome::kMissing) continue;
-    const std::string name = Name(outcome);
-    const std::size_t count = expected.count(outcome) ? expected.at(outcome) : 0;
-    atPatch += result::AtPatch(outcome) ? count : 0;
-    EXPECT_NE(page.find("<tr data-outcome=\"" + name + "\"><td>" + name + "</td><td class=\"n\">" +
-                        std::to_string(result::ExitCodeOf(outcome)) + "</td><td class=\"n count\">" +
-                        std::to_string(count) + "</td>"),
-              std::string::npos)
-        << name;
-  }
-  EXPECT_EQ(PageFigure(page, "at-patch"), std::to_string(atPatch));
-  EXPECT_EQ(PageFigure(page, "seen"), "1000");
-  EXPECT_EQ(PageFigure(page, "total"), "1000");
-  EXPECT_EQ(page.find("data-outcome=\"missing\""), std::string::npos) << "no list, nothing missed";
-  // Machine names come from the folder, the renamed file and the prefixed file alike.
-  const auto& applied = totals->machines.at(Outcome::kApplied);
-  for (const wchar_t* machine : {L"PC10000", L"PC10013", L"PC10026"}) {
-    EXPECT_NE(std::find(applied.begin(), applied.end(), machine), applied.end()) << platform::ToUtf8(machine);
+    ASSERT_TRUE(totals.has_value());
+    EXPECT_EQ(rows, 1000u);
+    EXPECT_EQ(totals->machineCount, 1000u);
+    EXPECT_EQ(totals->notRead, 0u);
+    for (const Outcome outcome : result::kAllOutcomes) {
+      SCOPED_TRACE(Name(outcome));
+      const auto it = totals->machines.find(outcome);
+      EXPECT_EQ(it == totals->machines.end() ? 0 : it->second.size(), expected.count(outcome) ? expected.at(outcome) : 0);
+    }
+    // The page's table and headline say the same.
+    const std::string page = result::FleetPage(*totals, figures, kFleet);
+    std::size_t atPatch = 0;
+    for (const Outcome outcome : result::kAllOutcomes) {
+      if (outcome == Outcome::kMissing) continue;
+      const std::string name = Name(outcome);
+      const std::size_t count = expected.count(outcome) ? expected.at(outcome) : 0;
+      atPatch += result::AtPatch(outcome) ? count : 0;
+      EXPECT_NE(page.find("<tr data-outcome=\"" + name + "\"><td>" + name + "</td><td class=\"n\">" +
+                          std::to_string(result::ExitCodeOf(outcome)) + "</td><td class=\"n count\">" +
+                          std::to_string(count) + "</td>"),
+                std::string::npos)
+          << name;
+    }
+    EXPECT_EQ(PageFigure(page, "at-patch"), std::to_string(atPatch));
+    EXPECT_EQ(PageFigure(page, "seen"), "1000");
+    EXPECT_EQ(PageFigure(page, "total"), "1000");
+    EXPECT_EQ(page.find("data-outcome=\"missing\""), std::string::npos) << "no list, nothing missed";
+    // Machine names come from the folder, the renamed file and the prefixed file alike.
+    const auto& applied = totals->machines.at(Outcome::kApplied);
+    for (const wchar_t* machine : {L"PC10000", L"PC10013", L"PC10026"}) {
+      EXPECT_NE(std::find(applied.begin(), applied.end(), machine), applied.end()) << platform::ToUtf8(machine);
+    }
+    // Byte for byte what one reader writes, whatever the order machines were read in.
+    if (way.inFlight == 1) {
+      sequentialCsv = csv;
+      sequentialTable = result::FormatReportTable(*totals);
+    }
+    EXPECT_EQ(csv, sequentialCsv);
+    EXPECT_EQ(result::FormatReportTable(*totals), sequentialTable);
+    // Asked only what the answer needs: each folder listed once, one file read per machine (one run each),
+    // a file's write time only where its name gives no stamp.
+    const auto& asked = machine().requests;
+    EXPECT_EQ(std::set<std::wstring>(asked.listed.begin(), asked.listed.end()), folders);
+    EXPECT_EQ(asked.listed.size(), folders.size());
+    EXPECT_EQ(asked.fileReads, 1000u);
+    EXPECT_EQ(asked.detailLookups, undated);
+    EXPECT_LE(asked.mostInFlight, way.inFlight);
+    // Machines waiting to be written stay within the window (four per machine in flight), two folders each.
+    EXPECT_LE(mostListedAhead, 2 * 4 * way.inFlight);
   }
 }
 
@@ -357,6 +418,19 @@ TEST_F(FleetReportTest, RunReportCommand_WhatCantBeRead_ARowACountAndAnIncomplet
          m.files[L"C:\\Fleet\\PC01_Log_VDT_14_PatchUpdate.txt"].writeTime = kCollected + 10'000'000;
        },
        "PC01_Log_VDT_14_PatchUpdate.txt", "beside the machine's folder of the same name: not read", "applied"},
+      {"a machine folder that times out after a long wait",
+       [](fake::Machine& m) {
+         m.AddFolder(L"C:\\Fleet\\PC01");
+         m.listErrors[L"C:\\Fleet\\PC01"] = 121;  // ERROR_SEM_TIMEOUT
+         m.requestDelays[L"C:\\Fleet\\PC01"] = 100;
+       },
+       "PC01", "the folder could not be read: System error 121. (error 121)", "unreadable"},
+      {"a log whose read fails half-way, as a share that drops",
+       [](fake::Machine& m) {
+         m.AddFile(L"C:\\Fleet\\PC01\\Log_VDT_14_PatchUpdate.txt", fake::fleet::Logs()[0]);
+         m.files[L"C:\\Fleet\\PC01\\Log_VDT_14_PatchUpdate.txt"].readFails = true;
+       },
+       "PC01/Log_VDT_14_PatchUpdate.txt", "the file could not be read: System error 30.", "unreadable"},
       {"an empty machine folder beside a file of its name",
        [](fake::Machine& m) {
          m.AddFolder(L"C:\\Fleet\\PC01");
@@ -419,6 +493,35 @@ TEST_F(FleetReportTest, RunReportCommand_NoCsvNamed_InTheCurrentFolderNeverInsid
     }
     EXPECT_NE(out_.find(row.csv.empty() ? L"name the CSV" : L"CSV: " + row.csv), std::wstring::npos)
         << platform::ToUtf8(out_);
+  }
+}
+
+TEST(ReportArgumentsTest, ParseReportArguments_OptionsAnywhere_OrNothing) {
+  const struct {
+    const char* name;
+    std::vector<std::wstring> arguments;
+    bool parsed;
+    std::size_t inFlight = result::kDefaultMachinesInFlight;
+  } kCases[] = {
+      {"the folder alone: machines read sixteen at once", {L"C:\\Fleet"}, true},
+      {"--parallel before the folder", {L"--parallel", L"4", L"C:\\Fleet", L"out.csv"}, true, 4},
+      {"one at a time", {L"C:\\Fleet", L"--parallel", L"1"}, true, 1},
+      {"the most", {L"C:\\Fleet", L"--parallel", L"128"}, true, 128},
+      {"more than the most", {L"C:\\Fleet", L"--parallel", L"129"}, false},
+      {"none at once", {L"C:\\Fleet", L"--parallel", L"0"}, false},
+      {"not a number", {L"C:\\Fleet", L"--parallel", L"-8"}, false},
+      {"given twice", {L"C:\\Fleet", L"--parallel", L"8", L"--parallel", L"8"}, false},
+      {"no number after it", {L"C:\\Fleet", L"--parallel"}, false},
+      {"no folder", {L"--html", L"page.html"}, false},
+  };
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.name);
+    const auto parsed = result::ParseReportArguments(row.arguments);
+    ASSERT_EQ(parsed.has_value(), row.parsed);
+    if (parsed) {
+      EXPECT_EQ(parsed->folder, L"C:\\Fleet");
+      EXPECT_EQ(parsed->inFlight, row.inFlight);
+    }
   }
 }
 
@@ -650,3 +753,4 @@ TEST_F(FleetReportTest, RunReportCommand_ExpectedList_MissingAndUnexpectedEachCo
 }
 
 }  // namespace
+
