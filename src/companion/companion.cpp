@@ -285,7 +285,7 @@ int RunUtility() {
   if (attempt.state == platform::RunLockState::kFailed) {
     platform::WriteConsoleText(kRunLockFailed + std::to_wstring(attempt.error) + kRunLockFailedTail);
   }
-  if (lock.IsHeld()) WriteRunStarted(time);
+  if (lock.IsValid()) WriteRunStarted(time);
 
   const auto logBefore = platform::FileWriteTime(logPath);
   const std::uint64_t started = platform::CurrentSystemTime();

@@ -95,11 +95,9 @@ std::optional<std::vector<std::wstring>> ListProcessNames() { return g_machine.p
 
 // --- registry: a key's handle is 1 + its index in openedKeys ---
 
-void RegistryKey::Close() noexcept {
-  if (handle_ != 0) {
-    --g_machine.openKeyCount;
-    handle_ = 0;
-  }
+bool RegistryKeyTraits::Free(std::uintptr_t /*key*/) noexcept {
+  --g_machine.openKeyCount;
+  return true;
 }
 
 std::int32_t OpenLocalMachineKey(const std::wstring& path, RegistryKey& key) {
@@ -114,11 +112,11 @@ std::int32_t OpenLocalMachineKey(const std::wstring& path, RegistryKey& key) {
 
 RegistryValue QueryRegistryValue(const RegistryKey& key, const std::wstring& name) {
   RegistryValue result;
-  if (!key.IsOpen()) {
+  if (!key.IsValid()) {
     result.code = 6;  // ERROR_INVALID_HANDLE
     return result;
   }
-  const auto& state = g_machine.registry[g_machine.openedKeys.at(key.Handle() - 1)];
+  const auto& state = g_machine.registry[g_machine.openedKeys.at(key.Get() - 1)];
   if (const auto err = state.queryErrors.find(name); err != state.queryErrors.end()) {
     result.code = err->second;
     return result;
@@ -139,7 +137,7 @@ RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name,
   const RegistryValue value = QueryRegistryValue(key, name);
   result.code = value.code;
   if (value.code == static_cast<std::int32_t>(kErrorMoreData)) {
-    const auto& state = g_machine.registry[g_machine.openedKeys.at(key.Handle() - 1)];
+    const auto& state = g_machine.registry[g_machine.openedKeys.at(key.Get() - 1)];
     if (state.values.at(name).size() > maxBytes) return result;
     result.code = 0;
     result.bytes = state.values.at(name);
@@ -147,7 +145,7 @@ RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name,
     result.bytes = value.bytes;
   }
   if (result.code == 0) {
-    const auto& types = g_machine.registry[g_machine.openedKeys.at(key.Handle() - 1)].types;
+    const auto& types = g_machine.registry[g_machine.openedKeys.at(key.Get() - 1)].types;
     const auto type = types.find(name);
     result.type = type == types.end() ? kRegSz : type->second;
   }
@@ -174,8 +172,8 @@ std::int32_t CreateLocalMachineKey(const std::wstring& path, RegistryKey& key) {
 namespace {
 std::int32_t SetValue(const RegistryKey& key, const std::wstring& name, std::vector<std::uint8_t> bytes,
                       std::uint32_t type) {
-  if (!key.IsOpen()) return 6;  // ERROR_INVALID_HANDLE
-  const std::wstring& path = g_machine.openedKeys.at(key.Handle() - 1);
+  if (!key.IsValid()) return 6;  // ERROR_INVALID_HANDLE
+  const std::wstring& path = g_machine.openedKeys.at(key.Get() - 1);
   auto& state = g_machine.registry[path];
   state.values[name] = std::move(bytes);
   state.types[name] = type;
@@ -331,11 +329,9 @@ void Pause(std::uint32_t milliseconds) {
 
 // --- launches ---
 
-void ProcessHandle::Close() noexcept {
-  if (handle_ != 0) {
-    --g_machine.openProcessHandles;
-    handle_ = 0;
-  }
+bool ProcessHandleTraits::Free(std::uintptr_t /*process*/) noexcept {
+  --g_machine.openProcessHandles;
+  return true;
 }
 
 LaunchResult LaunchHidden(const std::wstring& file, const std::wstring& parameters, const std::wstring& directory) {
@@ -530,7 +526,7 @@ const std::wstring& HeldPath(std::uintptr_t handle) { return g_machine.levelHand
 // parent's handle is on, whatever its path has become meanwhile.
 std::wstring Reached(const LevelHandle& parent, const std::wstring& path) {
   const std::wstring name = path.substr(path.rfind(L'\\') + 1);
-  if (parent.IsOpen()) return HeldPath(parent.Handle()) + L"\\" + name;
+  if (parent.IsValid()) return HeldPath(parent.Get()) + L"\\" + name;
   std::wstring reached;
   for (std::size_t start = 0; start < path.size();) {
     const std::size_t end = std::min(path.find(L'\\', start), path.size());
@@ -555,17 +551,9 @@ std::uintptr_t HoldLevel(const std::wstring& path) {
 
 }  // namespace
 
-void LevelHandle::Close() noexcept {
-  if (handle_ != 0) {
-    --g_machine.openFolderHandles;
-    handle_ = 0;
-  }
-}
-
-void SecureFolder::Close() noexcept {
-  g_machine.openFolderHandles -= static_cast<int>(handles_.size());
-  handles_.clear();
-  path_.clear();
+bool LevelHandleTraits::Free(std::uintptr_t /*level*/) noexcept {
+  --g_machine.openFolderHandles;
+  return true;
 }
 
 std::uint32_t OpenLevel(const LevelHandle& parent, const std::wstring& path, LevelKind kind, LevelHandle& level,
@@ -603,15 +591,15 @@ std::uint32_t CreateLevel(const LevelHandle& parent, const std::wstring& path, L
 
 std::uint32_t RenameLevel(LevelHandle& level, const LevelHandle& parent, const std::wstring& name,
                           const std::wstring& newName) {
-  if (!level.IsOpen() || !parent.IsOpen()) return 6;  // ERROR_INVALID_HANDLE
-  const std::wstring from = HeldPath(parent.Handle()) + L"\\" + name;
-  const std::wstring to = HeldPath(parent.Handle()) + L"\\" + newName;
+  if (!level.IsValid() || !parent.IsValid()) return 6;  // ERROR_INVALID_HANDLE
+  const std::wstring from = HeldPath(parent.Get()) + L"\\" + name;
+  const std::wstring to = HeldPath(parent.Get()) + L"\\" + newName;
   if (LevelAt(from) == nullptr) {
     level.Close();
     return kErrorFileNotFound;
   }
   // Something else now under the name is never renamed in its place.
-  if (HeldPath(level.Handle()) != from) {
+  if (HeldPath(level.Get()) != from) {
     level.Close();
     return kErrorAccessDenied;
   }
@@ -639,8 +627,8 @@ std::uint32_t RenameLevel(LevelHandle& level, const LevelHandle& parent, const s
 
 std::uint32_t ListLevel(const LevelHandle& folder, std::size_t maxEntries, std::vector<LevelEntry>& entries) {
   entries.clear();
-  if (!folder.IsOpen()) return 6;  // ERROR_INVALID_HANDLE
-  const std::wstring& path = HeldPath(folder.Handle());
+  if (!folder.IsValid()) return 6;  // ERROR_INVALID_HANDLE
+  const std::wstring& path = HeldPath(folder.Get());
   std::vector<FolderEntry> listed;
   if (const auto error = ListFolder(path, listed); error != 0) return error;
   if (listed.size() > maxEntries) return kErrorMoreData;
@@ -659,8 +647,8 @@ std::uint32_t ListLevel(const LevelHandle& folder, std::size_t maxEntries, std::
 std::uint32_t ReadLevelFile(const LevelHandle& folder, const std::wstring& name, std::size_t maxBytes,
                             std::vector<std::uint8_t>& bytes) {
   bytes.clear();
-  if (!folder.IsOpen()) return 6;  // ERROR_INVALID_HANDLE
-  const auto it = g_machine.files.find(HeldPath(folder.Handle()) + L"\\" + name);
+  if (!folder.IsValid()) return 6;  // ERROR_INVALID_HANDLE
+  const auto it = g_machine.files.find(HeldPath(folder.Get()) + L"\\" + name);
   if (it == g_machine.files.end()) return kErrorFileNotFound;
   if (!SoleTrustedFile(it->first, it->second)) return kErrorAccessDenied;
   if (it->second.locked) return kErrorSharingViolation;
@@ -723,10 +711,10 @@ std::uint32_t DeleteRegularFile(const SecureFolder& folder, const std::wstring& 
 
 namespace platform {
 
-void RunLock::Release() noexcept {
-  if (std::exchange(handle_, 0) == 0) return;
+bool RunLockTraits::Free(std::uintptr_t /*lock*/) noexcept {
   fake::g_machine.runLock = fake::Machine::RunLock::kNone;
   fake::g_machine.trace.emplace_back(L"lock released");
+  return true;
 }
 
 RunLockAttempt TakeRunLock(RunLock& lock) {

@@ -175,38 +175,13 @@ DWORD OpenWithoutWaiting(HANDLE root, const std::wstring& path, ACCESS_MASK acce
   return ERROR_SUCCESS;
 }
 
-// Memory the security functions hand out with LocalAlloc. Move-only, freed on destruction.
-class LocalMemory {
- public:
-  LocalMemory() noexcept = default;
-  explicit LocalMemory(void* memory) noexcept : memory_(memory) {}
-  ~LocalMemory() {
-    if (memory_ != nullptr) ::LocalFree(memory_);
-  }
-  LocalMemory(const LocalMemory&) = delete;
-  LocalMemory& operator=(const LocalMemory&) = delete;
-  LocalMemory(LocalMemory&& other) noexcept : memory_(std::exchange(other.memory_, nullptr)) {}
-  LocalMemory& operator=(LocalMemory&& other) noexcept {
-    if (this != &other) {
-      if (memory_ != nullptr) ::LocalFree(memory_);
-      memory_ = std::exchange(other.memory_, nullptr);
-    }
-    return *this;
-  }
-
-  void* Get() const noexcept { return memory_; }
-
- private:
-  void* memory_ = nullptr;
-};
-
 // A security descriptor from SDDL; Get() is nullptr when it couldn't be built (GetLastError says why).
-LocalMemory DescriptorFrom(const wchar_t* sddl) {
+win32::LocalMemory DescriptorFrom(const wchar_t* sddl) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
-    return LocalMemory();
+    return win32::LocalMemory();
   }
-  return LocalMemory(descriptor);
+  return win32::LocalMemory(descriptor);
 }
 
 PACL DaclOf(PSECURITY_DESCRIPTOR descriptor) {
@@ -219,7 +194,7 @@ PACL DaclOf(PSECURITY_DESCRIPTOR descriptor) {
 
 // The accounts besides SYSTEM and Administrators whose folders are trusted.
 struct TrustedAccounts {
-  LocalMemory trustedInstaller;
+  win32::LocalMemory trustedInstaller;
   std::vector<std::uint8_t> processUser;  // a TOKEN_USER; empty when the token won't say
 
   bool Trust(PSID owner) const {
@@ -235,7 +210,7 @@ TrustedAccounts LoadTrustedAccounts() {
   TrustedAccounts accounts;
   PSID trustedInstaller = nullptr;
   if (::ConvertStringSidToSidW(kTrustedInstallerSid, &trustedInstaller)) {
-    accounts.trustedInstaller = LocalMemory(trustedInstaller);
+    accounts.trustedInstaller = win32::LocalMemory(trustedInstaller);
   }
   HANDLE token = nullptr;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return accounts;
@@ -345,8 +320,8 @@ const TrustedAccounts& Trusted() {
 }
 
 struct KindDescriptors {
-  LocalMemory withOwner;
-  LocalMemory withoutOwner;
+  win32::LocalMemory withOwner;
+  win32::LocalMemory withoutOwner;
 };
 
 const KindDescriptors& DescriptorsOf(LevelKind kind) {
@@ -413,7 +388,7 @@ void ReadFacts(HANDLE handle, const std::wstring& path, LevelKind kind, LevelFac
                         nullptr, nullptr, &current) != ERROR_SUCCESS) {
     return;
   }
-  const LocalMemory held(current);
+  const win32::LocalMemory held(current);
   const TrustedAccounts& trusted = Trusted();
   facts.trustedOwner = trusted.Trust(owner);
   if (TheNtdll().wine) {
@@ -448,7 +423,7 @@ DWORD OpenSoleTrustedFile(HANDLE folder, const std::wstring& name, ACCESS_MASK a
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   const DWORD read =
       ::GetSecurityInfo(file.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor);
-  const LocalMemory held(descriptor);
+  const win32::LocalMemory held(descriptor);
   if (read != ERROR_SUCCESS) return read;
   return Trusted().Trust(owner) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
@@ -457,9 +432,9 @@ HANDLE ToHandle(std::uintptr_t handle) { return reinterpret_cast<HANDLE>(handle)
 
 // The root an open of `path`'s last name is relative to, and that name; no root (the whole path) when
 // `parent` isn't open.
-HANDLE RootOf(const LevelHandle& parent) { return parent.IsOpen() ? ToHandle(parent.Handle()) : nullptr; }
+HANDLE RootOf(const LevelHandle& parent) { return parent.IsValid() ? ToHandle(parent.Get()) : nullptr; }
 std::wstring NameIn(const LevelHandle& parent, const std::wstring& path) {
-  return parent.IsOpen() ? path.substr(path.find_last_of(L'\\') + 1) : path;
+  return parent.IsValid() ? path.substr(path.find_last_of(L'\\') + 1) : path;
 }
 
 // The entries of the folder `folder` is open on (with list access), listed through that handle: calls
@@ -488,9 +463,7 @@ DWORD ListThrough(HANDLE folder, Each&& each) {
 
 bool win32::IsTrustedOwner(PSID owner) { return Trusted().Trust(owner); }
 
-void LevelHandle::Close() noexcept {
-  if (handle_ != 0) ::CloseHandle(ToHandle(std::exchange(handle_, 0)));
-}
+bool LevelHandleTraits::Free(std::uintptr_t level) noexcept { return ::CloseHandle(ToHandle(level)) != FALSE; }
 
 std::uint32_t OpenLevel(const LevelHandle& parent, const std::wstring& path, LevelKind kind, LevelHandle& level,
                         LevelFacts& facts) {
@@ -544,23 +517,23 @@ std::uint32_t CreateLevel(const LevelHandle& parent, const std::wstring& path, L
 
 std::uint32_t RenameLevel(LevelHandle& level, const LevelHandle& parent, const std::wstring& name,
                           const std::wstring& newName) {
-  if (!level.IsOpen() || !parent.IsOpen()) return ERROR_INVALID_HANDLE;
+  if (!level.IsValid() || !parent.IsValid()) return ERROR_INVALID_HANDLE;
   if (!IsPlainName(name) || !IsPlainName(newName)) return ERROR_INVALID_NAME;
   try {
     // Our level handle shares no delete, so it is closed for the rename's own open; the name opened
     // again must be the very file or folder it was on (same volume, same file ID), else something put
     // there meanwhile would be moved, and judged by the facts of another.
     BY_HANDLE_FILE_INFORMATION was{};
-    if (!::GetFileInformationByHandle(ToHandle(level.Handle()), &was)) return ::GetLastError();
+    if (!::GetFileInformationByHandle(ToHandle(level.Get()), &was)) return ::GetLastError();
     level.Close();
     win32::ScopedHandle handle;
     const ULONG options = kNtOpenReparsePoint | kNtOpenForBackup;
     // With list access as well when granted and shared, so the folder moved aside can be read through
     // this handle; else for the rename alone, as before.
-    DWORD error = OpenWithoutWaiting(ToHandle(parent.Handle()), name, kRenameAccess | kLevelAccess, kLevelSharing,
+    DWORD error = OpenWithoutWaiting(ToHandle(parent.Get()), name, kRenameAccess | kLevelAccess, kLevelSharing,
                                      kNtOpen, options, nullptr, handle);
     if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
-      error = OpenWithoutWaiting(ToHandle(parent.Handle()), name, kRenameAccess, kLevelSharing, kNtOpen, options,
+      error = OpenWithoutWaiting(ToHandle(parent.Get()), name, kRenameAccess, kLevelSharing, kNtOpen, options,
                                  nullptr, handle);
     }
     if (error != ERROR_SUCCESS) return error;
@@ -570,7 +543,7 @@ std::uint32_t RenameLevel(LevelHandle& level, const LevelHandle& parent, const s
         now.nFileIndexLow != was.nFileIndexLow) {
       return ERROR_ACCESS_DENIED;
     }
-    error = RenameByHandle(handle.Get(), ToHandle(parent.Handle()), newName, false);
+    error = RenameByHandle(handle.Get(), ToHandle(parent.Get()), newName, false);
     level = LevelHandle(reinterpret_cast<std::uintptr_t>(handle.Release()));
     return error == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : error;
   } catch (const std::bad_alloc&) {
@@ -580,11 +553,11 @@ std::uint32_t RenameLevel(LevelHandle& level, const LevelHandle& parent, const s
 
 std::uint32_t ListLevel(const LevelHandle& folder, std::size_t maxEntries, std::vector<LevelEntry>& entries) {
   entries.clear();
-  if (!folder.IsOpen()) return ERROR_INVALID_HANDLE;
+  if (!folder.IsValid()) return ERROR_INVALID_HANDLE;
   try {
     // Listed through the held handle (no link followed, no oplock waited for, nothing reopened by path),
     // each file opened relative to it.
-    const DWORD error = ListThrough(ToHandle(folder.Handle()), [&](const std::wstring& name, DWORD attributes) -> DWORD {
+    const DWORD error = ListThrough(ToHandle(folder.Get()), [&](const std::wstring& name, DWORD attributes) -> DWORD {
       if (entries.size() >= maxEntries) return ERROR_MORE_DATA;
       LevelEntry entry;
       entry.name = name;
@@ -592,7 +565,7 @@ std::uint32_t ListLevel(const LevelHandle& folder, std::size_t maxEntries, std::
       entry.reparsePoint = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
       if (!entry.isFolder && !entry.reparsePoint) {
         win32::ScopedHandle file;
-        entry.soleTrustedFile = OpenSoleTrustedFile(ToHandle(folder.Handle()), entry.name, 0,
+        entry.soleTrustedFile = OpenSoleTrustedFile(ToHandle(folder.Get()), entry.name, 0,
                                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                                     file) == ERROR_SUCCESS;
       }
@@ -610,11 +583,11 @@ std::uint32_t ListLevel(const LevelHandle& folder, std::size_t maxEntries, std::
 std::uint32_t ReadLevelFile(const LevelHandle& folder, const std::wstring& name, std::size_t maxBytes,
                             std::vector<std::uint8_t>& bytes) {
   bytes.clear();
-  if (!folder.IsOpen()) return ERROR_INVALID_HANDLE;
+  if (!folder.IsValid()) return ERROR_INVALID_HANDLE;
   try {
     win32::ScopedHandle file;
     // Read sharing only: nobody writes it while it is copied.
-    if (const DWORD error = OpenSoleTrustedFile(ToHandle(folder.Handle()), name, FILE_READ_DATA, FILE_SHARE_READ, file);
+    if (const DWORD error = OpenSoleTrustedFile(ToHandle(folder.Get()), name, FILE_READ_DATA, FILE_SHARE_READ, file);
         error != ERROR_SUCCESS) {
       return error;
     }
@@ -633,14 +606,6 @@ std::uint32_t ReadLevelFile(const LevelHandle& folder, const std::wstring& name,
     bytes.clear();
     return ERROR_NOT_ENOUGH_MEMORY;
   }
-}
-
-void SecureFolder::Close() noexcept {
-  while (!handles_.empty()) {
-    ::CloseHandle(reinterpret_cast<HANDLE>(handles_.back()));  // NOLINT(performance-no-int-to-ptr)
-    handles_.pop_back();
-  }
-  path_.clear();
 }
 
 std::uint32_t ListRegularFiles(const SecureFolder& folder, std::vector<std::wstring>& names) {
