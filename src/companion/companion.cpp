@@ -29,6 +29,7 @@
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/folder_listing.h"
+#include "platform/machine_name.h"
 #include "platform/module.h"
 #include "platform/registry.h"
 #include "platform/run_lock.h"

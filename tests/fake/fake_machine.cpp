@@ -12,6 +12,8 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/folder_listing.h"
+#include "platform/known_folder.h"
+#include "platform/machine_name.h"
 #include "platform/module.h"
 #include "platform/output_file.h"
 #include "platform/pause.h"
@@ -386,15 +388,6 @@ std::wstring MachineName() { return g_machine.machineName; }
 
 // --- folder walks: a folder's children are the paths one backslash below it, listed or implied ---
 
-namespace {
-
-std::int64_t UnixSeconds(std::uint64_t systemTime) {
-  constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
-  return static_cast<std::int64_t>(systemTime / kSystemTimeUnitsPerSecond) - kSecondsFrom1601To1970;
-}
-
-}  // namespace
-
 std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries) {
   entries.clear();
   if (const auto err = g_machine.listErrors.find(folder); err != g_machine.listErrors.end()) return err->second;
@@ -419,7 +412,7 @@ std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& e
       entry.isFolder = own->second.isFolder;
       entry.isLink = own->second.reparsePoint;
       entry.size = own->second.bytes.size();
-      entry.writeTime = UnixSeconds(own->second.writeTime);
+      entry.writeTime = UnixSecondsOf(own->second.writeTime);
     } else {
       entry.isFolder = true;  // only implied by the paths below it
     }
