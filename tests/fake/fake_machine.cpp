@@ -240,8 +240,24 @@ FileReadResult ReadFileExclusive(const std::wstring& path) {
   return result;
 }
 
-std::uint32_t WriteFileExclusive(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
-  g_machine.trace.push_back(L"write " + path);
+namespace {
+
+// The folder `path` is, or is implied by a path below it; nullptr when nothing is there.
+const fake::FileState* LevelAt(const std::wstring& path) {
+  static const fake::FileState kImplied = [] {
+    fake::FileState implied;
+    implied.isFolder = true;
+    return implied;
+  }();
+  if (const auto it = g_machine.files.find(path); it != g_machine.files.end()) return &it->second;
+  const auto below = g_machine.files.lower_bound(path + L"\\");
+  if (below != g_machine.files.end() && below->first.rfind(path + L"\\", 0) == 0) return &kImplied;
+  return nullptr;
+}
+
+// Makes `bytes` the whole of `path`, unless what stands there refuses: a folder or a read-only file (5), a
+// file held open (32). 0 or the error.
+std::uint32_t Store(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
   const auto it = g_machine.files.find(path);
   if (it != g_machine.files.end()) {
     if (it->second.isFolder || it->second.readOnly) return kErrorAccessDenied;
@@ -253,27 +269,20 @@ std::uint32_t WriteFileExclusive(const std::wstring& path, const std::vector<std
   return 0;
 }
 
+}  // namespace
+
+std::uint32_t WriteFileExclusive(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
+  g_machine.trace.push_back(L"write " + path);
+  return Store(path, bytes);
+}
+
 std::uint32_t ReplaceFileAtomically(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
   g_machine.trace.push_back(L"replace " + path);
   if (const auto err = g_machine.replaceErrors.find(path); err != g_machine.replaceErrors.end()) return err->second;
+  // A folder that was never set up counts as present only if some file lives in it; a drive always is.
   const auto folder = path.substr(0, path.rfind(L'\\') == std::wstring::npos ? 0 : path.rfind(L'\\'));
-  if (!folder.empty() && folder.size() > 2 && g_machine.files.find(folder) == g_machine.files.end()) {
-    // A folder that was never set up counts as present only if some file lives in it.
-    bool anyInside = false;
-    for (const auto& [name, state] : g_machine.files) {
-      if (name.rfind(folder + L"\\", 0) == 0) anyInside = true;
-    }
-    if (!anyInside) return kErrorPathNotFound;
-  }
-  const auto it = g_machine.files.find(path);
-  if (it != g_machine.files.end()) {
-    if (it->second.isFolder || it->second.readOnly) return kErrorAccessDenied;
-    if (it->second.locked) return kErrorSharingViolation;
-  }
-  auto& file = g_machine.files[path];
-  file.bytes = bytes;
-  file.writeTime = ++g_machine.systemTime;
-  return 0;
+  if (folder.size() > 2 && LevelAt(folder) == nullptr) return kErrorPathNotFound;
+  return Store(path, bytes);
 }
 
 // The fake's ANSI code page is Windows-1252's Latin-1 subset.
@@ -464,14 +473,7 @@ std::uint32_t OutputFile::Open(const std::wstring& path) {
   std::vector<FolderEntry> siblings;
   const auto slash = path.rfind(L'\\');
   if (slash != std::wstring::npos && ListFolder(path.substr(0, slash), siblings) != 0) return kErrorPathNotFound;
-  const auto it = g_machine.files.find(path);
-  if (it != g_machine.files.end()) {
-    if (it->second.isFolder || it->second.readOnly) return kErrorAccessDenied;
-    if (it->second.locked) return kErrorSharingViolation;
-  }
-  auto& file = g_machine.files[path];
-  file.bytes.clear();
-  file.writeTime = ++g_machine.systemTime;
+  if (const std::uint32_t error = Store(path, {}); error != 0) return error;
   g_machine.outputPaths.push_back(path);
   handle_ = g_machine.outputPaths.size();
   return 0;
@@ -491,19 +493,6 @@ std::uint32_t OutputFile::Close() noexcept {
 // --- secure folders: a level handle is 1 + its index in levelHandles ---
 
 namespace {
-
-// The folder `path` is, or is implied by a path below it; nullptr when nothing is there.
-const fake::FileState* LevelAt(const std::wstring& path) {
-  static const fake::FileState kImplied = [] {
-    fake::FileState implied;
-    implied.isFolder = true;
-    return implied;
-  }();
-  if (const auto it = g_machine.files.find(path); it != g_machine.files.end()) return &it->second;
-  const auto below = g_machine.files.lower_bound(path + L"\\");
-  if (below != g_machine.files.end() && below->first.rfind(path + L"\\", 0) == 0) return &kImplied;
-  return nullptr;
-}
 
 bool Trusted(const fake::FileState& state) { return state.owner != fake::Owner::kUser; }
 
