@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <new>
 #include <string>
 
 #include "platform/output_file.h"
@@ -59,7 +60,12 @@ std::uint32_t OutputFile::Close() noexcept {
   // A file with a failed write is dropped, and goes with its handle.
   const std::unique_ptr<Stream> stream(&StreamOf(std::exchange(handle_, 0)));
   if (error_ == ERROR_SUCCESS) error_ = WriteOut(*stream, stream->buffer);
-  if (error_ == ERROR_SUCCESS) error_ = stream->file.MoveIntoPlace(true);
+  // Naming the target for the move takes memory; without it the file is dropped like any that failed.
+  try {
+    if (error_ == ERROR_SUCCESS) error_ = stream->file.MoveIntoPlace(true);
+  } catch (const std::bad_alloc&) {
+    error_ = ERROR_NOT_ENOUGH_MEMORY;
+  }
   return error_;
 }
 
