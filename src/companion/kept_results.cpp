@@ -4,8 +4,8 @@
 
 #include "companion/messages.h"
 #include "companion/results_folder.h"
-#include "platform/child_process.h"
 #include "platform/errors.h"
+#include "platform/known_folder.h"
 #include "platform/secure_folder.h"
 #include "result/kept_runs.h"
 

@@ -17,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/machine_name.h"
 #include "platform/module.h"
 #include "platform/path_text.h"
 #include "platform/version_resource.h"
@@ -185,7 +186,7 @@ Observation ObserveRun(platform::RunLock& lock) {
   if (attempt.state == platform::RunLockState::kFailed) {
     platform::WriteConsoleText(kRunLockFailed + std::to_wstring(attempt.error) + kRunLockFailedTail);
   }
-  if (lock.IsHeld()) WriteRunStarted(time);
+  if (lock.IsValid()) WriteRunStarted(time);
 
   const auto logBefore = platform::FileWriteTime(logPath);
   const std::uint64_t started = platform::CurrentSystemTime();

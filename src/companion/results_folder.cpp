@@ -46,12 +46,8 @@ class Opening {
       const bool own = index >= kFirstOwnResultsLevel;
       if (!OpenOne(parent, levels[index], own, index + 1 == levels.size())) return std::move(result_);
     }
-    std::vector<std::uintptr_t> handles;
-    handles.reserve(held_.size());  // before any handle leaves its owner
-    std::transform(held_.begin(), held_.end(), std::back_inserter(handles),
-                   [](platform::LevelHandle& level) { return level.Release(); });
-    result_.folder = platform::SecureFolder(std::wstring(path_), std::move(handles));
-    if (carryFrom_.IsOpen()) CarryOver();
+    result_.folder = platform::SecureFolder(std::wstring(path_), std::move(held_));
+    if (carryFrom_.IsValid()) CarryOver();
     return std::move(result_);
   }
 
@@ -103,7 +99,7 @@ class Opening {
     result_.said += std::wstring(kCompanionPrefix) + path_ + kMovedAside + aside + kMadeAnew;
     // Only a real folder a trusted account owns has runs to carry over: a link's target is never looked
     // into, and a user's folder never held ours. It stays held, as the handle it was judged and moved by.
-    if (facts.isFolder && !facts.reparsePoint && facts.trustedOwner && level.IsOpen()) {
+    if (facts.isFolder && !facts.reparsePoint && facts.trustedOwner && level.IsValid()) {
       carryFrom_ = std::move(level);
       carryPath_ = parent + L"\\" + aside;
       carryBelow_.clear();
@@ -115,7 +111,7 @@ class Opening {
   const platform::LevelHandle& Parent() const { return held_.empty() ? noParent_ : held_.back(); }
 
   void CarryBelow(const std::wstring& name) {
-    if (carryFrom_.IsOpen()) carryBelow_.push_back(name);
+    if (carryFrom_.IsValid()) carryBelow_.push_back(name);
   }
 
   bool Make(platform::LevelKind kind) {

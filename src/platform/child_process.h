@@ -20,11 +20,4 @@ struct ChildRun {
 // the pipe open: they are not waited for.
 ChildRun RunRelayingOutput(const std::wstring& file, const std::wstring& directory);
 
-// The machine-wide data folder (ProgramData) as the shell knows it, never from the environment, which a
-// user may set for an elevated administrator; empty when the system doesn't say.
-std::wstring ProgramDataFolder();
-
-// This machine's NetBIOS name; empty when the system doesn't say.
-std::wstring MachineName();
-
 }  // namespace platform

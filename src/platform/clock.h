@@ -29,4 +29,12 @@ inline constexpr std::uint64_t kSystemTimeUnitsPerSecond = 10'000'000;
 // Now, in the units of file write times (100 ns since 1601, UTC), for telling files written by now apart.
 std::uint64_t CurrentSystemTime();
 
+// Seconds from 1601-01-01, where system times count from, to 1970-01-01, where Unix times do.
+inline constexpr std::int64_t kSecondsFrom1601To1970 = 11'644'473'600;
+
+// A system time as whole seconds since 1970-01-01 UTC.
+constexpr std::int64_t UnixSecondsOf(std::uint64_t systemTime) {
+  return static_cast<std::int64_t>(systemTime / kSystemTimeUnitsPerSecond) - kSecondsFrom1601To1970;
+}
+
 }  // namespace platform

@@ -4,39 +4,23 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
+
+#include "platform/scoped_generic.h"
 
 namespace platform {
 
 // Every value is queried into a buffer of this many bytes; longer data fails with kErrorMoreData.
 inline constexpr std::size_t kRegistryValueBufferBytes = 256;
 
-// Owns one open registry key; closing it is the implementation's business. Move-only.
-class RegistryKey {
- public:
-  RegistryKey() noexcept = default;
-  explicit RegistryKey(std::uintptr_t handle) noexcept : handle_(handle) {}
-  ~RegistryKey() { Close(); }
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-  RegistryKey(RegistryKey&& other) noexcept : handle_(std::exchange(other.handle_, 0)) {}
-  RegistryKey& operator=(RegistryKey&& other) noexcept {
-    if (this != &other) {
-      Close();
-      handle_ = std::exchange(other.handle_, 0);
-    }
-    return *this;
-  }
-
-  bool IsOpen() const noexcept { return handle_ != 0; }
-  std::uintptr_t Handle() const noexcept { return handle_; }
-  // Closes the key if open; afterwards IsOpen() is false.
-  void Close() noexcept;
-
- private:
-  std::uintptr_t handle_ = 0;
+// How an open registry key is closed: the implementation's business.
+struct RegistryKeyTraits {
+  static constexpr std::uintptr_t InvalidValue() noexcept { return 0; }
+  static bool Free(std::uintptr_t key) noexcept;
 };
+
+// Owns one open registry key. Move-only.
+using RegistryKey = ScopedGeneric<std::uintptr_t, RegistryKeyTraits>;
 
 // Opens HKEY_LOCAL_MACHINE\path for reading, in the view where the path names exactly the key it spells
 // (never redirected to Wow6432Node). Returns the error code (0 on success);

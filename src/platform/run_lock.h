@@ -3,34 +3,19 @@
 #pragma once
 
 #include <cstdint>
-#include <utility>
+
+#include "platform/scoped_generic.h"
 
 namespace platform {
 
-// Owns the taken lock; dropping it releases the lock. Move-only.
-class RunLock {
- public:
-  RunLock() noexcept = default;
-  explicit RunLock(std::uintptr_t handle) noexcept : handle_(handle) {}
-  ~RunLock() { Release(); }
-  RunLock(const RunLock&) = delete;
-  RunLock& operator=(const RunLock&) = delete;
-  RunLock(RunLock&& other) noexcept : handle_(std::exchange(other.handle_, 0)) {}
-  RunLock& operator=(RunLock&& other) noexcept {
-    if (this != &other) {
-      Release();
-      handle_ = std::exchange(other.handle_, 0);
-    }
-    return *this;
-  }
-
-  bool IsHeld() const noexcept { return handle_ != 0; }
-  // Releases the lock if held; afterwards IsHeld() is false.
-  void Release() noexcept;
-
- private:
-  std::uintptr_t handle_ = 0;
+// How a taken lock is released: the implementation's business.
+struct RunLockTraits {
+  static constexpr std::uintptr_t InvalidValue() noexcept { return 0; }
+  static bool Free(std::uintptr_t lock) noexcept;
 };
+
+// Owns the taken lock; dropping it releases the lock. Move-only.
+using RunLock = ScopedGeneric<std::uintptr_t, RunLockTraits>;
 
 enum class RunLockState {
   kTaken,          // ours until the RunLock is dropped or the process ends (a run that died left it free)

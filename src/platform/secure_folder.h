@@ -15,66 +15,40 @@
 #include <utility>
 #include <vector>
 
+#include "platform/scoped_generic.h"
+
 namespace platform {
 
-// One open level (a folder, or whatever stands under its name), ours held without delete sharing. Move-only.
-class LevelHandle {
- public:
-  LevelHandle() noexcept = default;
-  explicit LevelHandle(std::uintptr_t handle) noexcept : handle_(handle) {}
-  ~LevelHandle() { Close(); }
-  LevelHandle(const LevelHandle&) = delete;
-  LevelHandle& operator=(const LevelHandle&) = delete;
-  LevelHandle(LevelHandle&& other) noexcept : handle_(std::exchange(other.handle_, 0)) {}
-  LevelHandle& operator=(LevelHandle&& other) noexcept {
-    if (this != &other) {
-      Close();
-      handle_ = std::exchange(other.handle_, 0);
-    }
-    return *this;
-  }
-
-  bool IsOpen() const noexcept { return handle_ != 0; }
-  std::uintptr_t Handle() const noexcept { return handle_; }
-  // Gives the handle up (to a SecureFolder); afterwards IsOpen() is false.
-  std::uintptr_t Release() noexcept { return std::exchange(handle_, 0); }
-  void Close() noexcept;
-
- private:
-  std::uintptr_t handle_ = 0;
+// How a level's handle is closed: the implementation's business.
+struct LevelHandleTraits {
+  static constexpr std::uintptr_t InvalidValue() noexcept { return 0; }
+  static bool Free(std::uintptr_t level) noexcept;
 };
+
+// One open level (a folder, or whatever stands under its name), ours held without delete sharing. Move-only.
+using LevelHandle = ScopedGeneric<std::uintptr_t, LevelHandleTraits>;
 
 // Owns the open handles of every level of a folder that passed the rules; empty when none is open.
 class SecureFolder {
  public:
   SecureFolder() noexcept = default;
-  SecureFolder(std::wstring&& path, std::vector<std::uintptr_t>&& handles) noexcept
-      : path_(std::move(path)), handles_(std::move(handles)) {}
-  ~SecureFolder() { Close(); }
-  SecureFolder(const SecureFolder&) = delete;
-  SecureFolder& operator=(const SecureFolder&) = delete;
-  SecureFolder(SecureFolder&& other) noexcept
-      : path_(std::move(other.path_)), handles_(std::exchange(other.handles_, {})) {}
-  SecureFolder& operator=(SecureFolder&& other) noexcept {
-    if (this != &other) {
-      Close();
-      path_ = std::move(other.path_);
-      handles_ = std::exchange(other.handles_, {});
-    }
-    return *this;
-  }
+  SecureFolder(std::wstring&& path, std::vector<LevelHandle>&& levels) noexcept
+      : path_(std::move(path)), levels_(std::move(levels)) {}
 
-  bool IsOpen() const noexcept { return !handles_.empty(); }
+  bool IsOpen() const noexcept { return !levels_.empty(); }
   // The innermost level's handle, which files inside are opened relative to; 0 when none is open.
-  std::uintptr_t Innermost() const noexcept { return handles_.empty() ? 0 : handles_.back(); }
+  std::uintptr_t Innermost() const noexcept { return levels_.empty() ? 0 : levels_.back().Get(); }
   // The full path of the innermost level.
   const std::wstring& Path() const noexcept { return path_; }
   // Closes every level's handle; afterwards IsOpen() is false.
-  void Close() noexcept;
+  void Close() noexcept {
+    levels_.clear();
+    path_.clear();
+  }
 
  private:
   std::wstring path_;
-  std::vector<std::uintptr_t> handles_;
+  std::vector<LevelHandle> levels_;
 };
 
 // Which descriptor a level is made with, and compared against.

@@ -3,34 +3,19 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
+
+#include "platform/scoped_generic.h"
 
 namespace platform {
 
-// Owns a process handle; closing it is the implementation's business. Move-only.
-class ProcessHandle {
- public:
-  ProcessHandle() noexcept = default;
-  explicit ProcessHandle(std::uintptr_t handle) noexcept : handle_(handle) {}
-  ~ProcessHandle() { Close(); }
-  ProcessHandle(const ProcessHandle&) = delete;
-  ProcessHandle& operator=(const ProcessHandle&) = delete;
-  ProcessHandle(ProcessHandle&& other) noexcept : handle_(std::exchange(other.handle_, 0)) {}
-  ProcessHandle& operator=(ProcessHandle&& other) noexcept {
-    if (this != &other) {
-      Close();
-      handle_ = std::exchange(other.handle_, 0);
-    }
-    return *this;
-  }
-
-  bool IsValid() const noexcept { return handle_ != 0; }
-  std::uintptr_t Handle() const noexcept { return handle_; }
-  void Close() noexcept;
-
- private:
-  std::uintptr_t handle_ = 0;
+// How a process handle is closed: the implementation's business.
+struct ProcessHandleTraits {
+  static constexpr std::uintptr_t InvalidValue() noexcept { return 0; }
+  static bool Free(std::uintptr_t process) noexcept;
 };
+
+// Owns a process handle. Move-only.
+using ProcessHandle = ScopedGeneric<std::uintptr_t, ProcessHandleTraits>;
 
 struct LaunchResult {
   std::uint32_t error = 0;  // 0 when launched, else the error code in Windows' numbering

@@ -15,6 +15,8 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/folder_listing.h"
+#include "platform/known_folder.h"
+#include "platform/machine_name.h"
 #include "platform/module.h"
 #include "platform/output_file.h"
 #include "platform/pause.h"
@@ -98,11 +100,9 @@ std::optional<std::vector<std::wstring>> ListProcessNames() { return g_machine.p
 
 // --- registry: a key's handle is 1 + its index in openedKeys ---
 
-void RegistryKey::Close() noexcept {
-  if (handle_ != 0) {
-    --g_machine.openKeyCount;
-    handle_ = 0;
-  }
+bool RegistryKeyTraits::Free(std::uintptr_t /*key*/) noexcept {
+  --g_machine.openKeyCount;
+  return true;
 }
 
 std::int32_t OpenLocalMachineKey(const std::wstring& path, RegistryKey& key) {
@@ -117,11 +117,11 @@ std::int32_t OpenLocalMachineKey(const std::wstring& path, RegistryKey& key) {
 
 RegistryValue QueryRegistryValue(const RegistryKey& key, const std::wstring& name) {
   RegistryValue result;
-  if (!key.IsOpen()) {
+  if (!key.IsValid()) {
     result.code = 6;  // ERROR_INVALID_HANDLE
     return result;
   }
-  const auto& state = g_machine.registry[g_machine.openedKeys.at(key.Handle() - 1)];
+  const auto& state = g_machine.registry[g_machine.openedKeys.at(key.Get() - 1)];
   if (const auto err = state.queryErrors.find(name); err != state.queryErrors.end()) {
     result.code = err->second;
     return result;
@@ -142,7 +142,7 @@ RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name,
   const RegistryValue value = QueryRegistryValue(key, name);
   result.code = value.code;
   if (value.code == static_cast<std::int32_t>(kErrorMoreData)) {
-    const auto& state = g_machine.registry[g_machine.openedKeys.at(key.Handle() - 1)];
+    const auto& state = g_machine.registry[g_machine.openedKeys.at(key.Get() - 1)];
     if (state.values.at(name).size() > maxBytes) return result;
     result.code = 0;
     result.bytes = state.values.at(name);
@@ -150,7 +150,7 @@ RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name,
     result.bytes = value.bytes;
   }
   if (result.code == 0) {
-    const auto& types = g_machine.registry[g_machine.openedKeys.at(key.Handle() - 1)].types;
+    const auto& types = g_machine.registry[g_machine.openedKeys.at(key.Get() - 1)].types;
     const auto type = types.find(name);
     result.type = type == types.end() ? kRegSz : type->second;
   }
@@ -177,8 +177,8 @@ std::int32_t CreateLocalMachineKey(const std::wstring& path, RegistryKey& key) {
 namespace {
 std::int32_t SetValue(const RegistryKey& key, const std::wstring& name, std::vector<std::uint8_t> bytes,
                       std::uint32_t type) {
-  if (!key.IsOpen()) return 6;  // ERROR_INVALID_HANDLE
-  const std::wstring& path = g_machine.openedKeys.at(key.Handle() - 1);
+  if (!key.IsValid()) return 6;  // ERROR_INVALID_HANDLE
+  const std::wstring& path = g_machine.openedKeys.at(key.Get() - 1);
   auto& state = g_machine.registry[path];
   state.values[name] = std::move(bytes);
   state.types[name] = type;
@@ -243,8 +243,24 @@ FileReadResult ReadFileExclusive(const std::wstring& path) {
   return result;
 }
 
-std::uint32_t WriteFileExclusive(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
-  g_machine.trace.push_back(L"write " + path);
+namespace {
+
+// The folder `path` is, or is implied by a path below it; nullptr when nothing is there.
+const fake::FileState* LevelAt(const std::wstring& path) {
+  static const fake::FileState kImplied = [] {
+    fake::FileState implied;
+    implied.isFolder = true;
+    return implied;
+  }();
+  if (const auto it = g_machine.files.find(path); it != g_machine.files.end()) return &it->second;
+  const auto below = g_machine.files.lower_bound(path + L"\\");
+  if (below != g_machine.files.end() && below->first.rfind(path + L"\\", 0) == 0) return &kImplied;
+  return nullptr;
+}
+
+// Makes `bytes` the whole of `path`, unless what stands there refuses: a folder or a read-only file (5), a
+// file held open (32). 0 or the error.
+std::uint32_t Store(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
   const auto it = g_machine.files.find(path);
   if (it != g_machine.files.end()) {
     if (it->second.isFolder || it->second.readOnly) return kErrorAccessDenied;
@@ -256,27 +272,20 @@ std::uint32_t WriteFileExclusive(const std::wstring& path, const std::vector<std
   return 0;
 }
 
+}  // namespace
+
+std::uint32_t WriteFileExclusive(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
+  g_machine.trace.push_back(L"write " + path);
+  return Store(path, bytes);
+}
+
 std::uint32_t ReplaceFileAtomically(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
   g_machine.trace.push_back(L"replace " + path);
   if (const auto err = g_machine.replaceErrors.find(path); err != g_machine.replaceErrors.end()) return err->second;
+  // A folder that was never set up counts as present only if some file lives in it; a drive always is.
   const auto folder = path.substr(0, path.rfind(L'\\') == std::wstring::npos ? 0 : path.rfind(L'\\'));
-  if (!folder.empty() && folder.size() > 2 && g_machine.files.find(folder) == g_machine.files.end()) {
-    // A folder that was never set up counts as present only if some file lives in it.
-    bool anyInside = false;
-    for (const auto& [name, state] : g_machine.files) {
-      if (name.rfind(folder + L"\\", 0) == 0) anyInside = true;
-    }
-    if (!anyInside) return kErrorPathNotFound;
-  }
-  const auto it = g_machine.files.find(path);
-  if (it != g_machine.files.end()) {
-    if (it->second.isFolder || it->second.readOnly) return kErrorAccessDenied;
-    if (it->second.locked) return kErrorSharingViolation;
-  }
-  auto& file = g_machine.files[path];
-  file.bytes = bytes;
-  file.writeTime = ++g_machine.systemTime;
-  return 0;
+  if (folder.size() > 2 && LevelAt(folder) == nullptr) return kErrorPathNotFound;
+  return Store(path, bytes);
 }
 
 // The fake's ANSI code page is Windows-1252's Latin-1 subset.
@@ -334,11 +343,9 @@ void Pause(std::uint32_t milliseconds) {
 
 // --- launches ---
 
-void ProcessHandle::Close() noexcept {
-  if (handle_ != 0) {
-    --g_machine.openProcessHandles;
-    handle_ = 0;
-  }
+bool ProcessHandleTraits::Free(std::uintptr_t /*process*/) noexcept {
+  --g_machine.openProcessHandles;
+  return true;
 }
 
 LaunchResult LaunchHidden(const std::wstring& file, const std::wstring& parameters, const std::wstring& directory) {
@@ -395,15 +402,6 @@ std::wstring MachineName() { return g_machine.machineName; }
 
 namespace {
 
-std::int64_t UnixSeconds(std::uint64_t systemTime) {
-  constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
-  return static_cast<std::int64_t>(systemTime / kSystemTimeUnitsPerSecond) - kSecondsFrom1601To1970;
-}
-
-}  // namespace
-
-namespace {
-
 // The listing itself, uncounted: also what the fake's other services look at a folder with.
 std::uint32_t ListEntries(const std::wstring& folder, std::vector<FolderEntry>& entries, const WantsDetails& wants,
                           std::size_t& detailLookups) {
@@ -433,7 +431,7 @@ std::uint32_t ListEntries(const std::wstring& folder, std::vector<FolderEntry>& 
       if (entry.isFolder || entry.isLink || !wants || wants(name)) {
         detailLookups += entry.isFolder || entry.isLink ? 0 : 1;
         entry.size = own->second.bytes.size();
-        entry.writeTime = UnixSeconds(own->second.writeTime);
+        entry.writeTime = UnixSecondsOf(own->second.writeTime);
       }
     } else {
       entry.isFolder = true;  // only implied by the paths below it
@@ -544,14 +542,7 @@ std::uint32_t OutputFile::Open(const std::wstring& path) {
   std::vector<FolderEntry> siblings;
   const auto slash = path.rfind(L'\\');
   if (slash != std::wstring::npos && ListEntries(path.substr(0, slash), siblings) != 0) return kErrorPathNotFound;
-  const auto it = g_machine.files.find(path);
-  if (it != g_machine.files.end()) {
-    if (it->second.isFolder || it->second.readOnly) return kErrorAccessDenied;
-    if (it->second.locked) return kErrorSharingViolation;
-  }
-  auto& file = g_machine.files[path];
-  file.bytes.clear();
-  file.writeTime = ++g_machine.systemTime;
+  if (const std::uint32_t error = Store(path, {}); error != 0) return error;
   g_machine.outputPaths.push_back(path);
   handle_ = g_machine.outputPaths.size();
   return 0;
@@ -572,19 +563,6 @@ std::uint32_t OutputFile::Close() noexcept {
 
 namespace {
 
-// The folder `path` is, or is implied by a path below it; nullptr when nothing is there.
-const fake::FileState* LevelAt(const std::wstring& path) {
-  static const fake::FileState kImplied = [] {
-    fake::FileState implied;
-    implied.isFolder = true;
-    return implied;
-  }();
-  if (const auto it = g_machine.files.find(path); it != g_machine.files.end()) return &it->second;
-  const auto below = g_machine.files.lower_bound(path + L"\\");
-  if (below != g_machine.files.end() && below->first.rfind(path + L"\\", 0) == 0) return &kImplied;
-  return nullptr;
-}
-
 bool Trusted(const fake::FileState& state) { return state.owner != fake::Owner::kUser; }
 
 bool SoleTrustedFile(const std::wstring& path, const fake::FileState& state) {
@@ -599,7 +577,7 @@ const std::wstring& HeldPath(std::uintptr_t handle) { return g_machine.levelHand
 // parent's handle is on, whatever its path has become meanwhile.
 std::wstring Reached(const LevelHandle& parent, const std::wstring& path) {
   const std::wstring name = path.substr(path.rfind(L'\\') + 1);
-  if (parent.IsOpen()) return HeldPath(parent.Handle()) + L"\\" + name;
+  if (parent.IsValid()) return HeldPath(parent.Get()) + L"\\" + name;
   std::wstring reached;
   for (std::size_t start = 0; start < path.size();) {
     const std::size_t end = std::min(path.find(L'\\', start), path.size());
@@ -624,17 +602,9 @@ std::uintptr_t HoldLevel(const std::wstring& path) {
 
 }  // namespace
 
-void LevelHandle::Close() noexcept {
-  if (handle_ != 0) {
-    --g_machine.openFolderHandles;
-    handle_ = 0;
-  }
-}
-
-void SecureFolder::Close() noexcept {
-  g_machine.openFolderHandles -= static_cast<int>(handles_.size());
-  handles_.clear();
-  path_.clear();
+bool LevelHandleTraits::Free(std::uintptr_t /*level*/) noexcept {
+  --g_machine.openFolderHandles;
+  return true;
 }
 
 std::uint32_t OpenLevel(const LevelHandle& parent, const std::wstring& path, LevelKind kind, LevelHandle& level,
@@ -672,15 +642,15 @@ std::uint32_t CreateLevel(const LevelHandle& parent, const std::wstring& path, L
 
 std::uint32_t RenameLevel(LevelHandle& level, const LevelHandle& parent, const std::wstring& name,
                           const std::wstring& newName) {
-  if (!level.IsOpen() || !parent.IsOpen()) return 6;  // ERROR_INVALID_HANDLE
-  const std::wstring from = HeldPath(parent.Handle()) + L"\\" + name;
-  const std::wstring to = HeldPath(parent.Handle()) + L"\\" + newName;
+  if (!level.IsValid() || !parent.IsValid()) return 6;  // ERROR_INVALID_HANDLE
+  const std::wstring from = HeldPath(parent.Get()) + L"\\" + name;
+  const std::wstring to = HeldPath(parent.Get()) + L"\\" + newName;
   if (LevelAt(from) == nullptr) {
     level.Close();
     return kErrorFileNotFound;
   }
   // Something else now under the name is never renamed in its place.
-  if (HeldPath(level.Handle()) != from) {
+  if (HeldPath(level.Get()) != from) {
     level.Close();
     return kErrorAccessDenied;
   }
@@ -708,8 +678,8 @@ std::uint32_t RenameLevel(LevelHandle& level, const LevelHandle& parent, const s
 
 std::uint32_t ListLevel(const LevelHandle& folder, std::size_t maxEntries, std::vector<LevelEntry>& entries) {
   entries.clear();
-  if (!folder.IsOpen()) return 6;  // ERROR_INVALID_HANDLE
-  const std::wstring& path = HeldPath(folder.Handle());
+  if (!folder.IsValid()) return 6;  // ERROR_INVALID_HANDLE
+  const std::wstring& path = HeldPath(folder.Get());
   std::vector<FolderEntry> listed;
   if (const auto error = ListEntries(path, listed); error != 0) return error;
   if (listed.size() > maxEntries) return kErrorMoreData;
@@ -728,8 +698,8 @@ std::uint32_t ListLevel(const LevelHandle& folder, std::size_t maxEntries, std::
 std::uint32_t ReadLevelFile(const LevelHandle& folder, const std::wstring& name, std::size_t maxBytes,
                             std::vector<std::uint8_t>& bytes) {
   bytes.clear();
-  if (!folder.IsOpen()) return 6;  // ERROR_INVALID_HANDLE
-  const auto it = g_machine.files.find(HeldPath(folder.Handle()) + L"\\" + name);
+  if (!folder.IsValid()) return 6;  // ERROR_INVALID_HANDLE
+  const auto it = g_machine.files.find(HeldPath(folder.Get()) + L"\\" + name);
   if (it == g_machine.files.end()) return kErrorFileNotFound;
   if (!SoleTrustedFile(it->first, it->second)) return kErrorAccessDenied;
   if (it->second.locked) return kErrorSharingViolation;
@@ -792,10 +762,10 @@ std::uint32_t DeleteRegularFile(const SecureFolder& folder, const std::wstring& 
 
 namespace platform {
 
-void RunLock::Release() noexcept {
-  if (std::exchange(handle_, 0) == 0) return;
+bool RunLockTraits::Free(std::uintptr_t /*lock*/) noexcept {
   fake::g_machine.runLock = fake::Machine::RunLock::kNone;
   fake::g_machine.trace.emplace_back(L"lock released");
+  return true;
 }
 
 RunLockAttempt TakeRunLock(RunLock& lock) {

@@ -13,10 +13,9 @@ std::optional<LocalTime> LocalTimeOf(std::int64_t unixSeconds) {
 }
 
 std::uint64_t CurrentSystemTime() {
-  constexpr std::uint64_t kSecondsFrom1601To1970 = 11644473600;
   timespec now{};
   (void)clock_gettime(CLOCK_REALTIME, &now);
-  return (static_cast<std::uint64_t>(now.tv_sec) + kSecondsFrom1601To1970) * kSystemTimeUnitsPerSecond +
+  return static_cast<std::uint64_t>(now.tv_sec + kSecondsFrom1601To1970) * kSystemTimeUnitsPerSecond +
          static_cast<std::uint64_t>(now.tv_nsec) / 100;
 }
 

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
-#include <new>
 #include <string>
 
 #include "platform/output_file.h"
@@ -54,26 +53,22 @@ std::uint32_t Flush(Stream& stream) {
 
 std::uint32_t OutputFile::Open(const std::wstring& path) {
   (void)Close();
-  try {
-    std::string target;
-    if (!posix::ToNativePath(path, target)) {
-      error_ = EILSEQ;
-      return error_;
-    }
-    auto stream = std::make_unique<Stream>();
-    stream->buffer.reserve(kBufferBytes);
-    stream->target = target;
-    for (int attempt = 0; attempt < kTemporaryAttempts && !stream->file.IsValid(); ++attempt) {
-      stream->temporary = target + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(attempt);
-      stream->file = posix::ScopedFd(
-          ::open(stream->temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-      if (!stream->file.IsValid() && errno != EEXIST) break;
-    }
-    error_ = stream->file.IsValid() ? 0 : static_cast<std::uint32_t>(errno);
-    if (error_ == 0) handle_ = reinterpret_cast<std::uintptr_t>(stream.release());
-  } catch (const std::bad_alloc&) {
-    error_ = ENOMEM;
+  std::string target;
+  if (!posix::ToNativePath(path, target)) {
+    error_ = EILSEQ;
+    return error_;
   }
+  auto stream = std::make_unique<Stream>();
+  stream->buffer.reserve(kBufferBytes);
+  stream->target = target;
+  for (int attempt = 0; attempt < kTemporaryAttempts && !stream->file.IsValid(); ++attempt) {
+    stream->temporary = target + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(attempt);
+    stream->file = posix::ScopedFd(
+        ::open(stream->temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!stream->file.IsValid() && errno != EEXIST) break;
+  }
+  error_ = stream->file.IsValid() ? 0 : static_cast<std::uint32_t>(errno);
+  if (error_ == 0) handle_ = reinterpret_cast<std::uintptr_t>(stream.release());
   return error_;
 }
 
@@ -99,6 +94,8 @@ std::uint32_t OutputFile::Close() noexcept {
   if (handle_ == 0) return error_;
   const std::unique_ptr<Stream> stream(&StreamOf(std::exchange(handle_, 0)));
   if (error_ == 0) error_ = Flush(*stream);
+  // On the disk before it takes the name, so a crash leaves the old file or the whole new one.
+  if (error_ == 0 && ::fsync(stream->file.Get()) != 0) error_ = static_cast<std::uint32_t>(errno);
   if (!stream->file.Close() && error_ == 0) error_ = static_cast<std::uint32_t>(errno);
   if (error_ == 0 && ::rename(stream->temporary.c_str(), stream->target.c_str()) != 0) {
     error_ = static_cast<std::uint32_t>(errno);

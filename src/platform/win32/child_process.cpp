@@ -2,26 +2,20 @@
 // bInheritHandles alone it would get every inheritable handle of ours. The list takes only real,
 // inheritable handles, each once, so our standard input goes in as an inheritable duplicate (its own
 // flag is left as it is); when there is none, or it is a Windows 7 console pseudo-handle, which the
-// console hands over itself, it stays off the list. ProgramData comes from the shell, loaded from
-// System32 when first asked for, and its folder ID is defined here: MinGW's uuid library is not linked.
+// console hands over itself, it stays off the list.
 #include <windows.h>
-#include <shlobj.h>
 
 #include <vector>
 
 #include "platform/child_process.h"
 #include "platform/win32/long_path.h"
 #include "platform/win32/scoped_handle.h"
-#include "platform/win32/system_library.h"
 
 namespace platform {
 namespace {
 
 // How often the pipe is looked at while the program runs.
 constexpr DWORD kPollMilliseconds = 50;
-
-// FOLDERID_ProgramData.
-constexpr GUID kProgramDataFolderId = {0x62ab5d82, 0xfdc1, 0x4dc3, {0xa9, 0xdd, 0x07, 0x0d, 0x1d, 0x49, 0x5d, 0x97}};
 
 // Owner of a process attribute list; Get() is nullptr when it couldn't be made.
 class AttributeList {
@@ -147,30 +141,6 @@ ChildRun RunRelayingOutput(const std::wstring& file, const std::wstring& directo
   DWORD exitCode = 0;
   if (::GetExitCodeProcess(child.Get(), &exitCode)) run.exitCode = exitCode;
   return run;
-}
-
-std::wstring ProgramDataFolder() {
-  using GetKnownFolderPathFn = HRESULT(WINAPI*)(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR*);
-  using TaskMemFreeFn = void(WINAPI*)(LPVOID);
-  // Loaded once, kept until the process ends, like the shell's other users here.
-  static const win32::ScopedModule shell32 = win32::LoadFromSystem32(L"shell32.dll");
-  static const win32::ScopedModule ole32 = win32::LoadFromSystem32(L"ole32.dll");
-  const auto getPath = win32::FunctionOf<GetKnownFolderPathFn>(shell32, "SHGetKnownFolderPath");
-  const auto freeTaskMemory = win32::FunctionOf<TaskMemFreeFn>(ole32, "CoTaskMemFree");
-  if (getPath == nullptr || freeTaskMemory == nullptr) return {};
-  // Not verified: whether the folder is there is for whoever opens it to find out, with its own code.
-  PWSTR path = nullptr;
-  const HRESULT result = getPath(kProgramDataFolderId, KF_FLAG_DONT_VERIFY, nullptr, &path);
-  std::wstring folder = SUCCEEDED(result) && path != nullptr ? std::wstring(path) : std::wstring();
-  freeTaskMemory(path);  // also on failure, when it may still have been allocated
-  return folder;
-}
-
-std::wstring MachineName() {
-  wchar_t buffer[MAX_COMPUTERNAME_LENGTH + 1] = {};
-  DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
-  if (!::GetComputerNameW(buffer, &length)) return {};
-  return std::wstring(buffer, length);
 }
 
 }  // namespace platform

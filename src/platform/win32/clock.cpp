@@ -25,7 +25,6 @@ std::uint64_t CurrentSystemTime() {
 }
 
 std::optional<LocalTime> LocalTimeOf(std::int64_t unixSeconds) {
-  constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
   const std::int64_t since1601 = unixSeconds + kSecondsFrom1601To1970;
   if (since1601 < 0) return std::nullopt;
   const auto units = static_cast<std::uint64_t>(since1601) * kSystemTimeUnitsPerSecond;

@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "platform/win32/file_io.h"
 #include "platform/win32/long_path.h"
+#include "platform/win32/new_file.h"
 #include "platform/win32/scoped_handle.h"
 
 namespace platform {
@@ -37,15 +38,6 @@ DWORD AttributesToRecreate(const std::wstring& path) {
   if (existing == INVALID_FILE_ATTRIBUTES) return FILE_ATTRIBUTE_NORMAL;
   const DWORD kept = existing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   return kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
-}
-
-// A name for the temporary file beside `path`: same folder, so the final move never crosses volumes.
-std::wstring TemporaryNameBeside(const std::wstring& path, unsigned attempt) {
-  const auto slash = path.find_last_of(L"\\/");
-  const std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-  const std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-  return folder + L"~" + name + L"." + std::to_wstring(::GetCurrentProcessId()) + L"." +
-         std::to_wstring(::GetTickCount64() % 1000000) + L"." + std::to_wstring(attempt) + L".tmp";
 }
 
 }  // namespace
@@ -119,29 +111,8 @@ std::uint32_t WriteFileExclusive(const std::wstring& path, const std::vector<std
 }
 
 std::uint32_t ReplaceFileAtomically(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
-  const std::wstring target = win32::ForFileApi(path);
-  if (const DWORD obstacle = ReplaceObstacle(target); obstacle != ERROR_SUCCESS) return obstacle;
-
-  std::wstring temporary;
-  win32::ScopedHandle file;
-  for (unsigned attempt = 0;; ++attempt) {
-    temporary = win32::ForFileApi(TemporaryNameBeside(path, attempt));
-    file = win32::ScopedHandle(
-        ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.IsValid()) break;
-    const DWORD error = ::GetLastError();
-    if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt >= 100) return error;
-  }
-
-  DWORD error = win32::WriteAll(file.Get(), bytes.data(), bytes.size());
-  if (error == ERROR_SUCCESS && !::FlushFileBuffers(file.Get())) error = ::GetLastError();
-  if (!file.Close() && error == ERROR_SUCCESS) error = ::GetLastError();
-  if (error == ERROR_SUCCESS &&
-      !::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    error = ::GetLastError();
-  }
-  if (error != ERROR_SUCCESS) ::DeleteFileW(temporary.c_str());
-  return error;
+  if (const DWORD obstacle = ReplaceObstacle(win32::ForFileApi(path)); obstacle != ERROR_SUCCESS) return obstacle;
+  return win32::PutNewFile(nullptr, path, bytes.data(), bytes.size(), true);
 }
 
 }  // namespace platform

@@ -6,37 +6,11 @@
 
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "platform/win32/long_path.h"
+#include "platform/win32/scoped_handle.h"
 
 namespace platform::win32 {
-
-// Owner of a search handle, closed with FindClose. Move-only.
-class ScopedFind {
- public:
-  ScopedFind() noexcept = default;
-  explicit ScopedFind(HANDLE find) noexcept : find_(find) {}
-  ~ScopedFind() {
-    if (IsValid()) ::FindClose(find_);
-  }
-  ScopedFind(const ScopedFind&) = delete;
-  ScopedFind& operator=(const ScopedFind&) = delete;
-  ScopedFind(ScopedFind&& other) noexcept : find_(std::exchange(other.find_, INVALID_HANDLE_VALUE)) {}
-  ScopedFind& operator=(ScopedFind&& other) noexcept {
-    if (this != &other) {
-      if (IsValid()) ::FindClose(find_);
-      find_ = std::exchange(other.find_, INVALID_HANDLE_VALUE);
-    }
-    return *this;
-  }
-
-  bool IsValid() const noexcept { return find_ != INVALID_HANDLE_VALUE; }
-  HANDLE Get() const noexcept { return find_; }
-
- private:
-  HANDLE find_ = INVALID_HANDLE_VALUE;
-};
 
 // Calls onEntry(const WIN32_FIND_DATAW&) for every entry of `folder` but "." and "..". Returns 0 or the
 // error code. The caller has made sure the folder exists: an empty one (a drive root can be) fails with

@@ -12,6 +12,7 @@
 
 #include <new>
 
+#include "platform/clock.h"
 #include "platform/folder_listing.h"
 #include "platform/win32/file_io.h"
 #include "platform/win32/folder_enumeration.h"
@@ -22,8 +23,8 @@ namespace platform {
 namespace {
 
 // FILETIME counts 100 ns from 1601-01-01; this many of them lie before 1970-01-01.
-constexpr std::int64_t kUnixEpochInFileTime = 116444736000000000;
-constexpr std::int64_t kFileTimeUnitsPerSecond = 10000000;
+constexpr auto kFileTimeUnitsPerSecond = static_cast<std::int64_t>(kSystemTimeUnitsPerSecond);
+constexpr std::int64_t kUnixEpochInFileTime = kSecondsFrom1601To1970 * kFileTimeUnitsPerSecond;
 // ERROR_STOPPED_ON_SYMLINK, which MinGW's winerror.h lacks.
 constexpr DWORD kErrorStoppedOnSymlink = 681;
 

@@ -14,16 +14,23 @@ namespace platform::win32 {
 // Below this the plain form works everywhere (folders are limited to MAX_PATH - 12).
 inline constexpr std::size_t kPlainPathLimit = MAX_PATH - 12;
 
+// The full path as the file functions resolve it (relative parts, "..", "/" and trailing dots gone); an
+// extended-length path "\\?\" as it is, which the system takes verbatim. Empty when it can't be resolved.
+inline std::wstring FullPath(const std::wstring& path) {
+  if (path.rfind(L"\\\\?\\", 0) == 0) return path;
+  const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return {};
+  std::vector<wchar_t> buffer(needed);
+  const DWORD length = ::GetFullPathNameW(path.c_str(), needed, buffer.data(), nullptr);
+  if (length == 0 || length >= needed) return {};
+  return std::wstring(buffer.data(), length);
+}
+
 // The path as the file functions (CreateFileW, GetFileAttributesW, MoveFileExW, DeleteFileW) need it.
 inline std::wstring ForFileApi(const std::wstring& path) {
   if (path.size() < kPlainPathLimit || path.rfind(L"\\\\?\\", 0) == 0) return path;
   // The extended form skips the system's normalisation ("..", "/"), so normalise first.
-  const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return path;
-  std::vector<wchar_t> buffer(needed);
-  const DWORD length = ::GetFullPathNameW(path.c_str(), needed, buffer.data(), nullptr);
-  if (length == 0 || length >= needed) return path;
-  const std::wstring full(buffer.data(), length);
+  const std::wstring full = FullPath(path);
   if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return L"\\\\?\\" + full;
   if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
   return path;

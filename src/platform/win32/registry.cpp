@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/registry.h"
+#include "platform/win32/scoped_handle.h"
 #include "platform/win32/trusted_owner.h"
 
 namespace platform {
@@ -23,13 +24,10 @@ bool IsTrustedKey(HKEY key) {
   if (link != ERROR_FILE_NOT_FOUND) return false;  // a link, or a key that won't say
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (::GetSecurityInfo(key, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                        &descriptor) != ERROR_SUCCESS) {
-    return false;
-  }
-  const bool trusted = win32::IsTrustedOwner(owner);
-  ::LocalFree(descriptor);
-  return trusted;
+  const DWORD read =
+      ::GetSecurityInfo(key, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor);
+  const win32::LocalMemory held(descriptor);
+  return read == ERROR_SUCCESS && win32::IsTrustedOwner(owner);
 }
 
 // Rounds of "sized, then grown in between"; only a value rewritten that often runs out of them.
@@ -40,11 +38,7 @@ HKEY ToHkey(std::uintptr_t handle) { return reinterpret_cast<HKEY>(handle); }  /
 
 }  // namespace
 
-void RegistryKey::Close() noexcept {
-  if (handle_ != 0) {
-    ::RegCloseKey(ToHkey(std::exchange(handle_, 0)));
-  }
-}
+bool RegistryKeyTraits::Free(std::uintptr_t key) noexcept { return ::RegCloseKey(ToHkey(key)) == ERROR_SUCCESS; }
 
 std::int32_t OpenLocalMachineKey(const std::wstring& path, RegistryKey& key) {
   key.Close();
@@ -61,14 +55,14 @@ std::int32_t OpenLocalMachineKey(const std::wstring& path, RegistryKey& key) {
 
 RegistryValue QueryRegistryValue(const RegistryKey& key, const std::wstring& name) {
   RegistryValue result;
-  if (!key.IsOpen()) {
+  if (!key.IsValid()) {
     result.code = ERROR_INVALID_HANDLE;
     return result;
   }
   std::vector<std::uint8_t> buffer(kRegistryValueBufferBytes);
   DWORD size = static_cast<DWORD>(buffer.size());
   DWORD type = REG_SZ;  // whatever type comes back, the bytes are read as text by the caller
-  const LSTATUS status = ::RegQueryValueExW(ToHkey(key.Handle()), name.c_str(), nullptr, &type, buffer.data(), &size);
+  const LSTATUS status = ::RegQueryValueExW(ToHkey(key.Get()), name.c_str(), nullptr, &type, buffer.data(), &size);
   result.code = static_cast<std::int32_t>(status);
   if (status == ERROR_SUCCESS) {
     buffer.resize(size < buffer.size() ? size : buffer.size());
@@ -79,7 +73,7 @@ RegistryValue QueryRegistryValue(const RegistryKey& key, const std::wstring& nam
 
 RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name, std::size_t maxBytes) {
   RegistryData result;
-  if (!key.IsOpen()) {
+  if (!key.IsValid()) {
     result.code = ERROR_INVALID_HANDLE;
     return result;
   }
@@ -88,7 +82,7 @@ RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name,
     DWORD size = static_cast<DWORD>(buffer.size());
     DWORD type = REG_NONE;
     const LSTATUS status =
-        ::RegQueryValueExW(ToHkey(key.Handle()), name.c_str(), nullptr, &type, buffer.data(), &size);
+        ::RegQueryValueExW(ToHkey(key.Get()), name.c_str(), nullptr, &type, buffer.data(), &size);
     if (status == ERROR_SUCCESS) {
       buffer.resize(size < buffer.size() ? size : buffer.size());
       result.type = type;
@@ -120,7 +114,7 @@ std::int32_t CreateLocalMachineKey(const std::wstring& path, RegistryKey& key) {
     if (name.empty()) continue;
     HKEY created = nullptr;
     const LSTATUS status = ::RegCreateKeyExW(
-        parent.IsOpen() ? ToHkey(parent.Handle()) : HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr,
+        parent.IsValid() ? ToHkey(parent.Get()) : HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr,
         REG_OPTION_NON_VOLATILE | REG_OPTION_OPEN_LINK,
         KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_CREATE_SUB_KEY | READ_CONTROL | KEY_WOW64_64KEY, nullptr, &created, nullptr);
     if (status != ERROR_SUCCESS) return static_cast<std::int32_t>(status);
@@ -128,25 +122,25 @@ std::int32_t CreateLocalMachineKey(const std::wstring& path, RegistryKey& key) {
     if (!IsTrustedKey(created)) return ERROR_ACCESS_DENIED;
     parent = std::move(opened);
   }
-  if (!parent.IsOpen()) return ERROR_INVALID_PARAMETER;
+  if (!parent.IsValid()) return ERROR_INVALID_PARAMETER;
   key = std::move(parent);
   return 0;
 }
 
 std::int32_t SetRegistryString(const RegistryKey& key, const std::wstring& name, const std::wstring& text) {
-  if (!key.IsOpen()) return ERROR_INVALID_HANDLE;
+  if (!key.IsValid()) return ERROR_INVALID_HANDLE;
   // The byte count includes the terminating NUL, which c_str() supplies.
   const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
   if (bytes > kRegistryWholeValueLimit) return ERROR_INVALID_PARAMETER;
-  const LSTATUS status = ::RegSetValueExW(ToHkey(key.Handle()), name.c_str(), 0, REG_SZ,
+  const LSTATUS status = ::RegSetValueExW(ToHkey(key.Get()), name.c_str(), 0, REG_SZ,
                                           reinterpret_cast<const BYTE*>(text.c_str()), static_cast<DWORD>(bytes));
   return static_cast<std::int32_t>(status);
 }
 
 std::int32_t SetRegistryDword(const RegistryKey& key, const std::wstring& name, std::uint32_t value) {
-  if (!key.IsOpen()) return ERROR_INVALID_HANDLE;
+  if (!key.IsValid()) return ERROR_INVALID_HANDLE;
   const DWORD data = value;
-  const LSTATUS status = ::RegSetValueExW(ToHkey(key.Handle()), name.c_str(), 0, REG_DWORD,
+  const LSTATUS status = ::RegSetValueExW(ToHkey(key.Get()), name.c_str(), 0, REG_DWORD,
                                           reinterpret_cast<const BYTE*>(&data), sizeof(data));
   return static_cast<std::int32_t>(status);
 }

@@ -9,7 +9,6 @@
 #include <sddl.h>
 
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 #include "platform/run_lock.h"
@@ -21,19 +20,6 @@ namespace {
 constexpr wchar_t kLockName[] = L"Global\\Veldorant.PatchUpdateResult.Run";
 // SYSTEM and Administrators full access, nobody else; protected, so nothing is inherited.
 constexpr wchar_t kLockDescriptor[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
-
-// Frees what the security functions hand out with LocalAlloc.
-struct LocalFreer {
-  void* memory = nullptr;
-  LocalFreer() = default;
-  LocalFreer(const LocalFreer&) = delete;
-  LocalFreer& operator=(const LocalFreer&) = delete;
-  LocalFreer(LocalFreer&&) = delete;
-  LocalFreer& operator=(LocalFreer&&) = delete;
-  ~LocalFreer() {
-    if (memory != nullptr) ::LocalFree(memory);
-  }
-};
 
 // One SID of this process's token (TokenUser or TokenOwner); empty when the token won't say.
 std::vector<std::uint8_t> TokenSid(HANDLE token, TOKEN_INFORMATION_CLASS which) {
@@ -62,28 +48,28 @@ bool TrustedOwner(PSID owner) {
 // Whether the existing object behind `mutex` was made by an account we trust.
 bool MadeByTrustedAccount(HANDLE mutex) {
   PSID owner = nullptr;
-  LocalFreer descriptor;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
   const DWORD read = ::GetSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                                       nullptr, &descriptor.memory);
+                                       nullptr, &descriptor);
+  const win32::LocalMemory held(descriptor);
   return read == ERROR_SUCCESS && TrustedOwner(owner);
 }
 
 }  // namespace
 
-void RunLock::Release() noexcept {
-  if (handle_ == 0) return;
-  const auto mutex = reinterpret_cast<HANDLE>(std::exchange(handle_, 0));  // NOLINT(performance-no-int-to-ptr)
+bool RunLockTraits::Free(std::uintptr_t lock) noexcept {
+  const auto mutex = reinterpret_cast<HANDLE>(lock);  // NOLINT(performance-no-int-to-ptr)
   ::ReleaseMutex(mutex);
-  ::CloseHandle(mutex);
+  return ::CloseHandle(mutex) != FALSE;
 }
 
 RunLockAttempt TakeRunLock(RunLock& lock) {
-  LocalFreer descriptor;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kLockDescriptor, SDDL_REVISION_1, &descriptor.memory,
-                                                              nullptr)) {
+  PSECURITY_DESCRIPTOR made = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kLockDescriptor, SDDL_REVISION_1, &made, nullptr)) {
     return {RunLockState::kFailed, ::GetLastError()};
   }
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.memory, FALSE};
+  const win32::LocalMemory descriptor(made);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.Get(), FALSE};
   HANDLE created = ::CreateMutexW(&attributes, FALSE, kLockName);
   const DWORD error = ::GetLastError();
   // A name whose object denies us the access we ask for was made by someone else.

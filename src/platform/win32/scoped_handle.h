@@ -1,43 +1,40 @@
-// Owner of a kernel handle whose "none" value is INVALID_HANDLE_VALUE (snapshots and files).
-// Private to the Windows layer; move-only, closes on destruction.
+// Owners of the Windows layer's own resources, one ScopedGeneric each. Private to the Windows layer.
 #pragma once
 
 #include <windows.h>
 
-#include <utility>
+#include "platform/scoped_generic.h"
 
 namespace platform::win32 {
 
-class ScopedHandle {
- public:
-  ScopedHandle() noexcept = default;
-  explicit ScopedHandle(HANDLE handle) noexcept : handle_(handle) {}
-  ~ScopedHandle() { Close(); }
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-  ScopedHandle(ScopedHandle&& other) noexcept : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
-  ScopedHandle& operator=(ScopedHandle&& other) noexcept {
-    if (this != &other) {
-      Close();
-      handle_ = std::exchange(other.handle_, INVALID_HANDLE_VALUE);
-    }
-    return *this;
-  }
-
-  bool IsValid() const noexcept { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-  HANDLE Get() const noexcept { return handle_; }
-  // Gives the handle up to the caller, who closes it; afterwards IsValid() is false.
-  HANDLE Release() noexcept { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
-
-  // Closes now and reports whether the close succeeded (true when nothing was open).
-  bool Close() noexcept {
-    if (!IsValid()) return true;
-    const BOOL closed = ::CloseHandle(std::exchange(handle_, INVALID_HANDLE_VALUE));
-    return closed != FALSE;
-  }
-
- private:
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
+// A kernel handle: snapshots and files say "none" with INVALID_HANDLE_VALUE, processes and threads
+// with nullptr; either is empty.
+struct HandleTraits {
+  static HANDLE InvalidValue() noexcept { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(HANDLE handle) noexcept { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
+  static bool Free(HANDLE handle) noexcept { return ::CloseHandle(handle) != FALSE; }
 };
+using ScopedHandle = ScopedGeneric<HANDLE, HandleTraits>;
+
+// A search from FindFirstFileExW.
+struct FindTraits {
+  static HANDLE InvalidValue() noexcept { return INVALID_HANDLE_VALUE; }
+  static bool Free(HANDLE find) noexcept { return ::FindClose(find) != FALSE; }
+};
+using ScopedFind = ScopedGeneric<HANDLE, FindTraits>;
+
+// A module from LoadLibraryExW.
+struct ModuleTraits {
+  static HMODULE InvalidValue() noexcept { return nullptr; }
+  static bool Free(HMODULE module) noexcept { return ::FreeLibrary(module) != FALSE; }
+};
+using ScopedModule = ScopedGeneric<HMODULE, ModuleTraits>;
+
+// Memory the security functions hand out with LocalAlloc (descriptors, SIDs).
+struct LocalMemoryTraits {
+  static void* InvalidValue() noexcept { return nullptr; }
+  static bool Free(void* memory) noexcept { return ::LocalFree(memory) == nullptr; }
+};
+using LocalMemory = ScopedGeneric<void*, LocalMemoryTraits>;
 
 }  // namespace platform::win32

@@ -25,7 +25,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <new>
 #include <string>
 #include <vector>
@@ -33,11 +32,24 @@
 #include "platform/secure_folder.h"
 #include "platform/win32/file_io.h"
 #include "platform/win32/long_path.h"
+#include "platform/win32/new_file.h"
+#include "platform/win32/nt_file.h"
 #include "platform/win32/scoped_handle.h"
 #include "platform/win32/trusted_owner.h"
 
 namespace platform {
 namespace {
+
+using win32::DiscardOnClose;
+using win32::kNtCreate;
+using win32::kNtDirectoryFile;
+using win32::kNtNonDirectoryFile;
+using win32::kNtOpen;
+using win32::kNtOpenForBackup;
+using win32::kNtOpenReparsePoint;
+using win32::kStatusInvalidOwner;
+using win32::OpenWithoutWaiting;
+using win32::RenameByHandle;
 
 // The descriptors of LevelKind, with and without an owner (a process that may not name Administrators
 // owns what it makes). kVendor: SYSTEM and Administrators full control, Users read and execute (0x1200a9:
@@ -60,153 +72,18 @@ constexpr DWORD kLevelAccessShutOut = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 // What renames a level: the parent's "delete child" grants it, whatever the level's own DACL says.
 constexpr DWORD kRenameAccess = DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr DWORD kLevelSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
-// Tries at a fresh temporary name before giving up.
-constexpr unsigned kTemporaryNameAttempts = 100;
 // A folder's entries are fetched this many bytes at a time.
 constexpr std::size_t kListingBufferBytes = 64 * 1024;
 // The longest path the system has, in characters.
 constexpr std::size_t kLongestPath = 32768;
 
-// NtCreateFile's dispositions and options (ntifs.h), by value: the SDK's user-mode headers lack most.
-constexpr ULONG kNtOpen = 1;
-constexpr ULONG kNtCreate = 2;
-constexpr ULONG kNtDirectoryFile = 0x00000001;
-constexpr ULONG kNtSynchronousIo = 0x00000020;
-constexpr ULONG kNtNonDirectoryFile = 0x00000040;
-constexpr ULONG kNtCompleteIfOplocked = 0x00000100;
-constexpr ULONG kNtOpenForBackup = 0x00004000;
-constexpr ULONG kNtOpenReparsePoint = 0x00200000;
-constexpr LONG kStatusOplockBreakInProgress = 0x00000108;
-constexpr LONG kStatusInvalidOwner = static_cast<LONG>(0xC000005A);
-
-struct NtString {
-  USHORT length;
-  USHORT maximumLength;
-  PWSTR buffer;
-};
-struct NtObjectAttributes {
-  ULONG length;
-  HANDLE rootDirectory;
-  NtString* objectName;
-  ULONG attributes;
-  PVOID securityDescriptor;
-  PVOID securityQualityOfService;
-};
-struct NtIoStatus {
-  union {
-    LONG status;
-    PVOID pointer;
-  };
-  ULONG_PTR information;
-};
-using NtCreateFileFunction = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, NtObjectAttributes*, NtIoStatus*, LARGE_INTEGER*,
-                                           ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
-using NtStatusToErrorFunction = ULONG(WINAPI*)(LONG);
-using NtSetInformationFileFunction = LONG(WINAPI*)(HANDLE, NtIoStatus*, PVOID, ULONG, ULONG);
-// FILE_INFORMATION_CLASS's FileRenameInformation (wdm.h), by value.
-constexpr ULONG kNtFileRenameInformation = 10;
-constexpr ULONG kObjCaseInsensitive = 0x00000040;
-
-struct Ntdll {
-  NtCreateFileFunction createFile = nullptr;
-  NtStatusToErrorFunction statusToError = nullptr;
-  NtSetInformationFileFunction setInformationFile = nullptr;
-  bool wine = false;  // Wine's ntdll: descriptors are not kept
-};
-
-const Ntdll& TheNtdll() {
-  static const Ntdll ntdll = [] {
-    Ntdll loaded;
-    // ntdll is mapped into every process before any code of ours runs.
-    HMODULE module = ::GetModuleHandleW(L"ntdll.dll");
-    if (module == nullptr) return loaded;
-    loaded.createFile = reinterpret_cast<NtCreateFileFunction>(  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
-        reinterpret_cast<void*>(::GetProcAddress(module, "NtCreateFile")));
-    loaded.setInformationFile = reinterpret_cast<NtSetInformationFileFunction>(  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
-        reinterpret_cast<void*>(::GetProcAddress(module, "NtSetInformationFile")));
-    loaded.statusToError = reinterpret_cast<NtStatusToErrorFunction>(  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
-        reinterpret_cast<void*>(::GetProcAddress(module, "RtlNtStatusToDosError")));
-    loaded.wine = ::GetProcAddress(module, "wine_get_version") != nullptr;
-    return loaded;
-  }();
-  return ntdll;
-}
-
-// "C:\x" as the object manager names it, "\??\C:\x"; UNC and "\\?\" paths likewise.
-std::wstring NtPathOf(const std::wstring& path) {
-  // A full drive path as it is: normalising would strip a trailing dot or blank and name another entry.
-  if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return L"\\??\\" + path;
-  const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  std::wstring full = path;
-  if (needed != 0 && path.rfind(L"\\\\?\\", 0) != 0) {
-    std::vector<wchar_t> buffer(needed);
-    const DWORD length = ::GetFullPathNameW(path.c_str(), needed, buffer.data(), nullptr);
-    if (length != 0 && length < needed) full.assign(buffer.data(), length);
-  }
-  if (full.rfind(L"\\\\?\\", 0) == 0) return L"\\??\\" + full.substr(4);
-  if (full.rfind(L"\\\\", 0) == 0) return L"\\??\\UNC\\" + full.substr(2);
-  return L"\\??\\" + full;
-}
-
-// NtCreateFile on `path`, or on the name `path` in the folder `root` is open on when `root` is given, that
-// never waits for an oplock break: a break in progress closes the handle again and answers
-// ERROR_SHARING_VIOLATION. 0 or the error code.
-DWORD OpenWithoutWaiting(HANDLE root, const std::wstring& path, ACCESS_MASK access, ULONG sharing, ULONG disposition,
-                         ULONG options, PSECURITY_DESCRIPTOR descriptor, win32::ScopedHandle& opened,
-                         LONG* status = nullptr) {
-  const Ntdll& ntdll = TheNtdll();
-  if (ntdll.createFile == nullptr || ntdll.statusToError == nullptr) return ERROR_PROC_NOT_FOUND;
-  std::wstring name = root != nullptr ? path : NtPathOf(path);
-  if (name.size() * sizeof(wchar_t) > 0xFFFE) return ERROR_FILENAME_EXCED_RANGE;
-  NtString string{static_cast<USHORT>(name.size() * sizeof(wchar_t)), static_cast<USHORT>(name.size() * sizeof(wchar_t)),
-                  name.data()};
-  NtObjectAttributes attributes{sizeof(NtObjectAttributes), root, &string, kObjCaseInsensitive, descriptor, nullptr};
-  NtIoStatus io{};
-  HANDLE handle = nullptr;
-  const LONG result = ntdll.createFile(&handle, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, sharing,
-                                       disposition, options | kNtCompleteIfOplocked | kNtSynchronousIo, nullptr, 0);
-  if (status != nullptr) *status = result;
-  if (result < 0) return ntdll.statusToError(result);
-  opened = win32::ScopedHandle(handle);
-  if (result == kStatusOplockBreakInProgress) {
-    opened.Close();
-    return ERROR_SHARING_VIOLATION;
-  }
-  return ERROR_SUCCESS;
-}
-
-// Memory the security functions hand out with LocalAlloc. Move-only, freed on destruction.
-class LocalMemory {
- public:
-  LocalMemory() noexcept = default;
-  explicit LocalMemory(void* memory) noexcept : memory_(memory) {}
-  ~LocalMemory() {
-    if (memory_ != nullptr) ::LocalFree(memory_);
-  }
-  LocalMemory(const LocalMemory&) = delete;
-  LocalMemory& operator=(const LocalMemory&) = delete;
-  LocalMemory(LocalMemory&& other) noexcept : memory_(std::exchange(other.memory_, nullptr)) {}
-  LocalMemory& operator=(LocalMemory&& other) noexcept {
-    if (this != &other) {
-      if (memory_ != nullptr) ::LocalFree(memory_);
-      memory_ = std::exchange(other.memory_, nullptr);
-    }
-    return *this;
-  }
-
-  void* Get() const noexcept { return memory_; }
-
- private:
-  void* memory_ = nullptr;
-};
-
 // A security descriptor from SDDL; Get() is nullptr when it couldn't be built (GetLastError says why).
-LocalMemory DescriptorFrom(const wchar_t* sddl) {
+win32::LocalMemory DescriptorFrom(const wchar_t* sddl) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
-    return LocalMemory();
+    return win32::LocalMemory();
   }
-  return LocalMemory(descriptor);
+  return win32::LocalMemory(descriptor);
 }
 
 PACL DaclOf(PSECURITY_DESCRIPTOR descriptor) {
@@ -219,7 +96,7 @@ PACL DaclOf(PSECURITY_DESCRIPTOR descriptor) {
 
 // The accounts besides SYSTEM and Administrators whose folders are trusted.
 struct TrustedAccounts {
-  LocalMemory trustedInstaller;
+  win32::LocalMemory trustedInstaller;
   std::vector<std::uint8_t> processUser;  // a TOKEN_USER; empty when the token won't say
 
   bool Trust(PSID owner) const {
@@ -235,7 +112,7 @@ TrustedAccounts LoadTrustedAccounts() {
   TrustedAccounts accounts;
   PSID trustedInstaller = nullptr;
   if (::ConvertStringSidToSidW(kTrustedInstallerSid, &trustedInstaller)) {
-    accounts.trustedInstaller = LocalMemory(trustedInstaller);
+    accounts.trustedInstaller = win32::LocalMemory(trustedInstaller);
   }
   HANDLE token = nullptr;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return accounts;
@@ -276,12 +153,6 @@ bool IsPlainName(const std::wstring& name) {
                       [](wchar_t c) { return c < L' ' || c == L'\\' || c == L'/' || c == L':'; });
 }
 
-// A fresh name for a temporary file beside `name`.
-std::wstring TemporaryName(const std::wstring& name, unsigned attempt) {
-  return L"~" + name + L"." + std::to_wstring(::GetCurrentProcessId()) + L"." +
-         std::to_wstring(::GetTickCount64() % 1000000) + L"." + std::to_wstring(attempt) + L".tmp";
-}
-
 // The path of what a handle is open on, below its volume, into `path`. Returns 0 or the error code.
 DWORD NameOf(HANDLE handle, std::wstring& path) {
   std::vector<std::uint8_t> buffer(sizeof(FILE_NAME_INFO) + kLongestPath * sizeof(wchar_t));
@@ -314,39 +185,14 @@ DWORD CheckOpenedAsNamed(HANDLE file, const BY_HANDLE_FILE_INFORMATION& fileInfo
   return order == CSTR_EQUAL ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
-// Renames what `handle` is open on (opened with DELETE access) to `target` in the folder `root` is open on.
-// Through ntdll: SetFileInformationByHandle may take the name for a path relative to the current folder.
-// 0 or the error code.
-DWORD RenameByHandle(HANDLE handle, HANDLE root, const std::wstring& target, bool replace) {
-  const Ntdll& ntdll = TheNtdll();
-  if (ntdll.setInformationFile == nullptr || ntdll.statusToError == nullptr) return ERROR_PROC_NOT_FOUND;
-  const std::size_t nameBytes = target.size() * sizeof(wchar_t);
-  std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
-  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  info->ReplaceIfExists = replace ? TRUE : FALSE;
-  info->RootDirectory = root;
-  info->FileNameLength = static_cast<DWORD>(nameBytes);
-  std::memcpy(info->FileName, target.data(), nameBytes);
-  NtIoStatus io{};
-  const LONG status = ntdll.setInformationFile(handle, &io, info, static_cast<ULONG>(buffer.size()), kNtFileRenameInformation);
-  return status < 0 ? ntdll.statusToError(status) : ERROR_SUCCESS;
-}
-
-// Marks an open file for deletion when its handle closes; false when the system refused.
-bool DiscardOnClose(HANDLE file) {
-  FILE_DISPOSITION_INFO disposition{TRUE};
-  return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
-}
-
-
 const TrustedAccounts& Trusted() {
   static const TrustedAccounts accounts = LoadTrustedAccounts();
   return accounts;
 }
 
 struct KindDescriptors {
-  LocalMemory withOwner;
-  LocalMemory withoutOwner;
+  win32::LocalMemory withOwner;
+  win32::LocalMemory withoutOwner;
 };
 
 const KindDescriptors& DescriptorsOf(LevelKind kind) {
@@ -400,7 +246,7 @@ void ReadFacts(HANDLE handle, const std::wstring& path, LevelKind kind, LevelFac
   // Under Wine by name as well, now that the handle pins the name: Wine reaches a Unix link's target even
   // with FILE_OPEN_REPARSE_POINT and says "reparse point" only there. (Never on Windows, where the handle
   // tells, and a path could pass through a mount point made meanwhile above.)
-  if (TheNtdll().wine) {
+  if (win32::IsWine()) {
     const DWORD named = ::GetFileAttributesW(win32::ForFileApi(path).c_str());
     if (!facts.reparsePoint && named != INVALID_FILE_ATTRIBUTES && (named & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
       facts.reparsePoint = true;
@@ -413,10 +259,10 @@ void ReadFacts(HANDLE handle, const std::wstring& path, LevelKind kind, LevelFac
                         nullptr, nullptr, &current) != ERROR_SUCCESS) {
     return;
   }
-  const LocalMemory held(current);
+  const win32::LocalMemory held(current);
   const TrustedAccounts& trusted = Trusted();
   facts.trustedOwner = trusted.Trust(owner);
-  if (TheNtdll().wine) {
+  if (win32::IsWine()) {
     facts.ourDescriptor = true;  // Wine keeps none: see the top of this file
     return;
   }
@@ -448,7 +294,7 @@ DWORD OpenSoleTrustedFile(HANDLE folder, const std::wstring& name, ACCESS_MASK a
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   const DWORD read =
       ::GetSecurityInfo(file.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor);
-  const LocalMemory held(descriptor);
+  const win32::LocalMemory held(descriptor);
   if (read != ERROR_SUCCESS) return read;
   return Trusted().Trust(owner) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
@@ -457,9 +303,9 @@ HANDLE ToHandle(std::uintptr_t handle) { return reinterpret_cast<HANDLE>(handle)
 
 // The root an open of `path`'s last name is relative to, and that name; no root (the whole path) when
 // `parent` isn't open.
-HANDLE RootOf(const LevelHandle& parent) { return parent.IsOpen() ? ToHandle(parent.Handle()) : nullptr; }
+HANDLE RootOf(const LevelHandle& parent) { return parent.IsValid() ? ToHandle(parent.Get()) : nullptr; }
 std::wstring NameIn(const LevelHandle& parent, const std::wstring& path) {
-  return parent.IsOpen() ? path.substr(path.find_last_of(L'\\') + 1) : path;
+  return parent.IsValid() ? path.substr(path.find_last_of(L'\\') + 1) : path;
 }
 
 // The entries of the folder `folder` is open on (with list access), listed through that handle: calls
@@ -488,245 +334,174 @@ DWORD ListThrough(HANDLE folder, Each&& each) {
 
 bool win32::IsTrustedOwner(PSID owner) { return Trusted().Trust(owner); }
 
-void LevelHandle::Close() noexcept {
-  if (handle_ != 0) ::CloseHandle(ToHandle(std::exchange(handle_, 0)));
-}
+bool LevelHandleTraits::Free(std::uintptr_t level) noexcept { return ::CloseHandle(ToHandle(level)) != FALSE; }
 
 std::uint32_t OpenLevel(const LevelHandle& parent, const std::wstring& path, LevelKind kind, LevelHandle& level,
                         LevelFacts& facts) {
   level.Close();
   facts = LevelFacts{};
-  try {
-    win32::ScopedHandle handle;
-    const ULONG options = kNtOpenReparsePoint | kNtOpenForBackup;
-    const DWORD access = kind == LevelKind::kVendor ? kVendorLevelAccess : kLevelAccess;
-    const std::wstring name = NameIn(parent, path);
-    DWORD error = OpenWithoutWaiting(RootOf(parent), name, access, kLevelSharing, kNtOpen, options, nullptr, handle);
-    // A DACL that shuts us out still lets the parent's "delete child" rename it: opened for that alone.
-    if (error == ERROR_ACCESS_DENIED) {
-      error = OpenWithoutWaiting(RootOf(parent), name, kLevelAccessShutOut, kLevelSharing, kNtOpen, options, nullptr,
-                                 handle);
-    }
-    if (error != ERROR_SUCCESS) return error;
-    ReadFacts(handle.Get(), path, kind, facts);
-    level = LevelHandle(reinterpret_cast<std::uintptr_t>(handle.Release()));
-    return ERROR_SUCCESS;
-  } catch (const std::bad_alloc&) {
-    return ERROR_NOT_ENOUGH_MEMORY;
+  win32::ScopedHandle handle;
+  const ULONG options = kNtOpenReparsePoint | kNtOpenForBackup;
+  const DWORD access = kind == LevelKind::kVendor ? kVendorLevelAccess : kLevelAccess;
+  const std::wstring name = NameIn(parent, path);
+  DWORD error = OpenWithoutWaiting(RootOf(parent), name, access, kLevelSharing, kNtOpen, options, nullptr, handle);
+  // A DACL that shuts us out still lets the parent's "delete child" rename it: opened for that alone.
+  if (error == ERROR_ACCESS_DENIED) {
+    error = OpenWithoutWaiting(RootOf(parent), name, kLevelAccessShutOut, kLevelSharing, kNtOpen, options, nullptr,
+                               handle);
   }
+  if (error != ERROR_SUCCESS) return error;
+  ReadFacts(handle.Get(), path, kind, facts);
+  level = LevelHandle(reinterpret_cast<std::uintptr_t>(handle.Release()));
+  return ERROR_SUCCESS;
 }
 
 std::uint32_t CreateLevel(const LevelHandle& parent, const std::wstring& path, LevelKind kind, LevelHandle& level) {
   level.Close();
-  try {
-    const KindDescriptors& descriptors = DescriptorsOf(kind);
-    if (descriptors.withOwner.Get() == nullptr || descriptors.withoutOwner.Get() == nullptr) {
-      return ERROR_INVALID_SECURITY_DESCR;
-    }
-    const DWORD access = kind == LevelKind::kVendor ? kVendorLevelAccess : kLevelAccess;
-    const std::wstring name = NameIn(parent, path);
-    win32::ScopedHandle handle;
-    LONG status = 0;
-    DWORD error = OpenWithoutWaiting(RootOf(parent), name, access, kLevelSharing, kNtCreate, kNtDirectoryFile,
-                                     descriptors.withOwner.Get(), handle, &status);
-    if (status == kStatusInvalidOwner) {
-      error = OpenWithoutWaiting(RootOf(parent), name, access, kLevelSharing, kNtCreate, kNtDirectoryFile,
-                                 descriptors.withoutOwner.Get(), handle);
-    }
-    if (error == ERROR_FILE_EXISTS) error = ERROR_ALREADY_EXISTS;
-    if (error != ERROR_SUCCESS) return error;
-    level = LevelHandle(reinterpret_cast<std::uintptr_t>(handle.Release()));
-    return ERROR_SUCCESS;
-  } catch (const std::bad_alloc&) {
-    return ERROR_NOT_ENOUGH_MEMORY;
+  const KindDescriptors& descriptors = DescriptorsOf(kind);
+  if (descriptors.withOwner.Get() == nullptr || descriptors.withoutOwner.Get() == nullptr) {
+    return ERROR_INVALID_SECURITY_DESCR;
   }
+  const DWORD access = kind == LevelKind::kVendor ? kVendorLevelAccess : kLevelAccess;
+  const std::wstring name = NameIn(parent, path);
+  win32::ScopedHandle handle;
+  LONG status = 0;
+  DWORD error = OpenWithoutWaiting(RootOf(parent), name, access, kLevelSharing, kNtCreate, kNtDirectoryFile,
+                                   descriptors.withOwner.Get(), handle, &status);
+  if (status == kStatusInvalidOwner) {
+    error = OpenWithoutWaiting(RootOf(parent), name, access, kLevelSharing, kNtCreate, kNtDirectoryFile,
+                               descriptors.withoutOwner.Get(), handle);
+  }
+  if (error == ERROR_FILE_EXISTS) error = ERROR_ALREADY_EXISTS;
+  if (error != ERROR_SUCCESS) return error;
+  level = LevelHandle(reinterpret_cast<std::uintptr_t>(handle.Release()));
+  return ERROR_SUCCESS;
 }
 
 std::uint32_t RenameLevel(LevelHandle& level, const LevelHandle& parent, const std::wstring& name,
                           const std::wstring& newName) {
-  if (!level.IsOpen() || !parent.IsOpen()) return ERROR_INVALID_HANDLE;
+  if (!level.IsValid() || !parent.IsValid()) return ERROR_INVALID_HANDLE;
   if (!IsPlainName(name) || !IsPlainName(newName)) return ERROR_INVALID_NAME;
-  try {
-    // Our level handle shares no delete, so it is closed for the rename's own open; the name opened
-    // again must be the very file or folder it was on (same volume, same file ID), else something put
-    // there meanwhile would be moved, and judged by the facts of another.
-    BY_HANDLE_FILE_INFORMATION was{};
-    if (!::GetFileInformationByHandle(ToHandle(level.Handle()), &was)) return ::GetLastError();
-    level.Close();
-    win32::ScopedHandle handle;
-    const ULONG options = kNtOpenReparsePoint | kNtOpenForBackup;
-    // With list access as well when granted and shared, so the folder moved aside can be read through
-    // this handle; else for the rename alone, as before.
-    DWORD error = OpenWithoutWaiting(ToHandle(parent.Handle()), name, kRenameAccess | kLevelAccess, kLevelSharing,
-                                     kNtOpen, options, nullptr, handle);
-    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
-      error = OpenWithoutWaiting(ToHandle(parent.Handle()), name, kRenameAccess, kLevelSharing, kNtOpen, options,
-                                 nullptr, handle);
-    }
-    if (error != ERROR_SUCCESS) return error;
-    BY_HANDLE_FILE_INFORMATION now{};
-    if (!::GetFileInformationByHandle(handle.Get(), &now)) return ::GetLastError();
-    if (now.dwVolumeSerialNumber != was.dwVolumeSerialNumber || now.nFileIndexHigh != was.nFileIndexHigh ||
-        now.nFileIndexLow != was.nFileIndexLow) {
-      return ERROR_ACCESS_DENIED;
-    }
-    error = RenameByHandle(handle.Get(), ToHandle(parent.Handle()), newName, false);
-    level = LevelHandle(reinterpret_cast<std::uintptr_t>(handle.Release()));
-    return error == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : error;
-  } catch (const std::bad_alloc&) {
-    return ERROR_NOT_ENOUGH_MEMORY;
+  // Our level handle shares no delete, so it is closed for the rename's own open; the name opened
+  // again must be the very file or folder it was on (same volume, same file ID), else something put
+  // there meanwhile would be moved, and judged by the facts of another.
+  BY_HANDLE_FILE_INFORMATION was{};
+  if (!::GetFileInformationByHandle(ToHandle(level.Get()), &was)) return ::GetLastError();
+  level.Close();
+  win32::ScopedHandle handle;
+  const ULONG options = kNtOpenReparsePoint | kNtOpenForBackup;
+  // With list access as well when granted and shared, so the folder moved aside can be read through
+  // this handle; else for the rename alone, as before.
+  DWORD error = OpenWithoutWaiting(ToHandle(parent.Get()), name, kRenameAccess | kLevelAccess, kLevelSharing,
+                                   kNtOpen, options, nullptr, handle);
+  if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+    error = OpenWithoutWaiting(ToHandle(parent.Get()), name, kRenameAccess, kLevelSharing, kNtOpen, options,
+                               nullptr, handle);
   }
+  if (error != ERROR_SUCCESS) return error;
+  BY_HANDLE_FILE_INFORMATION now{};
+  if (!::GetFileInformationByHandle(handle.Get(), &now)) return ::GetLastError();
+  if (now.dwVolumeSerialNumber != was.dwVolumeSerialNumber || now.nFileIndexHigh != was.nFileIndexHigh ||
+      now.nFileIndexLow != was.nFileIndexLow) {
+    return ERROR_ACCESS_DENIED;
+  }
+  error = RenameByHandle(handle.Get(), ToHandle(parent.Get()), newName, false);
+  level = LevelHandle(reinterpret_cast<std::uintptr_t>(handle.Release()));
+  return error == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : error;
 }
 
 std::uint32_t ListLevel(const LevelHandle& folder, std::size_t maxEntries, std::vector<LevelEntry>& entries) {
   entries.clear();
-  if (!folder.IsOpen()) return ERROR_INVALID_HANDLE;
-  try {
-    // Listed through the held handle (no link followed, no oplock waited for, nothing reopened by path),
-    // each file opened relative to it.
-    const DWORD error = ListThrough(ToHandle(folder.Handle()), [&](const std::wstring& name, DWORD attributes) -> DWORD {
-      if (entries.size() >= maxEntries) return ERROR_MORE_DATA;
-      LevelEntry entry;
-      entry.name = name;
-      entry.isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-      entry.reparsePoint = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-      if (!entry.isFolder && !entry.reparsePoint) {
-        win32::ScopedHandle file;
-        entry.soleTrustedFile = OpenSoleTrustedFile(ToHandle(folder.Handle()), entry.name, 0,
-                                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                    file) == ERROR_SUCCESS;
-      }
-      entries.push_back(std::move(entry));
-      return ERROR_SUCCESS;
-    });
-    if (error != ERROR_SUCCESS) entries.clear();
-    return error;
-  } catch (const std::bad_alloc&) {
-    entries.clear();
-    return ERROR_NOT_ENOUGH_MEMORY;
-  }
+  if (!folder.IsValid()) return ERROR_INVALID_HANDLE;
+  // Listed through the held handle (no link followed, no oplock waited for, nothing reopened by path),
+  // each file opened relative to it.
+  const DWORD error = ListThrough(ToHandle(folder.Get()), [&](const std::wstring& name, DWORD attributes) -> DWORD {
+    if (entries.size() >= maxEntries) return ERROR_MORE_DATA;
+    LevelEntry entry;
+    entry.name = name;
+    entry.isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.reparsePoint = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (!entry.isFolder && !entry.reparsePoint) {
+      win32::ScopedHandle file;
+      entry.soleTrustedFile = OpenSoleTrustedFile(ToHandle(folder.Get()), entry.name, 0,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                  file) == ERROR_SUCCESS;
+    }
+    entries.push_back(std::move(entry));
+    return ERROR_SUCCESS;
+  });
+  if (error != ERROR_SUCCESS) entries.clear();
+  return error;
 }
 
 std::uint32_t ReadLevelFile(const LevelHandle& folder, const std::wstring& name, std::size_t maxBytes,
                             std::vector<std::uint8_t>& bytes) {
   bytes.clear();
-  if (!folder.IsOpen()) return ERROR_INVALID_HANDLE;
+  if (!folder.IsValid()) return ERROR_INVALID_HANDLE;
+  win32::ScopedHandle file;
+  // Read sharing only: nobody writes it while it is copied.
+  if (const DWORD error = OpenSoleTrustedFile(ToHandle(folder.Get()), name, FILE_READ_DATA, FILE_SHARE_READ, file);
+      error != ERROR_SUCCESS) {
+    return error;
+  }
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file.Get(), &size)) return ::GetLastError();
+  if (size.QuadPart < 0 || static_cast<std::uint64_t>(size.QuadPart) > maxBytes) return ERROR_MORE_DATA;
+  // A file too large to hold is this file's failure, not the run's.
   try {
-    win32::ScopedHandle file;
-    // Read sharing only: nobody writes it while it is copied.
-    if (const DWORD error = OpenSoleTrustedFile(ToHandle(folder.Handle()), name, FILE_READ_DATA, FILE_SHARE_READ, file);
-        error != ERROR_SUCCESS) {
-      return error;
-    }
-    LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file.Get(), &size)) return ::GetLastError();
-    if (size.QuadPart < 0 || static_cast<std::uint64_t>(size.QuadPart) > maxBytes) return ERROR_MORE_DATA;
     bytes.resize(static_cast<std::size_t>(size.QuadPart));
-    std::size_t done = 0;
-    if (const DWORD error = win32::ReadUpTo(file.Get(), bytes.data(), bytes.size(), done); error != ERROR_SUCCESS) {
-      bytes.clear();
-      return error;
-    }
-    bytes.resize(done);
-    return ERROR_SUCCESS;
   } catch (const std::bad_alloc&) {
-    bytes.clear();
     return ERROR_NOT_ENOUGH_MEMORY;
   }
-}
-
-void SecureFolder::Close() noexcept {
-  while (!handles_.empty()) {
-    ::CloseHandle(reinterpret_cast<HANDLE>(handles_.back()));  // NOLINT(performance-no-int-to-ptr)
-    handles_.pop_back();
+  std::size_t done = 0;
+  if (const DWORD error = win32::ReadUpTo(file.Get(), bytes.data(), bytes.size(), done); error != ERROR_SUCCESS) {
+    bytes.clear();
+    return error;
   }
-  path_.clear();
+  bytes.resize(done);
+  return ERROR_SUCCESS;
 }
 
 std::uint32_t ListRegularFiles(const SecureFolder& folder, std::vector<std::wstring>& names) {
   names.clear();
   if (!folder.IsOpen()) return ERROR_INVALID_HANDLE;
-  try {
-    const DWORD error = ListThrough(ToHandle(folder.Innermost()), [&names](const std::wstring& name, DWORD attributes) {
-      if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) names.push_back(name);
-      return static_cast<DWORD>(ERROR_SUCCESS);
-    });
-    if (error != ERROR_SUCCESS) names.clear();
-    return error;
-  } catch (const std::bad_alloc&) {
-    names.clear();
-    return ERROR_NOT_ENOUGH_MEMORY;
-  }
+  const DWORD error = ListThrough(ToHandle(folder.Innermost()), [&names](const std::wstring& name, DWORD attributes) {
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) names.push_back(name);
+    return static_cast<DWORD>(ERROR_SUCCESS);
+  });
+  if (error != ERROR_SUCCESS) names.clear();
+  return error;
 }
 
 std::uint32_t PutFileInFolder(const SecureFolder& folder, const std::wstring& name,
                               const std::vector<std::uint8_t>& bytes, bool replace) {
   if (!folder.IsOpen()) return ERROR_INVALID_HANDLE;
   if (!IsPlainName(name)) return ERROR_INVALID_NAME;
-  try {
-    HANDLE root = ToHandle(folder.Innermost());
-    // Created new, so never a link someone left there; the name is ours alone until moved.
-    std::wstring temporary;
-    win32::ScopedHandle file;
-    for (unsigned attempt = 0;; ++attempt) {
-      temporary = TemporaryName(name, attempt);
-      const DWORD error = OpenWithoutWaiting(root, temporary, GENERIC_WRITE | DELETE | SYNCHRONIZE, 0, kNtCreate,
-                                             kNtNonDirectoryFile | kNtOpenReparsePoint, nullptr, file);
-      if (error == ERROR_SUCCESS) break;
-      if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt + 1 >= kTemporaryNameAttempts) {
-        return error;
-      }
-    }
-
-    DWORD error = win32::WriteAll(file.Get(), bytes.data(), bytes.size());
-    if (error == ERROR_SUCCESS && !::FlushFileBuffers(file.Get())) error = ::GetLastError();
-    // Renamed through its own handle, held since it was made: nobody else's open of the temporary name can
-    // make the move or the clean-up fail. A link standing at `name` is replaced as an entry, never followed.
-    if (error == ERROR_SUCCESS) error = RenameByHandle(file.Get(), root, name, replace);
-    if (error != ERROR_SUCCESS) {
-      if (!DiscardOnClose(file.Get())) {
-        file.Close();
-        win32::ScopedHandle again;
-        if (OpenWithoutWaiting(root, temporary, DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               kNtOpen, kNtNonDirectoryFile | kNtOpenReparsePoint, nullptr, again) == ERROR_SUCCESS) {
-          (void)DiscardOnClose(again.Get());
-        }
-      }
-      // A name taken shows as "already exists" (183); callers know it as "file exists".
-      return error == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : error;
-    }
-    return file.Close() ? ERROR_SUCCESS : ::GetLastError();
-  } catch (const std::bad_alloc&) {
-    return ERROR_NOT_ENOUGH_MEMORY;
-  }
+  return win32::PutNewFile(ToHandle(folder.Innermost()), name, bytes.data(), bytes.size(), replace);
 }
 
 std::uint32_t DeleteRegularFile(const SecureFolder& folder, const std::wstring& name) {
   if (!folder.IsOpen()) return ERROR_INVALID_HANDLE;
   if (!IsPlainName(name)) return ERROR_INVALID_NAME;
-  try {
-    HANDLE root = ToHandle(folder.Innermost());
-    // As a file only: a folder (or a link to one) doesn't open, access denied.
-    win32::ScopedHandle file;
-    if (const DWORD error = OpenWithoutWaiting(root, name, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kNtOpen,
-                                               kNtNonDirectoryFile | kNtOpenReparsePoint, nullptr, file);
-        error != ERROR_SUCCESS) {
-      return error;
-    }
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!::GetFileInformationByHandle(file.Get(), &info)) return ::GetLastError();
-    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
-      return ERROR_ACCESS_DENIED;
-    }
-    if (const DWORD error = CheckOpenedAsNamed(file.Get(), info, root, name); error != ERROR_SUCCESS) {
-      return error;
-    }
-    if (!DiscardOnClose(file.Get())) return ::GetLastError();
-    return file.Close() ? ERROR_SUCCESS : ::GetLastError();
-  } catch (const std::bad_alloc&) {
-    return ERROR_NOT_ENOUGH_MEMORY;
+  HANDLE root = ToHandle(folder.Innermost());
+  // As a file only: a folder (or a link to one) doesn't open, access denied.
+  win32::ScopedHandle file;
+  if (const DWORD error = OpenWithoutWaiting(root, name, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kNtOpen,
+                                             kNtNonDirectoryFile | kNtOpenReparsePoint, nullptr, file);
+      error != ERROR_SUCCESS) {
+    return error;
   }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(file.Get(), &info)) return ::GetLastError();
+  if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return ERROR_ACCESS_DENIED;
+  }
+  if (const DWORD error = CheckOpenedAsNamed(file.Get(), info, root, name); error != ERROR_SUCCESS) {
+    return error;
+  }
+  if (!DiscardOnClose(file.Get())) return ::GetLastError();
+  return file.Close() ? ERROR_SUCCESS : ::GetLastError();
 }
 
 }  // namespace platform

@@ -73,11 +73,7 @@ DWORD ErrorFromInstApp(HINSTANCE instApp) {
 
 }  // namespace
 
-void ProcessHandle::Close() noexcept {
-  if (handle_ != 0) {
-    ::CloseHandle(ToHandle(std::exchange(handle_, 0)));
-  }
-}
+bool ProcessHandleTraits::Free(std::uintptr_t process) noexcept { return ::CloseHandle(ToHandle(process)) != FALSE; }
 
 LaunchResult LaunchHidden(const std::wstring& file, const std::wstring& parameters, const std::wstring& directory) {
   LaunchResult result;
@@ -113,7 +109,7 @@ LaunchResult LaunchHidden(const std::wstring& file, const std::wstring& paramete
 
 void WaitForProcessEnd(const ProcessHandle& process) {
   if (!process.IsValid()) return;
-  (void)::WaitForSingleObject(ToHandle(process.Handle()), INFINITE);
+  (void)::WaitForSingleObject(ToHandle(process.Get()), INFINITE);
 }
 
 }  // namespace platform

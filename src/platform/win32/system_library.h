@@ -7,35 +7,10 @@
 #include <windows.h>
 
 #include <string>
-#include <utility>
+
+#include "platform/win32/scoped_handle.h"
 
 namespace platform::win32 {
-
-// Owner of a module handle from LoadLibraryExW; move-only, freed on destruction.
-class ScopedModule {
- public:
-  ScopedModule() noexcept = default;
-  explicit ScopedModule(HMODULE module) noexcept : module_(module) {}
-  ~ScopedModule() {
-    if (module_ != nullptr) ::FreeLibrary(module_);
-  }
-  ScopedModule(const ScopedModule&) = delete;
-  ScopedModule& operator=(const ScopedModule&) = delete;
-  ScopedModule(ScopedModule&& other) noexcept : module_(std::exchange(other.module_, nullptr)) {}
-  ScopedModule& operator=(ScopedModule&& other) noexcept {
-    if (this != &other) {
-      if (module_ != nullptr) ::FreeLibrary(module_);
-      module_ = std::exchange(other.module_, nullptr);
-    }
-    return *this;
-  }
-
-  bool IsValid() const noexcept { return module_ != nullptr; }
-  HMODULE Get() const noexcept { return module_; }
-
- private:
-  HMODULE module_ = nullptr;
-};
 
 // The System32 folder, without trailing backslash; empty when the system won't say. For this 32-bit
 // program on 64-bit Windows the system maps it to SysWOW64.
