@@ -63,7 +63,6 @@ constexpr std::size_t kMaxWaitingRows = 64;
 
 // More than any two time zones differ, far less than a clock that ran ahead by months.
 constexpr std::int64_t kTwoDays = 2 * kSecondsPerDay;
-constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
 
 void Cap(std::wstring& text, std::size_t limit) {
   if (text.size() > limit) {
@@ -359,8 +358,7 @@ class Walker {
         sink_(sink),
         expected_(expected),
         progress_(progress),
-        now_(StampOfTime(static_cast<std::int64_t>(platform::CurrentSystemTime() / platform::kSystemTimeUnitsPerSecond) -
-                         kSecondsFrom1601To1970)) {}
+        now_(StampOfTime(platform::UnixSecondsOf(platform::CurrentSystemTime()))) {}
 
   std::optional<ReportTotals> Run(std::uint32_t& error, std::size_t inFlight) {
     if (!List(error)) return std::nullopt;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "log/log_format.h"
 #include "log/run_log.h"
 #include "result/kept_runs.h"
 
@@ -43,8 +44,7 @@ bool IsNewestCopy(std::wstring_view name) { return name == kNewestLogName || nam
 
 std::wstring MachineOfFileName(std::wstring_view name) {
   if (ParseKeptName(name) || IsNewestCopy(name)) return kUnknownMachine;
-  // Without ".txt" and the NUL.
-  static const std::wstring logStem = FoldedCase(std::wstring_view(kRunLogFileName, std::size(kRunLogFileName) - 5));
+  static const std::wstring logStem = FoldedCase(log_format::kRunLogStem);
   const std::wstring lower = FoldedCase(name);
   const auto at = lower.find(logStem);
   std::wstring_view machine = name;
@@ -61,8 +61,7 @@ std::wstring MachineOfFileName(std::wstring_view name) {
 }
 
 std::wstring SortableLogDate(std::wstring_view date) {
-  constexpr std::wstring_view kMonths[] = {L"January", L"February", L"March",     L"April",   L"May",      L"June",
-                                           L"July",    L"August",   L"September", L"October", L"November", L"December"};
+  using log_format::kMonthNames;
   const auto space = date.find(L' ');
   const auto comma = date.find(L", ");
   if (space == std::wstring_view::npos || comma == std::wstring_view::npos || comma < space) return {};
@@ -70,10 +69,10 @@ std::wstring SortableLogDate(std::wstring_view date) {
   auto rest = date.substr(comma + 2);
   const auto monthEnd = rest.find(L' ');
   if (time.size() != 5 || monthEnd == std::wstring_view::npos) return {};
-  const auto month = std::find(std::begin(kMonths), std::end(kMonths), rest.substr(0, monthEnd));
+  const auto month = std::find(std::begin(kMonthNames), std::end(kMonthNames), rest.substr(0, monthEnd));
   rest.remove_prefix(monthEnd + 1);
-  if (month == std::end(kMonths) || rest.size() < 8 || rest.substr(2, 2) != L", ") return {};
-  const auto monthNumber = static_cast<int>(month - std::begin(kMonths)) + 1;
+  if (month == std::end(kMonthNames) || rest.size() < 8 || rest.substr(2, 2) != L", ") return {};
+  const auto monthNumber = static_cast<int>(month - std::begin(kMonthNames)) + 1;
   std::wstring sortable(rest.substr(4));
   sortable += monthNumber < 10 ? L"-0" : L"-";
   sortable += std::to_wstring(monthNumber);
@@ -90,9 +89,10 @@ RunFileKind KindInMachineFolder(std::wstring_view name) {
   }
   if (name == kNewestLogName) return RunFileKind::kLog;
   if (name == kNewestOutcomeName) return RunFileKind::kOutcome;
+  static const std::wstring logStem = FoldedCase(log_format::kRunLogStem);
   const std::wstring lower = FoldedCase(name);
   const RunFileKind kind = KindOfCollectedFile(name);
-  if (kind == RunFileKind::kLog && lower.find(L"log_vdt_14_patchupdate") != std::wstring::npos) return kind;
+  if (kind == RunFileKind::kLog && lower.find(logStem) != std::wstring::npos) return kind;
   if (kind == RunFileKind::kOutcome && lower.rfind(L"outcome", 0) == 0) return kind;
   return RunFileKind::kNone;
 }
