@@ -11,7 +11,7 @@ packages=(
   cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3
   g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine64 wine32:i386
-  clang clang-tidy cppcheck libclang-rt-14-dev
+  clang clang-tidy clang-format cppcheck libclang-rt-14-dev
   osslsigncode openssl qemu-user-static ccache shellcheck pyflakes3
   python3-fusepy fuse3  # tools/slow_share_bench.py: the collection behind a read-only FUSE mirror
 )

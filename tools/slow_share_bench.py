@@ -74,13 +74,19 @@ def serve(source: Path, mount: Path, delay: float, counts_file: Path) -> None:
         def real(path: str) -> str:
             return str(source) + path
 
-        def getattr(self, path, fh=None):
-            st = os.lstat(self.real(path))
+        @staticmethod
+        def attributes(st: os.stat_result) -> dict:
             return {key: getattr(st, key) for key in ("st_mode", "st_nlink", "st_size", "st_uid", "st_gid")} | {
                 "st_atime": st.st_atime_ns, "st_mtime": st.st_mtime_ns, "st_ctime": st.st_ctime_ns}
 
+        def getattr(self, path, fh=None):
+            return self.attributes(os.lstat(self.real(path)))
+
         def readdir(self, path, fh):
-            return [".", "..", *os.listdir(self.real(path))]
+            # As a share's directory query (SMB's, and so FindFirstFile's) answers: every entry with its
+            # kind, size and times in the one request; the kernel passes the kind on to readdir's caller.
+            with os.scandir(self.real(path)) as entries:
+                return [".", "..", *((e.name, self.attributes(e.stat(follow_symlinks=False)), 0) for e in entries)]
 
         def readlink(self, path):
             return os.readlink(self.real(path))
