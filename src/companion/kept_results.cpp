@@ -16,11 +16,6 @@ using namespace messages::companion;
 // Runs of the same second beyond this are not kept; no deployment starts the companion that often.
 constexpr unsigned kMaxRunsPerSecond = 99;
 
-std::wstring WithError(std::uint32_t error) {
-  const std::wstring words = platform::SystemErrorText(error);
-  return (words.empty() ? std::wstring() : words + L" ") + L"(error " + std::to_wstring(error) + L")";
-}
-
 bool Listed(const std::vector<std::wstring>& names, const std::wstring& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }

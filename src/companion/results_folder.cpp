@@ -15,11 +15,6 @@ using namespace messages::companion;
 // Names tried for a level moved aside before giving up.
 constexpr unsigned kMoveAsideAttempts = 99;
 
-std::wstring WithError(std::uint32_t error) {
-  const std::wstring words = platform::SystemErrorText(error);
-  return (words.empty() ? std::wstring() : words + L" ") + L"(error " + std::to_wstring(error) + L")";
-}
-
 bool IsMissing(std::uint32_t error) {
   return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
 }
@@ -181,6 +176,11 @@ class Opening {
 };
 
 }  // namespace
+
+std::wstring WithError(std::uint32_t error) {
+  const std::wstring words = platform::SystemErrorText(error);
+  return (words.empty() ? std::wstring() : words + L" ") + L"(error " + std::to_wstring(error) + L")";
+}
 
 bool IsPlainName(const std::wstring& name) {
   if (name.empty() || name == L"." || name == L"..") return false;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -35,3 +36,6 @@ ResultsFolder OpenResultsFolder(const std::wstring& base, const std::wstring& st
 // Whether the name stays one entry of its folder on every path form: no separator, stream, "." or "..",
 // no trailing dot or blank (which a path without "\\?\" strips) and no device name.
 bool IsPlainName(const std::wstring& name);
+
+// The system's words for `error`, when it has any, then "(error N)".
+std::wstring WithError(std::uint32_t error);

@@ -7,8 +7,8 @@
 #include <array>
 
 #include "platform/folder_listing.h"
-#include "platform/errors.h"
 #include "platform/utf8.h"
+#include "result/report_output.h"
 #include "result/visible_text.h"
 
 namespace result {
@@ -283,9 +283,7 @@ ExpectedList ReadExpectedList(const std::wstring& path) {
   if (status == platform::BoundedReadStatus::kTooLarge) {
     list.problem = kListTooLarge;
   } else {
-    const std::wstring words = platform::SystemErrorText(error);
-    list.problem = kListNotRead + (words.empty() ? L"error " + std::to_wstring(error)
-                                                 : words + L" (error " + std::to_wstring(error) + L")");
+    list.problem = WithCode(kListNotRead, error);
   }
   return list;
 }

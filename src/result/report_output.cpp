@@ -94,14 +94,25 @@ std::wstring WithCode(std::wstring_view what, std::uint32_t error) {
   return text;
 }
 
+std::size_t CountOf(const ReportTotals& totals, Outcome outcome) {
+  const auto it = totals.machines.find(outcome);
+  return it == totals.machines.end() ? 0 : it->second.size();
+}
+
+std::vector<Outcome> ShownOutcomes(const ReportTotals& totals) {
+  std::vector<Outcome> shown;
+  for (const Outcome outcome : kAllOutcomes) {
+    if (outcome == Outcome::kMissing && totals.expectedCount == 0) continue;  // no list, nothing missed
+    shown.push_back(outcome);
+  }
+  return shown;
+}
+
 std::wstring FormatReportTable(const ReportTotals& totals) {
   std::wstring out = Padded(L"Outcome", 20) + Padded(L"Code", 6) + L"Machines\n";
-  for (const Outcome outcome : kAllOutcomes) {
-    const auto it = totals.machines.find(outcome);
-    const std::size_t count = it == totals.machines.end() ? 0 : it->second.size();
-    if (outcome == Outcome::kMissing && totals.expectedCount == 0) continue;  // no list, nothing missed
+  for (const Outcome outcome : ShownOutcomes(totals)) {
     const std::wstring code = outcome == Outcome::kMissing ? L"-" : std::to_wstring(ExitCodeOf(outcome));
-    out += Padded(std::wstring(OutcomeName(outcome)), 20) + Padded(code, 6) + std::to_wstring(count) + L"\n";
+    out += Padded(std::wstring(OutcomeName(outcome)), 20) + Padded(code, 6) + std::to_wstring(CountOf(totals, outcome)) + L"\n";
   }
   out += Padded(L"total", 26) + std::to_wstring(totals.machineCount) + L" machines, " +
          std::to_wstring(totals.fileCount) + L" files\n";

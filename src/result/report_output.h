@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "result/fleet_walk.h"
 
@@ -19,6 +20,11 @@ std::wstring ConsoleName(std::wstring_view machine);
 
 // `what` followed by the system's words for `error` and its number.
 std::wstring WithCode(std::wstring_view what, std::uint32_t error);
+
+// The machines counted with this outcome.
+std::size_t CountOf(const ReportTotals& totals, Outcome outcome);
+// The outcomes the table and the page show, in order: "missing" only with an expected list.
+std::vector<Outcome> ShownOutcomes(const ReportTotals& totals);
 
 // The table of outcomes with their codes and counts, then the machines of each outcome; no control
 // characters, whatever the machines are called.
