@@ -9,7 +9,6 @@
 #include "platform/folder_listing.h"
 #include "platform/utf8.h"
 #include "result/report_output.h"
-#include "result/visible_text.h"
 
 namespace result {
 namespace {
@@ -172,7 +171,7 @@ void SortAndMerge(ExpectedList& list) {
 }
 
 std::wstring ShownLine(std::string_view text) {
-  return Visible(FromUtf8(text.substr(0, std::min(text.find('\n'), kFirstLineShown))));
+  return ForConsole(FromUtf8(text.substr(0, std::min(text.find('\n'), kFirstLineShown))));
 }
 
 }  // namespace
@@ -289,7 +288,7 @@ ExpectedList ReadExpectedList(const std::wstring& path) {
 }
 
 std::wstring DescribeExpectedList(const ExpectedList& list, const std::wstring& path) {
-  std::wstring out = kExpectedFrom + std::to_wstring(list.size()) + kMachinesIn + Visible(path);
+  std::wstring out = kExpectedFrom + std::to_wstring(list.size()) + kMachinesIn + ForConsole(path);
   out += list.column.empty() ? L"\n" : kColumn + list.column + L"\")\n";
   if (list.duplicates > 0) out += L"  " + std::to_wstring(list.duplicates) + kDuplicates;
   if (list.passedOver > 0) {

@@ -11,7 +11,9 @@
 
 namespace result {
 
-// Text for a terminal or a page: each control, bidi or invisible character replaced by '?'.
+// Text for a terminal, a spreadsheet cell or a page: each character that is no text to read (controls,
+// bidi marks, zero-width and other invisible characters, line separators; a surrogate pair as one)
+// replaced by '?'.
 std::wstring ForConsole(std::wstring_view text);
 
 // A machine's name in the console's list of names: in quotes (doubled inside) when it holds a space or a
