@@ -163,9 +163,8 @@ void SortAndMerge(ExpectedList& list) {
   auto& machines = list.machines;
   std::stable_sort(machines.begin(), machines.end(),
                    [](const ExpectedList::Machine& a, const ExpectedList::Machine& b) { return LessNoCase(a.name, b.name); });
-  const auto end = std::unique(machines.begin(), machines.end(), [](const auto& a, const auto& b) {
-    return !LessNoCase(a.name, b.name) && !LessNoCase(b.name, a.name);
-  });
+  const auto end = std::unique(machines.begin(), machines.end(),
+                               [](const auto& a, const auto& b) { return EqualsNoCase(a.name, b.name); });
   list.duplicates += static_cast<std::size_t>(machines.end() - end);
   machines.erase(end, machines.end());
 }
