@@ -6,6 +6,8 @@
 
 #include "companion/messages.h"
 #include "platform/errors.h"
+#include "platform/known_folder.h"
+#include "platform/secure_folder.h"
 #include "result/kept_runs.h"
 
 namespace {
@@ -15,9 +17,35 @@ using namespace messages::companion;
 // Names tried for a level moved aside before giving up.
 constexpr unsigned kMoveAsideAttempts = 99;
 
+// The system's words for `error`, when it has any, then "(error N)".
 std::wstring WithError(std::uint32_t error) {
   const std::wstring words = platform::SystemErrorText(error);
   return (words.empty() ? std::wstring() : words + L" ") + L"(error " + std::to_wstring(error) + L")";
+}
+
+// Whether the name stays one entry of its folder on every path form: no separator, stream, "." or "..",
+// no trailing dot or blank (which a path without "\\?\" strips) and no device name.
+bool IsPlainName(const std::wstring& name) {
+  if (name.empty() || name == L"." || name == L"..") return false;
+  if (name.back() == L'.' || name.back() == L' ') return false;
+  if (std::any_of(name.begin(), name.end(), [](wchar_t c) {
+        return c < L' ' || c == L'\\' || c == L'/' || c == L':' || c == L'*' || c == L'?' || c == L'"' ||
+               c == L'<' || c == L'>' || c == L'|';
+      })) {
+    return false;
+  }
+  // "nul.txt" names the device, not a file, on a path without "\\?\".
+  std::wstring base = name.substr(0, name.find(L'.'));
+  while (!base.empty() && base.back() == L' ') base.pop_back();
+  // Device names are ASCII; only those letters are folded.
+  std::transform(base.begin(), base.end(), base.begin(),
+                 [](wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; });
+  constexpr const wchar_t* kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+  if (std::any_of(std::begin(kDevices), std::end(kDevices), [&base](const wchar_t* device) { return base == device; })) {
+    return false;
+  }
+  return !(base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
+           base[3] >= L'0' && base[3] <= L'9');
 }
 
 bool IsMissing(std::uint32_t error) {
@@ -34,6 +62,13 @@ bool HoldsOnlyOurFiles(const platform::LevelHandle& level) {
   });
 }
 
+struct ResultsFolder {
+  platform::SecureFolder folder;  // open when the folder can be used
+  std::wstring said;              // console lines: what was moved aside, carried over or refused
+};
+
+// Opens (or makes) base\Veldorant\PatchUpdate\Results by the rules above; `stamp` ("YYYYMMDD-HHMMSS")
+// names what is moved aside. Runs from a Results moved aside are carried over before it returns.
 class Opening {
  public:
   Opening(std::wstring base, std::wstring stamp) : path_(std::move(base)), stamp_(std::move(stamp)) {}
@@ -180,31 +215,68 @@ class Opening {
   ResultsFolder result_;
 };
 
-}  // namespace
+// Runs of the same second beyond this// Runs of the same second beyond this are not kept; no deployment starts the companion that often.
+constexpr unsigned kMaxRunsPerSecond = 99;
 
-bool IsPlainName(const std::wstring& name) {
-  if (name.empty() || name == L"." || name == L"..") return false;
-  if (name.back() == L'.' || name.back() == L' ') return false;
-  if (std::any_of(name.begin(), name.end(), [](wchar_t c) {
-        return c < L' ' || c == L'\\' || c == L'/' || c == L':' || c == L'*' || c == L'?' || c == L'"' ||
-               c == L'<' || c == L'>' || c == L'|';
-      })) {
-    return false;
-  }
-  // "nul.txt" names the device, not a file, on a path without "\\?\".
-  std::wstring base = name.substr(0, name.find(L'.'));
-  while (!base.empty() && base.back() == L' ') base.pop_back();
-  // Device names are ASCII; only those letters are folded.
-  std::transform(base.begin(), base.end(), base.begin(),
-                 [](wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; });
-  constexpr const wchar_t* kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
-  if (std::any_of(std::begin(kDevices), std::end(kDevices), [&base](const wchar_t* device) { return base == device; })) {
-    return false;
-  }
-  return !(base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
-           base[3] >= L'0' && base[3] <= L'9');
+bool Listed(const std::vector<std::wstring>& names, const std::wstring& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-ResultsFolder OpenResultsFolder(const std::wstring& base, const std::wstring& stamp) {
-  return Opening(base, stamp).Run();
+// Puts this run's two files under the first stamp of its second that is free; the stamp used, or empty.
+std::wstring PutRun(const platform::SecureFolder& folder, const std::wstring& secondStamp,
+                    const std::vector<std::uint8_t>& outcome, const std::optional<std::vector<std::uint8_t>>& log,
+                    std::uint32_t& error) {
+  std::vector<std::wstring> names;
+  if ((error = platform::ListRegularFiles(folder, names)) != 0) return {};
+  for (unsigned sequence = 1; sequence <= kMaxRunsPerSecond; ++sequence) {
+    std::wstring stamp = result::StampText(secondStamp, sequence);
+    const std::wstring outcomeName = result::OutcomeFileName(stamp);
+    const std::wstring logName = result::KeptLogName(stamp);
+    if (Listed(names, outcomeName) || Listed(names, logName)) continue;
+    // Never over an existing file: whatever stands under that name, another run's or anyone's, stays.
+    error = platform::PutFileInFolder(folder, outcomeName, outcome, false);
+    if (error == platform::kErrorFileExists) continue;
+    if (error != 0) return {};
+    if (log) error = platform::PutFileInFolder(folder, logName, *log, false);
+    return stamp;
+  }
+  error = platform::kErrorFileExists;
+  return {};
+}
+
+}  // namespace
+
+std::wstring KeepResults(const std::wstring& secondStamp, const result::OutcomeRecord& record,
+                         const std::optional<std::vector<std::uint8_t>>& log) {
+  const std::wstring programData = platform::ProgramDataFolder();
+  if (programData.empty()) return std::wstring(kNotKept) + kNoProgramData + L"\n";
+  ResultsFolder opened = Opening(programData, secondStamp).Run();
+  const platform::SecureFolder& folder = opened.folder;
+  if (!folder.IsOpen()) return opened.said;
+
+  const std::string line = result::FormatOutcomeRecord(record) + "\r\n";
+  const std::vector<std::uint8_t> outcome(line.begin(), line.end());
+  std::uint32_t error = 0;
+  const std::wstring stamp = PutRun(folder, secondStamp, outcome, log, error);
+  // The newest copies follow this run even where its stamped files could not be kept.
+  std::uint32_t copies = platform::PutFileInFolder(folder, result::kNewestOutcomeName, outcome, true);
+  if (log) {
+    if (const std::uint32_t copied = platform::PutFileInFolder(folder, result::kNewestLogName, *log, true); copies == 0) {
+      copies = copied;
+    }
+  } else {
+    // An older run's log under that name would pass for this run's.
+    const std::uint32_t removed = platform::DeleteRegularFile(folder, result::kNewestLogName);
+    if (copies == 0 && removed != 0 && removed != platform::kErrorFileNotFound) copies = removed;
+  }
+
+  std::vector<std::wstring> names;
+  if (!stamp.empty() && platform::ListRegularFiles(folder, names) == 0) {
+    for (const auto& name : result::RunsToRemove(names, result::kKeptRuns, stamp)) {
+      (void)platform::DeleteRegularFile(folder, name);
+    }
+  }
+  if (error == 0) error = copies;
+  if (error == 0) return opened.said;
+  return opened.said + kNotKept + kWriteFailed + folder.Path() + L": " + WithError(error) + L"\n";
 }

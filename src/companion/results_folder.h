@@ -8,10 +8,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/secure_folder.h"
+#include "result/outcome_file.h"
 
 inline constexpr const wchar_t* kResultsLevels[] = {L"Veldorant", L"PatchUpdate", L"Results"};
 // "Veldorant" may hold the product's own data: checked, never moved or changed.
@@ -23,15 +25,10 @@ inline constexpr std::size_t kMaxResultsEntries = 4096;
 // A kept file larger than this is no run of ours and is not carried over.
 inline constexpr std::size_t kMaxCarriedFileBytes = 16U << 20;
 
-struct ResultsFolder {
-  platform::SecureFolder folder;  // open when the folder can be used
-  std::wstring said;              // console lines: what was moved aside, carried over or refused
-};
-
-// Opens (or makes) base\Veldorant\PatchUpdate\Results by those rules; `stamp` ("YYYYMMDD-HHMMSS") names
-// what is moved aside. Runs from a Results moved aside are carried over before it returns.
-ResultsFolder OpenResultsFolder(const std::wstring& base, const std::wstring& stamp);
-
-// Whether the name stays one entry of its folder on every path form: no separator, stream, "." or "..",
-// no trailing dot or blank (which a path without "\\?\" strips) and no device name.
-bool IsPlainName(const std::wstring& name);
+// Keeps this run (stamped `secondStamp`, "YYYYMMDD-HHMMSS"; a later run of the same second gets "-2", ...),
+// its outcome line and log copy, where the deployment system's cache clean-up doesn't reach, the newest
+// copies under their fixed names, and prunes to the newest runs. A level refused keeps nothing, and says
+// which one. Returns the console lines saying what was moved aside or carried over and what was not kept;
+// empty when there is nothing to say.
+std::wstring KeepResults(const std::wstring& secondStamp, const result::OutcomeRecord& record,
+                         const std::optional<std::vector<std::uint8_t>>& log);

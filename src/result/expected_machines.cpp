@@ -7,9 +7,8 @@
 #include <array>
 
 #include "platform/folder_listing.h"
-#include "platform/errors.h"
 #include "platform/utf8.h"
-#include "result/visible_text.h"
+#include "result/report_output.h"
 
 namespace result {
 namespace {
@@ -164,15 +163,14 @@ void SortAndMerge(ExpectedList& list) {
   auto& machines = list.machines;
   std::stable_sort(machines.begin(), machines.end(),
                    [](const ExpectedList::Machine& a, const ExpectedList::Machine& b) { return LessNoCase(a.name, b.name); });
-  const auto end = std::unique(machines.begin(), machines.end(), [](const auto& a, const auto& b) {
-    return !LessNoCase(a.name, b.name) && !LessNoCase(b.name, a.name);
-  });
+  const auto end = std::unique(machines.begin(), machines.end(),
+                               [](const auto& a, const auto& b) { return EqualsNoCase(a.name, b.name); });
   list.duplicates += static_cast<std::size_t>(machines.end() - end);
   machines.erase(end, machines.end());
 }
 
 std::wstring ShownLine(std::string_view text) {
-  return Visible(FromUtf8(text.substr(0, std::min(text.find('\n'), kFirstLineShown))));
+  return ForConsole(FromUtf8(text.substr(0, std::min(text.find('\n'), kFirstLineShown))));
 }
 
 }  // namespace
@@ -283,15 +281,13 @@ ExpectedList ReadExpectedList(const std::wstring& path) {
   if (status == platform::BoundedReadStatus::kTooLarge) {
     list.problem = kListTooLarge;
   } else {
-    const std::wstring words = platform::SystemErrorText(error);
-    list.problem = kListNotRead + (words.empty() ? L"error " + std::to_wstring(error)
-                                                 : words + L" (error " + std::to_wstring(error) + L")");
+    list.problem = WithCode(kListNotRead, error);
   }
   return list;
 }
 
 std::wstring DescribeExpectedList(const ExpectedList& list, const std::wstring& path) {
-  std::wstring out = kExpectedFrom + std::to_wstring(list.size()) + kMachinesIn + Visible(path);
+  std::wstring out = kExpectedFrom + std::to_wstring(list.size()) + kMachinesIn + ForConsole(path);
   out += list.column.empty() ? L"\n" : kColumn + list.column + L"\")\n";
   if (list.duplicates > 0) out += L"  " + std::to_wstring(list.duplicates) + kDuplicates;
   if (list.passedOver > 0) {

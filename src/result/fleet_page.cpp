@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/utf8.h"
+#include "result/kept_runs.h"
 
 namespace result {
 
@@ -69,16 +70,7 @@ std::string Share(std::size_t part, std::size_t whole) {
   return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + "%";
 }
 
-// Days since 1970-01-01 and back (the proleptic Gregorian calendar).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2 ? 1 : 0;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
+// Days since 1970-01-01 as a date (the proleptic Gregorian calendar).
 std::string DayText(std::int64_t days) {
   days += 719468;
   const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
@@ -106,7 +98,9 @@ std::optional<std::int64_t> DayOf(std::wstring_view time) {
     }
   }
   if (value[1] < 1 || value[1] > 12 || value[2] < 1 || value[2] > 31) return std::nullopt;
-  const std::int64_t day = DaysFromCivil(value[0], value[1], value[2]);
+  const std::int64_t day =
+      WallClockSeconds(static_cast<int>(value[0]), static_cast<int>(value[1]), static_cast<int>(value[2]), 0, 0, 0) /
+      kSecondsPerDay;
   // February 30th and the like come back as another day.
   if (DayText(day) != ToUtf8(time.substr(0, 10))) return std::nullopt;
   return day;
@@ -118,20 +112,6 @@ const char* ColourOf(Outcome outcome) {
   if (outcome == Outcome::kMissing) return "#5c6bc0";
   if (FailedOrBlocked(outcome)) return "#c62828";
   return "#757575";
-}
-
-std::size_t CountOf(const ReportTotals& totals, Outcome outcome) {
-  const auto it = totals.machines.find(outcome);
-  return it == totals.machines.end() ? 0 : it->second.size();
-}
-
-std::vector<Outcome> ShownOutcomes(const ReportTotals& totals) {
-  std::vector<Outcome> shown;
-  for (const Outcome outcome : kAllOutcomes) {
-    if (outcome == Outcome::kMissing && totals.expectedCount == 0) continue;  // no list, nothing missed
-    shown.push_back(outcome);
-  }
-  return shown;
 }
 
 std::string CodeText(Outcome outcome) {
@@ -351,20 +331,10 @@ bool AtPatch(Outcome outcome) {
   return outcome == Outcome::kApplied || outcome == Outcome::kAlreadyApplied || outcome == Outcome::kLaterVersion;
 }
 
+// Every outcome but those at the patch, one a restart completes, one not for the machine, and no run.
 bool FailedOrBlocked(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::kBlocked:
-    case Outcome::kRunInProgress:
-    case Outcome::kInstallFailed:
-    case Outcome::kStaleRecord:
-    case Outcome::kProductIncomplete:
-    case Outcome::kBrokenPackage:
-    case Outcome::kNoLog:
-    case Outcome::kUnreadable:
-      return true;
-    default:
-      return false;
-  }
+  return !AtPatch(outcome) && outcome != Outcome::kRestartPending && outcome != Outcome::kNotApplicable &&
+         outcome != Outcome::kMissing;
 }
 
 void PageFigures::Add(const ReportRow& row) {

@@ -248,37 +248,30 @@ class MachineReader {
 
   FileReading Tell(const Candidate& candidate, platform::BoundedReadStatus status, std::span<const std::uint8_t> bytes,
                    std::uint32_t error) {
-    FileReading read;
-    ReportRow& row = read.row;
-    row.machine = machine_;
-    row.file = candidate.relative.empty() ? candidate.name : candidate.relative + L"/" + candidate.name;
+    const std::wstring file = candidate.relative.empty() ? candidate.name : candidate.relative + L"/" + candidate.name;
     if (status != platform::BoundedReadStatus::kOk) {
       ++count_.notRead;
-      row.outcome = Outcome::kUnreadable;
-      row.code = ExitCodeOf(row.outcome);
-      row.reason = status == platform::BoundedReadStatus::kTooLarge ? std::wstring(kTooLarge) : WithCode(kCannotRead, error);
-      return read;
+      return {Unreadable(file, status == platform::BoundedReadStatus::kTooLarge ? std::wstring(kTooLarge)
+                                                                                 : WithCode(kCannotRead, error))};
     }
+    FileReading read{Unreadable(file, kNotOutcomeFile)};
+    ReportRow& row = read.row;
     if (candidate.kind == RunFileKind::kOutcome) {
       const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-      if (auto record = ParseOutcomeRecord(text)) {
-        row.time = std::move(record->time);
-        row.outcome = record->outcome;
-        row.code = record->code;
-        row.reason = std::move(record->reason);
-        Cap(row.time, kMaxTimeChars);
-        Cap(row.reason, kMaxCellChars);
-        // Where the file was found names the machine; what it says of itself is only shown.
-        if (!record->machine.empty() && record->machine != machine_) {
-          Cap(record->machine, kMaxMachineChars);
-          row.reason += kClaimsMachine + record->machine + L"\")";
-        }
-        read.told = true;
-        return read;
+      auto record = ParseOutcomeRecord(text);
+      if (!record) return read;
+      row.time = std::move(record->time);
+      row.outcome = record->outcome;
+      row.code = record->code;
+      row.reason = std::move(record->reason);
+      Cap(row.time, kMaxTimeChars);
+      Cap(row.reason, kMaxCellChars);
+      // Where the file was found names the machine; what it says of itself is only shown.
+      if (!record->machine.empty() && record->machine != machine_) {
+        Cap(record->machine, kMaxMachineChars);
+        row.reason += kClaimsMachine + record->machine + L"\")";
       }
-      row.outcome = Outcome::kUnreadable;
-      row.code = ExitCodeOf(row.outcome);
-      row.reason = kNotOutcomeFile;
+      read.told = true;
       return read;
     }
     Reading reading = ReadRunLog(bytes);

@@ -3,6 +3,7 @@
 // run's two files once more under fixed names.
 #pragma once
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -29,11 +30,7 @@ std::int64_t WallClockSeconds(int year, int month, int day, int hour, int minute
 struct RunStamp {
   std::int64_t seconds = 0;
   unsigned sequence = 1;
-  bool operator==(const RunStamp&) const = default;
-  bool operator<(const RunStamp& other) const {
-    return seconds != other.seconds ? seconds < other.seconds : sequence < other.sequence;
-  }
-  bool operator>(const RunStamp& other) const { return other < *this; }
+  auto operator<=>(const RunStamp&) const = default;  // by the second, then the run of it
 };
 
 // "YYYYMMDD-HHMMSS" for the first run of a second, "YYYYMMDD-HHMMSS-N" for the N-th.

@@ -183,13 +183,15 @@ bool IsOtherLaunchError(std::string_view entry) {
 }
 
 // CR LF and a bare LF both end a line, so a copy whose line ends were converted still reads.
-void JoinLines(std::span<const std::uint8_t> bytes, std::string& text) {
-  text.clear();
-  text.reserve(bytes.size());
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
-    text.push_back(static_cast<char>(bytes[i]));
+template <typename Text, typename Units>
+Text JoinedLines(const Units& units) {
+  Text text;
+  text.reserve(units.size());
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    if (units[i] == '\r' && i + 1 < units.size() && units[i + 1] == '\n') continue;
+    text.push_back(static_cast<typename Text::value_type>(units[i]));
   }
+  return text;
 }
 
 bool LooksLikeUtf16(std::span<const std::uint8_t> bytes) {
@@ -280,13 +282,11 @@ Reading ReadRunLog(std::span<const std::uint8_t> bytes) {
   // A file that has no header the utility writes is turned away on its first bytes, which hold any such
   // header, before a copy of all of it is made.
   if (bytes.size() > kHeaderBytes) {
-    std::string first;
-    JoinLines(bytes.first(kHeaderBytes), first);
+    const std::string first = JoinedLines<std::string>(bytes.first(kHeaderBytes));
     std::string_view view(first);
     if (const Header header = TakeHeader(view); header.reason != nullptr) return Unreadable(header.reason);
   }
-  std::string whole;
-  JoinLines(bytes, whole);
+  const std::string whole = JoinedLines<std::string>(bytes);
   std::string_view text(whole);
   const Header header = TakeHeader(text);
   if (header.reason != nullptr) return Unreadable(header.reason);
@@ -316,21 +316,8 @@ Reading ReadRunLog(std::span<const std::uint8_t> bytes) {
   return reading;
 }
 
-Reading ReadLogEntries(std::wstring_view entries) {
-  std::string narrow(entries.size(), '\0');
-  std::transform(entries.begin(), entries.end(), narrow.begin(),
-                 [](wchar_t c) { return static_cast<std::uint32_t>(c) <= 0xFF ? static_cast<char>(c) : '?'; });
-  if (narrow.size() < 2 || narrow.substr(narrow.size() - 2) != "\n\n") return Unreadable(kEntriesDamaged);
-  return DecideEntries(narrow);
-}
-
 Reading ReadConsole(std::wstring_view console) {
-  std::wstring text;
-  text.reserve(console.size());
-  for (std::size_t i = 0; i < console.size(); ++i) {
-    if (console[i] == L'\r' && i + 1 < console.size() && console[i + 1] == L'\n') continue;
-    text.push_back(console[i]);
-  }
+  const std::wstring text = JoinedLines<std::wstring>(console);
   // Each line that names an outcome stands for itself; the reason is the line without its line feed. The
   // best-ranked line decides, the first of the table within a rank.
   const Rule* best = nullptr;

@@ -46,10 +46,6 @@ struct Reading {
 // The outcome of a log file's bytes as they are on disk.
 Reading ReadRunLog(std::span<const std::uint8_t> bytes);
 
-// The outcome that log entries as a run gathers them tell (no header or footer: the entries, each with
-// its blank line), judged like a whole log's.
-Reading ReadLogEntries(std::wstring_view entries);
-
 // The outcome the utility's console text tells, for a run that left no log; kNoLog when it tells none.
 Reading ReadConsole(std::wstring_view console);
 

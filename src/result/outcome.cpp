@@ -5,25 +5,39 @@
 
 namespace result {
 
-std::wstring_view OutcomeName(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::kApplied: return L"applied";
-    case Outcome::kAlreadyApplied: return L"already-applied";
-    case Outcome::kLaterVersion: return L"later-version";
-    case Outcome::kRestartPending: return L"restart-pending";
-    case Outcome::kBlocked: return L"blocked";
-    case Outcome::kRunInProgress: return L"run-in-progress";
-    case Outcome::kInstallFailed: return L"install-failed";
-    case Outcome::kStaleRecord: return L"stale-record";
-    case Outcome::kProductIncomplete: return L"product-incomplete";
-    case Outcome::kBrokenPackage: return L"broken-package";
-    case Outcome::kNotApplicable: return L"not-applicable";
-    case Outcome::kNoLog: return L"no-log";
-    case Outcome::kUnreadable: return L"unreadable";
-    case Outcome::kMissing: return L"missing";
-  }
-  return L"unreadable";
+namespace {
+
+// Each outcome's name and exit code, in the order the outcomes are declared.
+struct Named {
+  std::wstring_view name;
+  std::uint32_t code;
+};
+constexpr Named kNamed[] = {
+    {L"applied", kExitSuccess},
+    {L"already-applied", kExitSuccess},
+    {L"later-version", kExitSuccess},
+    {L"restart-pending", kExitRestartRequired},
+    {L"blocked", kExitAnotherRunning},
+    {L"run-in-progress", kExitAnotherRunning},
+    {L"install-failed", kExitFatalError},
+    {L"stale-record", kExitFatalError},
+    {L"product-incomplete", kExitFatalError},
+    {L"broken-package", kExitPackageInvalid},
+    {L"not-applicable", kExitPatchTargetNotFound},
+    {L"no-log", kExitLogFailure},
+    {L"unreadable", kExitLogFailure},
+    {L"missing", kExitLogFailure},  // no run ends so; the report shows no code for it
+};
+static_assert(std::size(kNamed) == std::size(kAllOutcomes));
+
+const Named& NamedOf(Outcome outcome) {
+  const auto index = static_cast<std::size_t>(outcome);
+  return index < std::size(kNamed) ? kNamed[index] : kNamed[static_cast<std::size_t>(Outcome::kUnreadable)];
 }
+
+}  // namespace
+
+std::wstring_view OutcomeName(Outcome outcome) { return NamedOf(outcome).name; }
 
 std::optional<Outcome> OutcomeFromName(std::wstring_view name) {
   const auto found = std::find_if(std::begin(kAllOutcomes), std::end(kAllOutcomes),
@@ -33,24 +47,6 @@ std::optional<Outcome> OutcomeFromName(std::wstring_view name) {
   return *found;
 }
 
-std::uint32_t ExitCodeOf(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::kApplied:
-    case Outcome::kAlreadyApplied:
-    case Outcome::kLaterVersion: return kExitSuccess;
-    case Outcome::kRestartPending: return kExitRestartRequired;
-    case Outcome::kBlocked:
-    case Outcome::kRunInProgress: return kExitAnotherRunning;
-    case Outcome::kInstallFailed:
-    case Outcome::kStaleRecord:
-    case Outcome::kProductIncomplete: return kExitFatalError;
-    case Outcome::kBrokenPackage: return kExitPackageInvalid;
-    case Outcome::kNotApplicable: return kExitPatchTargetNotFound;
-    case Outcome::kNoLog:
-    case Outcome::kUnreadable:
-    case Outcome::kMissing: return kExitLogFailure;  // no run ends so; the report shows no code for it
-  }
-  return kExitLogFailure;
-}
+std::uint32_t ExitCodeOf(Outcome outcome) { return NamedOf(outcome).code; }
 
 }  // namespace result

@@ -7,7 +7,6 @@
 #include "platform/errors.h"
 #include "platform/utf8.h"
 #include "result/outcome_file.h"
-#include "result/visible_text.h"
 
 namespace result {
 namespace {
@@ -19,6 +18,18 @@ constexpr wchar_t kNotReadLine[] = L"not read: ";
 constexpr wchar_t kNotReadTail[] = L" folders or files (rows in the CSV); the report is incomplete\n";
 constexpr char kCsvColumns[] =
     "\xEF\xBB\xBF\"machine\",\"outcome\",\"code\",\"reason\",\"time\",\"file\",\"counted\",\"earlier_outcome\"\r\n";
+
+// Characters that are no text to read but act on how text shows or where it goes: C0 and C1 controls and
+// DEL (terminal escapes, bells, line breaks), bidirectional marks, embeddings, overrides and isolates
+// (text shown reversed), zero-width and other invisible characters, variation selectors, line and
+// paragraph separators, tags.
+bool IsHiddenOrControl(char32_t c) {
+  return c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0xAD || c == 0x34F || c == 0x61C || c == 0x115F ||
+         c == 0x1160 || c == 0x17B4 || c == 0x17B5 || (c >= 0x180B && c <= 0x180F) ||
+         (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) ||
+         c == 0x3164 || (c >= 0xFE00 && c <= 0xFE0F) || c == 0xFEFF || c == 0xFFA0 || (c >= 0xFFF9 && c <= 0xFFFB) ||
+         (c >= 0x1D173 && c <= 0x1D17A) || (c >= 0xE0000 && c <= 0xE007F) || (c >= 0xE0100 && c <= 0xE01EF);
+}
 
 // Spreadsheets take a field that begins with these as a formula, the full-width and small forms included.
 bool IsFormulaCharacter(wchar_t c) {
@@ -33,7 +44,7 @@ bool IsBlank(wchar_t c) { return c == L' ' || c == 0xA0 || c == 0x3000; }
 // or a quote (which would open a quoted formula), a "'" goes first, so every field a spreadsheet can cut
 // from the cell is text.
 std::wstring Neutralised(std::wstring_view field) {
-  const std::wstring visible = Visible(field);
+  const std::wstring visible = ForConsole(field);
   std::wstring cell;
   cell.reserve(visible.size() + 2);
   for (std::size_t i = 0; i < visible.size(); ++i) {
@@ -71,8 +82,20 @@ std::wstring Padded(std::wstring text, std::size_t width) {
 
 }  // namespace
 
-// Text for a terminal: nothing that acts on the screen or hides between letters comes through.
-std::wstring ForConsole(std::wstring_view text) { return Visible(text); }
+std::wstring ForConsole(std::wstring_view text) {
+  std::wstring safe;
+  safe.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const platform::TextChar one = platform::WideCharAt(text, i);
+    if (IsHiddenOrControl(one.c)) {
+      safe += L'?';
+    } else {
+      safe.append(text.substr(i, one.length));
+    }
+    i += one.length;
+  }
+  return safe;
+}
 
 std::wstring ConsoleName(std::wstring_view machine) {
   std::wstring shown = ForConsole(machine);
@@ -94,14 +117,25 @@ std::wstring WithCode(std::wstring_view what, std::uint32_t error) {
   return text;
 }
 
+std::size_t CountOf(const ReportTotals& totals, Outcome outcome) {
+  const auto it = totals.machines.find(outcome);
+  return it == totals.machines.end() ? 0 : it->second.size();
+}
+
+std::vector<Outcome> ShownOutcomes(const ReportTotals& totals) {
+  std::vector<Outcome> shown;
+  for (const Outcome outcome : kAllOutcomes) {
+    if (outcome == Outcome::kMissing && totals.expectedCount == 0) continue;  // no list, nothing missed
+    shown.push_back(outcome);
+  }
+  return shown;
+}
+
 std::wstring FormatReportTable(const ReportTotals& totals) {
   std::wstring out = Padded(L"Outcome", 20) + Padded(L"Code", 6) + L"Machines\n";
-  for (const Outcome outcome : kAllOutcomes) {
-    const auto it = totals.machines.find(outcome);
-    const std::size_t count = it == totals.machines.end() ? 0 : it->second.size();
-    if (outcome == Outcome::kMissing && totals.expectedCount == 0) continue;  // no list, nothing missed
+  for (const Outcome outcome : ShownOutcomes(totals)) {
     const std::wstring code = outcome == Outcome::kMissing ? L"-" : std::to_wstring(ExitCodeOf(outcome));
-    out += Padded(std::wstring(OutcomeName(outcome)), 20) + Padded(code, 6) + std::to_wstring(count) + L"\n";
+    out += Padded(std::wstring(OutcomeName(outcome)), 20) + Padded(code, 6) + std::to_wstring(CountOf(totals, outcome)) + L"\n";
   }
   out += Padded(L"total", 26) + std::to_wstring(totals.machineCount) + L" machines, " +
          std::to_wstring(totals.fileCount) + L" files\n";
