@@ -21,9 +21,7 @@ using namespace messages::applicability;
 // Searched case-sensitively in the record's text.
 constexpr wchar_t kProductWord[] = L"Veldorant";
 
-bool IsAsciiSpace(wchar_t c) {
-  return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
-}
+bool IsAsciiSpace(wchar_t c) { return std::wstring_view(L" \t\n\v\f\r").find(c) != std::wstring_view::npos; }
 
 }  // namespace
 
@@ -65,11 +63,6 @@ std::wstring InstalledRecordPath(const std::wstring& displayIcon) {
 
 namespace applicability {
 
-bool IsExeVersionInPreviousVersions(const Facts& facts) {
-  return std::find(facts.previousVersions.begin(), facts.previousVersions.end(), facts.exeVersion) !=
-         facts.previousVersions.end();
-}
-
 namespace {
 
 // Nothing to do: the entries, and the console line.
@@ -86,7 +79,7 @@ bool DecideApplicability(const Facts& facts, std::wstring& log) {
     return AlreadyApplied(log, {kNotFoundExitCode3, kAlreadyAppliedEntry});
   }
 
-  if (!IsExeVersionInPreviousVersions(facts)) {
+  if (std::ranges::find(facts.previousVersions, facts.exeVersion) == facts.previousVersions.end()) {
     AppendLogEntry(log, kNotApplicableEntry);
     platform::WriteConsoleText(kNotApplicableConsole);
     return false;

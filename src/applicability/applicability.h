@@ -31,8 +31,6 @@ struct Facts {
   std::wstring displayIcon;  // names the product folder, where the installed-update record is
 };
 
-bool IsExeVersionInPreviousVersions(const Facts& facts);
-
 // True when the patch is to be installed; logs the decision and prints it when nothing is to be done.
 bool DecideApplicability(const Facts& facts, std::wstring& log);
 
