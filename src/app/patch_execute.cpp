@@ -52,27 +52,19 @@ void CPatchExecute::ValidateInstallation() {
   } catch (const std::bad_alloc&) {
   }
 
-  if (m_strProductVersion.empty()) {
-    m_bValidated = false;
-    platform::WriteConsoleText(std::wstring(kNotInstalled) + L"\n");
-    AppendLog(kNotInstalled);
-    return;
-  }
   if (m_strProductVersion != kRequiredProductVersion) {
-    // Another version is installed: the log says why, the console stays quiet.
+    // No version at all is said on the console too; for another version the console stays quiet.
+    if (m_strProductVersion.empty()) platform::WriteConsoleText(std::wstring(kNotInstalled) + L"\n");
     m_bValidated = false;
     AppendLog(kNotInstalled);
     return;
   }
-
-  if (m_strDisplayIcon.empty()) {
+  m_bValidated = !m_strDisplayIcon.empty();
+  if (!m_bValidated) {
     platform::ClearConsoleScreen();
     platform::WriteConsoleText(kLevelTwoFailed);
     AppendLog(kLevelTwoWarning);
-    m_bValidated = false;
-    return;
   }
-  m_bValidated = true;
 }
 
 void CPatchExecute::RunPatch() {

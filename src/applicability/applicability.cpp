@@ -1,16 +1,22 @@
 // The applicability decision: the installed executable's version against the descriptor's versions,
-// then the installed-update record, then the revisions. Versions are compared as whole strings.
+// then the installed-update record, then the revisions; and the record's write after an install. Versions
+// are compared as whole strings.
 #include "applicability/applicability.h"
 
 #include <algorithm>
 #include <climits>
+#include <cstddef>
+#include <cstdint>
 #include <initializer_list>
+#include <new>
 #include <string_view>
 
 #include "applicability/messages.h"
 #include "descriptor/whole_file.h"
 #include "log/run_log.h"
+#include "platform/codepage.h"
 #include "platform/console.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/path_text.h"
 
@@ -20,6 +26,10 @@ using namespace messages::applicability;
 
 // Searched case-sensitively in the record's text.
 constexpr wchar_t kProductWord[] = L"Veldorant";
+// Immediately followed by the description of the file error.
+constexpr wchar_t kRecordWriteFailed[] = L"Installedupdates failed.";
+// The description fits a 1024-character buffer with its terminating zero.
+constexpr std::size_t kMaxErrorDescription = 1023;
 
 bool IsAsciiSpace(wchar_t c) { return std::wstring_view(L" \t\n\v\f\r").find(c) != std::wstring_view::npos; }
 
@@ -105,6 +115,25 @@ bool DecideApplicability(const Facts& facts, std::wstring& log) {
     return true;
   }
   return AlreadyApplied(log, {kNotFoundExitCode2, kAlreadyAppliedStatusEntry});
+}
+
+// The record is replaced in one step so that a failed write never leaves it truncated: the previous
+// record, and with it the previous run's knowledge, stays intact.
+bool RecordInstalledUpdate(const std::wstring& displayIcon, const std::wstring& patchInfo, std::wstring& log) {
+  const std::wstring path = InstalledRecordPath(displayIcon);
+  std::uint32_t error = platform::kErrorSuccess;
+  try {
+    // The PatchInfo text alone, one byte per character: no key, no line end, no terminating zero.
+    error = platform::ReplaceFileAtomically(path, platform::WideToAnsi(patchInfo));
+  } catch (const std::bad_alloc&) {
+    error = platform::kErrorNotEnoughMemory;
+  }
+  if (error == platform::kErrorSuccess) return true;
+
+  std::wstring description = DescribeFileError(error, path);
+  if (description.size() > kMaxErrorDescription) description.resize(kMaxErrorDescription);
+  AppendLogEntry(log, kRecordWriteFailed + description);
+  return false;
 }
 
 }  // namespace applicability
