@@ -74,17 +74,29 @@ void AppendFailure(std::wstring& log, const wchar_t* message, std::int32_t code)
   AppendLogEntry(log, kErrorEntryPrefix + FormatErrorCode(code));
 }
 
-// Open, query, take the text; any failed call is logged with its code and gives nullopt.
+enum class Missing { kNothing, kKey, kValue };
+
+// Open, query, take the text; any failed call is logged with its code and gives nullopt. Given `missing`,
+// a key or value that isn't there is only noted in it, not logged.
 std::optional<std::wstring> ReadValue(std::wstring& log, const wchar_t* keyPath, const wchar_t* valueName,
-                                      const wchar_t* openFailed, const wchar_t* queryFailed) {
+                                      const wchar_t* openFailed, const wchar_t* queryFailed,
+                                      Missing* missing = nullptr) {
   platform::RegistryKey key;
   if (const std::int32_t code = platform::OpenLocalMachineKey(keyPath, key); code != kSuccess) {
-    AppendFailure(log, openFailed, code);
+    if (missing != nullptr && code == kFileNotFound) {
+      *missing = Missing::kKey;
+    } else {
+      AppendFailure(log, openFailed, code);
+    }
     return std::nullopt;
   }
   const platform::RegistryValue value = platform::QueryRegistryValue(key, valueName);
   if (value.code != kSuccess) {
-    AppendFailure(log, queryFailed, value.code);
+    if (missing != nullptr && value.code == kFileNotFound) {
+      *missing = Missing::kValue;
+    } else {
+      AppendFailure(log, queryFailed, value.code);
+    }
     return std::nullopt;
   }
   return DecodeRegistryString(value.bytes);
@@ -148,29 +160,17 @@ bool DetectRegistryView(std::wstring& log) {
 
 ProductVersionProbe ProbeProductVersion(std::wstring& log, bool wow64Registry) {
   ProductVersionProbe probe{.version = {}, .wow64Registry = wow64Registry};
-  platform::RegistryKey key;
-  bool keyMissing = false;
-  if (const std::int32_t code = platform::OpenLocalMachineKey(ProductKey(wow64Registry), key); code != kSuccess) {
-    if (code != kFileNotFound) {
-      AppendFailure(log, kVersionMessages.openFailed, code);
-      return probe;
-    }
-    keyMissing = true;
-  } else {
-    const platform::RegistryValue value = platform::QueryRegistryValue(key, kVersionValue);
-    if (value.code == kSuccess) {
-      probe.version = ReportValue(log, DecodeRegistryString(value.bytes), kVersionMessages);
-      return probe;
-    }
-    if (value.code != kFileNotFound) {
-      AppendFailure(log, kVersionMessages.queryFailed, value.code);
-      return probe;
-    }
+  Missing missing = Missing::kNothing;
+  std::optional<std::wstring> text = ReadValue(log, ProductKey(wow64Registry), kVersionValue,
+                                               kVersionMessages.openFailed, kVersionMessages.queryFailed, &missing);
+  if (text) {
+    probe.version = ReportValue(log, std::move(*text), kVersionMessages);
+    return probe;
   }
   // Missing under the plain path: validation alone reports that the product isn't installed.
-  if (!wow64Registry) return probe;
-  key.Close();
-  RunVersionFallback(log, keyMissing ? kFallbackCompletedKeyMissing : kFallbackCompletedValueMissing, probe);
+  if (missing == Missing::kNothing || !wow64Registry) return probe;
+  RunVersionFallback(log, missing == Missing::kKey ? kFallbackCompletedKeyMissing : kFallbackCompletedValueMissing,
+                     probe);
   return probe;
 }
 
