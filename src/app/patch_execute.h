@@ -46,8 +46,6 @@ class CPatchExecute : public CCmdTarget, public RunState {
   // Decides, then installs or pauses; called only when m_bReady.
   void RunPatch();
   std::wstring GetLog() const;
-
-  // Appends one entry followed by a blank line.
   void AppendLog(const std::wstring& message);
 
   // True for Mode 1 (the Wow6432Node key exists); the flag is set on every path.

@@ -28,8 +28,6 @@ using namespace messages::applicability;
 constexpr wchar_t kProductWord[] = L"Veldorant";
 // Immediately followed by the description of the file error.
 constexpr wchar_t kRecordWriteFailed[] = L"Installedupdates failed.";
-// The description fits a 1024-character buffer with its terminating zero.
-constexpr std::size_t kMaxErrorDescription = 1023;
 
 bool IsAsciiSpace(wchar_t c) { return std::wstring_view(L" \t\n\v\f\r").find(c) != std::wstring_view::npos; }
 
@@ -130,9 +128,7 @@ bool RecordInstalledUpdate(const std::wstring& displayIcon, const std::wstring& 
   }
   if (error == platform::kErrorSuccess) return true;
 
-  std::wstring description = DescribeFileError(error, path);
-  if (description.size() > kMaxErrorDescription) description.resize(kMaxErrorDescription);
-  AppendLogEntry(log, kRecordWriteFailed + description);
+  AppendLogEntry(log, kRecordWriteFailed + DescribeFileError(error, path));
   return false;
 }
 

@@ -33,7 +33,6 @@ std::wstring BuildRunLogText(const std::wstring& text, const std::wstring& dateT
 
 // The bytes on disk: every "\n" as CR LF, one byte per character through the ANSI code page, no BOM.
 std::vector<std::uint8_t> ToLogBytes(const std::wstring& text) {
-  // Text-mode output: every line feed goes to disk as CR LF.
   std::wstring translated;
   translated.reserve(text.size() + text.size() / 8);
   for (const wchar_t c : text) {
