@@ -31,6 +31,13 @@ constexpr wchar_t kRecordWriteFailed[] = L"Installedupdates failed.";
 
 bool IsAsciiSpace(wchar_t c) { return std::wstring_view(L" \t\n\v\f\r").find(c) != std::wstring_view::npos; }
 
+constexpr wchar_t kInstalledRecordFileName[] = L"installedupdates.dat";
+
+// The record's path: the product folder (folder of the DisplayIcon path), then the record's name.
+std::wstring InstalledRecordPath(const std::wstring& displayIcon) {
+  return FolderOf(displayIcon) + L"\\" + kInstalledRecordFileName;
+}
+
 }  // namespace
 
 int ReadLeadingInteger(const std::wstring& text) {
@@ -63,10 +70,6 @@ bool IsUpdateRecorded(const std::wstring& recordText, const std::wstring& patchI
   }
   if (wordAtMostOnce && recordText.find(patchInfo) != std::wstring::npos) return true;
   return installedRevision >= patchRevision;
-}
-
-std::wstring InstalledRecordPath(const std::wstring& displayIcon) {
-  return FolderOf(displayIcon) + L"\\" + kInstalledRecordFileName;
 }
 
 namespace applicability {

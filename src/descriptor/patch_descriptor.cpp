@@ -18,6 +18,7 @@ namespace {
 
 using namespace messages::descriptor;
 
+constexpr wchar_t kDescriptorFileName[] = L"patchupdate.dat";
 constexpr wchar_t kPatchInfoKey[] = L"PatchInfo";
 constexpr wchar_t kPatchFileKey[] = L"PatchFile";
 constexpr wchar_t kPatchVersionKey[] = L"PatchVersion";

@@ -4,8 +4,6 @@
 #include <string>
 #include <vector>
 
-inline constexpr wchar_t kDescriptorFileName[] = L"patchupdate.dat";
-
 // The text after the first separator, trimmed of white space (space, tab, CR, LF, VT, FF) at both ends;
 // empty when there's no separator.
 std::wstring GetKeyValue(const std::wstring& slice, const std::wstring& separator);
