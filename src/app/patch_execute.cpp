@@ -38,8 +38,6 @@ CPatchExecute::CPatchExecute() {
   m_bReady = m_bValidated && m_bPatchInfoRead;
 }
 
-CPatchExecute::~CPatchExecute() = default;
-
 void CPatchExecute::ValidateInstallation() {
   platform::WriteConsoleText(kValidationInProgress);
 
@@ -54,27 +52,19 @@ void CPatchExecute::ValidateInstallation() {
   } catch (const std::bad_alloc&) {
   }
 
-  if (m_strProductVersion.empty()) {
-    m_bValidated = false;
-    platform::WriteConsoleText(std::wstring(kNotInstalled) + L"\n");
-    AppendLog(kNotInstalled);
-    return;
-  }
   if (m_strProductVersion != kRequiredProductVersion) {
-    // Another version is installed: the log says why, the console stays quiet.
+    // No version at all is said on the console too; for another version the console stays quiet.
+    if (m_strProductVersion.empty()) platform::WriteConsoleText(std::wstring(kNotInstalled) + L"\n");
     m_bValidated = false;
     AppendLog(kNotInstalled);
     return;
   }
-
-  if (m_strDisplayIcon.empty()) {
+  m_bValidated = !m_strDisplayIcon.empty();
+  if (!m_bValidated) {
     platform::ClearConsoleScreen();
     platform::WriteConsoleText(kLevelTwoFailed);
     AppendLog(kLevelTwoWarning);
-    m_bValidated = false;
-    return;
   }
-  m_bValidated = true;
 }
 
 void CPatchExecute::RunPatch() {
@@ -110,17 +100,13 @@ void CPatchExecute::ProbeDisplayIcon() {
   TakeIfFound(m_strDisplayIcon, discovery::ProbeDisplayIcon(m_strLog, m_bWow64Registry));
 }
 
-std::wstring CPatchExecute::GetProductVersion() const { return m_strProductVersion; }
-std::wstring CPatchExecute::GetInstallPath() const { return m_strInstallPath; }
-std::wstring CPatchExecute::GetDisplayIcon() const { return m_strDisplayIcon; }
-
 void CPatchExecute::SetProductVersion(const std::wstring& text) { TakeIfFound(m_strProductVersion, text); }
 
 // Out of memory, the members keep their values, as with an unreadable executable, and the decision
 // reports what that leaves.
 void CPatchExecute::ReadExeVersion() {
   try {
-    const auto words = ReadMainExecutableVersion(GetInstallPath());
+    const auto words = ReadMainExecutableVersion(m_strInstallPath);
     if (!words) return;
     std::wstring version = FormatVersionText(*words);
     m_strExeRevision = FormatRevisionText(*words);
@@ -130,77 +116,37 @@ void CPatchExecute::ReadExeVersion() {
 }
 
 void CPatchExecute::ReadExeVersionAfterInstall() {
-  TakeIfFound(m_strVersionAfterInstall, ReadMainExecutableVersionText(GetInstallPath()));
+  TakeIfFound(m_strVersionAfterInstall, ReadMainExecutableVersionText(m_strInstallPath));
 }
-
-std::wstring CPatchExecute::GetVersionAfterInstall() const { return m_strVersionAfterInstall; }
-
-namespace {
 
 // What the descriptor read found, into the members; the patch fields only when it was taken.
-void TakeDescriptor(RunState& run, const descriptor::PatchDescriptor& found) {
-  run.m_bPatchInfoRead = found.read;
-  if (!found.folder.empty()) run.m_strPatchFolder = found.folder;
-  run.m_arrPreviousVersions = found.previous;
-  if (!found.read) return;
-  run.m_strPatchInfo = found.info;
-  run.m_strPatchFile = found.file;
-  run.m_strPatchVersion = found.version;
-  run.m_strPatchRevision = found.revision;
-}
-
-}  // namespace
-
 void CPatchExecute::ReadPatchDescriptor() {
-  TakeDescriptor(*this, descriptor::ReadPatchDescriptor(FolderOf(platform::GetModulePath()), m_strLog));
+  const descriptor::PatchDescriptor found =
+      descriptor::ReadPatchDescriptor(FolderOf(platform::GetModulePath()), m_strLog);
+  m_bPatchInfoRead = found.read;
+  if (!found.folder.empty()) m_strPatchFolder = found.folder;
+  m_arrPreviousVersions = found.previous;
+  if (!found.read) return;
+  m_strPatchInfo = found.info;
+  m_strPatchFile = found.file;
+  m_strPatchVersion = found.version;
+  m_strPatchRevision = found.revision;
 }
 
 std::wstring CPatchExecute::ReadWholeFile(const std::wstring& path, bool forRecord) {
   return ::ReadWholeFile(path, forRecord, m_strLog).text;
 }
 
-void CPatchExecute::ParsePatchDescriptor(const std::wstring& text) {
-  descriptor::PatchDescriptor found;
-  found.folder = m_strPatchFolder;
-  found.previous = m_arrPreviousVersions;
-  descriptor::ParsePatchDescriptor(text, found, m_strLog);
-  TakeDescriptor(*this, found);
-}
-
-bool CPatchExecute::LoadPreviousVersions(const std::wstring& value) {
-  m_arrPreviousVersions = descriptor::SplitPreviousVersions(value);
-  return !m_arrPreviousVersions.empty();
-}
-
-void CPatchExecute::SetPatchVersion(const std::wstring& value) {
-  m_strPatchVersion = value;
-  // The revision always follows the version just stored.
-  m_strPatchRevision = descriptor::RevisionOf(value);
-}
-
-namespace {
-
-applicability::Facts FactsOf(const RunState& run) {
-  return {.exeVersion = run.m_strExeVersion,
-          .exeRevision = run.m_strExeRevision,
-          .patchInfo = run.m_strPatchInfo,
-          .patchVersion = run.m_strPatchVersion,
-          .patchRevision = run.m_strPatchRevision,
-          .previousVersions = run.m_arrPreviousVersions,
-          .displayIcon = run.m_strDisplayIcon};
-}
-
-}  // namespace
-
 void CPatchExecute::DecideApplicability() {
   ReadExeVersion();
-  m_bUpdateNeeded = applicability::DecideApplicability(FactsOf(*this), m_strLog);
-}
-
-bool CPatchExecute::IsPatchVersionInstalled() const { return m_strExeVersion == m_strPatchVersion; }
-
-bool CPatchExecute::IsExeVersionInPreviousVersions() const {
-  return applicability::IsExeVersionInPreviousVersions(FactsOf(*this));
+  m_bUpdateNeeded = applicability::DecideApplicability({.exeVersion = m_strExeVersion,
+                                                        .exeRevision = m_strExeRevision,
+                                                        .patchInfo = m_strPatchInfo,
+                                                        .patchVersion = m_strPatchVersion,
+                                                        .patchRevision = m_strPatchRevision,
+                                                        .previousVersions = m_arrPreviousVersions,
+                                                        .displayIcon = m_strDisplayIcon},
+                                                       m_strLog);
 }
 
 bool CPatchExecute::RecordInstalledUpdate() {

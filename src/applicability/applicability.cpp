@@ -1,16 +1,22 @@
 // The applicability decision: the installed executable's version against the descriptor's versions,
-// then the installed-update record, then the revisions. Versions are compared as whole strings.
+// then the installed-update record, then the revisions; and the record's write after an install. Versions
+// are compared as whole strings.
 #include "applicability/applicability.h"
 
 #include <algorithm>
 #include <climits>
+#include <cstddef>
+#include <cstdint>
 #include <initializer_list>
+#include <new>
 #include <string_view>
 
 #include "applicability/messages.h"
 #include "descriptor/whole_file.h"
 #include "log/run_log.h"
+#include "platform/codepage.h"
 #include "platform/console.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/path_text.h"
 
@@ -20,9 +26,16 @@ using namespace messages::applicability;
 
 // Searched case-sensitively in the record's text.
 constexpr wchar_t kProductWord[] = L"Veldorant";
+// Immediately followed by the description of the file error.
+constexpr wchar_t kRecordWriteFailed[] = L"Installedupdates failed.";
 
-bool IsAsciiSpace(wchar_t c) {
-  return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
+bool IsAsciiSpace(wchar_t c) { return std::wstring_view(L" \t\n\v\f\r").find(c) != std::wstring_view::npos; }
+
+constexpr wchar_t kInstalledRecordFileName[] = L"installedupdates.dat";
+
+// The record's path: the product folder (folder of the DisplayIcon path), then the record's name.
+std::wstring InstalledRecordPath(const std::wstring& displayIcon) {
+  return FolderOf(displayIcon) + L"\\" + kInstalledRecordFileName;
 }
 
 }  // namespace
@@ -59,16 +72,7 @@ bool IsUpdateRecorded(const std::wstring& recordText, const std::wstring& patchI
   return installedRevision >= patchRevision;
 }
 
-std::wstring InstalledRecordPath(const std::wstring& displayIcon) {
-  return FolderOf(displayIcon) + L"\\" + kInstalledRecordFileName;
-}
-
 namespace applicability {
-
-bool IsExeVersionInPreviousVersions(const Facts& facts) {
-  return std::find(facts.previousVersions.begin(), facts.previousVersions.end(), facts.exeVersion) !=
-         facts.previousVersions.end();
-}
 
 namespace {
 
@@ -86,7 +90,7 @@ bool DecideApplicability(const Facts& facts, std::wstring& log) {
     return AlreadyApplied(log, {kNotFoundExitCode3, kAlreadyAppliedEntry});
   }
 
-  if (!IsExeVersionInPreviousVersions(facts)) {
+  if (std::ranges::find(facts.previousVersions, facts.exeVersion) == facts.previousVersions.end()) {
     AppendLogEntry(log, kNotApplicableEntry);
     platform::WriteConsoleText(kNotApplicableConsole);
     return false;
@@ -112,6 +116,23 @@ bool DecideApplicability(const Facts& facts, std::wstring& log) {
     return true;
   }
   return AlreadyApplied(log, {kNotFoundExitCode2, kAlreadyAppliedStatusEntry});
+}
+
+// The record is replaced in one step so that a failed write never leaves it truncated: the previous
+// record, and with it the previous run's knowledge, stays intact.
+bool RecordInstalledUpdate(const std::wstring& displayIcon, const std::wstring& patchInfo, std::wstring& log) {
+  const std::wstring path = InstalledRecordPath(displayIcon);
+  std::uint32_t error = platform::kErrorSuccess;
+  try {
+    // The PatchInfo text alone, one byte per character: no key, no line end, no terminating zero.
+    error = platform::ReplaceFileAtomically(path, platform::WideToAnsi(patchInfo));
+  } catch (const std::bad_alloc&) {
+    error = platform::kErrorNotEnoughMemory;
+  }
+  if (error == platform::kErrorSuccess) return true;
+
+  AppendLogEntry(log, kRecordWriteFailed + DescribeFileError(error, path));
+  return false;
 }
 
 }  // namespace applicability

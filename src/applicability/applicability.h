@@ -4,8 +4,6 @@
 #include <string>
 #include <vector>
 
-inline constexpr wchar_t kInstalledRecordFileName[] = L"installedupdates.dat";
-
 // The value of the text's leading decimal digits, after optional white space and sign; 0 without digits.
 // Saturates at INT_MAX / INT_MIN instead of overflowing.
 int ReadLeadingInteger(const std::wstring& text);
@@ -14,9 +12,6 @@ int ReadLeadingInteger(const std::wstring& text);
 // and holds patchInfo, or else the installed revision is not below the patch revision.
 bool IsUpdateRecorded(const std::wstring& recordText, const std::wstring& patchInfo, int installedRevision,
                       int patchRevision);
-
-// The record's path: the product folder (folder of the DisplayIcon path), then "\installedupdates.dat".
-std::wstring InstalledRecordPath(const std::wstring& displayIcon);
 
 namespace applicability {
 
@@ -30,8 +25,6 @@ struct Facts {
   std::vector<std::wstring> previousVersions;
   std::wstring displayIcon;  // names the product folder, where the installed-update record is
 };
-
-bool IsExeVersionInPreviousVersions(const Facts& facts);
 
 // True when the patch is to be installed; logs the decision and prints it when nothing is to be done.
 bool DecideApplicability(const Facts& facts, std::wstring& log);

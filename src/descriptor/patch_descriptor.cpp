@@ -4,7 +4,6 @@
 // its patch fields empty; only the previous-versions list may already be filled.
 #include "descriptor/patch_descriptor.h"
 
-#include <algorithm>
 #include <iterator>
 #include <new>
 #include <utility>
@@ -19,6 +18,7 @@ namespace {
 
 using namespace messages::descriptor;
 
+constexpr wchar_t kDescriptorFileName[] = L"patchupdate.dat";
 constexpr wchar_t kPatchInfoKey[] = L"PatchInfo";
 constexpr wchar_t kPatchFileKey[] = L"PatchFile";
 constexpr wchar_t kPatchVersionKey[] = L"PatchVersion";
@@ -43,13 +43,6 @@ std::wstring Slice(const std::wstring& text, std::size_t start, std::size_t end)
 }
 
 }  // namespace
-
-std::wstring RemoveLineBreaks(const std::wstring& text) {
-  std::wstring joined = text;
-  joined.erase(std::remove_if(joined.begin(), joined.end(), [](wchar_t c) { return c == L'\r' || c == L'\n'; }),
-               joined.end());
-  return joined;
-}
 
 std::wstring GetKeyValue(const std::wstring& slice, const std::wstring& separator) {
   const auto at = slice.find(separator);
@@ -93,7 +86,8 @@ PatchDescriptor ReadPatchDescriptor(const std::wstring& folder, std::wstring& lo
 
 void ParsePatchDescriptor(const std::wstring& text, PatchDescriptor& found, std::wstring& log) {
   found.read = false;
-  const std::wstring joined = RemoveLineBreaks(text);
+  std::wstring joined = text;
+  std::erase_if(joined, [](wchar_t c) { return c == L'\r' || c == L'\n'; });
 
   const auto infoAt = joined.find(kPatchInfoKey);
   const auto fileAt = joined.find(kPatchFileKey);
@@ -138,7 +132,8 @@ void ParsePatchDescriptor(const std::wstring& text, PatchDescriptor& found, std:
   found.info = info;
   found.file = file;
   found.version = version;
-  found.revision = RevisionOf(version);
+  const auto dot = version.rfind(L'.');
+  found.revision = dot == std::wstring::npos ? std::wstring() : version.substr(dot + 1);
   found.read = true;
   AppendLogEntry(log, kKeysFound);
 }
@@ -155,11 +150,6 @@ std::vector<std::wstring> SplitPreviousVersions(const std::wstring& value) {
     start = comma + 1;
   }
   return list;
-}
-
-std::wstring RevisionOf(const std::wstring& version) {
-  const auto dot = version.rfind(L'.');
-  return dot == std::wstring::npos ? std::wstring() : version.substr(dot + 1);
 }
 
 }  // namespace descriptor

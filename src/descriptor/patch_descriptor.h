@@ -4,11 +4,6 @@
 #include <string>
 #include <vector>
 
-inline constexpr wchar_t kDescriptorFileName[] = L"patchupdate.dat";
-
-// The text without any CR or LF; nothing takes their place.
-std::wstring RemoveLineBreaks(const std::wstring& text);
-
 // The text after the first separator, trimmed of white space (space, tab, CR, LF, VT, FF) at both ends;
 // empty when there's no separator.
 std::wstring GetKeyValue(const std::wstring& slice, const std::wstring& separator);
@@ -37,8 +32,5 @@ void ParsePatchDescriptor(const std::wstring& text, PatchDescriptor& found, std:
 
 // The comma-separated list, each entry trimmed, empty entries left out.
 std::vector<std::wstring> SplitPreviousVersions(const std::wstring& value);
-
-// The revision part of a version text: what follows its last "."; empty without one.
-std::wstring RevisionOf(const std::wstring& version);
 
 }  // namespace descriptor

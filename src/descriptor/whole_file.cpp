@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <new>
+#include <vector>
 
 #include "descriptor/messages.h"
 #include "log/run_log.h"
@@ -18,12 +19,13 @@ using namespace messages::descriptor;
 
 bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 
-}  // namespace
-
+// The ANSI bytes up to the first zero byte, as wide text; the one place file bytes become text.
 std::wstring AnsiBytesToText(const std::vector<std::uint8_t>& bytes) {
   const auto end = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
   return platform::AnsiToWide(bytes.data(), static_cast<std::size_t>(end - bytes.begin()));
 }
+
+}  // namespace
 
 std::wstring DescribeFileError(std::uint32_t code, const std::wstring& path) {
   std::wstring cause = platform::SystemErrorText(code);

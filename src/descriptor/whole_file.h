@@ -4,13 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 // Room for a file error's description, terminating zero included.
 inline constexpr std::size_t kFileErrorTextChars = 512;
-
-// The ANSI bytes up to the first zero byte, as wide text; the one place file bytes become text.
-std::wstring AnsiBytesToText(const std::vector<std::uint8_t>& bytes);
 
 // One log entry telling why a file couldn't be opened, read or written: the system's own words and the
 // file's name, at most kFileErrorTextChars - 1 characters.

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "discovery/product_keys.h"
@@ -72,43 +74,53 @@ void AppendFailure(std::wstring& log, const wchar_t* message, std::int32_t code)
   AppendLogEntry(log, kErrorEntryPrefix + FormatErrorCode(code));
 }
 
-// A value that was read: its text, reported completed when non-empty, otherwise only reported.
-std::wstring TakeValueText(std::wstring& log, const std::vector<std::uint8_t>& bytes, const ProbeMessages& messages) {
-  std::wstring text = DecodeRegistryString(bytes);
+enum class Missing { kNothing, kKey, kValue };
+
+// Open, query, take the text; any failed call is logged with its code and gives nullopt. Given `missing`,
+// a key or value that isn't there is only noted in it, not logged.
+std::optional<std::wstring> ReadValue(std::wstring& log, const wchar_t* keyPath, const wchar_t* valueName,
+                                      const wchar_t* openFailed, const wchar_t* queryFailed,
+                                      Missing* missing = nullptr) {
+  platform::RegistryKey key;
+  if (const std::int32_t code = platform::OpenLocalMachineKey(keyPath, key); code != kSuccess) {
+    if (missing != nullptr && code == kFileNotFound) {
+      *missing = Missing::kKey;
+    } else {
+      AppendFailure(log, openFailed, code);
+    }
+    return std::nullopt;
+  }
+  const platform::RegistryValue value = platform::QueryRegistryValue(key, valueName);
+  if (value.code != kSuccess) {
+    if (missing != nullptr && value.code == kFileNotFound) {
+      *missing = Missing::kValue;
+    } else {
+      AppendFailure(log, queryFailed, value.code);
+    }
+    return std::nullopt;
+  }
+  return DecodeRegistryString(value.bytes);
+}
+
+// A value that was read is reported completed when non-empty, otherwise only reported.
+std::wstring ReportValue(std::wstring& log, std::wstring text, const ProbeMessages& messages) {
   AppendLogEntry(log, text.empty() ? messages.emptyValue : messages.completed);
   return text;
 }
 
-// Open, query, take the text; any failed call is logged with its code and gives empty text.
 std::wstring ProbeValue(std::wstring& log, const wchar_t* keyPath, const wchar_t* valueName,
                         const ProbeMessages& messages) {
-  platform::RegistryKey key;
-  if (const std::int32_t code = platform::OpenLocalMachineKey(keyPath, key); code != kSuccess) {
-    AppendFailure(log, messages.openFailed, code);
-    return {};
-  }
-  const platform::RegistryValue value = platform::QueryRegistryValue(key, valueName);
-  if (value.code != kSuccess) {
-    AppendFailure(log, messages.queryFailed, value.code);
-    return {};
-  }
-  return TakeValueText(log, value.bytes, messages);
+  std::optional<std::wstring> text = ReadValue(log, keyPath, valueName, messages.openFailed, messages.queryFailed);
+  return text ? ReportValue(log, std::move(*text), messages) : std::wstring();
 }
 
 // "Version" missing under the Wow6432Node path: try the plain path, and switch the view for the
 // rest of the run if the key is there and its value could be read.
 void RunVersionFallback(std::wstring& log, const wchar_t* completedMessage, discovery::ProductVersionProbe& probe) {
-  platform::RegistryKey key;
-  if (const std::int32_t code = platform::OpenLocalMachineKey(kProductKeyPlain, key); code != kSuccess) {
-    AppendFailure(log, kFallbackOpenFailed, code);
-    return;
-  }
-  const platform::RegistryValue value = platform::QueryRegistryValue(key, kVersionValue);
-  if (value.code != kSuccess) {
-    AppendFailure(log, kFallbackQueryFailed, value.code);
-    return;
-  }
-  probe.version = DecodeRegistryString(value.bytes);
+  std::optional<std::wstring> text =
+      ReadValue(log, kProductKeyPlain, kVersionValue, kFallbackOpenFailed, kFallbackQueryFailed);
+  if (!text) return;
+  probe.version = std::move(*text);
   probe.wow64Registry = false;
   AppendLogEntry(log, probe.version.empty() ? kFallbackEmptyValue : completedMessage);
   AppendLogEntry(log, kMode2Verified);
@@ -130,7 +142,6 @@ std::wstring DecodeRegistryString(const std::vector<std::uint8_t>& bytes) {
   return text;
 }
 
-
 namespace discovery {
 
 bool DetectRegistryView(std::wstring& log) {
@@ -149,29 +160,17 @@ bool DetectRegistryView(std::wstring& log) {
 
 ProductVersionProbe ProbeProductVersion(std::wstring& log, bool wow64Registry) {
   ProductVersionProbe probe{.version = {}, .wow64Registry = wow64Registry};
-  platform::RegistryKey key;
-  bool keyMissing = false;
-  if (const std::int32_t code = platform::OpenLocalMachineKey(ProductKey(wow64Registry), key); code != kSuccess) {
-    if (code != kFileNotFound) {
-      AppendFailure(log, kVersionMessages.openFailed, code);
-      return probe;
-    }
-    keyMissing = true;
-  } else {
-    const platform::RegistryValue value = platform::QueryRegistryValue(key, kVersionValue);
-    if (value.code == kSuccess) {
-      probe.version = TakeValueText(log, value.bytes, kVersionMessages);
-      return probe;
-    }
-    if (value.code != kFileNotFound) {
-      AppendFailure(log, kVersionMessages.queryFailed, value.code);
-      return probe;
-    }
+  Missing missing = Missing::kNothing;
+  std::optional<std::wstring> text = ReadValue(log, ProductKey(wow64Registry), kVersionValue,
+                                               kVersionMessages.openFailed, kVersionMessages.queryFailed, &missing);
+  if (text) {
+    probe.version = ReportValue(log, std::move(*text), kVersionMessages);
+    return probe;
   }
   // Missing under the plain path: validation alone reports that the product isn't installed.
-  if (!wow64Registry) return probe;
-  key.Close();
-  RunVersionFallback(log, keyMissing ? kFallbackCompletedKeyMissing : kFallbackCompletedValueMissing, probe);
+  if (missing == Missing::kNothing || !wow64Registry) return probe;
+  RunVersionFallback(log, missing == Missing::kKey ? kFallbackCompletedKeyMissing : kFallbackCompletedValueMissing,
+                     probe);
   return probe;
 }
 

@@ -1,5 +1,6 @@
 #include "guard/filter_process.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "discovery/product_keys.h"
@@ -20,11 +21,7 @@ constexpr wchar_t FoldAscii(wchar_t c) {
 }
 
 bool EqualsIgnoringCase(std::wstring_view name, std::wstring_view wanted) {
-  if (name.size() != wanted.size()) return false;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    if (FoldAscii(name[i]) != FoldAscii(wanted[i])) return false;
-  }
-  return true;
+  return std::ranges::equal(name, wanted, {}, FoldAscii, FoldAscii);
 }
 
 }  // namespace
@@ -37,8 +34,6 @@ CFilterProcess::CFilterProcess() {
     m_strMessage = kBlockedMessage;
   }
 }
-
-CFilterProcess::~CFilterProcess() = default;
 
 bool CFilterProcess::ScanRunningProcesses() {
   const auto names = platform::ListProcessNames();

@@ -9,11 +9,6 @@ class CFilterProcess : public CCmdTarget {
  public:
   // Scans the process list once and decides; prints the message when blocked.
   CFilterProcess();
-  ~CFilterProcess() override;
-  CFilterProcess(const CFilterProcess&) = delete;
-  CFilterProcess& operator=(const CFilterProcess&) = delete;
-  CFilterProcess(CFilterProcess&&) = delete;
-  CFilterProcess& operator=(CFilterProcess&&) = delete;
 
   // False when the snapshot or its first entry couldn't be read; the flags then stay false.
   bool ScanRunningProcesses();

@@ -2,6 +2,7 @@
 // then judge it only by the main executable's file version; its exit code is not looked at.
 #include "installer/installer.h"
 
+#include <algorithm>
 #include <cwctype>
 #include <new>
 
@@ -98,24 +99,13 @@ std::wstring LaunchErrorMessage(std::uint32_t code) {
 }
 
 bool VersionsMatch(const std::wstring& expected, const std::wstring& found) {
-  if (expected.size() != found.size()) return false;
-  for (std::size_t i = 0; i < expected.size(); ++i) {
-    if (FoldCase(expected[i]) != FoldCase(found[i])) return false;
-  }
-  return true;
+  return std::ranges::equal(expected, found, {}, FoldCase, FoldCase);
 }
 
 namespace installer {
 
 std::wstring InstallParameters(const std::wstring& installPath) {
-  std::wstring parameters = kSilentSwitch;
-  parameters += kInstallPathProperty;
-  parameters += L'"';
-  parameters += installPath;
-  parameters += L'"';
-  parameters += L' ';
-  parameters += kAllUsersProperty;
-  return parameters;
+  return std::wstring(kSilentSwitch) + kInstallPathProperty + L'"' + installPath + L"\" " + kAllUsersProperty;
 }
 
 std::wstring InstallPatch(const Install& install, std::wstring& log) {

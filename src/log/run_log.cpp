@@ -1,7 +1,10 @@
 #include "log/run_log.h"
 
+#include <cstdint>
 #include <exception>
+#include <initializer_list>
 #include <string_view>
+#include <vector>
 
 #include "log/messages.h"
 #include "platform/codepage.h"
@@ -15,6 +18,29 @@ using namespace messages::log;
 using log_format::TwoDigits;
 
 bool InRange(int value, int low, int high) { return value >= low && value <= high; }
+
+// Header, text and footer as one string, line ends still "\n".
+std::wstring BuildRunLogText(const std::wstring& text, const std::wstring& dateText) {
+  const std::wstring rule(kRuleLength, L'=');
+  std::wstring whole;
+  for (const std::wstring_view part : std::initializer_list<std::wstring_view>{
+           rule, L"\n\n", kVersionLabel, kUtilityVersion, L"\n\n", kDateLabel, dateText, L"\n\n", rule, L"\n\n", text,
+           kFooterOpening, kFooterName, kUtilityVersion, kFooterEnd, kFooterClosing}) {
+    whole += part;
+  }
+  return whole;
+}
+
+// The bytes on disk: every "\n" as CR LF, one byte per character through the ANSI code page, no BOM.
+std::vector<std::uint8_t> ToLogBytes(const std::wstring& text) {
+  std::wstring translated;
+  translated.reserve(text.size() + text.size() / 8);
+  for (const wchar_t c : text) {
+    if (c == L'\n') translated += L'\r';
+    translated += c;
+  }
+  return platform::WideToAnsi(translated);
+}
 
 }  // namespace
 
@@ -31,51 +57,10 @@ std::wstring FormatLogDate(const std::optional<platform::LocalTime>& time) {
       !InRange(t.minute, 0, 59)) {
     return {};
   }
-  std::wstring text(log_format::kWeekdayNames[t.weekday]);
-  text += L' ';
-  text += TwoDigits(t.hour);
-  text += L':';
-  text += TwoDigits(t.minute);
-  text += L", ";
-  text += log_format::kMonthNames[t.month - 1];
-  text += L' ';
-  text += TwoDigits(t.day);
-  text += L", ";
-  text += std::to_wstring(t.year);
+  std::wstring text = std::wstring(log_format::kWeekdayNames[t.weekday]) + L' ' + TwoDigits(t.hour) + L':' +
+                      TwoDigits(t.minute) + L", " + std::wstring(log_format::kMonthNames[t.month - 1]) + L' ' +
+                      TwoDigits(t.day) + L", " + std::to_wstring(t.year);
   return text.size() > kMaxDateChars ? std::wstring() : text;
-}
-
-std::wstring BuildRunLogText(const std::wstring& text, const std::wstring& dateText) {
-  const std::wstring rule(kRuleLength, L'=');
-  std::wstring whole;
-  whole += rule;
-  whole += L"\n\n";
-  whole += kVersionLabel;
-  whole += kUtilityVersion;
-  whole += L"\n\n";
-  whole += kDateLabel;
-  whole += dateText;
-  whole += L"\n\n";
-  whole += rule;
-  whole += L"\n\n";
-  whole += text;
-  whole += kFooterOpening;
-  whole += kFooterName;
-  whole += kUtilityVersion;
-  whole += kFooterEnd;
-  whole += kFooterClosing;
-  return whole;
-}
-
-std::vector<std::uint8_t> ToLogBytes(const std::wstring& text) {
-  // Text-mode output: every line feed goes to disk as CR LF.
-  std::wstring translated;
-  translated.reserve(text.size() + text.size() / 8);
-  for (const wchar_t c : text) {
-    if (c == L'\n') translated += L'\r';
-    translated += c;
-  }
-  return platform::WideToAnsi(translated);
 }
 
 void WriteRunLog(const std::wstring& text) {

@@ -363,15 +363,9 @@ TEST_F(DescriptorTest, GetKeyValue_Slice_TakesTrimmedTextAfterFirstSeparator) {
   }
 }
 
-TEST_F(DescriptorTest, LoadPreviousVersions_NewValue_ReplacesTheEarlierList) {
-  auto run = test::NewIdleRun();
-  run->m_arrPreviousVersions = {L"14.0.0.50"};
-
-  EXPECT_TRUE(run->LoadPreviousVersions(L"14.0.0.100"));
-  EXPECT_EQ(run->m_arrPreviousVersions, std::vector<std::wstring>{L"14.0.0.100"});
-
-  EXPECT_FALSE(run->LoadPreviousVersions(L" , "));
-  EXPECT_TRUE(run->m_arrPreviousVersions.empty());
+TEST_F(DescriptorTest, SplitPreviousVersions_BlankEntries_LeftOut) {
+  EXPECT_EQ(descriptor::SplitPreviousVersions(L"14.0.0.100"), std::vector<std::wstring>{L"14.0.0.100"});
+  EXPECT_TRUE(descriptor::SplitPreviousVersions(L" , ").empty());
 }
 
 }  // namespace

@@ -131,7 +131,7 @@ TEST_F(ExeVersionTest, Read_InstallFolderAndFiles_FileChosenAndMembersSet) {
       EXPECT_EQ(machine().existenceChecks, row.existenceChecks);
       const bool read = row.version.has_value();
       if (afterInstall) {
-        EXPECT_EQ(run().GetVersionAfterInstall(), read ? *row.version : kAfterInstallBefore);
+        EXPECT_EQ(run().m_strVersionAfterInstall, read ? *row.version : kAfterInstallBefore);
         EXPECT_EQ(run().m_strExeVersion, kExeVersionBefore);
         EXPECT_EQ(run().m_strExeRevision, kExeRevisionBefore);
       } else {
@@ -140,7 +140,7 @@ TEST_F(ExeVersionTest, Read_InstallFolderAndFiles_FileChosenAndMembersSet) {
         EXPECT_EQ(run().m_strVersionAfterInstall, kAfterInstallBefore);
       }
       EXPECT_EQ(run().m_strLog, L"");
-      EXPECT_EQ(run().GetInstallPath(), row.installPath);
+      EXPECT_EQ(run().m_strInstallPath, row.installPath);
     }
   }
 }
@@ -155,7 +155,7 @@ TEST_F(ExeVersionTest, ReadAfterInstall_ExecutableReplaced_SeesNewVersionOnly) {
 
   EXPECT_EQ(run().m_strExeVersion, L"14.0.2.1");
   EXPECT_EQ(run().m_strExeRevision, L"1");
-  EXPECT_EQ(run().GetVersionAfterInstall(), L"14.0.3.12");
+  EXPECT_EQ(run().m_strVersionAfterInstall, L"14.0.3.12");
 }
 
 }  // namespace

@@ -101,9 +101,9 @@ TEST(DecodeRegistryStringTest, Bytes_TextUpToFirstNulWithinCount) {
 
 TEST_F(RegistryProbesTest, SetProductVersion_EmptyOrNot_OnlyNonEmptyStored) {
   run().SetProductVersion(L"");
-  EXPECT_EQ(run().GetProductVersion(), kBefore);
+  EXPECT_EQ(run().m_strProductVersion, kBefore);
   run().SetProductVersion(L"14.0");
-  EXPECT_EQ(run().GetProductVersion(), L"14.0");
+  EXPECT_EQ(run().m_strProductVersion, L"14.0");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -242,7 +242,7 @@ TEST_F(RegistryProbesTest, ProbeProductVersion_Outcomes_EntriesVersionAndFlag) {
     run().ProbeProductVersion();
 
     EXPECT_EQ(entries(), row.entries);
-    EXPECT_EQ(run().GetProductVersion(), row.version);
+    EXPECT_EQ(run().m_strProductVersion, row.version);
     EXPECT_EQ(run().m_bWow64Registry, row.flagAfter);
     EXPECT_EQ(machine().openKeyCount, 0);
   }
@@ -254,7 +254,7 @@ TEST_F(RegistryProbesTest, ProbeProductVersion_Outcomes_EntriesVersionAndFlag) {
 struct ProbeUnderTest {
   const char* name;
   void (CPatchExecute::*probe)();
-  std::wstring (CPatchExecute::*getter)() const;
+  std::wstring RunState::*member;
   const wchar_t* wowKey;
   const wchar_t* plainKey;
   const wchar_t* valueName;
@@ -265,11 +265,11 @@ struct ProbeUnderTest {
 };
 
 const ProbeUnderTest kCommonProbes[] = {
-    {"level three", &CPatchExecute::ProbeInstallPath, &CPatchExecute::GetInstallPath, kProductWow, kProductPlain,
+    {"level three", &CPatchExecute::ProbeInstallPath, &RunState::m_strInstallPath, kProductWow, kProductPlain,
      L"Installpath", L"Client side update check, level three completed.",
      L"Client side update check, level three failed. Value not found. ",
      L"Client side update check, level three (L1) failed", L"Client side update check, level three failed."},
-    {"level two", &CPatchExecute::ProbeDisplayIcon, &CPatchExecute::GetDisplayIcon, kUninstallWow, kUninstallPlain,
+    {"level two", &CPatchExecute::ProbeDisplayIcon, &RunState::m_strDisplayIcon, kUninstallWow, kUninstallPlain,
      L"DisplayIcon", L"Client side update check, level two completed.",
      L"Client side update check, level two failed. Value not found. ",
      L"Client side update check, level two (L1) failed", L"Client side update check, level two failed."},
@@ -339,7 +339,7 @@ TEST_P(CommonProbeTest, Probe_Outcomes_EntriesAndMember) {
           break;
       }
       EXPECT_EQ(entries(), expected);
-      EXPECT_EQ((run().*probe.getter)(), member);
+      EXPECT_EQ(run().*probe.member, member);
       EXPECT_EQ(run().m_bWow64Registry, wow64);
       EXPECT_EQ(machine().openKeyCount, 0);
     }
@@ -410,8 +410,8 @@ TEST_F(RegistryProbesTest, ProbesInOrder_ViewSwitches_LaterProbesFollowTheFlag) 
 
     EXPECT_EQ(entries(), row.entries);
     EXPECT_EQ(machine().openedKeys, row.openedKeys);
-    EXPECT_EQ(run().GetInstallPath(), row.installPath);
-    EXPECT_EQ(run().GetDisplayIcon(), row.displayIcon);
+    EXPECT_EQ(run().m_strInstallPath, row.installPath);
+    EXPECT_EQ(run().m_strDisplayIcon, row.displayIcon);
     EXPECT_EQ(machine().openKeyCount, 0);
   }
 }
