@@ -215,7 +215,7 @@ class Opening {
   ResultsFolder result_;
 };
 
-// Runs of the same second beyond this// Runs of the same second beyond this are not kept; no deployment starts the companion that often.
+// Runs of the same second beyond this are not kept; no deployment starts the companion that often.
 constexpr unsigned kMaxRunsPerSecond = 99;
 
 bool Listed(const std::vector<std::wstring>& names, const std::wstring& name) {
