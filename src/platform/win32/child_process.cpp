@@ -17,32 +17,6 @@ namespace {
 // How often the pipe is looked at while the program runs.
 constexpr DWORD kPollMilliseconds = 50;
 
-// Owner of a process attribute list; Get() is nullptr when it couldn't be made.
-class AttributeList {
- public:
-  explicit AttributeList(DWORD count) {
-    SIZE_T size = 0;
-    (void)::InitializeProcThreadAttributeList(nullptr, count, 0, &size);
-    if (size == 0) return;
-    storage_.resize(size);
-    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
-    if (::InitializeProcThreadAttributeList(list, count, 0, &size)) list_ = list;
-  }
-  ~AttributeList() {
-    if (list_ != nullptr) ::DeleteProcThreadAttributeList(list_);
-  }
-  AttributeList(const AttributeList&) = delete;
-  AttributeList& operator=(const AttributeList&) = delete;
-  AttributeList(AttributeList&&) = delete;
-  AttributeList& operator=(AttributeList&&) = delete;
-
-  LPPROC_THREAD_ATTRIBUTE_LIST Get() const noexcept { return list_; }
-
- private:
-  std::vector<std::uint8_t> storage_;
-  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
-};
-
 // Windows 7 console handles are not kernel handles; they carry these low bits.
 bool IsConsolePseudoHandle(HANDLE handle) {
   return (reinterpret_cast<std::uintptr_t>(handle) & 0x10000003) == 0x3;
@@ -108,7 +82,7 @@ ChildRun RunRelayingOutput(const std::wstring& file, const std::wstring& directo
   startup.StartupInfo.hStdError = writeEnd;
   if (inputListed) inherited.push_back(startup.StartupInfo.hStdInput);
 
-  const AttributeList attributes(1);
+  const win32::AttributeList attributes(1);
   if (attributes.Get() == nullptr ||
       !::UpdateProcThreadAttribute(attributes.Get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
                                    inherited.size() * sizeof(HANDLE), nullptr, nullptr)) {

@@ -3,8 +3,6 @@
 // the system reports, bounded, because a value can grow between the call that sizes it and the next.
 #include <windows.h>
 
-#include <aclapi.h>
-
 #include <string>
 
 #include "platform/registry.h"
@@ -22,12 +20,7 @@ bool IsTrustedKey(HKEY key) {
   DWORD type = REG_NONE;
   const LSTATUS link = ::RegQueryValueExW(key, kLinkValue, nullptr, &type, nullptr, nullptr);
   if (link != ERROR_FILE_NOT_FOUND) return false;  // a link, or a key that won't say
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD read =
-      ::GetSecurityInfo(key, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor);
-  const win32::LocalMemory held(descriptor);
-  return read == ERROR_SUCCESS && win32::IsTrustedOwner(owner);
+  return win32::CheckTrustedOwner(key, SE_REGISTRY_KEY) == ERROR_SUCCESS;
 }
 
 // Rounds of "sized, then grown in between"; only a value rewritten that often runs out of them.
@@ -51,24 +44,6 @@ std::int32_t OpenLocalMachineKey(const std::wstring& path, RegistryKey& key) {
   if (status != ERROR_SUCCESS) return static_cast<std::int32_t>(status);
   key = RegistryKey(reinterpret_cast<std::uintptr_t>(opened));
   return 0;
-}
-
-RegistryValue QueryRegistryValue(const RegistryKey& key, const std::wstring& name) {
-  RegistryValue result;
-  if (!key.IsValid()) {
-    result.code = ERROR_INVALID_HANDLE;
-    return result;
-  }
-  std::vector<std::uint8_t> buffer(kRegistryValueBufferBytes);
-  DWORD size = static_cast<DWORD>(buffer.size());
-  DWORD type = REG_SZ;  // whatever type comes back, the bytes are read as text by the caller
-  const LSTATUS status = ::RegQueryValueExW(ToHkey(key.Get()), name.c_str(), nullptr, &type, buffer.data(), &size);
-  result.code = static_cast<std::int32_t>(status);
-  if (status == ERROR_SUCCESS) {
-    buffer.resize(size < buffer.size() ? size : buffer.size());
-    result.bytes = std::move(buffer);
-  }
-  return result;
 }
 
 RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name, std::size_t maxBytes) {
@@ -98,6 +73,12 @@ RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name,
   }
   result.code = ERROR_MORE_DATA;
   return result;
+}
+
+// One query into a kRegistryValueBufferBytes buffer: a longer value fails with kErrorMoreData.
+RegistryValue QueryRegistryValue(const RegistryKey& key, const std::wstring& name) {
+  RegistryData data = QueryRegistryData(key, name, kRegistryValueBufferBytes);
+  return {data.code, std::move(data.bytes)};
 }
 
 std::int32_t CreateLocalMachineKey(const std::wstring& path, RegistryKey& key) {

@@ -204,10 +204,8 @@ const KindDescriptors& DescriptorsOf(LevelKind kind) {
 // What the DACL lets accounts besides the trusted ones do in the folder. Deny entries are not counted,
 // so a DACL is judged by the most it could allow.
 void JudgeDacl(PSECURITY_DESCRIPTOR descriptor, const TrustedAccounts& trusted, LevelFacts& facts) {
-  BOOL present = FALSE;
-  BOOL defaulted = FALSE;
-  PACL dacl = nullptr;
-  if (!::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || dacl == nullptr) {
+  PACL dacl = DaclOf(descriptor);
+  if (dacl == nullptr) {
     // No DACL at all lets everyone do everything.
     facts.othersMayCreate = facts.othersMayRemove = true;
     return;
@@ -271,32 +269,34 @@ void ReadFacts(HANDLE handle, const std::wstring& path, LevelKind kind, LevelFac
   JudgeDacl(current, trusted, facts);
 }
 
-// Opens `name` in the folder `folder` is open on as a regular file with no other name, owned by a trusted
-// account, on that very name. 0, or kErrorAccessDenied when it is anything else, or the error code.
-DWORD OpenSoleTrustedFile(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG sharing,
-                          win32::ScopedHandle& file) {
-  if (!IsPlainName(name)) return ERROR_ACCESS_DENIED;
-  if (const DWORD error = OpenWithoutWaiting(folder, name, access | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
-                                             sharing, kNtOpen, kNtNonDirectoryFile | kNtOpenReparsePoint, nullptr, file);
+// Opens `name` in the folder `folder` is open on as a file (never a folder or a link; with `soleName`, one
+// with no other name), on that very name. 0, or kErrorAccessDenied when it is anything else, or the error code.
+DWORD OpenFileAsNamed(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG sharing, bool soleName,
+                      win32::ScopedHandle& file) {
+  if (const DWORD error = OpenWithoutWaiting(folder, name, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, sharing,
+                                             kNtOpen, kNtNonDirectoryFile | kNtOpenReparsePoint, nullptr, file);
       error != ERROR_SUCCESS) {
     return error;
   }
   BY_HANDLE_FILE_INFORMATION info{};
   if (!::GetFileInformationByHandle(file.Get(), &info)) return ::GetLastError();
   if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-      info.nNumberOfLinks != 1) {
+      (soleName && info.nNumberOfLinks != 1)) {
     return ERROR_ACCESS_DENIED;
   }
-  if (const DWORD error = CheckOpenedAsNamed(file.Get(), info, folder, name); error != ERROR_SUCCESS) {
+  return CheckOpenedAsNamed(file.Get(), info, folder, name);
+}
+
+// Opens `name` in the folder `folder` is open on as a regular file with no other name, owned by a trusted
+// account, on that very name. 0, or kErrorAccessDenied when it is anything else, or the error code.
+DWORD OpenSoleTrustedFile(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG sharing,
+                          win32::ScopedHandle& file) {
+  if (!IsPlainName(name)) return ERROR_ACCESS_DENIED;
+  if (const DWORD error = OpenFileAsNamed(folder, name, access | READ_CONTROL, sharing, true, file);
+      error != ERROR_SUCCESS) {
     return error;
   }
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD read =
-      ::GetSecurityInfo(file.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor);
-  const win32::LocalMemory held(descriptor);
-  if (read != ERROR_SUCCESS) return read;
-  return Trusted().Trust(owner) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+  return win32::CheckTrustedOwner(file.Get(), SE_FILE_OBJECT);
 }
 
 HANDLE ToHandle(std::uintptr_t handle) { return reinterpret_cast<HANDLE>(handle); }  // NOLINT(performance-no-int-to-ptr)
@@ -332,7 +332,14 @@ DWORD ListThrough(HANDLE folder, Each&& each) {
 
 }  // namespace
 
-bool win32::IsTrustedOwner(PSID owner) { return Trusted().Trust(owner); }
+DWORD win32::CheckTrustedOwner(HANDLE object, SE_OBJECT_TYPE type) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD read = ::GetSecurityInfo(object, type, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor);
+  const win32::LocalMemory held(descriptor);
+  if (read != ERROR_SUCCESS) return read;
+  return Trusted().Trust(owner) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
 
 bool LevelHandleTraits::Free(std::uintptr_t level) noexcept { return ::CloseHandle(ToHandle(level)) != FALSE; }
 
@@ -401,10 +408,7 @@ std::uint32_t RenameLevel(LevelHandle& level, const LevelHandle& parent, const s
   if (error != ERROR_SUCCESS) return error;
   BY_HANDLE_FILE_INFORMATION now{};
   if (!::GetFileInformationByHandle(handle.Get(), &now)) return ::GetLastError();
-  if (now.dwVolumeSerialNumber != was.dwVolumeSerialNumber || now.nFileIndexHigh != was.nFileIndexHigh ||
-      now.nFileIndexLow != was.nFileIndexLow) {
-    return ERROR_ACCESS_DENIED;
-  }
+  if (!win32::SameFile(now, was)) return ERROR_ACCESS_DENIED;
   error = RenameByHandle(handle.Get(), ToHandle(parent.Get()), newName, false);
   level = LevelHandle(reinterpret_cast<std::uintptr_t>(handle.Release()));
   return error == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : error;
@@ -483,21 +487,11 @@ std::uint32_t PutFileInFolder(const SecureFolder& folder, const std::wstring& na
 std::uint32_t DeleteRegularFile(const SecureFolder& folder, const std::wstring& name) {
   if (!folder.IsOpen()) return ERROR_INVALID_HANDLE;
   if (!IsPlainName(name)) return ERROR_INVALID_NAME;
-  HANDLE root = ToHandle(folder.Innermost());
   // As a file only: a folder (or a link to one) doesn't open, access denied.
   win32::ScopedHandle file;
-  if (const DWORD error = OpenWithoutWaiting(root, name, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kNtOpen,
-                                             kNtNonDirectoryFile | kNtOpenReparsePoint, nullptr, file);
+  if (const DWORD error = OpenFileAsNamed(ToHandle(folder.Innermost()), name, DELETE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false, file);
       error != ERROR_SUCCESS) {
-    return error;
-  }
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!::GetFileInformationByHandle(file.Get(), &info)) return ::GetLastError();
-  if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
-    return ERROR_ACCESS_DENIED;
-  }
-  if (const DWORD error = CheckOpenedAsNamed(file.Get(), info, root, name); error != ERROR_SUCCESS) {
     return error;
   }
   if (!DiscardOnClose(file.Get())) return ::GetLastError();

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <windows.h>
+#include <accctrl.h>
 
 namespace platform::win32 {
 
-bool IsTrustedOwner(PSID owner);
+// 0 when `object` (a file or registry key, as `type` says) is owned by one of them, ERROR_ACCESS_DENIED
+// when by another, else the error reading its owner.
+DWORD CheckTrustedOwner(HANDLE object, SE_OBJECT_TYPE type);
 
 }  // namespace platform::win32
