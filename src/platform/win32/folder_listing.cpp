@@ -118,12 +118,9 @@ std::wstring ResolvedFolder(const std::wstring& folder) {
                                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle.IsValid()) return {};
-    const DWORD needed = ::GetFinalPathNameByHandleW(handle.Get(), nullptr, 0, FILE_NAME_NORMALIZED);
-    if (needed == 0) return {};
-    std::wstring full(needed, L'\0');
-    const DWORD length = ::GetFinalPathNameByHandleW(handle.Get(), full.data(), needed, FILE_NAME_NORMALIZED);
-    if (length == 0 || length >= needed) return {};
-    full.resize(length);
+    const std::wstring full = win32::SizedText([&handle](wchar_t* buffer, DWORD size) {
+      return ::GetFinalPathNameByHandleW(handle.Get(), buffer, size, FILE_NAME_NORMALIZED);
+    });
     if (full.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + full.substr(8);
     if (full.rfind(L"\\\\?\\", 0) == 0) return full.substr(4);
     return full;

@@ -41,6 +41,12 @@ struct LocalMemoryTraits {
 };
 using LocalMemory = ScopedGeneric<void*, LocalMemoryTraits>;
 
+// The platform headers keep handles as integers so that they carry no Windows types.
+template <typename H = HANDLE>
+H ToHandle(std::uintptr_t value) {
+  return reinterpret_cast<H>(value);  // NOLINT(performance-no-int-to-ptr)
+}
+
 // Owner of a process attribute list; Get() is nullptr when it couldn't be made.
 class AttributeList {
  public:

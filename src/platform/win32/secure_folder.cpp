@@ -40,6 +40,7 @@
 namespace platform {
 namespace {
 
+using win32::DescriptorFrom;
 using win32::DiscardOnClose;
 using win32::kNtCreate;
 using win32::kNtDirectoryFile;
@@ -50,6 +51,7 @@ using win32::kNtOpenReparsePoint;
 using win32::kStatusInvalidOwner;
 using win32::OpenWithoutWaiting;
 using win32::RenameByHandle;
+using win32::ToHandle;
 
 // The descriptors of LevelKind, with and without an owner (a process that may not name Administrators
 // owns what it makes). kVendor: SYSTEM and Administrators full control, Users read and execute (0x1200a9:
@@ -76,15 +78,6 @@ constexpr DWORD kLevelSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr std::size_t kListingBufferBytes = 64 * 1024;
 // The longest path the system has, in characters.
 constexpr std::size_t kLongestPath = 32768;
-
-// A security descriptor from SDDL; Get() is nullptr when it couldn't be built (GetLastError says why).
-win32::LocalMemory DescriptorFrom(const wchar_t* sddl) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
-    return win32::LocalMemory();
-  }
-  return win32::LocalMemory(descriptor);
-}
 
 PACL DaclOf(PSECURITY_DESCRIPTOR descriptor) {
   BOOL present = FALSE;
@@ -114,14 +107,7 @@ TrustedAccounts LoadTrustedAccounts() {
   if (::ConvertStringSidToSidW(kTrustedInstallerSid, &trustedInstaller)) {
     accounts.trustedInstaller = win32::LocalMemory(trustedInstaller);
   }
-  HANDLE token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return accounts;
-  const win32::ScopedHandle tokenOwner(token);
-  DWORD size = 0;
-  (void)::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  if (size == 0) return accounts;
-  std::vector<std::uint8_t> user(size);
-  if (::GetTokenInformation(token, TokenUser, user.data(), size, &size)) accounts.processUser = std::move(user);
+  accounts.processUser = win32::ProcessTokenPart(TokenUser);
   return accounts;
 }
 
@@ -296,10 +282,8 @@ DWORD OpenSoleTrustedFile(HANDLE folder, const std::wstring& name, ACCESS_MASK a
       error != ERROR_SUCCESS) {
     return error;
   }
-  return win32::CheckTrustedOwner(file.Get(), SE_FILE_OBJECT);
+  return win32::CheckOwner(file.Get(), SE_FILE_OBJECT, win32::IsTrustedOwner);
 }
-
-HANDLE ToHandle(std::uintptr_t handle) { return reinterpret_cast<HANDLE>(handle); }  // NOLINT(performance-no-int-to-ptr)
 
 // The root an open of `path`'s last name is relative to, and that name; no root (the whole path) when
 // `parent` isn't open.
@@ -332,13 +316,34 @@ DWORD ListThrough(HANDLE folder, Each&& each) {
 
 }  // namespace
 
-DWORD win32::CheckTrustedOwner(HANDLE object, SE_OBJECT_TYPE type) {
+std::vector<std::uint8_t> win32::ProcessTokenPart(TOKEN_INFORMATION_CLASS which) {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  const ScopedHandle owned(token);
+  DWORD size = 0;
+  (void)::GetTokenInformation(token, which, nullptr, 0, &size);
+  std::vector<std::uint8_t> buffer(size);
+  if (size == 0 || !::GetTokenInformation(token, which, buffer.data(), size, &size)) return {};
+  return buffer;
+}
+
+win32::LocalMemory win32::DescriptorFrom(const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+    return LocalMemory();
+  }
+  return LocalMemory(descriptor);
+}
+
+bool win32::IsTrustedOwner(PSID owner) { return Trusted().Trust(owner); }
+
+DWORD win32::CheckOwner(HANDLE object, SE_OBJECT_TYPE type, bool (*trust)(PSID owner)) {
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   const DWORD read = ::GetSecurityInfo(object, type, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor);
   const win32::LocalMemory held(descriptor);
   if (read != ERROR_SUCCESS) return read;
-  return Trusted().Trust(owner) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+  return trust(owner) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
 bool LevelHandleTraits::Free(std::uintptr_t level) noexcept { return ::CloseHandle(ToHandle(level)) != FALSE; }

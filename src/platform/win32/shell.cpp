@@ -49,9 +49,6 @@ const ShellApi& Shell() {
   return api;
 }
 
-// The platform headers keep handles as integers so that they carry no Windows types.
-HANDLE ToHandle(std::uintptr_t handle) { return reinterpret_cast<HANDLE>(handle); }  // NOLINT(performance-no-int-to-ptr)
-
 // ShellExecuteExW sometimes fails without setting the thread's error; its old-style result code
 // (hInstApp, 32 or less) still says why. Never report a failed launch as code 0.
 DWORD ErrorFromInstApp(HINSTANCE instApp) {
@@ -73,7 +70,9 @@ DWORD ErrorFromInstApp(HINSTANCE instApp) {
 
 }  // namespace
 
-bool ProcessHandleTraits::Free(std::uintptr_t process) noexcept { return ::CloseHandle(ToHandle(process)) != FALSE; }
+bool ProcessHandleTraits::Free(std::uintptr_t process) noexcept {
+  return ::CloseHandle(win32::ToHandle(process)) != FALSE;
+}
 
 LaunchResult LaunchHidden(const std::wstring& file, const std::wstring& parameters, const std::wstring& directory) {
   LaunchResult result;
@@ -109,7 +108,7 @@ LaunchResult LaunchHidden(const std::wstring& file, const std::wstring& paramete
 
 void WaitForProcessEnd(const ProcessHandle& process) {
   if (!process.IsValid()) return;
-  (void)::WaitForSingleObject(ToHandle(process.Get()), INFINITE);
+  (void)::WaitForSingleObject(win32::ToHandle(process.Get()), INFINITE);
 }
 
 }  // namespace platform
