@@ -25,18 +25,13 @@ bool IsConsolePseudoHandle(HANDLE handle) {
 // Our standard input as the child is to get it: `owned` holds an inheritable duplicate when there is
 // one to list; `listed` says whether the returned handle goes on the handle list.
 HANDLE InputForChild(win32::ScopedHandle& owned, bool& listed) {
-  listed = false;
   HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
-  if (input == nullptr || input == INVALID_HANDLE_VALUE) return nullptr;
+  listed = false;
   if (IsConsolePseudoHandle(input)) return input;
-  HANDLE duplicate = nullptr;
-  if (!::DuplicateHandle(::GetCurrentProcess(), input, ::GetCurrentProcess(), &duplicate, 0, TRUE,
-                         DUPLICATE_SAME_ACCESS)) {
-    return nullptr;  // not ours to pass on: the child gets no standard input
-  }
-  owned = win32::ScopedHandle(duplicate);
-  listed = true;
-  return duplicate;
+  // Not ours to pass on when it can't be duplicated: the child gets no standard input.
+  HANDLE copy = win32::InheritableCopy(input, owned);
+  listed = copy != nullptr;
+  return copy;
 }
 
 // Copies whatever the pipe holds now to our output and to the transcript; false once it is broken.

@@ -77,22 +77,14 @@ void ClearConsoleScreen() {
   if (folder.empty()) return;
   const std::wstring interpreter = folder + L"\\cmd.exe";
   std::wstring commandLine = L"cmd.exe /d /c CLS";  // CreateProcessW may write to it
-  HANDLE self = ::GetCurrentProcess();
-  std::vector<win32::ScopedHandle> copies;
+  win32::ScopedHandle copies[3];
   HANDLE standard[3] = {};
+  std::vector<HANDLE> inherited;
   const DWORD which[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
   for (int i = 0; i < 3; ++i) {
-    HANDLE original = ::GetStdHandle(which[i]);
-    HANDLE copy = nullptr;
-    if (original == nullptr || original == INVALID_HANDLE_VALUE ||
-        !::DuplicateHandle(self, original, self, &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
-      continue;
-    }
-    copies.emplace_back(copy);
-    standard[i] = copy;
+    standard[i] = win32::InheritableCopy(::GetStdHandle(which[i]), copies[i]);
+    if (standard[i] != nullptr) inherited.push_back(standard[i]);
   }
-  std::vector<HANDLE> inherited(copies.size());
-  std::transform(copies.begin(), copies.end(), inherited.begin(), [](const win32::ScopedHandle& copy) { return copy.Get(); });
 
   PROCESS_INFORMATION started{};
   bool created = false;

@@ -1,5 +1,5 @@
-// Owners of the Windows layer's own resources: one ScopedGeneric each, and a process attribute list. Private
-// to the Windows layer.
+// Owners of the Windows layer's own resources: one ScopedGeneric each, inheritable copies and a process
+// attribute list. Private to the Windows layer.
 #pragma once
 
 #include <windows.h>
@@ -45,6 +45,19 @@ using LocalMemory = ScopedGeneric<void*, LocalMemoryTraits>;
 template <typename H = HANDLE>
 H ToHandle(std::uintptr_t value) {
   return reinterpret_cast<H>(value);  // NOLINT(performance-no-int-to-ptr)
+}
+
+// An inheritable duplicate of `handle` (one of our standard handles), owned by `copy`; nullptr when there is
+// none or the system won't duplicate it.
+inline HANDLE InheritableCopy(HANDLE handle, ScopedHandle& copy) {
+  HANDLE duplicate = nullptr;
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
+      !::DuplicateHandle(::GetCurrentProcess(), handle, ::GetCurrentProcess(), &duplicate, 0, TRUE,
+                         DUPLICATE_SAME_ACCESS)) {
+    return nullptr;
+  }
+  copy = ScopedHandle(duplicate);
+  return duplicate;
 }
 
 // Owner of a process attribute list; Get() is nullptr when it couldn't be made.
