@@ -118,7 +118,7 @@ std::wstring ResolvedFolder(const std::wstring& folder) {
                                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle.IsValid()) return {};
-    const std::wstring full = win32::SizedText([&handle](wchar_t* buffer, DWORD size) {
+    std::wstring full = win32::SizedText([&handle](wchar_t* buffer, DWORD size) {
       return ::GetFinalPathNameByHandleW(handle.Get(), buffer, size, FILE_NAME_NORMALIZED);
     });
     if (full.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + full.substr(8);
