@@ -12,23 +12,16 @@ inline constexpr char32_t kReplacementCharacter = 0xFFFD;
 
 inline constexpr bool IsSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 
-// The character's UTF-8 bytes, after what `out` holds.
+// The character's UTF-8 bytes, after what `out` holds: a lead byte marking how many follow, then six bits each.
 inline void AppendUtf8(std::string& out, char32_t c) {
   if (c < 0x80) {
     out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    return;
   }
+  const int following = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  constexpr unsigned kLead[] = {0, 0xC0, 0xE0, 0xF0};
+  out.push_back(static_cast<char>(kLead[following] | (c >> (6 * following))));
+  for (int k = following - 1; k >= 0; --k) out.push_back(static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F)));
 }
 
 // The character's wide units, after what `out` holds.

@@ -23,23 +23,12 @@
 namespace platform {
 namespace {
 
-// Owner of an open directory stream (and the descriptor it was made from). Move-only.
-class ScopedDir {
- public:
-  explicit ScopedDir(DIR* dir) noexcept : dir_(dir) {}
-  ~ScopedDir() {
-    if (dir_ != nullptr) ::closedir(dir_);
-  }
-  ScopedDir(const ScopedDir&) = delete;
-  ScopedDir& operator=(const ScopedDir&) = delete;
-  ScopedDir(ScopedDir&&) = delete;
-  ScopedDir& operator=(ScopedDir&&) = delete;
-
-  DIR* Get() const noexcept { return dir_; }
-
- private:
-  DIR* dir_ = nullptr;
+// Owner of an open directory stream (and the descriptor it was made from).
+struct DirTraits {
+  static DIR* InvalidValue() noexcept { return nullptr; }
+  static bool Free(DIR* dir) noexcept { return ::closedir(dir) == 0; }
 };
+using ScopedDir = ScopedGeneric<DIR*, DirTraits>;
 
 // The kind readdir gives, where the file system gives one, saves a stat per entry; only an entry whose
 // kind it doesn't give, or a file whose details are wanted, is looked at.
@@ -88,16 +77,10 @@ int ListInto(const std::string& path, const std::function<void(const FolderEntry
 
 std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries, const WantsDetails& wants) {
   entries.clear();
-  try {
-    std::string path;
-    if (!posix::ToNativePath(folder, path)) return EILSEQ;
-    const int error = ListInto(path, [&entries](const FolderEntry& entry) { entries.push_back(entry); }, wants);
-    if (error != 0) entries.clear();
-    return static_cast<std::uint32_t>(error);
-  } catch (const std::bad_alloc&) {
-    entries.clear();
-    return ENOMEM;
-  }
+  const std::uint32_t error =
+      VisitFolder(folder, [&entries](const FolderEntry& entry) { entries.push_back(entry); }, wants);
+  if (error != 0) entries.clear();
+  return error;
 }
 
 std::uint32_t VisitFolder(const std::wstring& folder, const std::function<void(const FolderEntry&)>& visit,

@@ -17,32 +17,6 @@ namespace {
 // How often the pipe is looked at while the program runs.
 constexpr DWORD kPollMilliseconds = 50;
 
-// Owner of a process attribute list; Get() is nullptr when it couldn't be made.
-class AttributeList {
- public:
-  explicit AttributeList(DWORD count) {
-    SIZE_T size = 0;
-    (void)::InitializeProcThreadAttributeList(nullptr, count, 0, &size);
-    if (size == 0) return;
-    storage_.resize(size);
-    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
-    if (::InitializeProcThreadAttributeList(list, count, 0, &size)) list_ = list;
-  }
-  ~AttributeList() {
-    if (list_ != nullptr) ::DeleteProcThreadAttributeList(list_);
-  }
-  AttributeList(const AttributeList&) = delete;
-  AttributeList& operator=(const AttributeList&) = delete;
-  AttributeList(AttributeList&&) = delete;
-  AttributeList& operator=(AttributeList&&) = delete;
-
-  LPPROC_THREAD_ATTRIBUTE_LIST Get() const noexcept { return list_; }
-
- private:
-  std::vector<std::uint8_t> storage_;
-  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
-};
-
 // Windows 7 console handles are not kernel handles; they carry these low bits.
 bool IsConsolePseudoHandle(HANDLE handle) {
   return (reinterpret_cast<std::uintptr_t>(handle) & 0x10000003) == 0x3;
@@ -51,18 +25,13 @@ bool IsConsolePseudoHandle(HANDLE handle) {
 // Our standard input as the child is to get it: `owned` holds an inheritable duplicate when there is
 // one to list; `listed` says whether the returned handle goes on the handle list.
 HANDLE InputForChild(win32::ScopedHandle& owned, bool& listed) {
-  listed = false;
   HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
-  if (input == nullptr || input == INVALID_HANDLE_VALUE) return nullptr;
+  listed = false;
   if (IsConsolePseudoHandle(input)) return input;
-  HANDLE duplicate = nullptr;
-  if (!::DuplicateHandle(::GetCurrentProcess(), input, ::GetCurrentProcess(), &duplicate, 0, TRUE,
-                         DUPLICATE_SAME_ACCESS)) {
-    return nullptr;  // not ours to pass on: the child gets no standard input
-  }
-  owned = win32::ScopedHandle(duplicate);
-  listed = true;
-  return duplicate;
+  // Not ours to pass on when it can't be duplicated: the child gets no standard input.
+  HANDLE copy = win32::InheritableCopy(input, owned);
+  listed = copy != nullptr;
+  return copy;
 }
 
 // Copies whatever the pipe holds now to our output and to the transcript; false once it is broken.
@@ -108,7 +77,7 @@ ChildRun RunRelayingOutput(const std::wstring& file, const std::wstring& directo
   startup.StartupInfo.hStdError = writeEnd;
   if (inputListed) inherited.push_back(startup.StartupInfo.hStdInput);
 
-  const AttributeList attributes(1);
+  const win32::AttributeList attributes(1);
   if (attributes.Get() == nullptr ||
       !::UpdateProcThreadAttribute(attributes.Get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
                                    inherited.size() * sizeof(HANDLE), nullptr, nullptr)) {

@@ -3,19 +3,18 @@
 #include "platform/clock.h"
 
 namespace platform {
+namespace {
+
+LocalTime LocalTimeFrom(const SYSTEMTIME& time) {
+  return LocalTime{time.wYear, time.wMonth, time.wDay, time.wDayOfWeek, time.wHour, time.wMinute, time.wSecond};
+}
+
+}  // namespace
 
 std::optional<LocalTime> CurrentLocalTime() {
   SYSTEMTIME now{};
   ::GetLocalTime(&now);
-  LocalTime time;
-  time.year = now.wYear;
-  time.month = now.wMonth;
-  time.day = now.wDay;
-  time.weekday = now.wDayOfWeek;
-  time.hour = now.wHour;
-  time.minute = now.wMinute;
-  time.second = now.wSecond;
-  return time;
+  return LocalTimeFrom(now);
 }
 
 std::uint64_t CurrentSystemTime() {
@@ -35,7 +34,7 @@ std::optional<LocalTime> LocalTimeOf(std::int64_t unixSeconds) {
   if (!::FileTimeToSystemTime(&file, &utc) || !::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) {
     return std::nullopt;
   }
-  return LocalTime{local.wYear, local.wMonth, local.wDay, local.wDayOfWeek, local.wHour, local.wMinute, local.wSecond};
+  return LocalTimeFrom(local);
 }
 
 }  // namespace platform

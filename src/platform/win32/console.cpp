@@ -6,6 +6,7 @@
 
 #include "platform/codepage.h"
 #include "platform/console.h"
+#include "platform/win32/file_io.h"
 #include "platform/win32/scoped_handle.h"
 #include "platform/win32/system_library.h"
 
@@ -31,13 +32,7 @@ void WriteToConsole(HANDLE out, const std::wstring& text) {
 // Redirected output (a file or a pipe a deployment tool reads) gets plain ANSI bytes, "\n" as it is.
 void WriteToFile(HANDLE out, const std::wstring& text) {
   const std::vector<std::uint8_t> bytes = WideToAnsi(text);
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const auto length = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1U << 20));
-    DWORD written = 0;
-    if (!::WriteFile(out, bytes.data() + done, length, &written, nullptr) || written == 0) return;
-    done += written;
-  }
+  (void)win32::WriteAll(out, bytes.data(), bytes.size());
 }
 
 // The window manager, loaded (from System32 alone) only when there is a console window to change: a
@@ -82,43 +77,30 @@ void ClearConsoleScreen() {
   if (folder.empty()) return;
   const std::wstring interpreter = folder + L"\\cmd.exe";
   std::wstring commandLine = L"cmd.exe /d /c CLS";  // CreateProcessW may write to it
-  HANDLE self = ::GetCurrentProcess();
-  std::vector<win32::ScopedHandle> copies;
+  win32::ScopedHandle copies[3];
   HANDLE standard[3] = {};
+  std::vector<HANDLE> inherited;
   const DWORD which[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
   for (int i = 0; i < 3; ++i) {
-    HANDLE original = ::GetStdHandle(which[i]);
-    HANDLE copy = nullptr;
-    if (original == nullptr || original == INVALID_HANDLE_VALUE ||
-        !::DuplicateHandle(self, original, self, &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
-      continue;
-    }
-    copies.emplace_back(copy);
-    standard[i] = copy;
+    standard[i] = win32::InheritableCopy(::GetStdHandle(which[i]), copies[i]);
+    if (standard[i] != nullptr) inherited.push_back(standard[i]);
   }
-  std::vector<HANDLE> inherited(copies.size());
-  std::transform(copies.begin(), copies.end(), inherited.begin(), [](const win32::ScopedHandle& copy) { return copy.Get(); });
 
   PROCESS_INFORMATION started{};
   bool created = false;
-  SIZE_T listBytes = 0;
-  (void)::InitializeProcThreadAttributeList(nullptr, 1, 0, &listBytes);
-  std::vector<std::uint8_t> listBuffer(listBytes);
-  auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listBuffer.data());
-  if (!inherited.empty() && listBytes != 0 && ::InitializeProcThreadAttributeList(list, 1, 0, &listBytes)) {
-    if (::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
-                                    inherited.size() * sizeof(HANDLE), nullptr, nullptr)) {
-      STARTUPINFOEXW startup{};
-      startup.StartupInfo.cb = sizeof(startup);
-      startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-      startup.StartupInfo.hStdInput = standard[0];
-      startup.StartupInfo.hStdOutput = standard[1];
-      startup.StartupInfo.hStdError = standard[2];
-      startup.lpAttributeList = list;
-      created = ::CreateProcessW(interpreter.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                 EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo, &started) != FALSE;
-    }
-    ::DeleteProcThreadAttributeList(list);
+  const win32::AttributeList list(1);
+  if (!inherited.empty() && list.Get() != nullptr &&
+      ::UpdateProcThreadAttribute(list.Get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
+                                  inherited.size() * sizeof(HANDLE), nullptr, nullptr)) {
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof(startup);
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = standard[0];
+    startup.StartupInfo.hStdOutput = standard[1];
+    startup.StartupInfo.hStdError = standard[2];
+    startup.lpAttributeList = list.Get();
+    created = ::CreateProcessW(interpreter.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                               EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo, &started) != FALSE;
   }
   if (!created) {
     // Handles that can't be listed (old consoles' pseudo-handles): nothing inherited, the console shared.

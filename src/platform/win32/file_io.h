@@ -1,4 +1,5 @@
-// Whole transfers through a file handle, in pieces: ReadFile and WriteFile take 32-bit counts.
+// Whole transfers through a file handle, in pieces: ReadFile and WriteFile take 32-bit counts; and which
+// file a handle is on.
 // Private to the Windows layer.
 #pragma once
 
@@ -38,6 +39,12 @@ inline DWORD ReadUpTo(HANDLE file, std::uint8_t* bytes, std::size_t count, std::
     done += read;
   }
   return ERROR_SUCCESS;
+}
+
+// Whether two handles' information names the same file: same volume, same file ID.
+inline bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
 }
 
 }  // namespace platform::win32

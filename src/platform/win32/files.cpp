@@ -60,41 +60,30 @@ std::optional<std::uint64_t> FileWriteTime(const std::wstring& path) {
 
 FileReadResult ReadFileExclusive(const std::wstring& path) {
   FileReadResult result;
+  const auto failed = [&result](FileReadStatus status, DWORD error) {
+    result.status = status;
+    result.error = error;
+    result.bytes.clear();
+    return result;
+  };
   const std::wstring target = win32::ForFileApi(path);
   const win32::ScopedHandle file(
       ::CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.IsValid()) {
-    result.status = FileReadStatus::kOpenFailed;
-    result.error = ::GetLastError();
-    return result;
-  }
-
+  if (!file.IsValid()) return failed(FileReadStatus::kOpenFailed, ::GetLastError());
   LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file.Get(), &size)) {
-    result.status = FileReadStatus::kReadFailed;
-    result.error = ::GetLastError();
-    return result;
-  }
+  if (!::GetFileSizeEx(file.Get(), &size)) return failed(FileReadStatus::kReadFailed, ::GetLastError());
   if (size.QuadPart < 0 || static_cast<ULONGLONG>(size.QuadPart) > kMaxReadBytes) {
-    result.status = FileReadStatus::kReadFailed;
-    result.error = ERROR_NOT_ENOUGH_MEMORY;
-    return result;
+    return failed(FileReadStatus::kReadFailed, ERROR_NOT_ENOUGH_MEMORY);
   }
   try {
     result.bytes.resize(static_cast<std::size_t>(size.QuadPart));
   } catch (const std::bad_alloc&) {
-    result.status = FileReadStatus::kReadFailed;
-    result.error = ERROR_NOT_ENOUGH_MEMORY;
-    return result;
+    return failed(FileReadStatus::kReadFailed, ERROR_NOT_ENOUGH_MEMORY);
   }
-
   std::size_t done = 0;
   if (const DWORD error = win32::ReadUpTo(file.Get(), result.bytes.data(), result.bytes.size(), done);
       error != ERROR_SUCCESS) {
-    result.status = FileReadStatus::kReadFailed;
-    result.error = error;
-    result.bytes.clear();
-    return result;
+    return failed(FileReadStatus::kReadFailed, error);
   }
   result.bytes.resize(done);  // end of file came early: keep what is there
   return result;

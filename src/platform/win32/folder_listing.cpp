@@ -11,11 +11,12 @@
 #include <windows.h>
 
 #include <new>
+#include <string>
+#include <string_view>
 
 #include "platform/clock.h"
 #include "platform/folder_listing.h"
 #include "platform/win32/file_io.h"
-#include "platform/win32/folder_enumeration.h"
 #include "platform/win32/long_path.h"
 #include "platform/win32/scoped_handle.h"
 
@@ -47,11 +48,6 @@ bool IsLinkHandle(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& info) {
   return IsLinkTag(tag.ReparseTag);
 }
 
-bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
-  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-         a.nFileIndexLow == b.nFileIndexLow;
-}
-
 FolderEntry EntryOf(const WIN32_FIND_DATAW& data) {
   FolderEntry entry;
   entry.name = data.cFileName;
@@ -77,24 +73,35 @@ DWORD ListInto(const std::wstring& folder, const std::function<void(const Folder
                                   named != INVALID_FILE_ATTRIBUTES && (named & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   if (reachedThroughLink || IsLinkHandle(pinned.Get(), info)) return kErrorStoppedOnSymlink;
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ERROR_DIRECTORY;
-  return win32::ForEachEntry(folder, [&visit](const WIN32_FIND_DATAW& data) { visit(EntryOf(data)); });
+  // Basic information (no short names) fetched in large batches: the walk lists many folders.
+  const std::wstring pattern = path + (path.back() == L'\\' || path.back() == L'/' ? L"*" : L"\\*");
+  WIN32_FIND_DATAW data{};
+  const win32::ScopedFind find(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                                  nullptr, FIND_FIRST_EX_LARGE_FETCH));
+  if (!find.IsValid()) {
+    // An empty folder (a drive root can be) fails with the same code as a missing one.
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+  }
+  do {
+    const std::wstring_view name(data.cFileName);
+    if (name != L"." && name != L"..") visit(EntryOf(data));
+  } while (::FindNextFileW(find.Get(), &data));
+  const DWORD error = ::GetLastError();
+  return error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
 }
 
 }  // namespace
 
-// A folder's listing brings every entry's size and write time with it: `wants` changes nothing here.
-std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries, const WantsDetails&) {
+std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries, const WantsDetails& wants) {
   entries.clear();
-  try {
-    const DWORD error = ListInto(folder, [&entries](const FolderEntry& entry) { entries.push_back(entry); });
-    if (error != ERROR_SUCCESS) entries.clear();
-    return error;
-  } catch (const std::bad_alloc&) {
-    entries.clear();
-    return ERROR_NOT_ENOUGH_MEMORY;
-  }
+  const std::uint32_t error =
+      VisitFolder(folder, [&entries](const FolderEntry& entry) { entries.push_back(entry); }, wants);
+  if (error != ERROR_SUCCESS) entries.clear();
+  return error;
 }
 
+// A folder's listing brings every entry's size and write time with it: `wants` changes nothing here.
 std::uint32_t VisitFolder(const std::wstring& folder, const std::function<void(const FolderEntry&)>& visit,
                           const WantsDetails&) {
   try {
@@ -111,12 +118,9 @@ std::wstring ResolvedFolder(const std::wstring& folder) {
                                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle.IsValid()) return {};
-    const DWORD needed = ::GetFinalPathNameByHandleW(handle.Get(), nullptr, 0, FILE_NAME_NORMALIZED);
-    if (needed == 0) return {};
-    std::wstring full(needed, L'\0');
-    const DWORD length = ::GetFinalPathNameByHandleW(handle.Get(), full.data(), needed, FILE_NAME_NORMALIZED);
-    if (length == 0 || length >= needed) return {};
-    full.resize(length);
+    std::wstring full = win32::SizedText([&handle](wchar_t* buffer, DWORD size) {
+      return ::GetFinalPathNameByHandleW(handle.Get(), buffer, size, FILE_NAME_NORMALIZED);
+    });
     if (full.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + full.substr(8);
     if (full.rfind(L"\\\\?\\", 0) == 0) return full.substr(4);
     return full;
@@ -157,7 +161,7 @@ BoundedReadStatus ReadRegularFile(const std::wstring& path, std::size_t maxBytes
       if (!data.IsValid()) return failed(::GetLastError());
       BY_HANDLE_FILE_INFORMATION reopened{};
       if (!::GetFileInformationByHandle(data.Get(), &reopened)) return failed(::GetLastError());
-      if (!SameFile(info, reopened)) return failed(kErrorStoppedOnSymlink);
+      if (!win32::SameFile(info, reopened)) return failed(kErrorStoppedOnSymlink);
       file = std::move(data);
     }
 

@@ -7,23 +7,31 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 namespace platform::win32 {
 
 // Below this the plain form works everywhere (folders are limited to MAX_PATH - 12).
 inline constexpr std::size_t kPlainPathLimit = MAX_PATH - 12;
 
+// The text of a call that is asked its size first: `call(nullptr, 0)` gives the characters needed, NUL
+// included, and `call(buffer, size)` the length written. Empty when either fails or the text grew meanwhile.
+template <typename Call>
+std::wstring SizedText(Call call) {
+  const DWORD needed = call(nullptr, 0);
+  if (needed == 0) return {};
+  std::wstring text(needed, L'\0');
+  const DWORD length = call(text.data(), needed);
+  if (length == 0 || length >= needed) return {};
+  text.resize(length);
+  return text;
+}
+
 // The full path as the file functions resolve it (relative parts, "..", "/" and trailing dots gone); an
 // extended-length path "\\?\" as it is, which the system takes verbatim. Empty when it can't be resolved.
 inline std::wstring FullPath(const std::wstring& path) {
   if (path.rfind(L"\\\\?\\", 0) == 0) return path;
-  const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return {};
-  std::vector<wchar_t> buffer(needed);
-  const DWORD length = ::GetFullPathNameW(path.c_str(), needed, buffer.data(), nullptr);
-  if (length == 0 || length >= needed) return {};
-  return std::wstring(buffer.data(), length);
+  return SizedText(
+      [&path](wchar_t* buffer, DWORD size) { return ::GetFullPathNameW(path.c_str(), size, buffer, nullptr); });
 }
 
 // The path as the file functions (CreateFileW, GetFileAttributesW, MoveFileExW, DeleteFileW) need it.
@@ -41,12 +49,9 @@ inline std::wstring ForFileApi(const std::wstring& path) {
 inline std::wstring ShortEnough(const std::wstring& path) {
   if (path.size() < kPlainPathLimit) return path;
   const std::wstring extended = ForFileApi(path);
-  const DWORD needed = ::GetShortPathNameW(extended.c_str(), nullptr, 0);
-  if (needed == 0) return path;
-  std::vector<wchar_t> buffer(needed);
-  const DWORD length = ::GetShortPathNameW(extended.c_str(), buffer.data(), needed);
-  if (length == 0 || length >= needed) return path;
-  std::wstring shortPath(buffer.data(), length);
+  std::wstring shortPath =
+      SizedText([&extended](wchar_t* buffer, DWORD size) { return ::GetShortPathNameW(extended.c_str(), buffer, size); });
+  if (shortPath.empty()) return path;
   if (shortPath.rfind(L"\\\\?\\UNC\\", 0) == 0) {
     shortPath = L"\\\\" + shortPath.substr(8);
   } else if (shortPath.rfind(L"\\\\?\\", 0) == 0) {

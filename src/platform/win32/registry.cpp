@@ -3,8 +3,6 @@
 // the system reports, bounded, because a value can grow between the call that sizes it and the next.
 #include <windows.h>
 
-#include <aclapi.h>
-
 #include <string>
 
 #include "platform/registry.h"
@@ -22,23 +20,17 @@ bool IsTrustedKey(HKEY key) {
   DWORD type = REG_NONE;
   const LSTATUS link = ::RegQueryValueExW(key, kLinkValue, nullptr, &type, nullptr, nullptr);
   if (link != ERROR_FILE_NOT_FOUND) return false;  // a link, or a key that won't say
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD read =
-      ::GetSecurityInfo(key, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor);
-  const win32::LocalMemory held(descriptor);
-  return read == ERROR_SUCCESS && win32::IsTrustedOwner(owner);
+  return win32::CheckOwner(key, SE_REGISTRY_KEY, win32::IsTrustedOwner) == ERROR_SUCCESS;
 }
 
 // Rounds of "sized, then grown in between"; only a value rewritten that often runs out of them.
 constexpr int kQueryAttempts = 8;
 
-// The platform headers keep handles as integers so that they carry no Windows types.
-HKEY ToHkey(std::uintptr_t handle) { return reinterpret_cast<HKEY>(handle); }  // NOLINT(performance-no-int-to-ptr)
-
 }  // namespace
 
-bool RegistryKeyTraits::Free(std::uintptr_t key) noexcept { return ::RegCloseKey(ToHkey(key)) == ERROR_SUCCESS; }
+bool RegistryKeyTraits::Free(std::uintptr_t key) noexcept {
+  return ::RegCloseKey(win32::ToHandle<HKEY>(key)) == ERROR_SUCCESS;
+}
 
 std::int32_t OpenLocalMachineKey(const std::wstring& path, RegistryKey& key) {
   key.Close();
@@ -53,24 +45,6 @@ std::int32_t OpenLocalMachineKey(const std::wstring& path, RegistryKey& key) {
   return 0;
 }
 
-RegistryValue QueryRegistryValue(const RegistryKey& key, const std::wstring& name) {
-  RegistryValue result;
-  if (!key.IsValid()) {
-    result.code = ERROR_INVALID_HANDLE;
-    return result;
-  }
-  std::vector<std::uint8_t> buffer(kRegistryValueBufferBytes);
-  DWORD size = static_cast<DWORD>(buffer.size());
-  DWORD type = REG_SZ;  // whatever type comes back, the bytes are read as text by the caller
-  const LSTATUS status = ::RegQueryValueExW(ToHkey(key.Get()), name.c_str(), nullptr, &type, buffer.data(), &size);
-  result.code = static_cast<std::int32_t>(status);
-  if (status == ERROR_SUCCESS) {
-    buffer.resize(size < buffer.size() ? size : buffer.size());
-    result.bytes = std::move(buffer);
-  }
-  return result;
-}
-
 RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name, std::size_t maxBytes) {
   RegistryData result;
   if (!key.IsValid()) {
@@ -82,7 +56,7 @@ RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name,
     DWORD size = static_cast<DWORD>(buffer.size());
     DWORD type = REG_NONE;
     const LSTATUS status =
-        ::RegQueryValueExW(ToHkey(key.Get()), name.c_str(), nullptr, &type, buffer.data(), &size);
+        ::RegQueryValueExW(win32::ToHandle<HKEY>(key.Get()), name.c_str(), nullptr, &type, buffer.data(), &size);
     if (status == ERROR_SUCCESS) {
       buffer.resize(size < buffer.size() ? size : buffer.size());
       result.type = type;
@@ -100,6 +74,12 @@ RegistryData QueryRegistryData(const RegistryKey& key, const std::wstring& name,
   return result;
 }
 
+// One query into a kRegistryValueBufferBytes buffer: a longer value fails with kErrorMoreData.
+RegistryValue QueryRegistryValue(const RegistryKey& key, const std::wstring& name) {
+  RegistryData data = QueryRegistryData(key, name, kRegistryValueBufferBytes);
+  return {data.code, std::move(data.bytes)};
+}
+
 std::int32_t CreateLocalMachineKey(const std::wstring& path, RegistryKey& key) {
   key.Close();
   // One key at a time, each opened as itself (a registry link a user made is never followed) and
@@ -114,7 +94,7 @@ std::int32_t CreateLocalMachineKey(const std::wstring& path, RegistryKey& key) {
     if (name.empty()) continue;
     HKEY created = nullptr;
     const LSTATUS status = ::RegCreateKeyExW(
-        parent.IsValid() ? ToHkey(parent.Get()) : HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr,
+        parent.IsValid() ? win32::ToHandle<HKEY>(parent.Get()) : HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr,
         REG_OPTION_NON_VOLATILE | REG_OPTION_OPEN_LINK,
         KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_CREATE_SUB_KEY | READ_CONTROL | KEY_WOW64_64KEY, nullptr, &created, nullptr);
     if (status != ERROR_SUCCESS) return static_cast<std::int32_t>(status);
@@ -132,7 +112,7 @@ std::int32_t SetRegistryString(const RegistryKey& key, const std::wstring& name,
   // The byte count includes the terminating NUL, which c_str() supplies.
   const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
   if (bytes > kRegistryWholeValueLimit) return ERROR_INVALID_PARAMETER;
-  const LSTATUS status = ::RegSetValueExW(ToHkey(key.Get()), name.c_str(), 0, REG_SZ,
+  const LSTATUS status = ::RegSetValueExW(win32::ToHandle<HKEY>(key.Get()), name.c_str(), 0, REG_SZ,
                                           reinterpret_cast<const BYTE*>(text.c_str()), static_cast<DWORD>(bytes));
   return static_cast<std::int32_t>(status);
 }
@@ -140,7 +120,7 @@ std::int32_t SetRegistryString(const RegistryKey& key, const std::wstring& name,
 std::int32_t SetRegistryDword(const RegistryKey& key, const std::wstring& name, std::uint32_t value) {
   if (!key.IsValid()) return ERROR_INVALID_HANDLE;
   const DWORD data = value;
-  const LSTATUS status = ::RegSetValueExW(ToHkey(key.Get()), name.c_str(), 0, REG_DWORD,
+  const LSTATUS status = ::RegSetValueExW(win32::ToHandle<HKEY>(key.Get()), name.c_str(), 0, REG_DWORD,
                                           reinterpret_cast<const BYTE*>(&data), sizeof(data));
   return static_cast<std::int32_t>(status);
 }

@@ -1,7 +1,11 @@
-// Owners of the Windows layer's own resources, one ScopedGeneric each. Private to the Windows layer.
+// Owners of the Windows layer's own resources: one ScopedGeneric each, inheritable copies and a process
+// attribute list. Private to the Windows layer.
 #pragma once
 
 #include <windows.h>
+
+#include <cstdint>
+#include <vector>
 
 #include "platform/scoped_generic.h"
 
@@ -36,5 +40,50 @@ struct LocalMemoryTraits {
   static bool Free(void* memory) noexcept { return ::LocalFree(memory) == nullptr; }
 };
 using LocalMemory = ScopedGeneric<void*, LocalMemoryTraits>;
+
+// The platform headers keep handles as integers so that they carry no Windows types.
+template <typename H = HANDLE>
+H ToHandle(std::uintptr_t value) {
+  return reinterpret_cast<H>(value);  // NOLINT(performance-no-int-to-ptr)
+}
+
+// An inheritable duplicate of `handle` (one of our standard handles), owned by `copy`; nullptr when there is
+// none or the system won't duplicate it.
+inline HANDLE InheritableCopy(HANDLE handle, ScopedHandle& copy) {
+  HANDLE duplicate = nullptr;
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
+      !::DuplicateHandle(::GetCurrentProcess(), handle, ::GetCurrentProcess(), &duplicate, 0, TRUE,
+                         DUPLICATE_SAME_ACCESS)) {
+    return nullptr;
+  }
+  copy = ScopedHandle(duplicate);
+  return duplicate;
+}
+
+// Owner of a process attribute list; Get() is nullptr when it couldn't be made.
+class AttributeList {
+ public:
+  explicit AttributeList(DWORD count) {
+    SIZE_T size = 0;
+    (void)::InitializeProcThreadAttributeList(nullptr, count, 0, &size);
+    if (size == 0) return;
+    storage_.resize(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+    if (::InitializeProcThreadAttributeList(list, count, 0, &size)) list_ = list;
+  }
+  ~AttributeList() {
+    if (list_ != nullptr) ::DeleteProcThreadAttributeList(list_);
+  }
+  AttributeList(const AttributeList&) = delete;
+  AttributeList& operator=(const AttributeList&) = delete;
+  AttributeList(AttributeList&&) = delete;
+  AttributeList& operator=(AttributeList&&) = delete;
+
+  LPPROC_THREAD_ATTRIBUTE_LIST Get() const noexcept { return list_; }
+
+ private:
+  std::vector<std::uint8_t> storage_;
+  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
 
 }  // namespace platform::win32

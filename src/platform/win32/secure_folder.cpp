@@ -40,6 +40,7 @@
 namespace platform {
 namespace {
 
+using win32::DescriptorFrom;
 using win32::DiscardOnClose;
 using win32::kNtCreate;
 using win32::kNtDirectoryFile;
@@ -50,6 +51,7 @@ using win32::kNtOpenReparsePoint;
 using win32::kStatusInvalidOwner;
 using win32::OpenWithoutWaiting;
 using win32::RenameByHandle;
+using win32::ToHandle;
 
 // The descriptors of LevelKind, with and without an owner (a process that may not name Administrators
 // owns what it makes). kVendor: SYSTEM and Administrators full control, Users read and execute (0x1200a9:
@@ -76,15 +78,6 @@ constexpr DWORD kLevelSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr std::size_t kListingBufferBytes = 64 * 1024;
 // The longest path the system has, in characters.
 constexpr std::size_t kLongestPath = 32768;
-
-// A security descriptor from SDDL; Get() is nullptr when it couldn't be built (GetLastError says why).
-win32::LocalMemory DescriptorFrom(const wchar_t* sddl) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
-    return win32::LocalMemory();
-  }
-  return win32::LocalMemory(descriptor);
-}
 
 PACL DaclOf(PSECURITY_DESCRIPTOR descriptor) {
   BOOL present = FALSE;
@@ -114,14 +107,7 @@ TrustedAccounts LoadTrustedAccounts() {
   if (::ConvertStringSidToSidW(kTrustedInstallerSid, &trustedInstaller)) {
     accounts.trustedInstaller = win32::LocalMemory(trustedInstaller);
   }
-  HANDLE token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return accounts;
-  const win32::ScopedHandle tokenOwner(token);
-  DWORD size = 0;
-  (void)::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  if (size == 0) return accounts;
-  std::vector<std::uint8_t> user(size);
-  if (::GetTokenInformation(token, TokenUser, user.data(), size, &size)) accounts.processUser = std::move(user);
+  accounts.processUser = win32::ProcessTokenPart(TokenUser);
   return accounts;
 }
 
@@ -204,10 +190,8 @@ const KindDescriptors& DescriptorsOf(LevelKind kind) {
 // What the DACL lets accounts besides the trusted ones do in the folder. Deny entries are not counted,
 // so a DACL is judged by the most it could allow.
 void JudgeDacl(PSECURITY_DESCRIPTOR descriptor, const TrustedAccounts& trusted, LevelFacts& facts) {
-  BOOL present = FALSE;
-  BOOL defaulted = FALSE;
-  PACL dacl = nullptr;
-  if (!::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || dacl == nullptr) {
+  PACL dacl = DaclOf(descriptor);
+  if (dacl == nullptr) {
     // No DACL at all lets everyone do everything.
     facts.othersMayCreate = facts.othersMayRemove = true;
     return;
@@ -271,35 +255,35 @@ void ReadFacts(HANDLE handle, const std::wstring& path, LevelKind kind, LevelFac
   JudgeDacl(current, trusted, facts);
 }
 
-// Opens `name` in the folder `folder` is open on as a regular file with no other name, owned by a trusted
-// account, on that very name. 0, or kErrorAccessDenied when it is anything else, or the error code.
-DWORD OpenSoleTrustedFile(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG sharing,
-                          win32::ScopedHandle& file) {
-  if (!IsPlainName(name)) return ERROR_ACCESS_DENIED;
-  if (const DWORD error = OpenWithoutWaiting(folder, name, access | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
-                                             sharing, kNtOpen, kNtNonDirectoryFile | kNtOpenReparsePoint, nullptr, file);
+// Opens `name` in the folder `folder` is open on as a file (never a folder or a link; with `soleName`, one
+// with no other name), on that very name. 0, or kErrorAccessDenied when it is anything else, or the error code.
+DWORD OpenFileAsNamed(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG sharing, bool soleName,
+                      win32::ScopedHandle& file) {
+  if (const DWORD error = OpenWithoutWaiting(folder, name, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, sharing,
+                                             kNtOpen, kNtNonDirectoryFile | kNtOpenReparsePoint, nullptr, file);
       error != ERROR_SUCCESS) {
     return error;
   }
   BY_HANDLE_FILE_INFORMATION info{};
   if (!::GetFileInformationByHandle(file.Get(), &info)) return ::GetLastError();
   if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-      info.nNumberOfLinks != 1) {
+      (soleName && info.nNumberOfLinks != 1)) {
     return ERROR_ACCESS_DENIED;
   }
-  if (const DWORD error = CheckOpenedAsNamed(file.Get(), info, folder, name); error != ERROR_SUCCESS) {
-    return error;
-  }
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD read =
-      ::GetSecurityInfo(file.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor);
-  const win32::LocalMemory held(descriptor);
-  if (read != ERROR_SUCCESS) return read;
-  return Trusted().Trust(owner) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+  return CheckOpenedAsNamed(file.Get(), info, folder, name);
 }
 
-HANDLE ToHandle(std::uintptr_t handle) { return reinterpret_cast<HANDLE>(handle); }  // NOLINT(performance-no-int-to-ptr)
+// Opens `name` in the folder `folder` is open on as a regular file with no other name, owned by a trusted
+// account, on that very name. 0, or kErrorAccessDenied when it is anything else, or the error code.
+DWORD OpenSoleTrustedFile(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG sharing,
+                          win32::ScopedHandle& file) {
+  if (!IsPlainName(name)) return ERROR_ACCESS_DENIED;
+  if (const DWORD error = OpenFileAsNamed(folder, name, access | READ_CONTROL, sharing, true, file);
+      error != ERROR_SUCCESS) {
+    return error;
+  }
+  return win32::CheckOwner(file.Get(), SE_FILE_OBJECT, win32::IsTrustedOwner);
+}
 
 // The root an open of `path`'s last name is relative to, and that name; no root (the whole path) when
 // `parent` isn't open.
@@ -332,7 +316,35 @@ DWORD ListThrough(HANDLE folder, Each&& each) {
 
 }  // namespace
 
+std::vector<std::uint8_t> win32::ProcessTokenPart(TOKEN_INFORMATION_CLASS which) {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  const ScopedHandle owned(token);
+  DWORD size = 0;
+  (void)::GetTokenInformation(token, which, nullptr, 0, &size);
+  std::vector<std::uint8_t> buffer(size);
+  if (size == 0 || !::GetTokenInformation(token, which, buffer.data(), size, &size)) return {};
+  return buffer;
+}
+
+win32::LocalMemory win32::DescriptorFrom(const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+    return LocalMemory();
+  }
+  return LocalMemory(descriptor);
+}
+
 bool win32::IsTrustedOwner(PSID owner) { return Trusted().Trust(owner); }
+
+DWORD win32::CheckOwner(HANDLE object, SE_OBJECT_TYPE type, bool (*trust)(PSID owner)) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD read = ::GetSecurityInfo(object, type, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor);
+  const win32::LocalMemory held(descriptor);
+  if (read != ERROR_SUCCESS) return read;
+  return trust(owner) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
 
 bool LevelHandleTraits::Free(std::uintptr_t level) noexcept { return ::CloseHandle(ToHandle(level)) != FALSE; }
 
@@ -401,10 +413,7 @@ std::uint32_t RenameLevel(LevelHandle& level, const LevelHandle& parent, const s
   if (error != ERROR_SUCCESS) return error;
   BY_HANDLE_FILE_INFORMATION now{};
   if (!::GetFileInformationByHandle(handle.Get(), &now)) return ::GetLastError();
-  if (now.dwVolumeSerialNumber != was.dwVolumeSerialNumber || now.nFileIndexHigh != was.nFileIndexHigh ||
-      now.nFileIndexLow != was.nFileIndexLow) {
-    return ERROR_ACCESS_DENIED;
-  }
+  if (!win32::SameFile(now, was)) return ERROR_ACCESS_DENIED;
   error = RenameByHandle(handle.Get(), ToHandle(parent.Get()), newName, false);
   level = LevelHandle(reinterpret_cast<std::uintptr_t>(handle.Release()));
   return error == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : error;
@@ -483,21 +492,11 @@ std::uint32_t PutFileInFolder(const SecureFolder& folder, const std::wstring& na
 std::uint32_t DeleteRegularFile(const SecureFolder& folder, const std::wstring& name) {
   if (!folder.IsOpen()) return ERROR_INVALID_HANDLE;
   if (!IsPlainName(name)) return ERROR_INVALID_NAME;
-  HANDLE root = ToHandle(folder.Innermost());
   // As a file only: a folder (or a link to one) doesn't open, access denied.
   win32::ScopedHandle file;
-  if (const DWORD error = OpenWithoutWaiting(root, name, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kNtOpen,
-                                             kNtNonDirectoryFile | kNtOpenReparsePoint, nullptr, file);
+  if (const DWORD error = OpenFileAsNamed(ToHandle(folder.Innermost()), name, DELETE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false, file);
       error != ERROR_SUCCESS) {
-    return error;
-  }
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!::GetFileInformationByHandle(file.Get(), &info)) return ::GetLastError();
-  if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
-    return ERROR_ACCESS_DENIED;
-  }
-  if (const DWORD error = CheckOpenedAsNamed(file.Get(), info, root, name); error != ERROR_SUCCESS) {
     return error;
   }
   if (!DiscardOnClose(file.Get())) return ::GetLastError();

@@ -2,6 +2,9 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <cstdint>
+#include <utility>
+
 #include "platform/shell.h"
 #include "platform/win32/long_path.h"
 #include "platform/win32/system_library.h"
@@ -49,31 +52,27 @@ const ShellApi& Shell() {
   return api;
 }
 
-// The platform headers keep handles as integers so that they carry no Windows types.
-HANDLE ToHandle(std::uintptr_t handle) { return reinterpret_cast<HANDLE>(handle); }  // NOLINT(performance-no-int-to-ptr)
-
 // ShellExecuteExW sometimes fails without setting the thread's error; its old-style result code
 // (hInstApp, 32 or less) still says why. Never report a failed launch as code 0.
 DWORD ErrorFromInstApp(HINSTANCE instApp) {
-  switch (reinterpret_cast<std::uintptr_t>(instApp)) {
-    case SE_ERR_FNF: return ERROR_FILE_NOT_FOUND;
-    case SE_ERR_PNF: return ERROR_PATH_NOT_FOUND;
-    case SE_ERR_ACCESSDENIED: return ERROR_ACCESS_DENIED;
-    case SE_ERR_OOM: return ERROR_NOT_ENOUGH_MEMORY;
-    case SE_ERR_SHARE: return ERROR_SHARING_VIOLATION;
-    case SE_ERR_ASSOCINCOMPLETE:
-    case SE_ERR_NOASSOC: return ERROR_NO_ASSOCIATION;
-    case SE_ERR_DDETIMEOUT:
-    case SE_ERR_DDEFAIL:
-    case SE_ERR_DDEBUSY: return ERROR_DDE_FAIL;
-    case SE_ERR_DLLNOTFOUND: return ERROR_DLL_NOT_FOUND;
-    default: return ERROR_GEN_FAILURE;
+  constexpr std::pair<std::uintptr_t, DWORD> kErrors[] = {
+      {SE_ERR_FNF, ERROR_FILE_NOT_FOUND},       {SE_ERR_PNF, ERROR_PATH_NOT_FOUND},
+      {SE_ERR_ACCESSDENIED, ERROR_ACCESS_DENIED}, {SE_ERR_OOM, ERROR_NOT_ENOUGH_MEMORY},
+      {SE_ERR_SHARE, ERROR_SHARING_VIOLATION},  {SE_ERR_ASSOCINCOMPLETE, ERROR_NO_ASSOCIATION},
+      {SE_ERR_NOASSOC, ERROR_NO_ASSOCIATION},   {SE_ERR_DDETIMEOUT, ERROR_DDE_FAIL},
+      {SE_ERR_DDEFAIL, ERROR_DDE_FAIL},         {SE_ERR_DDEBUSY, ERROR_DDE_FAIL},
+      {SE_ERR_DLLNOTFOUND, ERROR_DLL_NOT_FOUND}};
+  for (const auto& [result, error] : kErrors) {
+    if (result == reinterpret_cast<std::uintptr_t>(instApp)) return error;
   }
+  return ERROR_GEN_FAILURE;
 }
 
 }  // namespace
 
-bool ProcessHandleTraits::Free(std::uintptr_t process) noexcept { return ::CloseHandle(ToHandle(process)) != FALSE; }
+bool ProcessHandleTraits::Free(std::uintptr_t process) noexcept {
+  return ::CloseHandle(win32::ToHandle(process)) != FALSE;
+}
 
 LaunchResult LaunchHidden(const std::wstring& file, const std::wstring& parameters, const std::wstring& directory) {
   LaunchResult result;
@@ -109,7 +108,7 @@ LaunchResult LaunchHidden(const std::wstring& file, const std::wstring& paramete
 
 void WaitForProcessEnd(const ProcessHandle& process) {
   if (!process.IsValid()) return;
-  (void)::WaitForSingleObject(ToHandle(process.Get()), INFINITE);
+  (void)::WaitForSingleObject(win32::ToHandle(process.Get()), INFINITE);
 }
 
 }  // namespace platform

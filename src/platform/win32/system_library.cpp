@@ -1,17 +1,13 @@
 #include "platform/win32/system_library.h"
 
 #include <string>
-#include <vector>
+
+#include "platform/win32/long_path.h"
 
 namespace platform::win32 {
 
 std::wstring SystemFolder() {
-  const UINT needed = ::GetSystemDirectoryW(nullptr, 0);
-  if (needed == 0) return {};
-  std::vector<wchar_t> buffer(needed);
-  const UINT length = ::GetSystemDirectoryW(buffer.data(), needed);
-  if (length == 0 || length >= needed) return {};
-  return std::wstring(buffer.data(), length);
+  return SizedText([](wchar_t* buffer, DWORD size) { return ::GetSystemDirectoryW(buffer, size); });
 }
 
 ScopedModule LoadFromSystem32(const wchar_t* name) {
