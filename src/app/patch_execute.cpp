@@ -49,8 +49,7 @@ void CPatchExecute::ValidateInstallation() {
     ProbeProductVersion();
     ProbeInstallPath();
     if (m_strProductVersion == kRequiredProductVersion) ProbeDisplayIcon();
-  } catch (const std::bad_alloc&) {
-  }
+  } catch (const std::bad_alloc&) {}
 
   if (m_strProductVersion != kRequiredProductVersion) {
     // No version at all is said on the console too; for another version the console stays quiet.
@@ -111,8 +110,7 @@ void CPatchExecute::ReadExeVersion() {
     std::wstring version = FormatVersionText(*words);
     m_strExeRevision = FormatRevisionText(*words);
     m_strExeVersion = std::move(version);
-  } catch (const std::bad_alloc&) {
-  }
+  } catch (const std::bad_alloc&) {}
 }
 
 void CPatchExecute::ReadExeVersionAfterInstall() {
@@ -155,14 +153,13 @@ bool CPatchExecute::RecordInstalledUpdate() {
 
 void CPatchExecute::InstallPatch() {
   BeginWaitCursor();
-  TakeIfFound(m_strVersionAfterInstall,
-              installer::InstallPatch({.patchFolder = m_strPatchFolder,
-                                       .patchFile = m_strPatchFile,
-                                       .patchInfo = m_strPatchInfo,
-                                       .patchVersion = m_strPatchVersion,
-                                       .installPath = m_strInstallPath,
-                                       .displayIcon = m_strDisplayIcon},
-                                      m_strLog));
+  TakeIfFound(m_strVersionAfterInstall, installer::InstallPatch({.patchFolder = m_strPatchFolder,
+                                                                 .patchFile = m_strPatchFile,
+                                                                 .patchInfo = m_strPatchInfo,
+                                                                 .patchVersion = m_strPatchVersion,
+                                                                 .installPath = m_strInstallPath,
+                                                                 .displayIcon = m_strDisplayIcon},
+                                                                m_strLog));
   EndWaitCursor();
 }
 

@@ -22,7 +22,8 @@ inline constexpr wchar_t kNotFoundExitCode2[] = L"Update details not found: Exit
 // Logged after exit codes 1 and 2 when nothing is to be done; the console line is the same text.
 inline constexpr wchar_t kAlreadyAppliedStatusEntry[] =
     L"Patch update status: This patch update has been already applied.";
-inline constexpr wchar_t kAlreadyAppliedConsole[] = L"Patch update status: This patch update has been already applied.\n";
+inline constexpr wchar_t kAlreadyAppliedConsole[] =
+    L"Patch update status: This patch update has been already applied.\n";
 
 // The last console line of every run that got as far as the decision, installing or not.
 inline constexpr wchar_t kWaitToClose[] = L"Please wait to close the application...\n";

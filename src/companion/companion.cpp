@@ -26,7 +26,7 @@ constexpr int kUsageExitCode = 2;
 
 // "PatchUpdateResult: <outcome> (exit code N): <reason>", the last line of every run.
 std::wstring ClosingLine(result::Outcome outcome, std::uint32_t code, const std::wstring& reason) {
-  return kClosingPrefix + std::wstring(result::OutcomeName(outcome)) + kClosingCode + std::to_wstring(code) +
+  return kCompanionPrefix + std::wstring(result::OutcomeName(outcome)) + kClosingCode + std::to_wstring(code) +
          kClosingReason + reason + L"\n";
 }
 
@@ -63,7 +63,7 @@ int RunUtility() {
 int RunReport(const result::ReportArguments& arguments) {
   std::wstring out;
   const int code = result::RunReportCommand(arguments.folder, arguments.csv, out, arguments.expected, arguments.page,
-                                             arguments.inFlight);
+                                            arguments.inFlight);
   platform::WriteConsoleText(out);
   return code;
 }
@@ -74,7 +74,8 @@ int RunCompanion(const std::vector<std::wstring>& arguments) {
   try {
     if (arguments.empty()) return RunUtility();
     if (arguments[0] == kReportCommand) {
-      if (const auto report = result::ParseReportArguments({arguments.begin() + 1, arguments.end()})) return RunReport(*report);
+      if (const auto report = result::ParseReportArguments({arguments.begin() + 1, arguments.end()}))
+        return RunReport(*report);
     }
     if (arguments[0] == kRulesCommand && arguments.size() == 1) return RunRulesCommand();
     platform::WriteConsoleText(kUsage);

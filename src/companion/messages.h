@@ -13,7 +13,6 @@ inline constexpr wchar_t kUsage[] =
     L"             [--parallel N]                       machines read at once (else 16, at most 128)\n";
 
 // The closing line: "PatchUpdateResult: <outcome> (exit code N): <reason>".
-inline constexpr wchar_t kClosingPrefix[] = L"PatchUpdateResult: ";
 inline constexpr wchar_t kClosingCode[] = L" (exit code ";
 inline constexpr wchar_t kClosingReason[] = L"): ";
 
@@ -21,7 +20,8 @@ inline constexpr wchar_t kClosingReason[] = L"): ";
 inline constexpr wchar_t kNotStarted[] = L"PatchUpdate.exe could not be started, error ";
 inline constexpr wchar_t kFromConsole[] = L" (no log from this run; read from its console)";
 inline constexpr wchar_t kInternalFailure[] = L"internal failure";
-inline constexpr wchar_t kEndedDuringInstall[] = L"PatchUpdate.exe ended abnormally after the installer was started, exit code ";
+inline constexpr wchar_t kEndedDuringInstall[] =
+    L"PatchUpdate.exe ended abnormally after the installer was started, exit code ";
 inline constexpr wchar_t kEndedAbnormally[] = L"; PatchUpdate.exe ended with exit code ";
 inline constexpr wchar_t kRestartCompletes[] = L"a restart completes the patch: the installer scheduled ";
 inline constexpr wchar_t kRestartCompletesTail[] = L" to be replaced at the next restart";
@@ -40,7 +40,8 @@ inline constexpr wchar_t kCarries[] = L" carries ";
 inline constexpr wchar_t kBelowPatchVersion[] = L", below PatchVersion ";
 inline constexpr wchar_t kAtOrAbovePatchVersion[] = L", at or above PatchVersion ";
 inline constexpr wchar_t kLaterPatchTail[] = L" (a later patch is installed)";
-inline constexpr wchar_t kNoVdtIn[] = L"; Veldorant 14.0 is registered, but there is no Vdt.exe with a file version in ";
+inline constexpr wchar_t kNoVdtIn[] =
+    L"; Veldorant 14.0 is registered, but there is no Vdt.exe with a file version in ";
 inline constexpr wchar_t kNoInstallFolder[] = L"; Veldorant 14.0 is registered, but Installpath names no folder";
 // One run at a time.
 inline constexpr wchar_t kRunInProgress[] =
@@ -55,7 +56,8 @@ inline constexpr wchar_t kRunLockFailedTail[] = L"); this run goes on without it
 // The results folder and the registry record: said, never a change of the exit code.
 inline constexpr wchar_t kNotKept[] = L"PatchUpdateResult: the results of this run were not kept: ";
 inline constexpr wchar_t kNoProgramData[] = L"the system names no ProgramData folder";
-inline constexpr wchar_t kRefusedLink[] = L" is a junction, symbolic link or mount point; delete it and the next run makes it anew";
+inline constexpr wchar_t kRefusedLink[] =
+    L" is a junction, symbolic link or mount point; delete it and the next run makes it anew";
 inline constexpr wchar_t kRefusedFile[] = L" is a file, not a folder; delete it and the next run makes it anew";
 inline constexpr wchar_t kRefusedOwner[] =
     L" is owned by an account other than SYSTEM, Administrators, TrustedInstaller or the one this runs as; delete it "

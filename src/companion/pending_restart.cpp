@@ -24,7 +24,8 @@ bool SamePath(std::wstring_view a, std::wstring_view b) {
 }
 
 bool IsInFolder(std::wstring_view path, std::wstring_view folder) {
-  return path.size() > folder.size() + 1 && path[folder.size()] == L'\\' && SamePath(path.substr(0, folder.size()), folder);
+  return path.size() > folder.size() + 1 && path[folder.size()] == L'\\' &&
+         SamePath(path.substr(0, folder.size()), folder);
 }
 
 // "\??\C:\x" as "C:\x"; the target's "!" mark taken off first. nullopt for any other form.
@@ -53,7 +54,7 @@ std::vector<PendingRename> ParsePendingRenames(std::span<const std::uint8_t> byt
   // Each string ends with a NUL and the list with one more: the pieces after them are empty.
   const auto endsWith = [&text](std::size_t nuls) {
     return text.size() >= nuls && std::all_of(text.end() - static_cast<std::ptrdiff_t>(nuls), text.end(),
-                                               [](wchar_t unit) { return unit == L'\0'; });
+                                              [](wchar_t unit) { return unit == L'\0'; });
   };
   if (!text.empty() && endsWith(1)) --pieces;
   if (pieces % 2 != 0 && (text.size() == 1 || endsWith(2))) --pieces;

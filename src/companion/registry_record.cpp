@@ -25,7 +25,8 @@ std::int32_t WriteValues(const std::wstring& path, const result::OutcomeRecord& 
   };
   const std::wstring outcome(result::OutcomeName(record.outcome));
   for (const auto& [name, text] : texts) {
-    if (const std::int32_t error = platform::SetRegistryString(key, name, text != nullptr ? *text : outcome); error != 0) {
+    if (const std::int32_t error = platform::SetRegistryString(key, name, text != nullptr ? *text : outcome);
+        error != 0) {
       return error;
     }
   }
@@ -42,7 +43,8 @@ std::wstring PatchKeyName(const std::wstring& patch) {
 }
 
 RecordWrite WriteRegistryRecord(const result::OutcomeRecord& record, bool restartPending) {
-  if (const std::int32_t error = WriteValues(kRecordKey, record, restartPending); error != 0) return {error, kRecordKey};
+  if (const std::int32_t error = WriteValues(kRecordKey, record, restartPending); error != 0)
+    return {error, kRecordKey};
   if (record.patch.empty()) return {};
   const std::wstring patchKey = std::wstring(kRecordPatchesKey) + L"\\" + PatchKeyName(record.patch);
   if (const std::int32_t error = WriteValues(patchKey, record, restartPending); error != 0) return {error, patchKey};
@@ -51,7 +53,8 @@ RecordWrite WriteRegistryRecord(const result::OutcomeRecord& record, bool restar
 
 void WriteRunStarted(const std::wstring& time) {
   platform::RegistryKey key;
-  if (platform::CreateLocalMachineKey(kRecordKey, key) == 0) (void)platform::SetRegistryString(key, kRunStartedValue, time);
+  if (platform::CreateLocalMachineKey(kRecordKey, key) == 0)
+    (void)platform::SetRegistryString(key, kRunStartedValue, time);
 }
 
 std::wstring ReadRunStarted() {

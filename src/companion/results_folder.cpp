@@ -29,8 +29,8 @@ bool IsPlainName(const std::wstring& name) {
   if (name.empty() || name == L"." || name == L"..") return false;
   if (name.back() == L'.' || name.back() == L' ') return false;
   if (std::any_of(name.begin(), name.end(), [](wchar_t c) {
-        return c < L' ' || c == L'\\' || c == L'/' || c == L':' || c == L'*' || c == L'?' || c == L'"' ||
-               c == L'<' || c == L'>' || c == L'|';
+        return c < L' ' || c == L'\\' || c == L'/' || c == L':' || c == L'*' || c == L'?' || c == L'"' || c == L'<' ||
+               c == L'>' || c == L'|';
       })) {
     return false;
   }
@@ -41,7 +41,8 @@ bool IsPlainName(const std::wstring& name) {
   std::transform(base.begin(), base.end(), base.begin(),
                  [](wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; });
   constexpr const wchar_t* kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
-  if (std::any_of(std::begin(kDevices), std::end(kDevices), [&base](const wchar_t* device) { return base == device; })) {
+  if (std::any_of(std::begin(kDevices), std::end(kDevices),
+                  [&base](const wchar_t* device) { return base == device; })) {
     return false;
   }
   return !(base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
@@ -261,7 +262,8 @@ std::wstring KeepResults(const std::wstring& secondStamp, const result::OutcomeR
   // The newest copies follow this run even where its stamped files could not be kept.
   std::uint32_t copies = platform::PutFileInFolder(folder, result::kNewestOutcomeName, outcome, true);
   if (log) {
-    if (const std::uint32_t copied = platform::PutFileInFolder(folder, result::kNewestLogName, *log, true); copies == 0) {
+    if (const std::uint32_t copied = platform::PutFileInFolder(folder, result::kNewestLogName, *log, true);
+        copies == 0) {
       copies = copied;
     }
   } else {

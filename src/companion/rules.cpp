@@ -51,7 +51,8 @@ bool VersionBelow(const std::wstring& a, const std::wstring& b) { return Parts(a
 PackagePatch ReadPackagePatch() {
   std::wstring log;  // the utility's entries; only the refusal among them is wanted here
   descriptor::PatchDescriptor found = descriptor::ReadPatchDescriptor(FolderOf(platform::GetModulePath()), log);
-  if (!found.read) return {.read = false, .refusal = std::move(found.refusal), .info = {}, .version = {}, .previous = {}};
+  if (!found.read)
+    return {.read = false, .refusal = std::move(found.refusal), .info = {}, .version = {}, .previous = {}};
   return {.read = true,
           .refusal = {},
           .info = std::move(found.info),
@@ -75,20 +76,27 @@ std::wstring FormatRules(const PackagePatch& patch) {
   out += L"    Registry key requirement: String comparison\n    Operator: Equals\n    Value: " +
          std::wstring(kRequiredProductVersion) + L"\n";
   out += L"    Associated with a 32-bit app on 64-bit clients: Yes (64-bit clients read it under Wow6432Node)\n";
-  out += L"  Configuration Manager, global condition: device type Windows, condition type Setting, setting type "
-         L"Registry value, data type String\n";
-  out += std::wstring(L"    Hive: HKEY_LOCAL_MACHINE\n    Key: ") + productKey + L"\n    Value: " + kVersionValue + L"\n";
-  out += L"    This registry key is associated with a 64-bit application: ticked (the 64-bit keys are searched "
-         L"besides the 32-bit ones)\n";
+  out +=
+      L"  Configuration Manager, global condition: device type Windows, condition type Setting, setting type "
+      L"Registry value, data type String\n";
+  out +=
+      std::wstring(L"    Hive: HKEY_LOCAL_MACHINE\n    Key: ") + productKey + L"\n    Value: " + kVersionValue + L"\n";
+  out +=
+      L"    This registry key is associated with a 64-bit application: ticked (the 64-bit keys are searched "
+      L"besides the 32-bit ones)\n";
   out += L"    Requirement on the deployment type: category Custom, that condition, operator Equals, value " +
          std::wstring(kRequiredProductVersion) + L"\n";
-  out += L"  Machines without the key are Not applicable. With the key, PatchUpdateResult reports every machine: "
-         L"no Vdt.exe ends with 1603, a Vdt.exe below " + lowest + L" or between the listed versions with 1642.\n\n";
+  out +=
+      L"  Machines without the key are Not applicable. With the key, PatchUpdateResult reports every machine: "
+      L"no Vdt.exe ends with 1603, a Vdt.exe below " +
+      lowest + L" or between the listed versions with 1642.\n\n";
 
   out += L"Detection where every machine has Veldorant 14.0 in its default folder: Vdt.exe's version\n";
   out += std::wstring(L"  Intune, rule type File\n    Path: ") + ProductFolder() + L"\n    File or folder: " +
-         kMainExecutable + L"\n    Detection method: String (version)\n    Operator: Greater than or equal to\n"
-         L"    Value: " + patch.version + L"\n    Associated with a 32-bit app on 64-bit clients: Yes\n";
+         kMainExecutable +
+         L"\n    Detection method: String (version)\n    Operator: Greater than or equal to\n"
+         L"    Value: " +
+         patch.version + L"\n    Associated with a 32-bit app on 64-bit clients: Yes\n";
   out += L"  Configuration Manager, setting type File System, type File\n";
   out += std::wstring(L"    Path: ") + ProductFolder() + L"\n";
   out += std::wstring(L"    File or folder name: ") + kMainExecutable + L"\n";

@@ -7,10 +7,10 @@
 #include <vector>
 
 struct PackagePatch {
-  bool read = false;                  // the utility would take this descriptor
-  std::wstring refusal;               // the log entry the utility would decide on, when not read
-  std::wstring info;                  // PatchInfo
-  std::wstring version;               // PatchVersion
+  bool read = false;                   // the utility would take this descriptor
+  std::wstring refusal;                // the log entry the utility would decide on, when not read
+  std::wstring info;                   // PatchInfo
+  std::wstring version;                // PatchVersion
   std::vector<std::wstring> previous;  // PreviousVersions
 };
 

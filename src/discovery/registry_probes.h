@@ -19,7 +19,7 @@ namespace discovery {
 bool DetectRegistryView(std::wstring& log);
 
 struct ProductVersionProbe {
-  std::wstring version;  // empty when no usable value was found
+  std::wstring version;       // empty when no usable value was found
   bool wow64Registry = true;  // the view from here on: the fallback to the plain key switches it off
 };
 // "Version" under the product key of the view, with the fallback to the plain key.

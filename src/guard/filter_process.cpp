@@ -16,9 +16,7 @@ constexpr std::wstring_view kProductExeName = product_keys::kMainExecutable;
 constexpr std::wstring_view kExcelExeName = L"excel.exe";
 
 // Both names are ASCII, so folding ASCII letters alone is enough and stays independent of the locale.
-constexpr wchar_t FoldAscii(wchar_t c) {
-  return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
+constexpr wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
 bool EqualsIgnoringCase(std::wstring_view name, std::wstring_view wanted) {
   return std::ranges::equal(name, wanted, {}, FoldAscii, FoldAscii);

@@ -116,8 +116,7 @@ std::wstring InstallPatch(const Install& install, std::wstring& log) {
     // Out of memory part-way: say so if the log still can, and close the attempt as any other.
     try {
       AppendLogEntry(log, kLaunchNotEnoughMemory);
-    } catch (const std::bad_alloc&) {
-    }
+    } catch (const std::bad_alloc&) {}
   }
   platform::Pause(kClosingPauseMs);
   return found;

@@ -13,8 +13,10 @@ inline constexpr wchar_t kQuoteInInstallPath[] =
     L"installer.";
 
 // Launch errors.
-inline constexpr wchar_t kLaunchFileNotFound[] = L"Execute patch process silent error: The specified file was not found.";
-inline constexpr wchar_t kLaunchPathNotFound[] = L"Execute patch process silent error: The specified path was not found.";
+inline constexpr wchar_t kLaunchFileNotFound[] =
+    L"Execute patch process silent error: The specified file was not found.";
+inline constexpr wchar_t kLaunchPathNotFound[] =
+    L"Execute patch process silent error: The specified path was not found.";
 inline constexpr wchar_t kLaunchDdeFail[] =
     L"Execute patch process silent error: The Dynamic Data Exchange (DDE) transaction failed.";
 inline constexpr wchar_t kLaunchNoAssociation[] =
@@ -30,7 +32,8 @@ inline constexpr wchar_t kLaunchCancelled[] =
     L"canceled the request.";
 inline constexpr wchar_t kLaunchNotEnoughMemory[] =
     L"Execute patch process silent error: There is not enough memory to perform the specified action.";
-inline constexpr wchar_t kLaunchSharingViolation[] = L"Execute patch process silent error: A sharing violation occurred.";
+inline constexpr wchar_t kLaunchSharingViolation[] =
+    L"Execute patch process silent error: A sharing violation occurred.";
 inline constexpr wchar_t kLaunchOtherError[] = L"Execute patch process silent: error code ";
 
 // Verification outcomes: log entry and console line of each.

@@ -20,9 +20,9 @@ inline constexpr std::wstring_view kKeptRunLogPrefix{kRunLogFileName, kRunLogSte
 // reads the same on every machine.
 inline constexpr std::wstring_view kWeekdayNames[] = {L"Sunday",   L"Monday", L"Tuesday", L"Wednesday",
                                                       L"Thursday", L"Friday", L"Saturday"};
-inline constexpr std::wstring_view kMonthNames[] = {L"January", L"February", L"March",     L"April",
-                                                    L"May",     L"June",     L"July",      L"August",
-                                                    L"September", L"October", L"November", L"December"};
+inline constexpr std::wstring_view kMonthNames[] = {L"January",   L"February", L"March",    L"April",
+                                                    L"May",       L"June",     L"July",     L"August",
+                                                    L"September", L"October",  L"November", L"December"};
 
 // At least two digits, zero-padded: hours, minutes, days and months in every stamp.
 inline std::wstring TwoDigits(int value) {

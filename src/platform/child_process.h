@@ -9,8 +9,8 @@
 namespace platform {
 
 struct ChildRun {
-  std::uint32_t error = 0;          // 0 when started, else the error code in Windows' numbering
-  std::uint32_t exitCode = 0;       // the program's full exit code, when started
+  std::uint32_t error = 0;           // 0 when started, else the error code in Windows' numbering
+  std::uint32_t exitCode = 0;        // the program's full exit code, when started
   std::vector<std::uint8_t> output;  // everything it wrote to its standard output and error
 };
 

@@ -26,8 +26,7 @@ using WantsDetails = std::function<bool(const std::wstring& name)>;
 
 // The entries of one folder, "." and ".." left out, in no particular order; the folder itself is not
 // opened through a link. Returns 0 or the error code; `entries` is empty after an error.
-std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries,
-                         const WantsDetails& wants = {});
+std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries, const WantsDetails& wants = {});
 
 // As ListFolder, but each entry is handed to `visit` as it is listed, so a folder of any size costs one
 // entry's memory (`visit` may walk a child folder meanwhile). After an error the entries handed on

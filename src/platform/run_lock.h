@@ -18,11 +18,11 @@ struct RunLockTraits {
 using RunLock = ScopedGeneric<std::uintptr_t, RunLockTraits>;
 
 enum class RunLockState {
-  kTaken,          // ours until the RunLock is dropped or the process ends (a run that died left it free)
-  kHeld,           // another run holds it now
-  kForeign,        // the lock's name was made by an account other than SYSTEM, Administrators or ours:
-                   // never waited for, so that no user can stop patching by holding it
-  kFailed,         // the system refused for another reason (error says which)
+  kTaken,    // ours until the RunLock is dropped or the process ends (a run that died left it free)
+  kHeld,     // another run holds it now
+  kForeign,  // the lock's name was made by an account other than SYSTEM, Administrators or ours:
+             // never waited for, so that no user can stop patching by holding it
+  kFailed,   // the system refused for another reason (error says which)
 };
 
 struct RunLockAttempt {

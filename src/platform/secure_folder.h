@@ -64,10 +64,10 @@ enum class LevelKind {
 // What a level's handle tells.
 struct LevelFacts {
   bool isFolder = false;
-  bool reparsePoint = false;   // a junction, symbolic link or mount point
-  bool heldItself = true;      // the handle is on the link itself, not on what it points to
-  bool trustedOwner = false;   // SYSTEM, Administrators, TrustedInstaller or the account this runs as
-  bool ourDescriptor = false;  // protected, with exactly the DACL of its kind
+  bool reparsePoint = false;     // a junction, symbolic link or mount point
+  bool heldItself = true;        // the handle is on the link itself, not on what it points to
+  bool trustedOwner = false;     // SYSTEM, Administrators, TrustedInstaller or the account this runs as
+  bool ourDescriptor = false;    // protected, with exactly the DACL of its kind
   bool othersMayCreate = false;  // an account besides those may create files or folders in it
   bool othersMayRemove = false;  // ... may delete or rename what is in it, delete it, or change its DACL or owner
 };

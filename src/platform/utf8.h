@@ -57,7 +57,7 @@ inline TextChar WideCharAt(std::wstring_view text, std::size_t at) {
 // byte, an overlong form, a surrogate, a value past U+10FFFF).
 inline TextChar Utf8CharAt(std::string_view text, std::size_t at) {
   const auto lead = static_cast<unsigned char>(text[at]);
-  const std::size_t length = lead < 0x80            ? 1
+  const std::size_t length = lead < 0x80             ? 1
                              : (lead & 0xE0) == 0xC0 ? 2
                              : (lead & 0xF0) == 0xE0 ? 3
                              : (lead & 0xF8) == 0xF0 ? 4

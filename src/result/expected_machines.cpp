@@ -1,6 +1,7 @@
 // An export is read as the programs that make it write it: a byte-order mark, Excel's "sep=" line and its
 // `;` where the decimal separator is a comma, Windows PowerShell's "#TYPE" line, quoted cells with line
-// breaks in them, UTF-16 from a PowerShell redirection. Machines compare as Windows names them: case-blind, by their NetBIOS part.
+// breaks in them, UTF-16 from a PowerShell redirection. Machines compare as Windows names them: case-blind, by their
+// NetBIOS part.
 #include "result/expected_machines.h"
 
 #include <algorithm>
@@ -66,7 +67,8 @@ std::string Utf8OfUtf16(std::span<const std::uint8_t> bytes, bool bigEndian) {
   std::string out;
   out.reserve(bytes.size() / 2);
   const auto unit = [&](std::size_t i) -> char32_t {
-    return bigEndian ? static_cast<char32_t>(bytes[i] << 8 | bytes[i + 1]) : static_cast<char32_t>(bytes[i + 1] << 8 | bytes[i]);
+    return bigEndian ? static_cast<char32_t>(bytes[i] << 8 | bytes[i + 1])
+                     : static_cast<char32_t>(bytes[i + 1] << 8 | bytes[i]);
   };
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
     char32_t c = unit(i);
@@ -154,15 +156,17 @@ std::string MachineName(std::string_view cell) {
   if (name.size() > kMaxExpectedNameChars) return {};
   const std::wstring_view label = FirstLabel(name);
   const bool bad = std::any_of(label.begin(), label.end(), [](wchar_t c) {
-    return c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0xFFFD || std::wstring_view(L"\\/:*?\"<>|,;").find(c) != std::wstring_view::npos;
+    return c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0xFFFD ||
+           std::wstring_view(L"\\/:*?\"<>|,;").find(c) != std::wstring_view::npos;
   });
   return bad ? std::string() : ToUtf8(label);
 }
 
 void SortAndMerge(ExpectedList& list) {
   auto& machines = list.machines;
-  std::stable_sort(machines.begin(), machines.end(),
-                   [](const ExpectedList::Machine& a, const ExpectedList::Machine& b) { return LessNoCase(a.name, b.name); });
+  std::stable_sort(
+      machines.begin(), machines.end(),
+      [](const ExpectedList::Machine& a, const ExpectedList::Machine& b) { return LessNoCase(a.name, b.name); });
   const auto end = std::unique(machines.begin(), machines.end(),
                                [](const auto& a, const auto& b) { return EqualsNoCase(a.name, b.name); });
   list.duplicates += static_cast<std::size_t>(machines.end() - end);
@@ -210,7 +214,8 @@ ExpectedList ParseExpectedList(std::span<const std::uint8_t> bytes) {
   std::size_t skippedLines = 0;
   std::array<char, 3> separators = {',', ';', '\t'};
   std::size_t separatorCount = separators.size();
-  if (text.size() >= 5 && EqualsNoCase(text.substr(0, 4), "sep=") && (text.size() == 5 || text[5] == '\r' || text[5] == '\n')) {
+  if (text.size() >= 5 && EqualsNoCase(text.substr(0, 4), "sep=") &&
+      (text.size() == 5 || text[5] == '\r' || text[5] == '\n')) {
     separators[0] = text[4];
     separatorCount = 1;
     text.remove_prefix(std::min(text.size(), text.find('\n') + 1));
@@ -291,7 +296,8 @@ std::wstring DescribeExpectedList(const ExpectedList& list, const std::wstring& 
   out += list.column.empty() ? L"\n" : kColumn + list.column + L"\")\n";
   if (list.duplicates > 0) out += L"  " + std::to_wstring(list.duplicates) + kDuplicates;
   if (list.passedOver > 0) {
-    out += L"  " + std::to_wstring(list.passedOver) + kPassedOver + std::to_wstring(list.firstPassedOver) + kPassedOverWhy;
+    out +=
+        L"  " + std::to_wstring(list.passedOver) + kPassedOver + std::to_wstring(list.firstPassedOver) + kPassedOverWhy;
   }
   return out;
 }

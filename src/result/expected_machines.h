@@ -32,8 +32,8 @@ struct ExpectedList {
   std::wstring problem;
   // The CSV column the names came from; empty for a list of one name a line.
   std::wstring column;
-  std::size_t duplicates = 0;    // names listed again, each machine counted once
-  std::size_t passedOver = 0;    // lines or rows whose name is no machine name
+  std::size_t duplicates = 0;       // names listed again, each machine counted once
+  std::size_t passedOver = 0;       // lines or rows whose name is no machine name
   std::size_t firstPassedOver = 0;  // the line the first of them starts on
 
   // Marks the machine as reported; false when the list doesn't name it. A host name counts by its first

@@ -81,7 +81,9 @@ std::string DayText(std::int64_t days) {
   const unsigned d = doy - (153 * mp + 2) / 5 + 1;
   const unsigned m = mp < 10 ? mp + 3 : mp - 9;
   const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2 ? 1 : 0);
-  const auto two = [](unsigned v) { return std::string(1, static_cast<char>('0' + v / 10)) + static_cast<char>('0' + v % 10); };
+  const auto two = [](unsigned v) {
+    return std::string(1, static_cast<char>('0' + v / 10)) + static_cast<char>('0' + v % 10);
+  };
   return std::to_string(y) + "-" + two(m) + "-" + two(d);
 }
 
@@ -115,23 +117,27 @@ const char* ColourOf(Outcome outcome) {
 }
 
 std::string CodeText(Outcome outcome) {
-  return outcome == Outcome::kMissing ? std::string("no exit code") : "exit code " + std::to_string(ExitCodeOf(outcome));
+  return outcome == Outcome::kMissing ? std::string("no exit code")
+                                      : "exit code " + std::to_string(ExitCodeOf(outcome));
 }
 
 void AppendHeadline(std::string& out, const ReportTotals& totals) {
   const std::size_t missing = CountOf(totals, Outcome::kMissing);
   const std::size_t seen = totals.machineCount - missing;
-  const std::size_t atPatch =
-      std::accumulate(std::begin(kAllOutcomes), std::end(kAllOutcomes), std::size_t{0},
-                      [&totals](std::size_t sum, Outcome outcome) { return sum + (AtPatch(outcome) ? CountOf(totals, outcome) : 0); });
+  const std::size_t atPatch = std::accumulate(
+      std::begin(kAllOutcomes), std::end(kAllOutcomes), std::size_t{0},
+      [&totals](std::size_t sum, Outcome outcome) { return sum + (AtPatch(outcome) ? CountOf(totals, outcome) : 0); });
   out += "<section id=\"headline\"><p class=\"headline\"><strong id=\"at-patch\">" + Number(atPatch) +
-         "</strong> of <span id=\"seen\">" + Number(seen) + "</span> machines seen run the patch&#39;s version or a "
-         "later one (<span id=\"seen-share\">" + Share(atPatch, seen) + "</span>).</p>\n";
+         "</strong> of <span id=\"seen\">" + Number(seen) +
+         "</span> machines seen run the patch&#39;s version or a "
+         "later one (<span id=\"seen-share\">" +
+         Share(atPatch, seen) + "</span>).</p>\n";
   if (totals.expectedCount > 0) {
     out += "<p class=\"headline\"><strong id=\"expected-at-patch\">" + Number(totals.expectedAtPatch) +
            "</strong> of the <span id=\"expected\">" + Number(totals.expectedCount) +
-           "</span> expected machines (<span id=\"expected-share\">" + Share(totals.expectedAtPatch, totals.expectedCount) +
-           "</span>); <span id=\"missing\">" + Number(missing) + "</span> of them have no run collected.</p>\n";
+           "</span> expected machines (<span id=\"expected-share\">" +
+           Share(totals.expectedAtPatch, totals.expectedCount) + "</span>); <span id=\"missing\">" + Number(missing) +
+           "</span> of them have no run collected.</p>\n";
   }
   out += "<p class=\"sub\">" + Number(totals.fileCount) + " files read";
   if (totals.notRead > 0) {
@@ -139,7 +145,8 @@ void AppendHeadline(std::string& out, const ReportTotals& totals) {
            "</span> folders or files could not be read (rows in the CSV): the report is incomplete";
   }
   if (totals.expectedCount > 0) {
-    out += "; <span id=\"unexpected\">" + Number(totals.unexpected.size()) + "</span> machines not on the expected list";
+    out +=
+        "; <span id=\"unexpected\">" + Number(totals.unexpected.size()) + "</span> machines not on the expected list";
   }
   out += ".</p></section>\n";
 }
@@ -153,9 +160,10 @@ void AppendOutcomeChart(std::string& out, const ReportTotals& totals) {
   constexpr std::size_t kBarStart = 280;
   constexpr std::size_t kBarWidth = 360;
   const std::size_t height = outcomes.size() * kRow + 8;
-  out += "<section id=\"outcomes\"><h2>Outcomes</h2>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"760\" height=\"" +
-         Number(height) + "\" viewBox=\"0 0 760 " + Number(height) +
-         "\" role=\"img\" aria-label=\"Machines per outcome\">\n";
+  out +=
+      "<section id=\"outcomes\"><h2>Outcomes</h2>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"760\" height=\"" +
+      Number(height) + "\" viewBox=\"0 0 760 " + Number(height) +
+      "\" role=\"img\" aria-label=\"Machines per outcome\">\n";
   std::size_t y = 4;
   for (const Outcome outcome : outcomes) {
     const std::size_t count = CountOf(totals, outcome);
@@ -168,8 +176,10 @@ void AppendOutcomeChart(std::string& out, const ReportTotals& totals) {
            Share(count, totals.machineCount) + ")</text>\n";
     y += kRow;
   }
-  out += "</svg>\n<details class=\"noprint\"><summary>As a table</summary><table id=\"outcome-table\"><tr><th>Outcome</th><th class=\"n\">Exit code</th>"
-         "<th class=\"n\">Machines</th><th class=\"n\">Share</th></tr>\n";
+  out +=
+      "</svg>\n<details class=\"noprint\"><summary>As a table</summary><table "
+      "id=\"outcome-table\"><tr><th>Outcome</th><th class=\"n\">Exit code</th>"
+      "<th class=\"n\">Machines</th><th class=\"n\">Share</th></tr>\n";
   for (const Outcome outcome : outcomes) {
     const std::size_t count = CountOf(totals, outcome);
     out += "<tr data-outcome=\"" + ToUtf8(OutcomeName(outcome)) + "\"><td>" + ToUtf8(OutcomeName(outcome)) +
@@ -218,12 +228,14 @@ void AppendRollout(std::string& out, const PageFigures& figures) {
     const std::size_t step = total.size() > 1 ? (kWidth - 2 * kInset) / (total.size() - 1) : 0;
     const auto xOf = [&](std::size_t i) { return kLeft + kInset + i * step; };
     const auto yOf = [&](std::size_t value) { return kTop + kHeight - value * kHeight / peak; };
-    out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"760\" height=\"270\" viewBox=\"0 0 760 270\" role=\"img\" "
-           "aria-label=\"Machines at the patch and failed or blocked runs per day\">\n";
+    out +=
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"760\" height=\"270\" viewBox=\"0 0 760 270\" role=\"img\" "
+        "aria-label=\"Machines at the patch and failed or blocked runs per day\">\n";
     out += "<line x1=\"" + Number(kLeft) + "\" y1=\"" + Number(kTop + kHeight) + "\" x2=\"" + Number(kLeft + kWidth) +
            "\" y2=\"" + Number(kTop + kHeight) + "\" stroke=\"#999\"/>";
     out += "<text x=\"" + Number(kLeft - 6) + "\" y=\"" + Number(kTop + 10) + "\" text-anchor=\"end\">" + Number(peak) +
-           "</text><text x=\"" + Number(kLeft - 6) + "\" y=\"" + Number(kTop + kHeight) + "\" text-anchor=\"end\">0</text>\n";
+           "</text><text x=\"" + Number(kLeft - 6) + "\" y=\"" + Number(kTop + kHeight) +
+           "\" text-anchor=\"end\">0</text>\n";
     const std::size_t barWidth = std::max<std::size_t>(2, std::min<std::size_t>(step > 4 ? step - 2 : 2, 24));
     for (std::size_t i = 0; i < failed.size(); ++i) {
       if (failed[i] == 0) continue;
@@ -239,23 +251,25 @@ void AppendRollout(std::string& out, const PageFigures& figures) {
       out += ',';
       out += Number(yOf(total[i]));
     }
-    out += "\"/>\n<text x=\"" + Number(xOf(0)) + "\" y=\"" + Number(kTop + kHeight + 18) + "\" text-anchor=\"middle\">" +
-           DayText(first) + "</text>";
+    out += "\"/>\n<text x=\"" + Number(xOf(0)) + "\" y=\"" + Number(kTop + kHeight + 18) +
+           "\" text-anchor=\"middle\">" + DayText(first) + "</text>";
     if (total.size() > 1) {
       out += "<text x=\"" + Number(xOf(total.size() - 1)) + "\" y=\"" + Number(kTop + kHeight + 18) +
              "\" text-anchor=\"middle\">" + DayText(last) + "</text>";
     }
     out += "\n";
     out += "<rect x=\"" + Number(kLeft) + "\" y=\"246\" width=\"14\" height=\"4\" fill=\"#2e7d32\"/><text x=\"" +
-           Number(kLeft + 20) + "\" y=\"252\">line: machines at the patch so far</text><rect x=\"" + Number(kLeft + 300) +
-           "\" y=\"242\" width=\"10\" height=\"10\" fill=\"#c62828\"/><text x=\"" + Number(kLeft + 316) +
-           "\" y=\"252\">bars: runs failed or blocked that day</text>\n</svg>\n";
-    out += "<details class=\"noprint\"><summary>As a table</summary><table id=\"day-table\"><tr><th>Day</th><th class=\"n\">Reached the patch</th>"
-           "<th class=\"n\">At the patch so far</th><th class=\"n\">Failed or blocked</th></tr>\n";
+           Number(kLeft + 20) + "\" y=\"252\">line: machines at the patch so far</text><rect x=\"" +
+           Number(kLeft + 300) + "\" y=\"242\" width=\"10\" height=\"10\" fill=\"#c62828\"/><text x=\"" +
+           Number(kLeft + 316) + "\" y=\"252\">bars: runs failed or blocked that day</text>\n</svg>\n";
+    out +=
+        "<details class=\"noprint\"><summary>As a table</summary><table id=\"day-table\"><tr><th>Day</th><th "
+        "class=\"n\">Reached the patch</th>"
+        "<th class=\"n\">At the patch so far</th><th class=\"n\">Failed or blocked</th></tr>\n";
     if (before > 0 || beforeFailed > 0) {
-      out += "<tr data-day=\"earlier\"><td>before " + DayText(first) + "</td><td class=\"n reached\">" + Number(before) +
-             "</td><td class=\"n\">" + Number(before) + "</td><td class=\"n failed\">" + Number(beforeFailed) +
-             "</td></tr>\n";
+      out += "<tr data-day=\"earlier\"><td>before " + DayText(first) + "</td><td class=\"n reached\">" +
+             Number(before) + "</td><td class=\"n\">" + Number(before) + "</td><td class=\"n failed\">" +
+             Number(beforeFailed) + "</td></tr>\n";
     }
     for (std::size_t i = 0; i < total.size(); ++i) {
       const std::int64_t day = first + static_cast<std::int64_t>(i);
@@ -303,7 +317,8 @@ void AppendReasons(std::string& out, const PageFigures& figures) {
 
 void AppendList(std::string& out, const std::string& id, const std::string& title,
                 const std::vector<std::wstring>& names) {
-  out += "<details id=\"list-" + id + "\"><summary>" + title + ": " + Number(names.size()) + "</summary><ul class=\"names\">";
+  out += "<details id=\"list-" + id + "\"><summary>" + title + ": " + Number(names.size()) +
+         "</summary><ul class=\"names\">";
   const std::size_t shown = std::min(names.size(), kPageNamesPerList);
   for (std::size_t i = 0; i < shown; ++i) {
     out += "<li>";
@@ -365,8 +380,9 @@ void PageFigures::Add(const ReportRow& row) {
 std::string FleetPage(const ReportTotals& totals, const PageFigures& figures, const std::wstring& collection) {
   std::string out;
   out.reserve(std::size_t{64} << 10);
-  out += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<meta http-equiv=\"Content-Security-Policy\" "
-         "content=\"";
+  out +=
+      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<meta http-equiv=\"Content-Security-Policy\" "
+      "content=\"";
   out += kPolicy;
   out += "\">\n<meta name=\"referrer\" content=\"no-referrer\">\n<title>Patch rollout report</title>\n<style>";
   out += kStyle;

@@ -15,7 +15,6 @@
 
 namespace result {
 
-using platform::ToUtf8;
 namespace {
 
 constexpr wchar_t kListNotUsed[] = L"The expected list could not be used: ";
@@ -145,9 +144,8 @@ int RunReportCommand(const std::wstring& folder, const std::wstring& csv, std::w
     figures.Add(row);
   };
   ProgressLine progress;
-  const std::function<void(std::size_t, std::size_t)> onProgress = [&progress](std::size_t machines, std::size_t files) {
-    progress.Update(machines, files);
-  };
+  const std::function<void(std::size_t, std::size_t)> onProgress =
+      [&progress](std::size_t machines, std::size_t files) { progress.Update(machines, files); };
   std::uint32_t error = 0;
   const auto totals = BuildFleetReport(folder, sink, error, expected ? &*expected : nullptr, onProgress, inFlight);
   progress.Clear();
@@ -195,10 +193,10 @@ std::optional<ReportArguments> ParseReportArguments(const std::vector<std::wstri
   std::vector<const std::wstring*> positional;
   std::wstring parallel;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
-    std::wstring* option = arguments[i] == kExpectedOption ? &parsed.expected
-                           : arguments[i] == kPageOption   ? &parsed.page
+    std::wstring* option = arguments[i] == kExpectedOption   ? &parsed.expected
+                           : arguments[i] == kPageOption     ? &parsed.page
                            : arguments[i] == kParallelOption ? &parallel
-                                                           : nullptr;
+                                                             : nullptr;
     if (option == nullptr) {
       positional.push_back(&arguments[i]);
     } else if (i + 1 == arguments.size() || !option->empty() || arguments[i + 1].empty()) {

@@ -105,7 +105,9 @@ struct TopEntry {
 };
 
 // Whether a file's write time orders it: only where its name gives no stamp.
-bool NeedsWriteTime(RunFileKind kind, std::wstring_view name) { return kind != RunFileKind::kNone && !ParseKeptName(name); }
+bool NeedsWriteTime(RunFileKind kind, std::wstring_view name) {
+  return kind != RunFileKind::kNone && !ParseKeptName(name);
+}
 
 // Files too large to be a normal log are read one at a time into one buffer, however many machines are
 // read at once: a collection of huge files costs what one does.
@@ -128,7 +130,8 @@ class MachineReader {
  public:
   using Emit = std::function<void(ReportRow&&)>;
 
-  MachineReader(const std::wstring& root, std::int64_t now, LargeReads& large) : root_(root), now_(now), large_(large) {}
+  MachineReader(const std::wstring& root, std::int64_t now, LargeReads& large)
+      : root_(root), now_(now), large_(large) {}
 
   MachineCount Read(const std::wstring& machine, std::span<const TopEntry> entries, const Emit& emit) {
     machine_ = machine;
@@ -252,7 +255,7 @@ class MachineReader {
     if (status != platform::BoundedReadStatus::kOk) {
       ++count_.notRead;
       return {Unreadable(file, status == platform::BoundedReadStatus::kTooLarge ? std::wstring(kTooLarge)
-                                                                                 : WithCode(kCannotRead, error))};
+                                                                                : WithCode(kCannotRead, error))};
     }
     FileReading read{Unreadable(file, kNotOutcomeFile)};
     ReportRow& row = read.row;
@@ -408,7 +411,8 @@ class Walker {
       for (std::thread& thread : threads) thread.join();
     };
     try {
-      for (std::size_t i = 0; i < readers; ++i) threads.emplace_back([this, &shared, window] { ReadMachines(shared, window); });
+      for (std::size_t i = 0; i < readers; ++i)
+        threads.emplace_back([this, &shared, window] { ReadMachines(shared, window); });
     } catch (const std::system_error&) {
       if (threads.empty()) return false;  // the readers started so far do the work
     }
@@ -431,8 +435,8 @@ class Walker {
         {
           std::unique_lock<std::mutex> lock(shared.mutex);
           shared.readable.wait(lock, [&shared] {
-            return shared.failure || (!shared.waiting.empty() &&
-                                      (!shared.waiting.front().rows.empty() || shared.waiting.front().count));
+            return shared.failure ||
+                   (!shared.waiting.empty() && (!shared.waiting.front().rows.empty() || shared.waiting.front().count));
           });
           if (shared.failure) std::rethrow_exception(shared.failure);
           rows.swap(shared.waiting.front().rows);
@@ -465,9 +469,8 @@ class Walker {
         lock.unlock();
         const MachineReader::Emit emit = [&shared, &waiting, index](ReportRow&& row) {
           std::unique_lock<std::mutex> held(shared.mutex);
-          shared.room.wait(held, [&] {
-            return shared.stop || index == shared.written || waiting.rows.size() < kMaxWaitingRows;
-          });
+          shared.room.wait(
+              held, [&] { return shared.stop || index == shared.written || waiting.rows.size() < kMaxWaitingRows; });
           waiting.rows.push_back(std::move(row));
           const bool next = index == shared.written;  // only the next machine's rows wake the writer
           held.unlock();
@@ -495,9 +498,8 @@ class Walker {
   bool List(std::uint32_t& error) {
     std::vector<platform::FolderEntry> entries;
     // Only a file directly under the collection whose name gives no stamp is ordered by its write time.
-    error = platform::ListFolder(root_, entries, [](const std::wstring& name) {
-      return NeedsWriteTime(KindOfCollectedFile(name), name);
-    });
+    error = platform::ListFolder(
+        root_, entries, [](const std::wstring& name) { return NeedsWriteTime(KindOfCollectedFile(name), name); });
     if (error != 0) return false;
     top_.reserve(entries.size());
     for (auto& entry : entries) {
@@ -571,8 +573,8 @@ class Walker {
 }  // namespace
 
 std::optional<ReportTotals> BuildFleetReport(const std::wstring& folder,
-                                             const std::function<void(const ReportRow&)>& row,
-                                             std::uint32_t& error, ExpectedList* expected,
+                                             const std::function<void(const ReportRow&)>& row, std::uint32_t& error,
+                                             ExpectedList* expected,
                                              const std::function<void(std::size_t, std::size_t)>& progress,
                                              std::size_t inFlight) {
   return Walker(folder, row, expected, progress).Run(error, inFlight);

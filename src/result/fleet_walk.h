@@ -65,8 +65,8 @@ struct ReportTotals {
 // machines are read at once (1: one after another on the calling thread); `row` and `progress` are only
 // ever called on the calling thread.
 std::optional<ReportTotals> BuildFleetReport(const std::wstring& folder,
-                                             const std::function<void(const ReportRow&)>& row,
-                                             std::uint32_t& error, ExpectedList* expected = nullptr,
+                                             const std::function<void(const ReportRow&)>& row, std::uint32_t& error,
+                                             ExpectedList* expected = nullptr,
                                              const std::function<void(std::size_t, std::size_t)>& progress = {},
                                              std::size_t inFlight = kDefaultMachinesInFlight);
 

@@ -46,8 +46,7 @@ std::optional<RunStamp> ParseStamp(std::wstring_view text) {
   const int hour = Digits(text, 9, 2);
   const int minute = Digits(text, 11, 2);
   const int second = Digits(text, 13, 2);
-  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 || minute > 59 ||
-      second > 59) {
+  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 || minute > 59 || second > 59) {
     return std::nullopt;
   }
   RunStamp stamp;
@@ -102,7 +101,7 @@ std::wstring OutcomeFileName(const std::wstring& stamp) {
 
 std::optional<KeptName> ParseKeptName(std::wstring_view name) {
   for (const auto& [kind, prefix, suffix] : {std::tuple{KeptKind::kLog, kLogPrefix, kLogSuffix},
-                                              std::tuple{KeptKind::kOutcome, kOutcomePrefix, kOutcomeSuffix}}) {
+                                             std::tuple{KeptKind::kOutcome, kOutcomePrefix, kOutcomeSuffix}}) {
     if (const auto text = Between(name, prefix, suffix)) {
       if (const auto stamp = ParseStamp(*text)) return KeptName{kind, *stamp};
     }
@@ -116,9 +115,7 @@ std::vector<std::wstring> RunsToRemove(const std::vector<std::wstring>& names, s
   // Runs stamped days after this one came from a clock that ran ahead: they go first, or they would stay
   // for good while every real run went.
   const auto ahead = [&own](const RunStamp& stamp) { return own && stamp.seconds > own->seconds + kTwoDays; };
-  const auto older = [&ahead](const RunStamp& a, const RunStamp& b) {
-    return ahead(a) != ahead(b) ? ahead(a) : a < b;
-  };
+  const auto older = [&ahead](const RunStamp& a, const RunStamp& b) { return ahead(a) != ahead(b) ? ahead(a) : a < b; };
   std::vector<RunStamp> stamps;
   for (const auto& name : names) {
     if (const auto kept = ParseKeptName(name); kept && (!own || kept->stamp != *own)) stamps.push_back(kept->stamp);

@@ -28,7 +28,8 @@ namespace installer = messages::installer;
 namespace log = messages::log;
 
 constexpr wchar_t kEmpty[] = L"empty file";
-constexpr wchar_t kUtf16[] = L"UTF-16 text, not the utility's single-byte log (re-encoded by a copy or collection tool?)";
+constexpr wchar_t kUtf16[] =
+    L"UTF-16 text, not the utility's single-byte log (re-encoded by a copy or collection tool?)";
 constexpr wchar_t kBinary[] = L"binary data, not a text log";
 constexpr wchar_t kNoHeader[] = L"not a PatchUpdate log: no header";
 constexpr wchar_t kHeaderDamaged[] = L"log header damaged";
@@ -38,7 +39,8 @@ constexpr wchar_t kNoEntries[] = L"log holds no entries";
 constexpr wchar_t kNoResult[] = L"the run decided to install but the log names no result";
 constexpr wchar_t kNoDecision[] = L"the log names no outcome";
 constexpr wchar_t kNothingOnConsole[] = L"no log from this run, and the console names no outcome";
-constexpr wchar_t kLaunchFailedQuietly[] = L"the installer was not started (no result after \"Installation in-progress\")";
+constexpr wchar_t kLaunchFailedQuietly[] =
+    L"the installer was not started (no result after \"Installation in-progress\")";
 // The header's values are never longer than the utility writes them.
 constexpr std::size_t kMaxVersionChars = 32;
 
@@ -157,8 +159,9 @@ struct LogFrame {
   std::vector<NarrowRule> rules;
 
   LogFrame() {
-    std::transform(std::begin(kLogRules), std::end(kLogRules), std::back_inserter(rules),
-                   [](const Rule& r) { return NarrowRule{Narrow(r.text), &r}; });
+    std::transform(std::begin(kLogRules), std::end(kLogRules), std::back_inserter(rules), [](const Rule& r) {
+      return NarrowRule{Narrow(r.text), &r};
+    });
     std::sort(rules.begin(), rules.end(), [](const NarrowRule& a, const NarrowRule& b) { return a.text < b.text; });
   }
 
@@ -309,7 +312,8 @@ Reading ReadRunLog(std::span<const std::uint8_t> bytes) {
     return Decided(Cause::kBlocked, Widen(body.substr(0, body.size() - 1)), std::move(dateText));
   }
   if (body.empty()) return Unreadable(kNoEntries, std::move(dateText));
-  if (body.size() < 2 || body.substr(body.size() - 2) != "\n\n") return Unreadable(kEntriesDamaged, std::move(dateText));
+  if (body.size() < 2 || body.substr(body.size() - 2) != "\n\n")
+    return Unreadable(kEntriesDamaged, std::move(dateText));
 
   Reading reading = DecideEntries(body);
   reading.logDate = std::move(dateText);

@@ -25,19 +25,19 @@ enum class Outcome {
 };
 
 inline constexpr Outcome kAllOutcomes[] = {
-    Outcome::kApplied,        Outcome::kAlreadyApplied,    Outcome::kLaterVersion,  Outcome::kRestartPending,
-    Outcome::kBlocked,        Outcome::kRunInProgress,     Outcome::kInstallFailed, Outcome::kStaleRecord,
+    Outcome::kApplied,           Outcome::kAlreadyApplied, Outcome::kLaterVersion,  Outcome::kRestartPending,
+    Outcome::kBlocked,           Outcome::kRunInProgress,  Outcome::kInstallFailed, Outcome::kStaleRecord,
     Outcome::kProductIncomplete, Outcome::kBrokenPackage,  Outcome::kNotApplicable, Outcome::kNoLog,
-    Outcome::kUnreadable,      Outcome::kMissing,
+    Outcome::kUnreadable,        Outcome::kMissing,
 };
 
 // Exit codes from the Windows Installer range, which every deployment system already knows.
 inline constexpr std::uint32_t kExitSuccess = 0;
-inline constexpr std::uint32_t kExitRestartRequired = 3010;   // ERROR_SUCCESS_REBOOT_REQUIRED: success
-inline constexpr std::uint32_t kExitFatalError = 1603;          // ERROR_INSTALL_FAILURE
-inline constexpr std::uint32_t kExitAnotherRunning = 1618;      // ERROR_INSTALL_ALREADY_RUNNING: retried later
-inline constexpr std::uint32_t kExitPackageInvalid = 1620;      // ERROR_INSTALL_PACKAGE_INVALID
-inline constexpr std::uint32_t kExitLogFailure = 1622;          // ERROR_INSTALL_LOG_FAILURE
+inline constexpr std::uint32_t kExitRestartRequired = 3010;      // ERROR_SUCCESS_REBOOT_REQUIRED: success
+inline constexpr std::uint32_t kExitFatalError = 1603;           // ERROR_INSTALL_FAILURE
+inline constexpr std::uint32_t kExitAnotherRunning = 1618;       // ERROR_INSTALL_ALREADY_RUNNING: retried later
+inline constexpr std::uint32_t kExitPackageInvalid = 1620;       // ERROR_INSTALL_PACKAGE_INVALID
+inline constexpr std::uint32_t kExitLogFailure = 1622;           // ERROR_INSTALL_LOG_FAILURE
 inline constexpr std::uint32_t kExitPatchTargetNotFound = 1642;  // ERROR_PATCH_TARGET_NOT_FOUND
 
 // The name used on the closing line, in outcome files and in the report ("applied", "no-log", ...).

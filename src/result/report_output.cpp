@@ -24,17 +24,17 @@ constexpr char kCsvColumns[] =
 // (text shown reversed), zero-width and other invisible characters, variation selectors, line and
 // paragraph separators, tags.
 bool IsHiddenOrControl(char32_t c) {
-  return c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0xAD || c == 0x34F || c == 0x61C || c == 0x115F ||
-         c == 0x1160 || c == 0x17B4 || c == 0x17B5 || (c >= 0x180B && c <= 0x180F) ||
-         (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) ||
-         c == 0x3164 || (c >= 0xFE00 && c <= 0xFE0F) || c == 0xFEFF || c == 0xFFA0 || (c >= 0xFFF9 && c <= 0xFFFB) ||
-         (c >= 0x1D173 && c <= 0x1D17A) || (c >= 0xE0000 && c <= 0xE007F) || (c >= 0xE0100 && c <= 0xE01EF);
+  return c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0xAD || c == 0x34F || c == 0x61C || c == 0x115F || c == 0x1160 ||
+         c == 0x17B4 || c == 0x17B5 || (c >= 0x180B && c <= 0x180F) || (c >= 0x200B && c <= 0x200F) ||
+         (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) || c == 0x3164 || (c >= 0xFE00 && c <= 0xFE0F) ||
+         c == 0xFEFF || c == 0xFFA0 || (c >= 0xFFF9 && c <= 0xFFFB) || (c >= 0x1D173 && c <= 0x1D17A) ||
+         (c >= 0xE0000 && c <= 0xE007F) || (c >= 0xE0100 && c <= 0xE01EF);
 }
 
 // Spreadsheets take a field that begins with these as a formula, the full-width and small forms included.
 bool IsFormulaCharacter(wchar_t c) {
-  return c == L'=' || c == L'+' || c == L'-' || c == L'@' || c == 0xFF1D || c == 0xFF0B || c == 0xFF0D ||
-         c == 0xFF20 || c == 0xFE66 || c == 0xFE62 || c == 0xFE63 || c == 0xFE6B || c == 0x2212;
+  return c == L'=' || c == L'+' || c == L'-' || c == L'@' || c == 0xFF1D || c == 0xFF0B || c == 0xFF0D || c == 0xFF20 ||
+         c == 0xFE66 || c == 0xFE62 || c == 0xFE63 || c == 0xFE6B || c == 0x2212;
 }
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == 0xA0 || c == 0x3000; }
@@ -99,7 +99,8 @@ std::wstring ForConsole(std::wstring_view text) {
 
 std::wstring ConsoleName(std::wstring_view machine) {
   std::wstring shown = ForConsole(machine);
-  if (!shown.empty() && std::none_of(shown.begin(), shown.end(), [](wchar_t c) { return IsSpaceLike(c) || c == L'"'; })) {
+  if (!shown.empty() &&
+      std::none_of(shown.begin(), shown.end(), [](wchar_t c) { return IsSpaceLike(c) || c == L'"'; })) {
     return shown;
   }
   std::wstring quoted = L"\"";
@@ -135,7 +136,8 @@ std::wstring FormatReportTable(const ReportTotals& totals) {
   std::wstring out = Padded(L"Outcome", 20) + Padded(L"Code", 6) + L"Machines\n";
   for (const Outcome outcome : ShownOutcomes(totals)) {
     const std::wstring code = outcome == Outcome::kMissing ? L"-" : std::to_wstring(ExitCodeOf(outcome));
-    out += Padded(std::wstring(OutcomeName(outcome)), 20) + Padded(code, 6) + std::to_wstring(CountOf(totals, outcome)) + L"\n";
+    out += Padded(std::wstring(OutcomeName(outcome)), 20) + Padded(code, 6) +
+           std::to_wstring(CountOf(totals, outcome)) + L"\n";
   }
   out += Padded(L"total", 26) + std::to_wstring(totals.machineCount) + L" machines, " +
          std::to_wstring(totals.fileCount) + L" files\n";

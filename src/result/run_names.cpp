@@ -50,8 +50,8 @@ std::wstring MachineOfFileName(std::wstring_view name) {
   std::wstring_view machine = name;
   if (at != std::wstring::npos) {
     machine = name.substr(0, at);
-    while (!machine.empty() && (machine.back() == L'_' || machine.back() == L'-' || machine.back() == L'.' ||
-                                machine.back() == L' ')) {
+    while (!machine.empty() &&
+           (machine.back() == L'_' || machine.back() == L'-' || machine.back() == L'.' || machine.back() == L' ')) {
       machine.remove_suffix(1);
     }
   } else if (const auto dot = name.rfind(L'.'); dot != std::wstring_view::npos) {

@@ -49,7 +49,7 @@ int ListInto(const std::string& path, const std::function<void(const FolderEntry
     errno = 0;
     // Each call has a stream of its own, and glibc's readdir is safe per stream.
     const dirent* entry = ::readdir(dir.Get());  // NOLINT(concurrency-mt-unsafe)
-    if (entry == nullptr) return errno;  // 0 at the end
+    if (entry == nullptr) return errno;          // 0 at the end
     const std::string_view name(entry->d_name);
     if (name == "." || name == "..") continue;
     FolderEntry listed;
@@ -77,8 +77,8 @@ int ListInto(const std::string& path, const std::function<void(const FolderEntry
 
 std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries, const WantsDetails& wants) {
   entries.clear();
-  const std::uint32_t error =
-      VisitFolder(folder, [&entries](const FolderEntry& entry) { entries.push_back(entry); }, wants);
+  const std::uint32_t error = VisitFolder(
+      folder, [&entries](const FolderEntry& entry) { entries.push_back(entry); }, wants);
   if (error != 0) entries.clear();
   return error;
 }

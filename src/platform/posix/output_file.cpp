@@ -28,7 +28,9 @@ struct Stream {
 // Names for the new file beside the target tried before giving up.
 constexpr int kTemporaryAttempts = 100;
 
-Stream& StreamOf(std::uintptr_t handle) { return *reinterpret_cast<Stream*>(handle); }  // NOLINT(performance-no-int-to-ptr)
+Stream& StreamOf(std::uintptr_t handle) {
+  return *reinterpret_cast<Stream*>(handle);
+}  // NOLINT(performance-no-int-to-ptr)
 
 // Writes every byte; 0 or errno.
 int WriteAll(int fd, const char* bytes, std::size_t count) {
@@ -63,8 +65,8 @@ std::uint32_t OutputFile::Open(const std::wstring& path) {
   stream->target = target;
   for (int attempt = 0; attempt < kTemporaryAttempts && !stream->file.IsValid(); ++attempt) {
     stream->temporary = target + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(attempt);
-    stream->file = posix::ScopedFd(
-        ::open(stream->temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    stream->file =
+        posix::ScopedFd(::open(stream->temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!stream->file.IsValid() && errno != EEXIST) break;
   }
   error_ = stream->file.IsValid() ? 0 : static_cast<std::uint32_t>(errno);

@@ -18,9 +18,7 @@ namespace {
 constexpr DWORD kPollMilliseconds = 50;
 
 // Windows 7 console handles are not kernel handles; they carry these low bits.
-bool IsConsolePseudoHandle(HANDLE handle) {
-  return (reinterpret_cast<std::uintptr_t>(handle) & 0x10000003) == 0x3;
-}
+bool IsConsolePseudoHandle(HANDLE handle) { return (reinterpret_cast<std::uintptr_t>(handle) & 0x10000003) == 0x3; }
 
 // Our standard input as the child is to get it: `owned` holds an inheritable duplicate when there is
 // one to list; `listed` says whether the returned handle goes on the handle list.

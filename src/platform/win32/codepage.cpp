@@ -38,8 +38,7 @@ void AppendNarrowed(std::wstring_view piece, std::vector<std::uint8_t>& bytes) {
   const std::size_t start = bytes.size();
   bytes.resize(start + static_cast<std::size_t>(needed));
   auto* out = reinterpret_cast<char*>(bytes.data() + start);
-  const int written =
-      ::WideCharToMultiByte(CP_ACP, flags, piece.data(), wideLength, out, needed, defaultChar, nullptr);
+  const int written = ::WideCharToMultiByte(CP_ACP, flags, piece.data(), wideLength, out, needed, defaultChar, nullptr);
   if (written <= 0) {
     bytes.resize(start);
     AppendAsciiOnly(piece, bytes);

@@ -11,8 +11,8 @@ std::wstring SystemErrorText(std::uint32_t code) {
   constexpr DWORD kFlags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
   std::vector<wchar_t> buffer(512);
   for (;;) {
-    const DWORD length = ::FormatMessageW(kFlags, nullptr, code, 0, buffer.data(),
-                                          static_cast<DWORD>(buffer.size()), nullptr);
+    const DWORD length =
+        ::FormatMessageW(kFlags, nullptr, code, 0, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr);
     if (length != 0) {
       std::wstring text(buffer.data(), length);
       const auto end = text.find_last_not_of(L"\r\n \t");

@@ -13,9 +13,7 @@ namespace platform::win32 {
 
 inline constexpr std::size_t kFileChunkBytes = 1U << 20;
 
-inline DWORD FileChunkOf(std::size_t remaining) {
-  return static_cast<DWORD>(std::min(remaining, kFileChunkBytes));
-}
+inline DWORD FileChunkOf(std::size_t remaining) { return static_cast<DWORD>(std::min(remaining, kFileChunkBytes)); }
 
 // Writes every byte; 0 or the error code.
 inline DWORD WriteAll(HANDLE file, const std::uint8_t* bytes, std::size_t count) {

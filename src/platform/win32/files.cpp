@@ -91,8 +91,8 @@ FileReadResult ReadFileExclusive(const std::wstring& path) {
 
 std::uint32_t WriteFileExclusive(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
   const std::wstring target = win32::ForFileApi(path);
-  win32::ScopedHandle file(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                         AttributesToRecreate(target), nullptr));
+  win32::ScopedHandle file(
+      ::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, AttributesToRecreate(target), nullptr));
   if (!file.IsValid()) return ::GetLastError();
   const DWORD error = win32::WriteAll(file.Get(), bytes.data(), bytes.size());
   if (error != ERROR_SUCCESS) return error;

@@ -32,8 +32,8 @@ constexpr DWORD kErrorStoppedOnSymlink = 681;
 bool IsLinkTag(DWORD tag) { return tag == 0 || IsReparseTagNameSurrogate(tag) != 0; }
 
 std::int64_t SecondsSince1970(const FILETIME& time) {
-  const auto units = static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
-                                               time.dwLowDateTime);
+  const auto units =
+      static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
   const std::int64_t since = units - kUnixEpochInFileTime;
   std::int64_t seconds = since / kFileTimeUnitsPerSecond;
   if (since % kFileTimeUnitsPerSecond < 0) --seconds;  // rounded down before 1970 too, like time_t
@@ -95,8 +95,8 @@ DWORD ListInto(const std::wstring& folder, const std::function<void(const Folder
 
 std::uint32_t ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries, const WantsDetails& wants) {
   entries.clear();
-  const std::uint32_t error =
-      VisitFolder(folder, [&entries](const FolderEntry& entry) { entries.push_back(entry); }, wants);
+  const std::uint32_t error = VisitFolder(
+      folder, [&entries](const FolderEntry& entry) { entries.push_back(entry); }, wants);
   if (error != ERROR_SUCCESS) entries.clear();
   return error;
 }

@@ -49,8 +49,8 @@ inline std::wstring ForFileApi(const std::wstring& path) {
 inline std::wstring ShortEnough(const std::wstring& path) {
   if (path.size() < kPlainPathLimit) return path;
   const std::wstring extended = ForFileApi(path);
-  std::wstring shortPath =
-      SizedText([&extended](wchar_t* buffer, DWORD size) { return ::GetShortPathNameW(extended.c_str(), buffer, size); });
+  std::wstring shortPath = SizedText(
+      [&extended](wchar_t* buffer, DWORD size) { return ::GetShortPathNameW(extended.c_str(), buffer, size); });
   if (shortPath.empty()) return path;
   if (shortPath.rfind(L"\\\\?\\UNC\\", 0) == 0) {
     shortPath = L"\\\\" + shortPath.substr(8);

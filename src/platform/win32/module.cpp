@@ -10,8 +10,8 @@ namespace platform {
 void RestrictLibrarySearch() {
   using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
   // kernel32 is mapped in every process; its handle is the system's, not ours to free.
-  const auto setDefault = win32::FunctionOf<SetDefaultDllDirectoriesFn>(::GetModuleHandleW(L"kernel32.dll"),
-                                                                           "SetDefaultDllDirectories");
+  const auto setDefault =
+      win32::FunctionOf<SetDefaultDllDirectoriesFn>(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
   if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE) return;
   // Without it, at least the working directory leaves the search.
   (void)::SetDllDirectoryW(L"");

@@ -61,7 +61,8 @@ DWORD NewFile::MoveIntoPlace(bool replace) {
   return file_.Close() ? ERROR_SUCCESS : ::GetLastError();
 }
 
-DWORD PutNewFile(HANDLE folder, const std::wstring& target, const std::uint8_t* bytes, std::size_t count, bool replace) {
+DWORD PutNewFile(HANDLE folder, const std::wstring& target, const std::uint8_t* bytes, std::size_t count,
+                 bool replace) {
   NewFile file;
   if (const DWORD error = file.Create(folder, target); error != ERROR_SUCCESS) return error;
   if (const DWORD error = file.Write(bytes, count); error != ERROR_SUCCESS) return error;

@@ -87,8 +87,8 @@ DWORD OpenWithoutWaiting(HANDLE root, const std::wstring& path, ACCESS_MASK acce
   if (ntdll.createFile == nullptr || ntdll.statusToError == nullptr) return ERROR_PROC_NOT_FOUND;
   std::wstring name = root != nullptr ? path : NtPathOf(path);
   if (name.size() * sizeof(wchar_t) > 0xFFFE) return ERROR_FILENAME_EXCED_RANGE;
-  NtString string{static_cast<USHORT>(name.size() * sizeof(wchar_t)), static_cast<USHORT>(name.size() * sizeof(wchar_t)),
-                  name.data()};
+  NtString string{static_cast<USHORT>(name.size() * sizeof(wchar_t)),
+                  static_cast<USHORT>(name.size() * sizeof(wchar_t)), name.data()};
   NtObjectAttributes attributes{sizeof(NtObjectAttributes), root, &string, kObjCaseInsensitive, descriptor, nullptr};
   NtIoStatus io{};
   HANDLE handle = nullptr;
@@ -117,7 +117,8 @@ DWORD RenameByHandle(HANDLE handle, HANDLE root, const std::wstring& target, boo
   info->FileNameLength = static_cast<DWORD>(nameBytes);
   std::memcpy(info->FileName, name.data(), nameBytes);
   NtIoStatus io{};
-  const LONG status = ntdll.setInformationFile(handle, &io, info, static_cast<ULONG>(buffer.size()), kNtFileRenameInformation);
+  const LONG status =
+      ntdll.setInformationFile(handle, &io, info, static_cast<ULONG>(buffer.size()), kNtFileRenameInformation);
   return status < 0 ? ntdll.statusToError(status) : ERROR_SUCCESS;
 }
 

@@ -38,8 +38,7 @@ std::int32_t OpenLocalMachineKey(const std::wstring& path, RegistryKey& key) {
   // SOFTWARE paths would be redirected to Wow6432Node, so it asks for the 64-bit view, in which every
   // path names exactly the key it spells. 32-bit Windows ignores the bit.
   HKEY opened = nullptr;
-  const LSTATUS status =
-      ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &opened);
+  const LSTATUS status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &opened);
   if (status != ERROR_SUCCESS) return static_cast<std::int32_t>(status);
   key = RegistryKey(reinterpret_cast<std::uintptr_t>(opened));
   return 0;
@@ -93,10 +92,11 @@ std::int32_t CreateLocalMachineKey(const std::wstring& path, RegistryKey& key) {
     start = end + 1;
     if (name.empty()) continue;
     HKEY created = nullptr;
-    const LSTATUS status = ::RegCreateKeyExW(
-        parent.IsValid() ? win32::ToHandle<HKEY>(parent.Get()) : HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr,
-        REG_OPTION_NON_VOLATILE | REG_OPTION_OPEN_LINK,
-        KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_CREATE_SUB_KEY | READ_CONTROL | KEY_WOW64_64KEY, nullptr, &created, nullptr);
+    const LSTATUS status =
+        ::RegCreateKeyExW(parent.IsValid() ? win32::ToHandle<HKEY>(parent.Get()) : HKEY_LOCAL_MACHINE, name.c_str(), 0,
+                          nullptr, REG_OPTION_NON_VOLATILE | REG_OPTION_OPEN_LINK,
+                          KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_CREATE_SUB_KEY | READ_CONTROL | KEY_WOW64_64KEY,
+                          nullptr, &created, nullptr);
     if (status != ERROR_SUCCESS) return static_cast<std::int32_t>(status);
     RegistryKey opened(reinterpret_cast<std::uintptr_t>(created));
     if (!IsTrustedKey(created)) return ERROR_ACCESS_DENIED;

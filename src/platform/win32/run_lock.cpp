@@ -49,7 +49,8 @@ RunLockAttempt TakeRunLock(RunLock& lock) {
   // A name whose object denies us the access we ask for was made by someone else.
   if (created == nullptr) return {error == ERROR_ACCESS_DENIED ? RunLockState::kForeign : RunLockState::kFailed, error};
   win32::ScopedHandle mutex(created);
-  if (error == ERROR_ALREADY_EXISTS && win32::CheckOwner(mutex.Get(), SE_KERNEL_OBJECT, TrustedOwner) != ERROR_SUCCESS) {
+  if (error == ERROR_ALREADY_EXISTS &&
+      win32::CheckOwner(mutex.Get(), SE_KERNEL_OBJECT, TrustedOwner) != ERROR_SUCCESS) {
     return {RunLockState::kForeign, 0};
   }
   switch (::WaitForSingleObject(mutex.Get(), 0)) {

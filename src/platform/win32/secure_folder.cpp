@@ -340,7 +340,8 @@ bool win32::IsTrustedOwner(PSID owner) { return Trusted().Trust(owner); }
 DWORD win32::CheckOwner(HANDLE object, SE_OBJECT_TYPE type, bool (*trust)(PSID owner)) {
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD read = ::GetSecurityInfo(object, type, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor);
+  const DWORD read =
+      ::GetSecurityInfo(object, type, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor);
   const win32::LocalMemory held(descriptor);
   if (read != ERROR_SUCCESS) return read;
   return trust(owner) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
@@ -359,8 +360,8 @@ std::uint32_t OpenLevel(const LevelHandle& parent, const std::wstring& path, Lev
   DWORD error = OpenWithoutWaiting(RootOf(parent), name, access, kLevelSharing, kNtOpen, options, nullptr, handle);
   // A DACL that shuts us out still lets the parent's "delete child" rename it: opened for that alone.
   if (error == ERROR_ACCESS_DENIED) {
-    error = OpenWithoutWaiting(RootOf(parent), name, kLevelAccessShutOut, kLevelSharing, kNtOpen, options, nullptr,
-                               handle);
+    error =
+        OpenWithoutWaiting(RootOf(parent), name, kLevelAccessShutOut, kLevelSharing, kNtOpen, options, nullptr, handle);
   }
   if (error != ERROR_SUCCESS) return error;
   ReadFacts(handle.Get(), path, kind, facts);
@@ -404,11 +405,11 @@ std::uint32_t RenameLevel(LevelHandle& level, const LevelHandle& parent, const s
   const ULONG options = kNtOpenReparsePoint | kNtOpenForBackup;
   // With list access as well when granted and shared, so the folder moved aside can be read through
   // this handle; else for the rename alone, as before.
-  DWORD error = OpenWithoutWaiting(ToHandle(parent.Get()), name, kRenameAccess | kLevelAccess, kLevelSharing,
-                                   kNtOpen, options, nullptr, handle);
+  DWORD error = OpenWithoutWaiting(ToHandle(parent.Get()), name, kRenameAccess | kLevelAccess, kLevelSharing, kNtOpen,
+                                   options, nullptr, handle);
   if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
-    error = OpenWithoutWaiting(ToHandle(parent.Get()), name, kRenameAccess, kLevelSharing, kNtOpen, options,
-                               nullptr, handle);
+    error = OpenWithoutWaiting(ToHandle(parent.Get()), name, kRenameAccess, kLevelSharing, kNtOpen, options, nullptr,
+                               handle);
   }
   if (error != ERROR_SUCCESS) return error;
   BY_HANDLE_FILE_INFORMATION now{};
@@ -432,9 +433,9 @@ std::uint32_t ListLevel(const LevelHandle& folder, std::size_t maxEntries, std::
     entry.reparsePoint = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     if (!entry.isFolder && !entry.reparsePoint) {
       win32::ScopedHandle file;
-      entry.soleTrustedFile = OpenSoleTrustedFile(ToHandle(folder.Get()), entry.name, 0,
-                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                  file) == ERROR_SUCCESS;
+      entry.soleTrustedFile =
+          OpenSoleTrustedFile(ToHandle(folder.Get()), entry.name, 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, file) == ERROR_SUCCESS;
     }
     entries.push_back(std::move(entry));
     return ERROR_SUCCESS;

@@ -56,11 +56,11 @@ const ShellApi& Shell() {
 // (hInstApp, 32 or less) still says why. Never report a failed launch as code 0.
 DWORD ErrorFromInstApp(HINSTANCE instApp) {
   constexpr std::pair<std::uintptr_t, DWORD> kErrors[] = {
-      {SE_ERR_FNF, ERROR_FILE_NOT_FOUND},       {SE_ERR_PNF, ERROR_PATH_NOT_FOUND},
+      {SE_ERR_FNF, ERROR_FILE_NOT_FOUND},         {SE_ERR_PNF, ERROR_PATH_NOT_FOUND},
       {SE_ERR_ACCESSDENIED, ERROR_ACCESS_DENIED}, {SE_ERR_OOM, ERROR_NOT_ENOUGH_MEMORY},
-      {SE_ERR_SHARE, ERROR_SHARING_VIOLATION},  {SE_ERR_ASSOCINCOMPLETE, ERROR_NO_ASSOCIATION},
-      {SE_ERR_NOASSOC, ERROR_NO_ASSOCIATION},   {SE_ERR_DDETIMEOUT, ERROR_DDE_FAIL},
-      {SE_ERR_DDEFAIL, ERROR_DDE_FAIL},         {SE_ERR_DDEBUSY, ERROR_DDE_FAIL},
+      {SE_ERR_SHARE, ERROR_SHARING_VIOLATION},    {SE_ERR_ASSOCINCOMPLETE, ERROR_NO_ASSOCIATION},
+      {SE_ERR_NOASSOC, ERROR_NO_ASSOCIATION},     {SE_ERR_DDETIMEOUT, ERROR_DDE_FAIL},
+      {SE_ERR_DDEFAIL, ERROR_DDE_FAIL},           {SE_ERR_DDEBUSY, ERROR_DDE_FAIL},
       {SE_ERR_DLLNOTFOUND, ERROR_DLL_NOT_FOUND}};
   for (const auto& [result, error] : kErrors) {
     if (result == reinterpret_cast<std::uintptr_t>(instApp)) return error;
