@@ -81,10 +81,7 @@ result::Reading ReadRun(const platform::ChildRun& run, const std::optional<std::
     // Killed or crashed: after "Installation in-progress" without a result line, the install failed,
     // whatever the installer did; before it, the console's own word stands, with the code beside it.
     if (reading.installerUnfinished) {
-      result::Reading ended;
-      ended.outcome = result::Outcome::kInstallFailed;
-      ended.reason = kEndedDuringInstall + ExitCodeText(run.exitCode);
-      return ended;
+      return {.outcome = result::Outcome::kInstallFailed, .reason = kEndedDuringInstall + ExitCodeText(run.exitCode)};
     }
     if (reading.outcome == result::Outcome::kNoLog) {
       reading.reason += kEndedAbnormally + ExitCodeText(run.exitCode);

@@ -208,6 +208,7 @@ std::optional<ReportArguments> ParseReportArguments(const std::vector<std::wstri
   if (positional.empty() || positional.size() > 2) return std::nullopt;
   parsed.folder = *positional[0];
   if (positional.size() == 2) parsed.csv = *positional[1];
+  // cppcheck-suppress knownConditionTrueFalse ; set through `option` above
   if (!parallel.empty()) {
     const auto inFlight = MachinesInFlight(parallel);
     if (!inFlight) return std::nullopt;

@@ -228,13 +228,11 @@ class MachineReader {
   }
 
   ReportRow Unreadable(const std::wstring& relative, std::wstring reason) const {
-    ReportRow row;
-    row.machine = machine_;
-    row.outcome = Outcome::kUnreadable;
-    row.code = ExitCodeOf(Outcome::kUnreadable);
-    row.reason = std::move(reason);
-    row.file = relative;
-    return row;
+    return {.machine = machine_,
+            .outcome = Outcome::kUnreadable,
+            .code = ExitCodeOf(Outcome::kUnreadable),
+            .reason = std::move(reason),
+            .file = relative};
   }
 
   // Reads one candidate: its row, and whether it told an outcome.
@@ -548,13 +546,8 @@ class Walker {
   // The expected machines no run was found of: a row and a count each, as any other outcome.
   void Missing() {
     totals_.expectedCount = expected_->size();
-    for (std::wstring& machine : expected_->Unseen()) {
-      ReportRow row;
-      row.machine = machine;
-      row.outcome = Outcome::kMissing;
-      row.reason = kNoRunCollected;
-      row.counted = true;
-      sink_(row);
+    for (const std::wstring& machine : expected_->Unseen()) {
+      sink_({.machine = machine, .outcome = Outcome::kMissing, .reason = kNoRunCollected, .counted = true});
       Tally(machine, Outcome::kMissing, std::nullopt);
     }
   }

@@ -31,16 +31,17 @@ inline constexpr wchar_t kReportCsvName[] = L"PatchUpdateReport.csv";
 inline constexpr std::size_t kDefaultMachinesInFlight = 16;
 inline constexpr std::size_t kMaxMachinesInFlight = 128;
 
+// Every member has an initializer, so a row names only what it sets.
 struct ReportRow {
-  std::wstring machine;
-  std::wstring time;  // "YYYY-MM-DDTHH:MM[:SS]"; empty when the file gives none
+  std::wstring machine{};
+  std::wstring time{};  // "YYYY-MM-DDTHH:MM[:SS]"; empty when the file gives none
   Outcome outcome = Outcome::kUnreadable;
   std::uint32_t code = 0;
-  std::wstring reason;
-  std::wstring file;     // relative to the folder, "/" between names
+  std::wstring reason{};
+  std::wstring file{};   // relative to the folder, "/" between names
   bool counted = false;  // the machine is counted by this row
   // On a counted unreadable row: the newest readable outcome found further back, shown beside it.
-  std::optional<Outcome> earlier;
+  std::optional<Outcome> earlier{};
 };
 
 struct ReportTotals {

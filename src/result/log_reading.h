@@ -36,8 +36,8 @@ enum class JudgedBy { kUnsaid, kRecord, kRevision };
 struct Reading {
   Outcome outcome = Outcome::kUnreadable;
   Cause cause = Cause::kNone;
-  std::wstring reason;   // the deciding log entry or console line, or why the file is unreadable
-  std::wstring logDate;  // the header's date text; empty when there is no header
+  std::wstring reason{};   // the deciding log entry or console line, or why the file is unreadable
+  std::wstring logDate{};  // the header's date text; empty when there is no header
   JudgedBy judgedBy = JudgedBy::kUnsaid;
   // The console says the installer was started and names no result of it.
   bool installerUnfinished = false;

@@ -29,8 +29,8 @@ struct Stream {
 constexpr int kTemporaryAttempts = 100;
 
 Stream& StreamOf(std::uintptr_t handle) {
-  return *reinterpret_cast<Stream*>(handle);
-}  // NOLINT(performance-no-int-to-ptr)
+  return *reinterpret_cast<Stream*>(handle);  // NOLINT(performance-no-int-to-ptr)
+}
 
 // Writes every byte; 0 or errno.
 int WriteAll(int fd, const char* bytes, std::size_t count) {

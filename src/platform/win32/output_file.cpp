@@ -20,8 +20,8 @@ struct Stream {
 };
 
 Stream& StreamOf(std::uintptr_t handle) {
-  return *reinterpret_cast<Stream*>(handle);
-}  // NOLINT(performance-no-int-to-ptr)
+  return *reinterpret_cast<Stream*>(handle);  // NOLINT(performance-no-int-to-ptr)
+}
 
 DWORD WriteOut(Stream& stream, std::string_view bytes) {
   return stream.file.Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
