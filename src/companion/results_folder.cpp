@@ -178,7 +178,6 @@ class Opening {
       }
       chain.push_back(std::move(next));
     }
-    const std::wstring& source = walked;
     std::vector<platform::LevelEntry> entries;
     if (platform::ListLevel(chain.back(), kMaxResultsEntries, entries) != 0) return;
     std::vector<std::pair<result::RunStamp, std::wstring>> runs;
@@ -200,7 +199,7 @@ class Opening {
       if (platform::PutFileInFolder(result_.folder, runs[i].second, bytes, false) == 0) ++copied;
     }
     if (copied != 0) {
-      result_.said += std::wstring(kCompanionPrefix) + std::to_wstring(copied) + kCarriedOver + source + L"\n";
+      result_.said += std::wstring(kCompanionPrefix) + std::to_wstring(copied) + kCarriedOver + walked + L"\n";
     }
   }
 

@@ -40,9 +40,9 @@ class SecureFolder {
   std::uintptr_t Innermost() const noexcept { return levels_.empty() ? 0 : levels_.back().Get(); }
   // The full path of the innermost level.
   const std::wstring& Path() const noexcept { return path_; }
-  // Closes every level's handle; afterwards IsOpen() is false.
+  // Closes every level's handle, the innermost first; afterwards IsOpen() is false.
   void Close() noexcept {
-    levels_.clear();
+    while (!levels_.empty()) levels_.pop_back();
     path_.clear();
   }
 

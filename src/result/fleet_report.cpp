@@ -9,7 +9,6 @@
 #include "platform/folder_listing.h"
 #include "platform/output_file.h"
 #include "platform/progress_line.h"
-#include "platform/utf8.h"
 #include "result/fleet_page.h"
 #include "result/run_names.h"
 

@@ -7,28 +7,37 @@ namespace result {
 
 namespace {
 
-// Each outcome's name and exit code, in the order the outcomes are declared.
+// Each outcome's name and exit code, in the order the outcomes are declared (checked below).
 struct Named {
+  Outcome outcome;
   std::wstring_view name;
   std::uint32_t code;
 };
 constexpr Named kNamed[] = {
-    {L"applied", kExitSuccess},
-    {L"already-applied", kExitSuccess},
-    {L"later-version", kExitSuccess},
-    {L"restart-pending", kExitRestartRequired},
-    {L"blocked", kExitAnotherRunning},
-    {L"run-in-progress", kExitAnotherRunning},
-    {L"install-failed", kExitFatalError},
-    {L"stale-record", kExitFatalError},
-    {L"product-incomplete", kExitFatalError},
-    {L"broken-package", kExitPackageInvalid},
-    {L"not-applicable", kExitPatchTargetNotFound},
-    {L"no-log", kExitLogFailure},
-    {L"unreadable", kExitLogFailure},
-    {L"missing", kExitLogFailure},  // no run ends so; the report shows no code for it
+    {Outcome::kApplied, L"applied", kExitSuccess},
+    {Outcome::kAlreadyApplied, L"already-applied", kExitSuccess},
+    {Outcome::kLaterVersion, L"later-version", kExitSuccess},
+    {Outcome::kRestartPending, L"restart-pending", kExitRestartRequired},
+    {Outcome::kBlocked, L"blocked", kExitAnotherRunning},
+    {Outcome::kRunInProgress, L"run-in-progress", kExitAnotherRunning},
+    {Outcome::kInstallFailed, L"install-failed", kExitFatalError},
+    {Outcome::kStaleRecord, L"stale-record", kExitFatalError},
+    {Outcome::kProductIncomplete, L"product-incomplete", kExitFatalError},
+    {Outcome::kBrokenPackage, L"broken-package", kExitPackageInvalid},
+    {Outcome::kNotApplicable, L"not-applicable", kExitPatchTargetNotFound},
+    {Outcome::kNoLog, L"no-log", kExitLogFailure},
+    {Outcome::kUnreadable, L"unreadable", kExitLogFailure},
+    {Outcome::kMissing, L"missing", kExitLogFailure},  // no run ends so; the report shows no code for it
 };
 static_assert(std::size(kNamed) == std::size(kAllOutcomes));
+static_assert(
+    [] {
+      for (std::size_t i = 0; i < std::size(kNamed); ++i) {
+        if (static_cast<std::size_t>(kNamed[i].outcome) != i) return false;
+      }
+      return true;
+    }(),
+    "kNamed lists the outcomes in their declared order");
 
 const Named& NamedOf(Outcome outcome) {
   const auto index = static_cast<std::size_t>(outcome);
