@@ -30,14 +30,13 @@ constexpr Named kNamed[] = {
     {Outcome::kMissing, L"missing", kExitLogFailure},  // no run ends so; the report shows no code for it
 };
 static_assert(std::size(kNamed) == std::size(kAllOutcomes));
-static_assert(
-    [] {
-      for (std::size_t i = 0; i < std::size(kNamed); ++i) {
-        if (static_cast<std::size_t>(kNamed[i].outcome) != i) return false;
-      }
-      return true;
-    }(),
-    "kNamed lists the outcomes in their declared order");
+constexpr bool InDeclaredOrder() {
+  for (std::size_t i = 0; i < std::size(kNamed); ++i) {
+    if (static_cast<std::size_t>(kNamed[i].outcome) != i) return false;
+  }
+  return true;
+}
+static_assert(InDeclaredOrder(), "kNamed lists the outcomes in their declared order");
 
 const Named& NamedOf(Outcome outcome) {
   const auto index = static_cast<std::size_t>(outcome);
